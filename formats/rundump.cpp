@@ -1,0 +1,109 @@
+// Id 1: the internal run-list dump. No name selects it and recognition never yields it; it exists so
+// that run lists can be stored and inspected as they are, and so that the core can be exercised with a
+// format of known, trivial layout.
+//
+// Layout, all int32 little-endian: "RUN1", width, height; then per line the run count n followed by the
+// 2n run boundaries.
+#include <cstring>
+
+#include "formats/registry.h"
+
+namespace vantrel {
+namespace {
+
+constexpr char kMagic[4] = {'R', 'U', 'N', '1'};
+
+int32_t getLE(const uint8_t* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                              static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+void putLE(uint8_t* p, int32_t v) {
+  auto u = static_cast<uint32_t>(v);
+  p[0] = static_cast<uint8_t>(u);
+  p[1] = static_cast<uint8_t>(u >> 8);
+  p[2] = static_cast<uint8_t>(u >> 16);
+  p[3] = static_cast<uint8_t>(u >> 24);
+}
+
+RioStatus open(RCB*) { return kRioOk; }
+
+RioStatus readHeader(RCB* rcb) {
+  uint8_t h[12];
+  if (rioReadInput(rcb, h, 12) != 12) return kRioStreamIo;
+  if (std::memcmp(h, kMagic, 4) != 0) return kRioBadHeader;
+  int32_t width = getLE(h + 4);
+  int32_t height = getLE(h + 8);
+  if (width < rcb->width) rcb->width = width;
+  if (height < rcb->height) rcb->height = height;
+  return kRioOk;
+}
+
+RioStatus writeHeader(RCB* rcb) {
+  uint8_t h[12];
+  std::memcpy(h, kMagic, 4);
+  putLE(h + 4, rcb->width);
+  putLE(h + 8, rcb->height);
+  return streamWrite(rcb->outStream, h, 12) == 12 ? kRioOk : kRioStreamIo;
+}
+
+RioStatus allocSlines(RCB* rcb) { return rioAllocSline(rcb); }
+
+RioStatus readSline(RCB* rcb) {
+  int32_t* line = rcb->curSline;
+  line[0] = line[1] = kSlineEnd;
+  uint8_t b[8];
+  int32_t got = streamRead(rcb->inStream, b, 4);
+  if (got == 0) return kRioEndOfPage;
+  if (got != 4) return kRioUnexpectedEof;
+  int32_t n = getLE(b);
+  if (n < 0 || n > (rcb->width + 1) / 2) return kRioBadData;
+  int32_t previousEnd = -1;
+  for (int32_t i = 0; i < n; ++i) {
+    if (streamRead(rcb->inStream, b, 8) != 8) {
+      line[2 * i] = line[2 * i + 1] = kSlineEnd;
+      return kRioUnexpectedEof;
+    }
+    int32_t s = getLE(b);
+    int32_t e = getLE(b + 4);
+    if (s <= previousEnd || e <= s || e > rcb->width) {
+      line[2 * i] = line[2 * i + 1] = kSlineEnd;
+      return kRioBadData;
+    }
+    line[2 * i] = s;
+    line[2 * i + 1] = e;
+    line[2 * i + 2] = line[2 * i + 3] = kSlineEnd;
+    previousEnd = e;
+  }
+  return kRioOk;
+}
+
+RioStatus writeSline(RCB* rcb) {
+  const int32_t* runs = rcb->curSline;
+  uint8_t b[8];
+  putLE(b, rioSlineRuns(runs));
+  if (streamWrite(rcb->outStream, b, 4) != 4) return kRioStreamIo;
+  for (; runs[0] >= 0; runs += 2) {
+    putLE(b, runs[0]);
+    putLE(b + 4, runs[1]);
+    if (streamWrite(rcb->outStream, b, 8) != 8) return kRioStreamIo;
+  }
+  return kRioOk;
+}
+
+RioStatus notImplemented(RCB*) { return kRioNotImplemented; }
+RioStatus nothing(RCB*) { return kRioOk; }
+
+RioStatus close(RCB* rcb) {
+  if (rcb->writing && rcb->outFormat == 1 && rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
+  if (rcb->reading && rcb->inFormat == 1 && rcb->linesRead != rcb->height) rioSetWarning(rcb, kRioBadRows);
+  return kRioOk;
+}
+
+}  // namespace
+
+const FormatDriver kRunDumpDriver = {open,           readHeader,     writeHeader, allocSlines,
+                                     readSline,      writeSline,     notImplemented, notImplemented,
+                                     nothing,        nothing,        close};
+
+}  // namespace vantrel

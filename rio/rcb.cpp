@@ -1,0 +1,367 @@
+#include "rio/rcb.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "formats/registry.h"
+
+namespace vantrel {
+namespace {
+
+const FormatDriver& driverOf(RasterFormatId id) { return *rioFormatDriver(id); }
+
+void releaseRcb(RCB* rcb) {
+  rioFreeSlines(rcb);
+  rioReleaseState(rcb->readerState);
+  rioReleaseState(rcb->writerState);
+  rioReleaseState(rcb->auxState);
+  for (StateBlock& slot : rcb->slots) rioReleaseState(slot);
+  rioFree(rcb->probeBytes);
+  rioFree(rcb->extraHeader);
+  rioDelete(rcb);
+}
+
+RCB* failOpen(RCB* rcb, RioStatus code, RioStatus* status) {
+  if (rcb) releaseRcb(rcb);
+  if (status) *status = code;
+  return nullptr;
+}
+
+RioStatus checkReadSize(const RCB* rcb) {
+  if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
+  if (rcb->height < 0) return kRioBadRows;
+  return kRioOk;
+}
+
+// The input side of an open: recognition, then open, readHeader and allocSlines of the input driver.
+RioStatus openInputSide(RCB* rcb, RasterStream* in, RasterFormatId format) {
+  rcb->inStream = in;
+  rcb->reading = true;
+  if (format == 0) {
+    RioStatus st = kRioOk;
+    format = rioRecognizeRaster(rcb, &st);
+    if (format == 0) return st;
+  }
+  rcb->inFormat = format;
+  const FormatDriver& d = driverOf(format);
+  if (RioStatus r = d.open(rcb)) return r;
+  if (RioStatus r = d.readHeader(rcb)) return r;
+  if (RioStatus r = checkReadSize(rcb)) return r;
+  return d.allocSlines(rcb);
+}
+
+RioStatus allocLine(RCB* rcb, int32_t*& line) {
+  int64_t values = slineValues(rcb->width) + 2;  // the sentinel pair in front
+  auto* block = static_cast<int32_t*>(rioMalloc(static_cast<size_t>(values) * sizeof(int32_t)));
+  if (!block) return kRioOutOfMemory;
+  block[0] = block[1] = 0;
+  block[2] = block[3] = kSlineEnd;
+  line = block + 2;
+  rcb->slineBytes = values * static_cast<int64_t>(sizeof(int32_t));
+  return kRioOk;
+}
+
+void freeLine(int32_t*& line) {
+  if (line) rioFree(line - 2);
+  line = nullptr;
+}
+
+}  // namespace
+
+RCB* rioOpenRasterRead(RasterStream* in, RasterFormatId format, RioStatus* status) {
+  if (format < 0 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
+  RCB* rcb = rioNew<RCB>();
+  if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
+  if (!in || in->mode != 0) return failOpen(rcb, kRioBadStream, status);
+  if (RioStatus r = openInputSide(rcb, in, format)) return failOpen(rcb, r, status);
+  if (status) *status = kRioOk;
+  return rcb;
+}
+
+RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, RasterFormatId format,
+                        RioStatus* status) {
+  if (!out || out->mode != 1) return failOpen(nullptr, kRioBadStream, status);
+  if (format < 1 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
+  if (width < 0 || width > kMaxLineWidth) return failOpen(nullptr, kRioBadColumns, status);
+  if (height < 0) return failOpen(nullptr, kRioBadRows, status);
+  RCB* rcb = rioNew<RCB>();
+  if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
+  rcb->outStream = out;
+  rcb->writing = true;
+  rcb->outFormat = format;
+  rcb->width = width;
+  rcb->height = height;
+  const FormatDriver& d = driverOf(format);
+  if (RioStatus r = d.open(rcb)) return failOpen(rcb, r, status);
+  if (RioStatus r = d.allocSlines(rcb)) return failOpen(rcb, r, status);
+  if (status) *status = kRioOk;
+  return rcb;
+}
+
+RCB* rioOpenRasterReadWrite(RasterStream* in, RasterFormatId inFormat, RasterStream* out,
+                            RasterFormatId outFormat, RioStatus* status) {
+  if (inFormat < 0 || inFormat > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
+  if (!in || in->mode != 0 || !out || out->mode != 1) return failOpen(nullptr, kRioBadStream, status);
+  RCB* rcb = rioNew<RCB>();
+  if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
+  if (RioStatus r = openInputSide(rcb, in, inFormat)) return failOpen(rcb, r, status);
+  if (outFormat < 1 || outFormat > kMaxFormatId) return failOpen(rcb, kRioUnknownFormat, status);
+  rcb->outStream = out;
+  rcb->writing = true;
+  rcb->outFormat = outFormat;
+  const FormatDriver& d = driverOf(outFormat);
+  if (RioStatus r = d.open(rcb)) return failOpen(rcb, r, status);
+  if (RioStatus r = d.allocSlines(rcb)) return failOpen(rcb, r, status);
+  if (status) *status = kRioOk;
+  return rcb;
+}
+
+Sline rioReadRasterSline(RCB* rcb) {
+  if (!rcb) return nullptr;
+  if (rcb->inFormat == 0) {
+    rioSetError(rcb, kRioUnknownFormat);
+    return nullptr;
+  }
+  if (!rcb->reading) {
+    rioSetError(rcb, kRioWrongMode);
+    return nullptr;
+  }
+  RioStatus r = driverOf(rcb->inFormat).readSline(rcb);
+  if (r == kRioOk) {
+    if (rcb->linesRead >= rcb->height) {
+      rioSetError(rcb, kRioBadRows);
+      return nullptr;
+    }
+    ++rcb->linesRead;
+    return rcb->curSline;
+  }
+  if (r == kRioEndOfPage) {
+    if (rcb->linesRead < rcb->height) {  // the image ended early, whatever was reported before
+      rcb->status = 0;
+      rcb->warning = 0;
+      rioSetError(rcb, kRioBadRows);
+    } else {
+      rioSetError(rcb, kRioEndOfPage);
+    }
+    return nullptr;
+  }
+  rioSetError(rcb, r);
+  return nullptr;
+}
+
+RioStatus rioWriteRasterSline(RCB* rcb) {
+  if (!rcb) return kRioNoRcb;
+  if (!rcb->writing) return rioSetError(rcb, kRioWrongMode);
+  if (rcb->outFormat == 0) return rioSetError(rcb, kRioUnknownFormat);
+  const FormatDriver& d = driverOf(rcb->outFormat);
+  RioStatus r = kRioOk;
+  if (!rcb->headerWritten) {
+    r = d.writeHeader(rcb);
+    rcb->headerWritten = true;
+  }
+  if (r == kRioOk) r = d.writeSline(rcb);
+  ++rcb->linesWritten;
+  if (r != kRioOk) rioSetError(rcb, r);
+  return r;
+}
+
+void rioSwapSlines(RCB* rcb) {
+  if (rcb && rcb->slineCount == 2) std::swap(rcb->curSline, rcb->refSline);
+}
+
+RioStatus rioCloseRaster(RCB* rcb) {
+  if (!rcb) return kRioNoRcb;
+  RioStatus result = kRioOk;
+  if (rcb->writing && rcb->outFormat != 0) {
+    const FormatDriver& d = driverOf(rcb->outFormat);
+    (void)d.finishWrite(rcb);
+    result = d.close(rcb);
+  }
+  if (rcb->reading && rcb->inFormat != 0 && rcb->inFormat != rcb->outFormat)
+    result = driverOf(rcb->inFormat).close(rcb);
+  releaseRcb(rcb);
+  return result;
+}
+
+RioStatus rioAllocSline(RCB* rcb) {
+  if (rcb->slineCount != 0) return kRioOk;
+  if (RioStatus r = allocLine(rcb, rcb->curSline)) return r;
+  rcb->slineCount = 1;
+  return kRioOk;
+}
+
+RioStatus rioAllocSlinePair(RCB* rcb) {
+  if (rcb->slineCount == 2) return kRioOk;
+  if (rcb->slineCount == 0) {
+    if (RioStatus r = allocLine(rcb, rcb->curSline)) return r;
+    rcb->slineCount = 1;
+  }
+  if (RioStatus r = allocLine(rcb, rcb->refSline)) {
+    rioFreeSlines(rcb);
+    return r;
+  }
+  rcb->slineCount = 2;
+  return kRioOk;
+}
+
+void rioFreeSlines(RCB* rcb) {
+  freeLine(rcb->curSline);
+  freeLine(rcb->refSline);
+  rcb->slineCount = 0;
+}
+
+int32_t rioReadInput(RCB* rcb, void* dest, int32_t n) {
+  auto* out = static_cast<uint8_t*>(dest);
+  int32_t done = 0;
+  if (rcb->probeBytes && rcb->probeUsed < rcb->probeCount) {
+    int32_t k = std::min(n, rcb->probeCount - rcb->probeUsed);
+    std::memcpy(out, rcb->probeBytes + rcb->probeUsed, static_cast<size_t>(k));
+    rcb->probeUsed += k;
+    done = k;
+  }
+  if (rcb->probeBytes && rcb->probeUsed >= rcb->probeCount) {
+    rioFree(rcb->probeBytes);
+    rcb->probeBytes = nullptr;
+    rcb->probeCount = 0;
+    rcb->probeUsed = 0;
+  }
+  if (done < n) done += streamRead(rcb->inStream, out + done, n - done);
+  return done;
+}
+
+void rioReleaseState(StateBlock& block) {
+  if (block.data && block.release) block.release(block.data);
+  block.data = nullptr;
+  block.release = nullptr;
+}
+
+// Accessors.
+int32_t rioGetWidth(const RCB* rcb) { return rcb ? rcb->width : 0; }
+RioStatus rioSetWidth(RCB* rcb, int32_t width) {
+  if (!rcb) return kRioNoRcb;
+  rcb->width = width;
+  return kRioOk;
+}
+int32_t rioGetHeight(const RCB* rcb) { return rcb ? rcb->height : 0; }
+RioStatus rioSetHeight(RCB* rcb, int32_t height) {
+  if (!rcb) return kRioNoRcb;
+  rcb->height = height;
+  return kRioOk;
+}
+RasterFormatId rioGetInFormat(const RCB* rcb) { return rcb ? rcb->inFormat : 0; }
+double rioGetXDpi(const RCB* rcb) { return rcb ? rcb->xDpi : 0; }
+RioStatus rioSetXDpi(RCB* rcb, double dpi) {
+  if (!rcb) return kRioNoRcb;
+  rcb->xDpi = dpi;
+  return kRioOk;
+}
+double rioGetYDpi(const RCB* rcb) { return rcb ? rcb->yDpi : 0; }
+RioStatus rioSetYDpi(RCB* rcb, double dpi) {
+  if (!rcb) return kRioNoRcb;
+  rcb->yDpi = dpi;
+  return kRioOk;
+}
+RioStatus rioGetStatus(const RCB* rcb) { return rcb ? rcb->status : 0; }
+RioStatus rioGetWarning(const RCB* rcb) { return rcb ? rcb->warning : 0; }
+RioStatus rioClearStatus(RCB* rcb) {
+  if (!rcb) return kRioNoRcb;
+  rcb->status = 0;
+  rcb->warning = 0;
+  return kRioOk;
+}
+Sline rioGetCurSline(const RCB* rcb) { return rcb ? rcb->curSline : nullptr; }
+
+const uint8_t* rioGetExtraHeader(const RCB* rcb) { return rcb ? rcb->extraHeader : nullptr; }
+int32_t rioGetExtraHeaderLength(const RCB* rcb) { return rcb ? rcb->extraHeaderLength : 0; }
+RioStatus rioSetExtraHeaderLength(RCB* rcb, int32_t length) {
+  if (!rcb) return kRioNoRcb;
+  rcb->extraHeaderLength = length;
+  return kRioOk;
+}
+RioStatus rioAttachExtraHeader(RCB* rcb, uint8_t* block, int32_t length) {
+  if (!rcb) return kRioNoRcb;
+  if (rcb->extraHeader != block) rioFree(rcb->extraHeader);
+  rcb->extraHeader = block;
+  rcb->extraHeaderLength = block ? length : 0;
+  return kRioOk;
+}
+uint8_t* rioDetachExtraHeader(RCB* rcb, int32_t* length) {
+  if (!rcb) return nullptr;
+  uint8_t* block = rcb->extraHeader;
+  if (length) *length = rcb->extraHeaderLength;
+  rcb->extraHeader = nullptr;
+  rcb->extraHeaderLength = 0;
+  return block;
+}
+RioStatus rioSetExtraHeader(RCB* rcb, const uint8_t* data, int32_t length) {
+  if (!rcb) return kRioNoRcb;
+  if (length < 0) return kRioBadParameter;
+  uint8_t* copy = nullptr;
+  if (data && length > 0) {
+    copy = static_cast<uint8_t*>(rioMalloc(static_cast<size_t>(length)));
+    if (!copy) return kRioOutOfMemory;
+    std::memcpy(copy, data, static_cast<size_t>(length));
+  }
+  rioFree(rcb->extraHeader);
+  rcb->extraHeader = copy;
+  rcb->extraHeaderLength = copy ? length : 0;
+  return kRioOk;
+}
+
+void rioGetMakerTag(const RCB* rcb, char out[5]) {
+  if (rcb)
+    std::memcpy(out, rcb->makerTag, 4);
+  else
+    std::memcpy(out, "    ", 4);
+  out[4] = '\0';
+}
+RioStatus rioSetMakerTag(RCB* rcb, const char tag[4]) {
+  if (!rcb) return kRioNoRcb;
+  std::memcpy(rcb->makerTag, tag, 4);
+  return kRioOk;
+}
+
+int32_t rioGetAttribute(const RCB* rcb) { return rcb ? rcb->attribute : 0; }
+RioStatus rioSetAttribute(RCB* rcb, int32_t value) {
+  if (!rcb) return kRioNoRcb;
+  rcb->attribute = value;
+  return kRioOk;
+}
+int32_t rioGetXExtent(const RCB* rcb) { return rcb ? rcb->xExtent : 0; }
+RioStatus rioSetXExtent(RCB* rcb, int32_t value) {
+  if (!rcb) return kRioNoRcb;
+  rcb->xExtent = value;
+  return kRioOk;
+}
+int32_t rioGetYExtent(const RCB* rcb) { return rcb ? rcb->yExtent : 0; }
+RioStatus rioSetYExtent(RCB* rcb, int32_t value) {
+  if (!rcb) return kRioNoRcb;
+  rcb->yExtent = value;
+  return kRioOk;
+}
+int32_t rioGetRorient(const RCB* rcb, int index) {
+  return rcb && (index == 0 || index == 1) ? rcb->rorient[index] : 0;
+}
+RioStatus rioSetRorient(RCB* rcb, int index, int32_t value) {
+  if (!rcb) return kRioNoRcb;
+  if (index != 0 && index != 1) return kRioBadParameter;
+  rcb->rorient[index] = value;
+  return kRioOk;
+}
+
+RioStatus rioSetCalsText(RCB* rcb, CalsText which, const char* text) {
+  if (!rcb) return kRioNoRcb;
+  int i = static_cast<int>(which);
+  if (i < 0 || i >= static_cast<int>(CalsText::kCount)) return kRioBadParameter;
+  size_t n = text ? strnlen(text, static_cast<size_t>(kCalsTextWidth[i])) : 0;
+  std::memcpy(rcb->calsText[i], text ? text : "", n);
+  rcb->calsText[i][n] = '\0';
+  return kRioOk;
+}
+const char* rioGetCalsText(const RCB* rcb, CalsText which) {
+  int i = static_cast<int>(which);
+  if (!rcb || i < 0 || i >= static_cast<int>(CalsText::kCount) || rcb->calsText[i][0] == '\0') return "NONE";
+  return rcb->calsText[i];
+}
+
+}  // namespace vantrel

@@ -1,0 +1,210 @@
+// The raster control block: one image being read, written, or both, in one format, one line at a time.
+// An RCB joins a RasterStream to a FormatDriver, counts lines against the height, keeps the first error
+// and the first warning, and carries header fields from a reader to a writer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "rio/alloc.h"
+#include "rio/sline.h"
+#include "rio/status.h"
+#include "rio/stream.h"
+
+namespace vantrel {
+
+using RasterFormatId = int32_t;
+inline constexpr RasterFormatId kMaxFormatId = 34;
+
+struct RCB;
+using DriverOp = RioStatus (*)(RCB*);
+
+// The eleven operations of one format, in slot order.
+struct FormatDriver {
+  DriverOp open;
+  DriverOp readHeader;
+  DriverOp writeHeader;
+  DriverOp allocSlines;
+  DriverOp readSline;
+  DriverOp writeSline;
+  DriverOp spare1;
+  DriverOp spare2;
+  DriverOp spare3;
+  DriverOp finishWrite;
+  DriverOp close;
+};
+
+// A private state block: the data and how to release it. The core releases what is still held when the
+// RCB goes away, so a failed open leaks nothing.
+struct StateBlock {
+  void* data = nullptr;
+  void (*release)(void*) = nullptr;
+};
+
+// Per-driver-family slots. Drivers that would keep "one record for the process" keep it here instead.
+enum class DriverSlot : int {
+  kTiffReader,
+  kTiffWriter,
+  kJdl,
+  kCalComp,
+  kPcl,
+  kVersatec,
+  kPcx,
+  kRleNkk,
+  kImgReader,
+  kImgWriter,
+  kJd4000,
+  kHpgl2,
+  kCit,
+  kMmr,
+  kCals,
+  kTiled,
+  kPostScript,
+  kRunLength,
+  kDsig4,
+  kCount
+};
+
+enum class CalsText : int { kSrcdocid, kDstdocid, kTxtfilid, kFigid, kSrcgph, kDoccls, kNotes, kCount };
+// Each text's width is what a 128-byte CALS record leaves after its keyword.
+inline constexpr int kCalsTextWidth[] = {118, 118, 118, 121, 120, 120, 121};
+
+// Widest line the core makes buffers for; wider headers are refused as too many columns.
+inline constexpr int32_t kMaxLineWidth = 1 << 24;
+
+struct RCB {
+  RioStatus status = 0;   // the first error
+  RioStatus warning = 0;  // the first non-fatal problem
+  bool writing = false;
+  bool reading = false;
+  RasterFormatId inFormat = 0;
+  RasterFormatId outFormat = 0;
+  RasterStream* inStream = nullptr;   // owned by the caller
+  RasterStream* outStream = nullptr;  // owned by the caller
+  int32_t width = INT32_MAX;
+  int32_t height = INT32_MAX;
+  int32_t linesRead = 0;
+  int32_t linesWritten = 0;
+  int32_t slineCount = 0;
+  int64_t slineBytes = 0;
+  Sline curSline = nullptr;  // the current line: filled by the reader, encoded by the writer
+  Sline refSline = nullptr;  // the previous line, when slineCount is 2
+  bool headerWritten = false;
+  uint8_t* probeBytes = nullptr;  // the first 5 input bytes, taken by recognition
+  int32_t probeCount = 0;
+  int32_t probeUsed = 0;  // probe bytes already handed to the reader
+  StateBlock readerState;
+  StateBlock writerState;
+  StateBlock auxState;
+  StateBlock slots[static_cast<int>(DriverSlot::kCount)];
+  char makerTag[4] = {'Z', 'E', 'B', ' '};
+  double xDpi = 0;
+  double yDpi = 0;
+  int32_t attribute = 126;
+  int32_t xExtent = 0;
+  int32_t yExtent = 0;
+  int32_t rorient[2] = {0, 0};
+  uint8_t* extraHeader = nullptr;  // owned by the RCB
+  int32_t extraHeaderLength = 0;
+  char calsText[static_cast<int>(CalsText::kCount)][122] = {};
+};
+
+// Opening. Each returns the RCB, or nullptr with the status in *status; a failed open releases everything.
+[[nodiscard]] RCB* rioOpenRasterRead(RasterStream* in, RasterFormatId format, RioStatus* status);
+[[nodiscard]] RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, RasterFormatId format,
+                                      RioStatus* status);
+[[nodiscard]] RCB* rioOpenRasterReadWrite(RasterStream* in, RasterFormatId inFormat, RasterStream* out,
+                                          RasterFormatId outFormat, RioStatus* status);
+
+// The next line (curSline), or nullptr when there is none: status then says why (-1 end of page).
+[[nodiscard]] Sline rioReadRasterSline(RCB* rcb);
+[[nodiscard]] RioStatus rioWriteRasterSline(RCB* rcb);
+void rioSwapSlines(RCB* rcb);
+// Lets the writer finish, closes the drivers and frees the RCB. The result is the drivers' close result.
+RioStatus rioCloseRaster(RCB* rcb);
+
+struct RcbCloser {
+  void operator()(RCB* rcb) const { (void)rioCloseRaster(rcb); }
+};
+using RcbPtr = std::unique_ptr<RCB, RcbCloser>;
+
+// Line buffers, called by the drivers' allocSlines.
+[[nodiscard]] RioStatus rioAllocSline(RCB* rcb);
+[[nodiscard]] RioStatus rioAllocSlinePair(RCB* rcb);
+void rioFreeSlines(RCB* rcb);
+
+// Error bookkeeping for drivers: the first error and the first warning win.
+inline RioStatus rioSetError(RCB* rcb, RioStatus code) {
+  if (rcb->status == 0) rcb->status = code;
+  return code;
+}
+inline void rioSetWarning(RCB* rcb, RioStatus code) {
+  if (rcb->warning == 0) rcb->warning = code;
+}
+
+// Reads header bytes for a reader: first what recognition took (probeBytes), then the stream. Returns the
+// bytes delivered; the probe block is released once it is used up.
+[[nodiscard]] int32_t rioReadInput(RCB* rcb, void* dest, int32_t n);
+
+// State blocks in accounted memory. rioNewState constructs a T in `block` unless one is there already.
+template <class T>
+T* rioNewState(StateBlock& block);
+void rioReleaseState(StateBlock& block);
+template <class T>
+T* rioState(const StateBlock& block) {
+  return static_cast<T*>(block.data);
+}
+inline StateBlock& rioSlot(RCB* rcb, DriverSlot slot) { return rcb->slots[static_cast<int>(slot)]; }
+
+// Accessors. A null RCB: setters answer -9, getters 0 (or none).
+int32_t rioGetWidth(const RCB* rcb);
+RioStatus rioSetWidth(RCB* rcb, int32_t width);
+int32_t rioGetHeight(const RCB* rcb);
+RioStatus rioSetHeight(RCB* rcb, int32_t height);
+RasterFormatId rioGetInFormat(const RCB* rcb);
+double rioGetXDpi(const RCB* rcb);
+RioStatus rioSetXDpi(RCB* rcb, double dpi);
+double rioGetYDpi(const RCB* rcb);
+RioStatus rioSetYDpi(RCB* rcb, double dpi);
+RioStatus rioGetStatus(const RCB* rcb);
+RioStatus rioGetWarning(const RCB* rcb);
+RioStatus rioClearStatus(RCB* rcb);
+Sline rioGetCurSline(const RCB* rcb);
+const uint8_t* rioGetExtraHeader(const RCB* rcb);
+int32_t rioGetExtraHeaderLength(const RCB* rcb);
+RioStatus rioSetExtraHeaderLength(RCB* rcb, int32_t length);
+// Takes ownership of a block allocated with rioMalloc, releasing the previous one.
+RioStatus rioAttachExtraHeader(RCB* rcb, uint8_t* block, int32_t length);
+// Hands the block to the caller (who then frees it with rioFree); the RCB is left without one.
+uint8_t* rioDetachExtraHeader(RCB* rcb, int32_t* length);
+// Stores a copy, replacing and releasing the previous one; -3 when memory runs out.
+RioStatus rioSetExtraHeader(RCB* rcb, const uint8_t* data, int32_t length);
+void rioGetMakerTag(const RCB* rcb, char out[5]);  // four spaces for a null RCB
+RioStatus rioSetMakerTag(RCB* rcb, const char tag[4]);
+int32_t rioGetAttribute(const RCB* rcb);
+RioStatus rioSetAttribute(RCB* rcb, int32_t value);
+int32_t rioGetXExtent(const RCB* rcb);
+RioStatus rioSetXExtent(RCB* rcb, int32_t value);
+int32_t rioGetYExtent(const RCB* rcb);
+RioStatus rioSetYExtent(RCB* rcb, int32_t value);
+int32_t rioGetRorient(const RCB* rcb, int index);
+RioStatus rioSetRorient(RCB* rcb, int index, int32_t value);
+RioStatus rioSetCalsText(RCB* rcb, CalsText which, const char* text);
+const char* rioGetCalsText(const RCB* rcb, CalsText which);  // "NONE" when empty
+
+// Recognition of the input format from its first five bytes; 0 with *status set when nothing matches.
+[[nodiscard]] RasterFormatId rioRecognizeRaster(RCB* rcb, RioStatus* status);
+// The rule table alone, over bytes already read (count < 5: -8).
+[[nodiscard]] RasterFormatId rioRecognizeBytes(const uint8_t* bytes, int32_t count, RioStatus* status);
+
+template <class T>
+T* rioNewState(StateBlock& block) {
+  if (block.data) return static_cast<T*>(block.data);
+  T* p = rioNew<T>();
+  if (!p) return nullptr;
+  block.data = p;
+  block.release = [](void* q) { rioDelete(static_cast<T*>(q)); };
+  return p;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,146 @@
+#include "rio/sline.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "rio/alloc.h"
+
+namespace vantrel {
+
+int32_t* alloc_sline(int32_t n) {
+  if (n < 0) return nullptr;
+  auto* runs = static_cast<int32_t*>(rioMalloc(static_cast<size_t>(slineValues(n)) * sizeof(int32_t)));
+  if (runs) runs[0] = runs[1] = kSlineEnd;
+  return runs;
+}
+
+void free_sline(int32_t* runs) { rioFree(runs); }
+
+int32_t rioSlineRuns(const int32_t* runs) {
+  int32_t n = 0;
+  while (!rioSlineEnd(runs + 2 * n)) ++n;
+  return n;
+}
+
+void rioCopySline(const int32_t* src, int32_t* dst) {
+  size_t values = 2 * static_cast<size_t>(rioSlineRuns(src)) + 2;
+  std::memmove(dst, src, values * sizeof(int32_t));
+}
+
+void rioCopySlineClipped(const int32_t* src, int32_t* dst, int32_t width) {
+  int32_t* out = dst;
+  for (; !rioSlineEnd(src); src += 2) {
+    int32_t s = std::max(src[0], 0);
+    int32_t e = std::min(src[1], width);
+    if (s >= width) break;
+    if (e <= s) continue;
+    if (out > dst && s <= out[-1]) {  // touching or overlapping: join, so the line fits its buffer
+      out[-1] = std::max(out[-1], e);
+      continue;
+    }
+    out[0] = s;
+    out[1] = e;
+    out += 2;
+  }
+  out[0] = out[1] = kSlineEnd;
+}
+
+void rioShiftSline(int32_t* runs, int32_t dx) {
+  for (; !rioSlineEnd(runs); runs += 2) {
+    runs[0] += dx;
+    runs[1] += dx;
+  }
+}
+
+void rioScaleSlineFixed(int32_t* runs, uint32_t factor) {
+  auto scale = [factor](int32_t v) {
+    int64_t r = (static_cast<int64_t>(v) * factor) >> 15;
+    return static_cast<int32_t>(std::min<int64_t>(r, INT32_MAX));
+  };
+  for (; !rioSlineEnd(runs); runs += 2) {
+    runs[0] = scale(runs[0]);
+    runs[1] = scale(runs[1]);
+  }
+}
+
+void rioScaleSlineClip(const int32_t* src, int32_t* dst, double scale, double shift, int32_t limit) {
+  auto round = [](double v) -> int32_t {
+    if (v <= 0) return 0;
+    double r = std::floor(v + 0.5);
+    return r >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(r);
+  };
+  for (; !rioSlineEnd(src); src += 2) {
+    double e = scale * src[1] - shift;
+    if (e <= 0) continue;
+    int32_t s = round(scale * src[0] - shift);
+    if (s >= limit) break;
+    int32_t ei = round(e);
+    dst[0] = s;
+    if (ei >= limit) {
+      dst[1] = limit;
+      dst += 2;
+      break;
+    }
+    dst[1] = ei;
+    dst += 2;
+  }
+  dst[0] = dst[1] = kSlineEnd;
+}
+
+void rioNormalizeSline(const int32_t* src, int32_t* dst) {
+  int32_t* out = dst;
+  for (; !rioSlineEnd(src); src += 2) {
+    int32_t s = src[0];
+    int32_t e = std::max(src[1], s + 1);  // an empty run keeps one pixel of black
+    if (out > dst && s <= out[-1]) {
+      out[-1] = std::max(out[-1], e);
+      continue;
+    }
+    out[0] = s;
+    out[1] = e;
+    out += 2;
+  }
+  out[0] = out[1] = kSlineEnd;
+}
+
+void rioClipSline(int32_t* runs, int32_t width) {
+  const int32_t* in = runs;
+  int32_t* out = runs;
+  for (; !rioSlineEnd(in); in += 2) {
+    int32_t s = std::max(in[0], 0);
+    if (s >= width) break;
+    int32_t e = std::min(in[1], width);
+    if (e <= s) continue;
+    if (out > runs && s <= out[-1]) {
+      out[-1] = std::max(out[-1], e);
+      continue;
+    }
+    out[0] = s;
+    out[1] = e;
+    out += 2;
+  }
+  out[0] = out[1] = kSlineEnd;
+}
+
+int32_t* rioAppendSline(int32_t* tail, const int32_t* src, int32_t dx) {
+  // An empty line: tail points at the terminator itself, where the first run goes.
+  bool empty = tail[0] == kSlineEnd;
+  int32_t* out = empty ? tail : tail + 1;
+  for (; !rioSlineEnd(src); src += 2) {
+    int32_t s = src[0] + dx;
+    int32_t e = src[1] + dx;
+    if (!empty && s <= out[-1]) {
+      out[-1] = std::max(out[-1], e);
+      continue;
+    }
+    out[0] = s;
+    out[1] = e;
+    out += 2;
+    empty = false;
+  }
+  out[0] = out[1] = kSlineEnd;
+  return empty ? out : out - 1;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,45 @@
+// Run lists. An Sline is one image line as int32 pairs (start, end) of its black runs, start inclusive and
+// end exclusive, increasing and not overlapping, ended by the pair (-1, -1). Inside an RCB the pair in front
+// of the first run always holds (0, 0), so a coder may look one pair back.
+#pragma once
+
+#include <cstdint>
+
+namespace vantrel {
+
+using Sline = int32_t*;
+
+inline constexpr int32_t kSlineEnd = -1;
+
+// The terminator is the pair (-1, -1); a run may carry a negative start while it is being clipped.
+inline bool rioSlineEnd(const int32_t* pair) { return pair[0] == kSlineEnd && pair[1] == kSlineEnd; }
+
+// int32 values a run list of a line of `width` pixels needs: up to (width + 1) / 2 runs and the terminator.
+inline constexpr int64_t slineValues(int64_t width) { return 2 * ((width + 1) / 2) + 2; }
+
+// A free-standing run list with room for a line of n pixels, or nullptr (toolkit error 9 for n < 0,
+// 1 when memory runs out). Released with free_sline.
+int32_t* alloc_sline(int32_t n);
+void free_sline(int32_t* runs);
+
+void rioCopySline(const int32_t* src, int32_t* dst);
+// Copies at most the runs that fall inside [0, width), clipped to it (a narrower destination line).
+void rioCopySlineClipped(const int32_t* src, int32_t* dst, int32_t width);
+void rioShiftSline(int32_t* runs, int32_t dx);
+// start := floor(start * factor / 32768), the same for end; factor has 15 fraction bits. 64-bit products.
+void rioScaleSlineFixed(int32_t* runs, uint32_t factor);
+void rioScaleSlineClip(const int32_t* src, int32_t* dst, double scale, double shift, int32_t limit);
+// Joins runs that overlap or touch; an empty run is widened to one pixel first, so no black is lost.
+void rioNormalizeSline(const int32_t* src, int32_t* dst);
+// In place: the list ends at the first run starting at or beyond width; starts below 0 become 0; ends are
+// cut to width; runs whose end is not past their start are dropped; a run starting at or before the
+// previous run's end joins it (keeping the larger end).
+void rioClipSline(int32_t* runs, int32_t width);
+// Appends src shifted by dx to a line under construction whose last end value `tail` points at (or at the
+// terminator's first word when the line is empty). Returns the position of the new last end value.
+int32_t* rioAppendSline(int32_t* tail, const int32_t* src, int32_t dx);
+
+// Number of runs in a list.
+int32_t rioSlineRuns(const int32_t* runs);
+
+}  // namespace vantrel
