@@ -1,0 +1,558 @@
+// HP-GL/2 writer (id 29). A decoder written here from the polyline-encoded command turns our strokes back
+// into runs, which must equal the input clipped to the width; golden bytes pin the header, the number
+// coding and the trailer; hp2xx, an independent HP-GL/2 interpreter, must read the same strokes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "formats/registry.h"
+#include "rio/rcb.h"
+
+namespace vantrel {
+namespace {
+
+constexpr RasterFormatId kHpgl2 = 29;
+const std::string kTrailer = ";PUSP0PG;";
+const std::string kOrigin = "__";
+
+struct Run {
+  int32_t s;
+  int32_t e;
+};
+using Row = std::vector<Run>;
+
+struct Picture {
+  int32_t width = 0;
+  int32_t height = 0;
+  double xDpi = 200;
+  double yDpi = 200;
+  std::vector<std::pair<int32_t, Row>> rows;  // (row index, runs); rows not listed are white
+  int32_t rowsWritten = -1;                   // rows to write; -1: up to the last listed row
+};
+
+// A write sink that refuses every call and counts them.
+struct RefusingSink {
+  int calls = 0;
+  static size_t write(const void*, size_t, size_t, void* ctx) {
+    ++static_cast<RefusingSink*>(ctx)->calls;
+    return 0;
+  }
+};
+
+struct Written {
+  std::string bytes;
+  RioStatus openStatus = 0;
+  std::vector<RioStatus> rowResults;
+  RioStatus statusBeforeClose = 0;
+  int32_t streamOk = 0;
+};
+
+void fillLine(Sline line, const Row& row) {
+  size_t i = 0;
+  for (const Run& r : row) {
+    line[2 * i] = r.s;
+    line[2 * i + 1] = r.e;
+    ++i;
+  }
+  line[2 * i] = line[2 * i + 1] = kSlineEnd;
+}
+
+std::string readAll(std::FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string out;
+  char buffer[65536];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
+  return out;
+}
+
+Written writePicture(const Picture& p, RefusingSink* sink = nullptr) {
+  Written w;
+  std::FILE* f = std::tmpfile();
+  EXPECT_NE(f, nullptr);
+  if (!f) return w;
+  RasterStream* s = streamOpen(f, "w");
+  if (sink) {
+    EXPECT_EQ(streamSetWriteCallback(s, RefusingSink::write, sink), 1);
+  }
+  RCB* rcb = rioOpenRasterWrite(s, p.width, p.height, kHpgl2, &w.openStatus);
+  if (rcb) {
+    rcb->xDpi = p.xDpi;
+    rcb->yDpi = p.yDpi;
+    int32_t count = p.rowsWritten >= 0 ? p.rowsWritten : (p.rows.empty() ? 0 : p.rows.back().first + 1);
+    size_t next = 0;
+    for (int32_t y = 0; y < count; ++y) {
+      if (next < p.rows.size() && p.rows[next].first == y) {
+        fillLine(rcb->curSline, p.rows[next++].second);
+      } else {
+        fillLine(rcb->curSline, Row{});
+      }
+      w.rowResults.push_back(rioWriteRasterSline(rcb));
+    }
+    w.statusBeforeClose = rcb->status;
+    (void)rioCloseRaster(rcb);
+  }
+  w.streamOk = streamClose(s);
+  w.bytes = readAll(f);
+  std::fclose(f);
+  return w;
+}
+
+// ---- the test-side decoder of the polyline-encoded command ----
+
+struct Stroke {
+  int64_t row;
+  int64_t s;
+  int64_t e;
+  bool operator==(const Stroke&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Stroke& k) {
+  return os << "(row " << k.row << ": " << k.s << ".." << k.e << ")";
+}
+
+struct Decoded {
+  std::string header;  // up to and including "PE"
+  std::string body;    // the command's flags and numbers after the opening "7<=__"
+  std::string trailer;
+  std::vector<Stroke> strokes;
+  std::string error;
+};
+
+Decoded decode(const std::string& in) {
+  Decoded d;
+  size_t pe = in.find("PE");
+  if (pe == std::string::npos) {
+    d.error = "no PE command";
+    return d;
+  }
+  d.header = in.substr(0, pe + 2);
+  size_t end = in.find(';', pe);
+  if (end == std::string::npos) {
+    d.error = "PE command not closed";
+    return d;
+  }
+  d.trailer = in.substr(end);
+  const std::string command = in.substr(pe + 2, end - pe - 2);
+  if (command.compare(0, 5, "7<=__") == 0) d.body = command.substr(5);
+  bool sevenBit = false;
+  bool penUp = false;
+  bool absolute = false;
+  int64_t row = 0;
+  int64_t column = 0;
+  std::vector<int64_t> pending;
+  uint64_t z = 0;
+  int shift = 0;
+  for (char ch : command) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c == '<') {
+      penUp = true;
+    } else if (c == '=') {
+      absolute = true;
+    } else if (c == '7') {
+      sevenBit = true;
+    } else if (c >= 63 && c <= 126) {
+      bool last = c >= 95;
+      z |= static_cast<uint64_t>(c - (last ? 95 : 63)) << shift;
+      shift += 5;
+      if (!last) continue;
+      pending.push_back((z & 1) ? -static_cast<int64_t>(z >> 1) : static_cast<int64_t>(z >> 1));
+      z = 0;
+      shift = 0;
+      if (pending.size() < 2) continue;
+      int64_t toRow = absolute ? pending[0] : row + pending[0];
+      int64_t toColumn = absolute ? pending[1] : column + pending[1];
+      if (!penUp) {
+        if (toRow != row) d.error = "pen-down move across rows";
+        d.strokes.push_back({row, std::min(column, toColumn), std::max(column, toColumn)});
+      }
+      row = toRow;
+      column = toColumn;
+      pending.clear();
+      penUp = false;
+      absolute = false;
+    } else {
+      d.error = std::string("unexpected byte in PE: ") + ch;
+    }
+  }
+  if (!sevenBit) d.error = "not 7-bit mode";
+  if (!pending.empty() || shift != 0) d.error = "incomplete pair";
+  return d;
+}
+
+std::vector<Stroke> expectedStrokes(const Picture& p) {
+  std::vector<Stroke> out;
+  for (const auto& [y, row] : p.rows) {
+    int32_t reached = 0;
+    for (const Run& r : row) {
+      int32_t s = std::max(r.s, reached);
+      int32_t e = std::min(r.e, p.width);
+      if (s >= p.width) break;
+      if (e <= s) continue;
+      out.push_back({y, s, e});
+      reached = e;
+    }
+  }
+  return out;
+}
+
+class Hpgl2Test : public ::testing::Test {
+ protected:
+  void SetUp() override { baseline_ = rioBytesInUse(); }
+  void TearDown() override {
+    rioFailAllocationAfter(-1);
+    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
+  }
+  int64_t baseline_ = 0;
+};
+
+// ---- header ----
+
+struct HeaderCase {
+  const char* name;
+  int32_t width;
+  int32_t height;
+  double xDpi;
+  double yDpi;
+  const char* header;  // before the "__" origin
+};
+
+const HeaderCase kHeaders[] = {
+    {"Tall", 100, 200, 200, 200, "\033%-1BBPINPS1010,502NP2IP0,0,1010,502;SC0,200,0,100;PW0.13SP1PE7<="},
+    {"SquareIsTall", 101, 101, 100, 100,
+     "\033%-1BBPINPS1016,1016NP2IP0,0,1016,1016;SC0,101,0,101;PW0.26SP1PE7<="},
+    {"Wide", 201, 101, 100, 100, "\033%-1BBPINPS2032,2032NP2IP0,0,2032,2032;SC0,201,0,201;PW0.26SP1PE7<="},
+    // Real quotients say wider, the truncated extents are both 33: not strictly wider.
+    {"TruncatedTieIsTall", 101, 100, 3000, 3000,
+     "\033%-1BBPINPS33,33NP2IP0,0,33,33;SC0,100,0,101;PW0.01SP1PE7<="},
+    // Wide at unequal resolutions: the row scale is width x yres / xres, one row stays 1016 / yres units.
+    {"WideUnequalResolutions", 1000, 100, 400, 200,
+     "\033%-1BBPINPS2537,2537NP2IP0,0,2537,2537;SC0,500,0,1000;PW0.13SP1PE7<="},
+    {"WideUnequalResolutionsOtherWay", 1000, 100, 200, 400,
+     "\033%-1BBPINPS5074,5074NP2IP0,0,5074,5074;SC0,2000,0,1000;PW0.07SP1PE7<="},
+    {"UnknownXTakesY", 100, 200, 0, 300,
+     "\033%-1BBPINPS673,335NP2IP0,0,673,335;SC0,200,0,100;PW0.09SP1PE7<="},
+    {"UnknownYTakesX", 100, 200, 200, 0,
+     "\033%-1BBPINPS1010,502NP2IP0,0,1010,502;SC0,200,0,100;PW0.13SP1PE7<="},
+    {"BothUnknown", 100, 200, 0, 0, "\033%-1BBPINPS1010,502NP2IP0,0,1010,502;SC0,200,0,100;PW0.13SP1PE7<="},
+    {"ZeroHeight", 100, 0, 200, 200, "\033%-1BBPINPS502,502NP2IP0,0,502,502;SC0,100,0,100;PW0.13SP1PE7<="},
+};
+
+class Hpgl2HeaderTest : public Hpgl2Test, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(Hpgl2HeaderTest, WhiteImageIsHeaderOriginAndTrailer) {
+  const HeaderCase& c = GetParam();
+  Picture p{c.width, c.height, c.xDpi, c.yDpi, {}, 3};
+  Written w = writePicture(p);
+  ASSERT_EQ(w.openStatus, 0);
+  EXPECT_EQ(w.rowResults, std::vector<RioStatus>(3, 0));
+  EXPECT_EQ(w.streamOk, 1);
+  EXPECT_EQ(w.bytes, c.header + kOrigin + kTrailer);
+}
+
+// With no line written the finish writes the header itself.
+TEST_P(Hpgl2HeaderTest, ZeroRowsStillWholeStream) {
+  const HeaderCase& c = GetParam();
+  Written w = writePicture(Picture{c.width, c.height, c.xDpi, c.yDpi, {}, 0});
+  EXPECT_EQ(w.streamOk, 1);
+  EXPECT_EQ(w.bytes, c.header + kOrigin + kTrailer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Headers, Hpgl2HeaderTest, ::testing::ValuesIn(kHeaders),
+                         [](const ::testing::TestParamInfo<HeaderCase>& i) {
+                           return std::string(i.param.name);
+                         });
+
+// The pen width uses a decimal point under a process locale whose decimal separator is a comma. The
+// locale is made here: only its numeric category, compiled into a scratch folder.
+TEST_F(Hpgl2Test, PenWidthIgnoresTheProcessLocale) {
+  char pattern[] = "/tmp/hpgl2-locale-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path dir = pattern;
+  std::ofstream(dir / "comma.src") << "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"\"\n"
+                                      "grouping -1\nEND LC_NUMERIC\n";
+  std::string command = "localedef -c -i " + (dir / "comma.src").string() + " -f ANSI_X3.4-1968 " +
+                        (dir / "comma").string() + " >/dev/null 2>&1";
+  (void)std::system(command.c_str());  // warns about the categories left out
+  const char* oldPath = std::getenv("LOCPATH");
+  const std::string saved = oldPath ? oldPath : "";
+  setenv("LOCPATH", dir.c_str(), 1);
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  const bool switched = std::setlocale(LC_NUMERIC, "comma") != nullptr;
+  char probe[16] = {};
+  std::string bytes;
+  if (switched) {
+    std::snprintf(probe, sizeof probe, "%1.2f", 0.5);
+    bytes = writePicture(Picture{100, 200, 200, 200, {}, 1}).bytes;
+  }
+  std::setlocale(LC_NUMERIC, previous.c_str());
+  if (oldPath) {
+    setenv("LOCPATH", saved.c_str(), 1);
+  } else {
+    unsetenv("LOCPATH");
+  }
+  std::filesystem::remove_all(dir);
+  ASSERT_TRUE(switched) << "the comma locale could not be made (localedef)";
+  ASSERT_STREQ(probe, "0,50");  // the locale is really in force
+  EXPECT_NE(bytes.find("PW0.13SP1"), std::string::npos);
+}
+
+// ---- rows and the number coding ----
+
+struct BodyCase {
+  const char* name;
+  int32_t width;
+  int32_t height;
+  std::vector<std::pair<int32_t, Row>> rows;
+  std::string body;  // between the origin "__" and the trailer
+};
+
+const BodyCase kBodies[] = {
+    {"White", 10, 3, {}, ""},
+    {"OnePixelRowZero", 10, 1, {{0, {{0, 1}}}}, "\x3C\x5F\x5F\x5F\x61"},
+    {"Length16", 20, 1, {{0, {{0, 16}}}}, "<___\x3F\x60"},
+    {"NegativeColumnStep", 10, 2, {{0, {{0, 10}}}, {1, {{7, 8}}}}, "<___s<a\x66_a"},
+    {"RowStepAccumulatesOverWhiteRows", 10, 6, {{0, {{2, 4}}}, {5, {{2, 4}}}}, "<_c_c<id_c"},
+    {"TwoRunsOneRow", 10, 1, {{0, {{1, 3}, {5, 6}}}}, "<_a_c<_c_a"},
+    {"LargeLength", 100000, 1, {{0, {{0, 100000}}}}, "<___?IBe"},
+    {"LargeNegativeColumnStep", 150001, 2, {{0, {{150000, 150001}}}, {1, {{0, 1}}}}, "<_?^Ch_a<aB^Ch_a"},
+    {"LargeRowStep", 4, 70001, {{0, {{0, 1}}}, {70000, {{0, 1}}}}, "<___a<?VGcb_a"},
+    {"RunPastTheWidthClipped", 10, 1, {{0, {{8, 50}}}}, "<_o_c"},
+    {"RunFromLeftOfZeroClipped", 10, 1, {{0, {{-5, 3}}}}, "<___e"},
+    {"RunsBeyondTheWidthDropped", 10, 1, {{0, {{2, 3}, {10, 12}, {14, 15}}}}, "<_c_a"},
+};
+
+class Hpgl2BodyTest : public Hpgl2Test, public ::testing::WithParamInterface<BodyCase> {};
+
+TEST_P(Hpgl2BodyTest, ItemsByteForByte) {
+  const BodyCase& c = GetParam();
+  Picture p{c.width, c.height, 200, 200, c.rows, -1};
+  Written w = writePicture(p);
+  ASSERT_EQ(w.openStatus, 0);
+  Decoded d = decode(w.bytes);
+  ASSERT_EQ(d.error, "");
+  EXPECT_EQ(d.trailer, kTrailer);
+  EXPECT_EQ(d.body, c.body);
+  EXPECT_EQ(d.strokes, expectedStrokes(p));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, Hpgl2BodyTest, ::testing::ValuesIn(kBodies),
+                         [](const ::testing::TestParamInfo<BodyCase>& i) {
+                           return std::string(i.param.name);
+                         });
+
+Picture randomPicture(uint32_t seed, int32_t width, int32_t height) {
+  std::mt19937 rng(seed);
+  Picture p{width, height, 300, 300, {}, height};
+  const int32_t capacity = (width + 1) / 2;
+  for (int32_t y = 0; y < height; ++y) {
+    if (rng() % 3 == 0) continue;  // white rows in between
+    Row row;
+    int32_t x = static_cast<int32_t>(rng() % 5) - 2;
+    while (static_cast<int32_t>(row.size()) < capacity) {
+      int32_t s = row.empty() ? x : x + 1 + static_cast<int32_t>(rng() % 30);
+      int32_t len = 1 + static_cast<int32_t>(rng() % 60);
+      if (s > width + 20) break;
+      row.push_back({s, s + len});
+      x = s + len;
+    }
+    p.rows.push_back({y, row});
+  }
+  return p;
+}
+
+class Hpgl2RoundTripTest : public Hpgl2Test, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(Hpgl2RoundTripTest, DecodedStrokesAreTheClippedRuns) {
+  const int32_t width = GetParam();
+  Picture p = randomPicture(static_cast<uint32_t>(width) * 31u + 7u, width, 60);
+  Written w = writePicture(p);
+  ASSERT_EQ(w.statusBeforeClose, 0);
+  Decoded d = decode(w.bytes);
+  ASSERT_EQ(d.error, "");
+  EXPECT_EQ(d.trailer, kTrailer);
+  EXPECT_EQ(d.strokes, expectedStrokes(p));
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, Hpgl2RoundTripTest, ::testing::Values(1, 2, 9, 100, 1001, 5000));
+
+// ---- failures ----
+
+TEST_F(Hpgl2Test, ReadingIsNotImplemented) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::fputs("\033%-1BBPIN", f);
+  std::rewind(f);
+  StreamPtr in(streamOpen(f, "r"));
+  RioStatus st = 0;
+  RcbPtr rcb(rioOpenRasterRead(in.get(), kHpgl2, &st));
+  EXPECT_EQ(rcb, nullptr);
+  EXPECT_EQ(st, kRioNotImplemented);
+  in.reset();
+  std::fclose(f);
+}
+
+TEST_F(Hpgl2Test, OutOfMemoryAtOpen) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  StreamPtr out(streamOpen(f, "w"));
+  int64_t before = rioBytesInUse();
+  rioFailAllocationAfter(1);  // the RCB, then the pen state fails
+  RioStatus st = 0;
+  RcbPtr rcb(rioOpenRasterWrite(out.get(), 10, 10, kHpgl2, &st));
+  rioFailAllocationAfter(-1);
+  EXPECT_EQ(rcb, nullptr);
+  EXPECT_EQ(st, kRioOutOfMemory);
+  EXPECT_EQ(rioBytesInUse(), before);
+  out.reset();
+  std::fclose(f);
+}
+
+TEST_F(Hpgl2Test, SinkAcceptingNothingStopsTheRowWithStreamError) {
+  // 4000 items of about 5 bytes per row: every few rows a buffer fills and is refused.
+  Picture p{8000, 20, 200, 200, {}, 20};
+  Row row;
+  for (int32_t x = 0; x + 1 < 8000; x += 2) row.push_back({x, x + 1});
+  for (int32_t y = 0; y < 20; ++y) p.rows.push_back({y, row});
+  RefusingSink sink;
+  Written w = writePicture(p, &sink);
+  ASSERT_EQ(w.openStatus, 0);
+  EXPECT_EQ(w.statusBeforeClose, kRioStreamIo);
+  int failed = 0;
+  for (RioStatus r : w.rowResults) failed += r == kRioStreamIo;
+  EXPECT_GT(failed, 0);
+  EXPECT_GT(sink.calls, 0);
+  EXPECT_EQ(w.streamOk, 0);
+  EXPECT_EQ(w.bytes, "");
+}
+
+TEST_F(Hpgl2Test, ShortTrailerIsRecorded) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  RasterStream* s = streamOpen(f, "w");
+  RefusingSink sink;
+  ASSERT_EQ(streamSetWriteCallback(s, RefusingSink::write, &sink), 1);
+  RioStatus st = 0;
+  RCB* rcb = rioOpenRasterWrite(s, 10, 1, kHpgl2, &st);
+  ASSERT_NE(rcb, nullptr);
+  fillLine(rcb->curSline, Row{{0, 1}});
+  ASSERT_EQ(rioWriteRasterSline(rcb), 0);
+  int32_t used = static_cast<int32_t>(streamTell(s));
+  std::string filler(static_cast<size_t>(kStreamBufferSize - used - 1), 'x');
+  ASSERT_EQ(streamWrite(s, filler.data(), static_cast<int32_t>(filler.size())),
+            static_cast<int32_t>(filler.size()));
+  EXPECT_EQ(rioFormatDriver(kHpgl2)->finishWrite(rcb), kRioStreamIo);
+  EXPECT_EQ(rcb->status, kRioStreamIo);
+  (void)rioCloseRaster(rcb);
+  EXPECT_EQ(streamClose(s), 0);
+  std::fclose(f);
+}
+
+TEST_F(Hpgl2Test, NoAllocationPerRow) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  StreamPtr out(streamOpen(f, "w"));
+  RioStatus st = 0;
+  RcbPtr rcb(rioOpenRasterWrite(out.get(), 5000, 100, kHpgl2, &st));
+  ASSERT_EQ(st, 0);
+  fillLine(rcb->curSline, Row{{3, 100}, {200, 4000}});
+  ASSERT_EQ(rioWriteRasterSline(rcb.get()), 0);
+  rioResetPeak();
+  int64_t inUse = rioBytesInUse();
+  for (int i = 0; i < 99; ++i) ASSERT_EQ(rioWriteRasterSline(rcb.get()), 0);
+  EXPECT_EQ(rioBytesPeak(), inUse);
+  rcb.reset();
+  out.reset();
+  std::fclose(f);
+}
+
+// ---- interop: hp2xx reads our strokes ----
+
+// hp2xx re-emits the drawing as plain HP-GL: "PU x,y;PD x,y;" per stroke, in its own units.
+struct Segment {
+  double x0, y0, x1, y1;
+};
+
+std::vector<Segment> parseHp2xx(const std::string& text) {
+  std::vector<Segment> out;
+  size_t i = 0;
+  while ((i = text.find("PU", i)) != std::string::npos) {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    if (std::sscanf(text.c_str() + i, "PU%lf,%lf;PD%lf,%lf;", &x0, &y0, &x1, &y1) == 4)
+      out.push_back({x0, y0, x1, y1});
+    i += 2;
+  }
+  return out;
+}
+
+class Hpgl2InteropTest : public Hpgl2Test {
+ protected:
+  void SetUp() override {
+    Hpgl2Test::SetUp();
+    char pattern[] = "/tmp/hpgl2-interop-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(dir_);
+    Hpgl2Test::TearDown();
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(Hpgl2InteropTest, Hp2xxReadsTheSameStrokes) {
+  ASSERT_EQ(std::system("command -v hp2xx >/dev/null 2>&1"), 0)
+      << "hp2xx is not installed (scripts/setup.sh)";
+  Picture p = randomPicture(12345, 400, 80);
+  // Pin two strokes on distinct rows so the mapping of both axes is known.
+  p.rows.insert(p.rows.begin(), {0, Row{{0, 400}}});
+  p.rows.erase(std::remove_if(p.rows.begin() + 1, p.rows.end(), [](const auto& r) { return r.first == 0; }),
+               p.rows.end());
+  Written w = writePicture(p);
+  ASSERT_EQ(w.statusBeforeClose, 0);
+  const std::filesystem::path in = dir_ / "in.hpg";
+  const std::filesystem::path out = dir_ / "out.hpgl";
+  std::ofstream(in, std::ios::binary) << w.bytes;
+  std::string command = "hp2xx -q -m hpgl -f " + out.string() + " " + in.string() + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream result(out, std::ios::binary);
+  std::stringstream text;
+  text << result.rdbuf();
+  std::vector<Segment> got = parseHp2xx(text.str());
+  std::vector<Stroke> want = expectedStrokes(p);
+  ASSERT_EQ(got.size(), want.size());
+  ASSERT_GE(want.size(), 2u);
+  // Each axis maps linearly: fit it from the first stroke (columns) and the first and last rows.
+  const Stroke& a = want.front();
+  const Stroke& b = want.back();
+  ASSERT_NE(a.row, b.row);
+  double kx = (got.back().x0 - got.front().x0) / static_cast<double>(b.row - a.row);
+  double ox = got.front().x0 - kx * static_cast<double>(a.row);
+  double ky = (got.front().y1 - got.front().y0) / static_cast<double>(a.e - a.s);
+  double oy = got.front().y0 - ky * static_cast<double>(a.s);
+  ASSERT_GT(std::abs(kx), 1e-6);
+  ASSERT_GT(std::abs(ky), 1e-6);
+  for (size_t i = 0; i < want.size(); ++i) {
+    Stroke back{std::llround((got[i].x0 - ox) / kx), std::llround((got[i].y0 - oy) / ky),
+                std::llround((got[i].y1 - oy) / ky)};
+    EXPECT_EQ(back, want[i]) << "stroke " << i;
+    EXPECT_NEAR(got[i].x0, got[i].x1, 1e-3) << "stroke " << i << " leaves its row";
+  }
+  // One row is as high as one column is wide at equal resolutions.
+  EXPECT_NEAR(std::abs(kx), std::abs(ky), 1e-3 * std::abs(ky));
+}
+
+}  // namespace
+}  // namespace vantrel
