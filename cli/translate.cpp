@@ -105,6 +105,8 @@ RioStatus plainTranslate(RcbPtr in, TranslateJob& job, RasterStream* outStream, 
     rioSwapSlines(in.get());
   }
   if (status == 0 && !inputEndedWell(in.get())) status = in->status;
+  // A failed run's output is deleted: tell the writer, so that it does not pad the page to its height.
+  if (status != 0) rioSetError(output.get(), status);
   in.reset();
   output.reset();
   return status;

@@ -15,7 +15,6 @@ namespace vantrel {
 namespace {
 
 constexpr RasterFormatId kRtlFramedId = 8;
-constexpr RasterFormatId kPclId = 14;
 
 constexpr double kPlotterUnitsPerInch = 1016;
 constexpr double kDefaultDpi = 200;
