@@ -42,5 +42,11 @@ extern const FormatDriver kNoFormatDriver;
 // Drivers defined in their own files.
 extern const FormatDriver kRunDumpDriver;          // id 1
 extern const FormatDriver kNativeRunLengthDriver;  // id 3
+extern const FormatDriver kPostScriptDriver;       // id 9
+extern const FormatDriver kCalCompDriver;          // id 12
+extern const FormatDriver kVersatecDriver;         // id 16
+extern const FormatDriver kRtlDriver;              // ids 8 and 19
+extern const FormatDriver kPclDriver;              // id 14
+extern const FormatDriver kHpgl2Driver;            // id 29
 
 }  // namespace vantrel

@@ -1,0 +1,173 @@
+// CalComp raster writer (id 12): a text preamble, a binary set-up block, then every row as records of five
+// bytes (a count c of 1 to 127 and one 32-pixel group, meaning c copies of that group), covering all W
+// groups of the row. 16-bit numbers are big-endian.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "formats/registry.h"
+
+namespace vantrel {
+namespace {
+
+constexpr RasterFormatId kCalCompId = 12;
+constexpr int32_t kGroupBytes = 4;
+constexpr int32_t kRecordBytes = 1 + kGroupBytes;
+constexpr int32_t kMaxRepeat = 127;
+constexpr int32_t kMaxGroups = 65535;  // the 16-bit group-count field
+constexpr double kDefaultDpi = 200;
+
+constexpr char kPreamble[] = "&&&&CALCOMP DEVICE CONTROL\nCCRF()\n^^^^END OF FILE\n";
+constexpr uint8_t kSetupHead[] = {0x02, 0x00, 0x06, 0x08, 0x00, 0x0A, 0x01, 0x00, 0x08, 0x20, 0x00, 0x04};
+constexpr uint8_t kTrailer[] = {0x00, 0x02, 0x00, 0x03, 0x00, 0x00};
+
+struct CalCompState {
+  int32_t groups = 0;      // W, groups per row
+  int32_t pixels = 0;      // pixels a row carries: the width, or what W groups hold when W is capped
+  uint8_t* row = nullptr;  // W groups, pixels in pixel order, most significant bit leftmost
+  ~CalCompState() { rioFree(row); }
+};
+
+void putBe16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+
+// Sets pixels [s, e) of a row stored eight pixels a byte, most significant bit leftmost; 0 <= s < e.
+void setRun(uint8_t* row, int32_t s, int32_t e) {
+  const int32_t first = s >> 3;
+  const int32_t last = (e - 1) >> 3;
+  const auto head = static_cast<uint8_t>(0xFF >> (s & 7));
+  const auto tail = static_cast<uint8_t>(0xFF00 >> (((e - 1) & 7) + 1));
+  if (first == last) {
+    row[first] |= head & tail;
+    return;
+  }
+  row[first] |= head;
+  std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
+  row[last] |= tail;
+}
+
+double knownDpi(double dpi) {
+  return std::isfinite(dpi) && dpi > 0 ? dpi : 0;
+}
+
+// The image length in whole inches, rounded up. An unknown vertical resolution takes the horizontal one,
+// 200 when both are unknown; the result is held to the 16-bit field.
+uint16_t lengthInches(int32_t height, double xDpi, double yDpi) {
+  double dpi = knownDpi(yDpi);
+  if (dpi == 0) dpi = knownDpi(xDpi);
+  if (dpi == 0) dpi = kDefaultDpi;
+  const double inches = std::trunc((height + dpi - 1) / dpi);
+  return static_cast<uint16_t>(std::clamp(inches, 0.0, 65535.0));
+}
+
+CalCompState* stateOf(RCB* rcb) {
+  return rioState<CalCompState>(rioSlot(rcb, DriverSlot::kCalComp));
+}
+
+RioStatus calcompOpen(RCB* rcb) {
+  if (!rcb->writing || rcb->outFormat != kCalCompId) return rioSetError(rcb, kRioNotImplemented);
+  auto* st = rioNewState<CalCompState>(rioSlot(rcb, DriverSlot::kCalComp));
+  if (!st) return rioSetError(rcb, kRioOutOfMemory);
+  const int64_t groups = (int64_t{rcb->width} + 31) / 32;
+  st->groups = static_cast<int32_t>(std::min<int64_t>(groups, kMaxGroups));
+  st->pixels = static_cast<int32_t>(std::min<int64_t>(rcb->width, int64_t{st->groups} * 32));
+  if (groups > kMaxGroups) rioSetWarning(rcb, kRioBadColumns);  // columns beyond the field are cut off
+  if (!st->row) {
+    st->row = static_cast<uint8_t*>(rioMalloc(static_cast<size_t>(std::max(st->groups, 1)) * kGroupBytes));
+    if (!st->row) return rioSetError(rcb, kRioOutOfMemory);
+  }
+  return kRioOk;
+}
+
+RioStatus calcompNotImplemented(RCB* rcb) {
+  return rioSetError(rcb, kRioNotImplemented);
+}
+RioStatus calcompSpare(RCB*) {
+  return kRioNotImplemented;
+}
+
+// Writers leave short writes to the stream, whose close reports them.
+RioStatus calcompWriteHeader(RCB* rcb) {
+  CalCompState* st = stateOf(rcb);
+  if (!st) return rioSetError(rcb, kRioInternal);
+  uint8_t h[sizeof kPreamble - 1 + sizeof kSetupHead + 7];
+  uint8_t* p = h;
+  std::memcpy(p, kPreamble, sizeof kPreamble - 1);
+  p += sizeof kPreamble - 1;
+  std::memcpy(p, kSetupHead, sizeof kSetupHead);
+  p += sizeof kSetupHead;
+  putBe16(p, static_cast<uint16_t>(st->groups));
+  putBe16(p + 2, 1);
+  putBe16(p + 4, lengthInches(rcb->height, rcb->xDpi, rcb->yDpi));
+  p[6] = 0;
+  (void)streamWrite(rcb->outStream, h, sizeof h);
+  return kRioOk;
+}
+
+RioStatus calcompAllocSlines(RCB* rcb) {
+  return rioAllocSline(rcb);
+}
+
+RioStatus calcompWriteSline(RCB* rcb) {
+  CalCompState* st = stateOf(rcb);
+  const int32_t* runs = rcb->curSline;
+  if (!st || !runs) return rioSetError(rcb, kRioInternal);
+  uint8_t* row = st->row;
+  const int32_t groups = st->groups;
+  std::memset(row, 0, static_cast<size_t>(groups) * kGroupBytes);
+  const int64_t maxRuns = rcb->slineBytes / 8 - 1;  // pairs the line buffer can hold
+  for (int64_t i = 0; i < maxRuns && runs[0] != kSlineEnd; ++i, runs += 2) {
+    const int32_t s = std::max(runs[0], 0);
+    const int32_t e = std::min(runs[1], st->pixels);
+    if (s < e) setRun(row, s, e);
+  }
+
+  // Records go out through a small buffer of whole records.
+  uint8_t out[256 * kRecordBytes];
+  size_t used = 0;
+  for (int32_t g = 0; g < groups;) {
+    const uint8_t* group = row + g * kGroupBytes;
+    int32_t count = 1;
+    while (count < kMaxRepeat && g + count < groups &&
+           std::memcmp(group, group + count * kGroupBytes, kGroupBytes) == 0)
+      ++count;
+    out[used] = static_cast<uint8_t>(count);
+    std::memcpy(out + used + 1, group, kGroupBytes);
+    used += kRecordBytes;
+    if (used == sizeof out) {
+      (void)streamWrite(rcb->outStream, out, static_cast<int32_t>(used));
+      used = 0;
+    }
+    g += count;
+  }
+  if (used) (void)streamWrite(rcb->outStream, out, static_cast<int32_t>(used));
+  return kRioOk;
+}
+
+// The trailer. A page that received no line still gets its header first.
+RioStatus calcompFinishWrite(RCB* rcb) {
+  if (!stateOf(rcb)) return rioSetError(rcb, kRioInternal);
+  if (!rcb->headerWritten) {
+    rcb->headerWritten = true;
+    if (RioStatus r = calcompWriteHeader(rcb)) return r;
+  }
+  (void)streamWrite(rcb->outStream, kTrailer, sizeof kTrailer);
+  return kRioOk;
+}
+
+RioStatus calcompClose(RCB* rcb) {
+  rioReleaseState(rioSlot(rcb, DriverSlot::kCalComp));
+  return kRioOk;
+}
+
+}  // namespace
+
+extern const FormatDriver kCalCompDriver = {
+    calcompOpen,           calcompNotImplemented, calcompWriteHeader, calcompAllocSlines,
+    calcompNotImplemented, calcompWriteSline,     calcompSpare,       calcompSpare,
+    calcompSpare,          calcompFinishWrite,    calcompClose,
+};
+
+}  // namespace vantrel

@@ -1,0 +1,364 @@
+// CalComp raster writer: the stream is parsed back by a decoder written from its layout (preamble, set-up
+// block, rows of count-and-group records, trailer), and every decoded row must equal the input.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ostream>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "formats/registry.h"
+#include "rio/rcb.h"
+
+namespace vantrel {
+namespace {
+
+constexpr RasterFormatId kCrf = 12;
+using Runs = std::vector<std::pair<int32_t, int32_t>>;
+
+struct Written {
+  RioStatus open = 0;
+  std::vector<RioStatus> lineResults;
+  RioStatus status = 0;
+  RioStatus warning = 0;
+  int streamOk = -1;
+  std::vector<uint8_t> bytes;
+};
+
+size_t refuseEverything(const void*, size_t, size_t, void*) {
+  return 0;
+}
+
+// Writes rows through a write RCB into a temporary file and returns the file's bytes. The declared height
+// is the number of rows unless given.
+Written writePage(int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows, int32_t height = -1,
+                  StreamWriteFn sink = nullptr) {
+  Written w;
+  std::FILE* f = std::tmpfile();
+  RasterStream* out = streamOpen(f, "w");
+  if (sink) {
+    EXPECT_EQ(streamSetWriteCallback(out, sink, nullptr), 1);
+  }
+  if (height < 0) height = static_cast<int32_t>(rows.size());
+  RCB* rcb = rioOpenRasterWrite(out, width, height, kCrf, &w.open);
+  if (rcb) {
+    rcb->xDpi = xDpi;
+    rcb->yDpi = yDpi;
+    for (const Runs& row : rows) {
+      int32_t* p = rcb->curSline;
+      for (auto [s, e] : row) {
+        *p++ = s;
+        *p++ = e;
+      }
+      p[0] = p[1] = kSlineEnd;
+      w.lineResults.push_back(rioWriteRasterSline(rcb));
+    }
+    w.status = rcb->status;
+    w.warning = rcb->warning;
+    (void)rioCloseRaster(rcb);
+  }
+  w.streamOk = streamClose(out);
+  std::fflush(f);
+  std::rewind(f);
+  int c;
+  while ((c = std::fgetc(f)) != EOF) w.bytes.push_back(static_cast<uint8_t>(c));
+  std::fclose(f);
+  return w;
+}
+
+// A row as the plotter must print it: W groups of 32 pixels, the runs inside [0, width) set, most
+// significant bit leftmost.
+std::vector<uint8_t> expectedRow(const Runs& runs, int32_t width, int32_t groups) {
+  std::vector<uint8_t> row(static_cast<size_t>(groups) * 4, 0);
+  const int32_t pixels = std::min(width, groups * 32);
+  for (auto [s, e] : runs)
+    for (int32_t x = std::max(s, 0); x < std::min(e, pixels); ++x)
+      row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+  return row;
+}
+
+struct Record {
+  int count;
+  uint8_t group[4];
+};
+
+struct CrfPlot {
+  uint16_t groups = 0;
+  uint16_t inches = 0;
+  std::vector<std::vector<uint8_t>> rows;
+  std::vector<std::vector<Record>> records;
+};
+
+// Parses a CalComp raster stream. A row is a series of records covering exactly W groups; a record is cut
+// only where the group changes or its count reaches 127. The trailer (its first byte 0, never a count) must
+// end the stream. Returns an explanation when the layout is wrong.
+std::string decodeCrf(const std::vector<uint8_t>& b, CrfPlot* plot) {
+  const std::string preamble = "&&&&CALCOMP DEVICE CONTROL\nCCRF()\n^^^^END OF FILE\n";
+  if (b.size() < preamble.size() + 19) return "short header";
+  if (std::string(b.begin(), b.begin() + static_cast<long>(preamble.size())) != preamble)
+    return "bad preamble";
+  size_t at = preamble.size();
+  const std::vector<uint8_t> setup = {0x02, 0x00, 0x06, 0x08, 0x00, 0x0A, 0x01, 0x00, 0x08, 0x20, 0x00, 0x04};
+  for (uint8_t v : setup)
+    if (b[at++] != v) return "bad set-up block";
+  plot->groups = static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
+  if (b[at + 2] != 0x00 || b[at + 3] != 0x01) return "bad set-up word";
+  plot->inches = static_cast<uint16_t>(b[at + 4] << 8 | b[at + 5]);
+  if (b[at + 6] != 0x00) return "bad set-up end";
+  at += 7;
+  while (at < b.size() && b[at] != 0 && plot->groups > 0) {
+    std::vector<uint8_t> row;
+    std::vector<Record> records;
+    int covered = 0;
+    while (covered < plot->groups) {
+      if (at + 5 > b.size()) return "row ends inside a record";
+      Record r{b[at], {b[at + 1], b[at + 2], b[at + 3], b[at + 4]}};
+      at += 5;
+      if (r.count < 1 || r.count > 127) return "bad count " + std::to_string(r.count);
+      if (!records.empty() && records.back().count != 127 &&
+          std::equal(r.group, r.group + 4, records.back().group))
+        return "record cut before the group changed";
+      covered += r.count;
+      if (covered > plot->groups) return "row covers more than W groups";
+      for (int i = 0; i < r.count; ++i) row.insert(row.end(), r.group, r.group + 4);
+      records.push_back(r);
+    }
+    plot->rows.push_back(std::move(row));
+    plot->records.push_back(std::move(records));
+  }
+  const std::vector<uint8_t> trailer = {0x00, 0x02, 0x00, 0x03, 0x00, 0x00};
+  if (b.size() - at != trailer.size() ||
+      !std::equal(trailer.begin(), trailer.end(), b.begin() + static_cast<long>(at)))
+    return "bad trailer";
+  return {};
+}
+
+class CalCompWriter : public ::testing::Test {
+ protected:
+  void SetUp() override { baseline_ = rioBytesInUse(); }
+  void TearDown() override { EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked"; }
+  int64_t baseline_ = 0;
+};
+
+struct GeometryCase {
+  const char* name;
+  int32_t width;
+  std::vector<Runs> rows;
+};
+std::ostream& operator<<(std::ostream& os, const GeometryCase& c) {
+  return os << c.name;
+}
+
+class CalCompGeometry : public CalCompWriter, public ::testing::WithParamInterface<GeometryCase> {};
+
+TEST_P(CalCompGeometry, DecodedRowsEqualTheInput) {
+  const GeometryCase& c = GetParam();
+  Written w = writePage(c.width, 200, 200, c.rows);
+  ASSERT_EQ(w.open, kRioOk);
+  EXPECT_EQ(w.status, kRioOk);
+  EXPECT_EQ(w.warning, kRioOk);
+  EXPECT_EQ(w.streamOk, 1);
+  CrfPlot plot;
+  ASSERT_EQ(decodeCrf(w.bytes, &plot), "");
+  const int32_t groups = (c.width + 31) / 32;
+  EXPECT_EQ(plot.groups, groups);
+  ASSERT_EQ(plot.rows.size(), c.rows.size());
+  for (size_t i = 0; i < c.rows.size(); ++i)
+    EXPECT_EQ(plot.rows[i], expectedRow(c.rows[i], c.width, groups)) << "row " << i;
+}
+
+std::vector<Runs> randomRows(uint32_t seed, int32_t width, int count) {
+  std::mt19937 rng(seed);
+  std::vector<Runs> rows(static_cast<size_t>(count));
+  for (Runs& row : rows) {
+    int32_t x = static_cast<int32_t>(rng() % 40);
+    while (x < width) {
+      const int32_t length = 1 + static_cast<int32_t>(rng() % (rng() % 4 == 0 ? 300 : 12));
+      row.emplace_back(x, std::min(x + length, width));
+      x += length + 1 + static_cast<int32_t>(rng() % 80);
+    }
+  }
+  return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CalCompGeometry,
+    ::testing::Values(GeometryCase{"OnePixel", 1, {{{0, 1}}}}, GeometryCase{"WhiteRows", 2000, {{}, {}}},
+                      GeometryCase{"WidthOfWholeGroups", 64, {{{0, 64}}, {{31, 33}}, {{63, 64}}}},
+                      // Pixels past the width in the last group stay white.
+                      GeometryCase{
+                          "PartialLastGroup", 70, {{{0, 70}}, {{65, 70}}, {{3, 5}, {9, 10}, {17, 31}}}},
+                      GeometryCase{"RunsBeyondTheWidthAreClipped", 40, {{{35, 90}}, {{50, 60}}, {{-3, 2}}}},
+                      GeometryCase{"LongRepeats", 10000, {{{0, 10000}}, {{0, 4064}, {4100, 8200}}}},
+                      GeometryCase{"RandomRuns", 3000, randomRows(7, 3000, 25)},
+                      GeometryCase{"ZeroRows", 100, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RecordCase {
+  const char* name;
+  int32_t width;
+  Runs row;
+  std::vector<int> counts;  // the counts of the row's records, in order
+};
+std::ostream& operator<<(std::ostream& os, const RecordCase& c) {
+  return os << c.name;
+}
+
+class CalCompRecords : public CalCompWriter, public ::testing::WithParamInterface<RecordCase> {};
+
+TEST_P(CalCompRecords, RowIsCutIntoTheseRecords) {
+  const RecordCase& c = GetParam();
+  Written w = writePage(c.width, 200, 200, {c.row});
+  CrfPlot plot;
+  ASSERT_EQ(decodeCrf(w.bytes, &plot), "");
+  ASSERT_EQ(plot.records.size(), 1u);
+  std::vector<int> counts;
+  for (const Record& r : plot.records[0]) counts.push_back(r.count);
+  EXPECT_EQ(counts, c.counts);
+}
+
+Runs everyOtherGroupBlack(int32_t width) {
+  Runs row;
+  for (int32_t x = 0; x < width; x += 64) row.emplace_back(x, std::min(x + 32, width));
+  return row;
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, CalCompRecords,
+                         ::testing::Values(RecordCase{"White2000", 2000, {}, {63}},
+                                           RecordCase{"White10000", 10000, {}, {127, 127, 59}},
+                                           RecordCase{"Black4064", 4064, {{0, 4064}}, {127}},
+                                           RecordCase{"Black4065", 4065, {{0, 4065}}, {127, 1}},
+                                           RecordCase{"AllGroupsDiffer", 320, everyOtherGroupBlack(320),
+                                                      std::vector<int>(10, 1)},
+                                           // Trailing white groups are coded like any others.
+                                           RecordCase{"TrailingWhite", 320, {{0, 32}}, {1, 9}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The preamble and set-up block are the device's contract.
+TEST_F(CalCompWriter, GoldenHeaderWhiteRowAndTrailer) {
+  Written w = writePage(2000, 200, 200, {{}}, 3300);
+  std::string text = "&&&&CALCOMP DEVICE CONTROL\nCCRF()\n^^^^END OF FILE\n";
+  std::vector<uint8_t> expected(text.begin(), text.end());
+  for (int v : {0x02, 0x00, 0x06, 0x08, 0x00, 0x0A, 0x01, 0x00, 0x08, 0x20, 0x00, 0x04, 0x00, 63, 0x00, 0x01,
+                0x00, 17, 0x00})
+    expected.push_back(static_cast<uint8_t>(v));
+  for (int v : {63, 0, 0, 0, 0, 0x00, 0x02, 0x00, 0x03, 0x00, 0x00})
+    expected.push_back(static_cast<uint8_t>(v));
+  EXPECT_EQ(w.bytes, expected);
+}
+
+// A page closed before any line still gets its header and trailer.
+TEST_F(CalCompWriter, NoLineStillWritesHeaderAndTrailer) {
+  Written w = writePage(64, 200, 200, {}, 0);
+  CrfPlot plot;
+  ASSERT_EQ(decodeCrf(w.bytes, &plot), "");
+  EXPECT_EQ(plot.groups, 2);
+  EXPECT_EQ(plot.inches, 0);
+  EXPECT_TRUE(plot.rows.empty());
+  EXPECT_EQ(w.bytes.size(), 69u + 6);
+}
+
+struct LengthCase {
+  int32_t height;
+  double xDpi, yDpi;
+  uint16_t inches;
+};
+std::ostream& operator<<(std::ostream& os, const LengthCase& c) {
+  return os << c.height << " rows at " << c.xDpi << " x " << c.yDpi << " -> " << c.inches;
+}
+
+class CalCompLength : public CalCompWriter, public ::testing::WithParamInterface<LengthCase> {};
+
+TEST_P(CalCompLength, LengthIsWholeInchesRoundedUp) {
+  const LengthCase& c = GetParam();
+  Written w = writePage(32, c.xDpi, c.yDpi, {{{0, 1}}}, c.height);
+  CrfPlot plot;
+  ASSERT_EQ(decodeCrf(w.bytes, &plot), "");
+  EXPECT_EQ(plot.inches, c.inches);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, CalCompLength,
+    ::testing::Values(LengthCase{3300, 200, 200, 17}, LengthCase{3200, 200, 200, 16},
+                      LengthCase{3201, 200, 200, 17}, LengthCase{1, 200, 200, 1}, LengthCase{0, 200, 200, 0},
+                      LengthCase{3300, 200, 300, 11},
+                      // An unknown vertical resolution takes the horizontal one, 200 when both are unknown.
+                      LengthCase{3300, 300, 0, 11}, LengthCase{3300, 0, 0, 17}, LengthCase{3300, 0, 200, 17},
+                      LengthCase{3300, 100, -1, 33},
+                      // The 16-bit field saturates instead of wrapping.
+                      LengthCase{65535, 1, 1, 65535}, LengthCase{65536, 1, 1, 65535},
+                      LengthCase{2147483647, 1, 1, 65535}, LengthCase{2147483647, 0, 0, 65535}));
+
+// W is a 16-bit field: a wider image is cut to the 65535 groups the field can name, with a warning, and
+// every row still covers exactly W groups.
+TEST_F(CalCompWriter, GroupCountSaturatesAndRowsFollowIt) {
+  const int32_t width = 65535 * 32 + 1000;
+  Written w = writePage(width, 200, 200, {{{10, 20}, {65535 * 32 - 5, width}}, {{65535 * 32, width}}});
+  ASSERT_EQ(w.open, kRioOk);
+  EXPECT_EQ(w.warning, kRioBadColumns);
+  CrfPlot plot;
+  ASSERT_EQ(decodeCrf(w.bytes, &plot), "");
+  EXPECT_EQ(plot.groups, 65535);
+  ASSERT_EQ(plot.rows.size(), 2u);
+  EXPECT_EQ(plot.rows[0], expectedRow({{10, 20}, {65535 * 32 - 5, width}}, width, 65535));
+  EXPECT_EQ(plot.rows[1], expectedRow({}, width, 65535));
+}
+
+TEST_F(CalCompWriter, ZeroWidthWritesHeaderAndTrailerOnly) {
+  Written w = writePage(0, 200, 200, {{}, {}});
+  CrfPlot plot;
+  ASSERT_EQ(decodeCrf(w.bytes, &plot), "");
+  EXPECT_EQ(plot.groups, 0);
+  EXPECT_EQ(w.bytes.size(), 69u + 6);
+}
+
+// A sink that takes nothing: the writers leave the loss to the stream, whose close reports it.
+TEST_F(CalCompWriter, SinkAcceptingNothingIsReportedByTheStream) {
+  Written w = writePage(3000, 200, 200, randomRows(3, 3000, 200), -1, refuseEverything);
+  ASSERT_EQ(w.open, kRioOk);
+  for (RioStatus r : w.lineResults) EXPECT_EQ(r, kRioOk);
+  EXPECT_EQ(w.streamOk, 0);
+  EXPECT_TRUE(w.bytes.empty());
+}
+
+TEST_F(CalCompWriter, ReadingIsNotImplemented) {
+  std::FILE* f = std::tmpfile();
+  const char bytes[] = "&&&&CALCOMP DEVICE CONTROL\n";
+  ASSERT_EQ(std::fwrite(bytes, 1, sizeof bytes - 1, f), sizeof bytes - 1);
+  std::rewind(f);
+  StreamPtr in(streamOpen(f, "r"));
+  RioStatus st = 0;
+  EXPECT_EQ(rioOpenRasterRead(in.get(), kCrf, &st), nullptr);
+  EXPECT_EQ(st, kRioNotImplemented);
+  in.reset();
+  std::fclose(f);
+  EXPECT_EQ(kCalCompDriver.spare2(nullptr), kRioNotImplemented);
+}
+
+// Every allocation the open makes may fail: the open then answers -3 and leaks nothing.
+TEST_F(CalCompWriter, FailedAllocationsInOpen) {
+  bool opened = false;
+  for (int64_t n = 0; n < 10 && !opened; ++n) {
+    std::FILE* f = std::tmpfile();
+    RasterStream* out = streamOpen(f, "w");
+    ASSERT_NE(out, nullptr);
+    RioStatus st = 0;
+    rioFailAllocationAfter(n);
+    RCB* rcb = rioOpenRasterWrite(out, 100, 1, kCrf, &st);
+    rioFailAllocationAfter(-1);
+    if (rcb) {
+      opened = true;
+      (void)rioCloseRaster(rcb);
+    } else {
+      EXPECT_EQ(st, kRioOutOfMemory) << n;
+    }
+    (void)streamClose(out);
+    std::fclose(f);
+  }
+  EXPECT_TRUE(opened);
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,395 @@
+// Versatec block format writer: the stream is parsed back by a decoder written from the record layout
+// (opcode, body length, body; big-endian), and every decoded row must equal the input cut or padded to the
+// plotter model's line length.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "formats/registry.h"
+#include "rio/rcb.h"
+
+namespace vantrel {
+namespace {
+
+constexpr RasterFormatId kVbf = 16;
+using Runs = std::vector<std::pair<int32_t, int32_t>>;
+
+// Sets or clears an environment variable for one test and restores it afterwards.
+class EnvGuard {
+ public:
+  EnvGuard(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = std::string(old);
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvGuard() {
+    if (saved_)
+      setenv(name_, saved_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+struct Written {
+  RioStatus open = 0;
+  std::vector<RioStatus> lineResults;
+  RioStatus status = 0;
+  RioStatus warning = 0;
+  int streamOk = -1;
+  std::vector<uint8_t> bytes;
+};
+
+size_t refuseEverything(const void*, size_t, size_t, void*) {
+  return 0;
+}
+size_t collect(const void* data, size_t size, size_t count, void* ctx) {
+  auto* bytes = static_cast<const uint8_t*>(data);
+  static_cast<std::vector<uint8_t>*>(ctx)->insert(static_cast<std::vector<uint8_t>*>(ctx)->end(), bytes,
+                                                  bytes + size * count);
+  return count;
+}
+
+// Writes rows through a write RCB of the given format into a temporary file and returns the file's bytes.
+Written writePage(RasterFormatId id, int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows,
+                  StreamWriteFn sink = nullptr, void* sinkContext = nullptr) {
+  Written w;
+  std::FILE* f = std::tmpfile();
+  RasterStream* out = streamOpen(f, "w");
+  if (sink) {
+    EXPECT_EQ(streamSetWriteCallback(out, sink, sinkContext), 1);
+  }
+  RCB* rcb = rioOpenRasterWrite(out, width, static_cast<int32_t>(rows.size()), id, &w.open);
+  if (rcb) {
+    rcb->xDpi = xDpi;
+    rcb->yDpi = yDpi;
+    for (const Runs& row : rows) {
+      int32_t* p = rcb->curSline;
+      for (auto [s, e] : row) {
+        *p++ = s;
+        *p++ = e;
+      }
+      p[0] = p[1] = kSlineEnd;
+      w.lineResults.push_back(rioWriteRasterSline(rcb));
+    }
+    w.status = rcb->status;
+    w.warning = rcb->warning;
+    (void)rioCloseRaster(rcb);
+  }
+  w.streamOk = streamClose(out);
+  std::fflush(f);
+  std::rewind(f);
+  int c;
+  while ((c = std::fgetc(f)) != EOF) w.bytes.push_back(static_cast<uint8_t>(c));
+  std::fclose(f);
+  return w;
+}
+
+// What a row must hold: the runs inside [0, pixels) set, eight pixels a byte, most significant bit first.
+std::vector<uint8_t> expectedRow(const Runs& runs, int32_t pixels, int32_t bytes) {
+  std::vector<uint8_t> row(static_cast<size_t>(bytes), 0);
+  for (auto [s, e] : runs)
+    for (int32_t x = std::max(s, 0); x < std::min(e, pixels); ++x)
+      row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+  return row;
+}
+
+struct VbfPlot {
+  uint16_t dpi = 0;
+  uint16_t lineBytes = 0;
+  std::vector<std::vector<uint8_t>> rows;
+};
+
+// Parses a Versatec stream: start of plot, an empty data block, the set-up block, raster-line blocks, the
+// end-of-plot block and the end of file, nothing after it. Returns an explanation when the layout is wrong.
+std::string decodeVbf(const std::vector<uint8_t>& b, VbfPlot* plot) {
+  size_t at = 0;
+  auto word = [&](uint16_t* v) {
+    if (at + 2 > b.size()) return false;
+    *v = static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
+    at += 2;
+    return true;
+  };
+  auto expectRecord = [&](uint16_t op, uint16_t length) {
+    uint16_t o, n;
+    return word(&o) && word(&n) && o == op && n == length;
+  };
+  if (!expectRecord(0x1801, 0)) return "no start of plot";
+  if (!expectRecord(0x1802, 0)) return "no empty data block";
+  if (!expectRecord(0x1802, 6)) return "no set-up block";
+  uint16_t setup;
+  if (!word(&setup) || setup != 0x8200) return "bad set-up word";
+  if (!word(&plot->dpi) || !word(&plot->lineBytes)) return "short set-up block";
+  for (;;) {
+    uint16_t op, length;
+    if (!word(&op) || !word(&length)) return "stream ends inside the data";
+    if (op != 0x1802) return "unexpected opcode";
+    if (length == 2) {
+      uint16_t end;
+      if (!word(&end) || end != 0xFFFF) return "bad end-of-plot block";
+      break;
+    }
+    uint16_t count;
+    if (length != plot->lineBytes + 2 || !word(&count) || count != plot->lineBytes)
+      return "bad raster record";
+    if (at + count > b.size()) return "short raster line";
+    plot->rows.emplace_back(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + count));
+    at += count;
+  }
+  if (!expectRecord(0x1803, 0)) return "no end of file";
+  if (at != b.size()) return "bytes after the end of file";
+  return {};
+}
+
+class VersatecWriter : public ::testing::Test {
+ protected:
+  void SetUp() override { baseline_ = rioBytesInUse(); }
+  void TearDown() override { EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked"; }
+
+  // Writes the rows with the model, decodes them and compares every row with the input.
+  void checkRoundTrip(const char* model, int32_t width, const std::vector<Runs>& rows, uint16_t lineBytes) {
+    EnvGuard env("ZEB_VBF", model);
+    Written w = writePage(kVbf, width, 200, 200, rows);
+    ASSERT_EQ(w.open, kRioOk);
+    EXPECT_EQ(w.status, kRioOk);
+    EXPECT_EQ(w.streamOk, 1);
+    VbfPlot plot;
+    ASSERT_EQ(decodeVbf(w.bytes, &plot), "");
+    EXPECT_EQ(plot.lineBytes, lineBytes);
+    ASSERT_EQ(plot.rows.size(), rows.size());
+    const int32_t pixels = std::min(width, lineBytes * 8);
+    for (size_t i = 0; i < rows.size(); ++i)
+      EXPECT_EQ(plot.rows[i], expectedRow(rows[i], pixels, lineBytes)) << "row " << i;
+    EXPECT_EQ(w.bytes.size(), 18 + rows.size() * (6u + lineBytes) + 10);
+  }
+
+  int64_t baseline_ = 0;
+};
+
+struct ModelCase {
+  const char* env;     // nullptr: not set
+  uint16_t lineBytes;  // 0: not a model, the open fails
+};
+std::ostream& operator<<(std::ostream& os, const ModelCase& c) {
+  return os << (c.env ? "\"" + std::string(c.env) + "\"" : std::string("unset")) << " -> " << c.lineBytes;
+}
+
+class VersatecModels : public VersatecWriter, public ::testing::WithParamInterface<ModelCase> {};
+
+// Each model writes its own line length; a row wider than the line is cut at its right end.
+TEST_P(VersatecModels, LineLengthComesFromTheModel) {
+  const ModelCase& c = GetParam();
+  if (c.lineBytes == 0) {
+    EnvGuard env("ZEB_VBF", c.env);
+    Written w = writePage(kVbf, 100, 200, 200, {{{0, 8}}});
+    EXPECT_EQ(w.open, kRioNotImplemented);
+    EXPECT_TRUE(w.bytes.empty()) << "nothing is written for an unknown model";
+    return;
+  }
+  const int32_t device = c.lineBytes * 8;
+  checkRoundTrip(c.env, device + 37, {{{0, 1}, {device - 3, device + 20}}, {}, {{5, device + 37}}},
+                 c.lineBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, VersatecModels,
+    ::testing::Values(ModelCase{nullptr, 1760}, ModelCase{"", 1760}, ModelCase{"V8510", 1320},
+                      ModelCase{"V8624", 576}, ModelCase{"V8624HR", 1152}, ModelCase{"V8625", 588},
+                      ModelCase{"V8625HR", 1176}, ModelCase{"V8636", 880}, ModelCase{"V8636HR", 1760},
+                      ModelCase{"V8810A", 264}, ModelCase{"V8810AHR", 512}, ModelCase{"V8810B", 264},
+                      ModelCase{"V8810BHR", 512}, ModelCase{"V8836", 880}, ModelCase{"V8836HR", 1760},
+                      ModelCase{"V8910C", 1284}, ModelCase{"V8910", 1320}, ModelCase{"V8924C", 564},
+                      ModelCase{"V8924", 588}, ModelCase{"V8924HRC", 1128}, ModelCase{"V8924HR", 1176},
+                      ModelCase{"V8925C", 576}, ModelCase{"V8925", 588}, ModelCase{"V8925HRC", 1152},
+                      ModelCase{"V8925HR", 1176}, ModelCase{"V8936C", 856}, ModelCase{"V8936", 880},
+                      ModelCase{"V8936HRC", 1712}, ModelCase{"V8936HR", 1760}, ModelCase{"V8944C", 1052},
+                      ModelCase{"V8944", 1076}, ModelCase{"V8944HRC", 2104}, ModelCase{"V8944HR", 2152},
+                      ModelCase{"V8770", 1760}, ModelCase{"V8770E", 1760},
+                      // Names are compared exactly, letter case included.
+                      ModelCase{"v8810a", 0}, ModelCase{"V8810", 0}, ModelCase{"V8810A ", 0},
+                      ModelCase{" V8810A", 0}, ModelCase{"V8770EX", 0}, ModelCase{"none", 0}));
+
+struct GeometryCase {
+  const char* name;
+  const char* model;
+  int32_t width;
+  std::vector<Runs> rows;
+};
+std::ostream& operator<<(std::ostream& os, const GeometryCase& c) {
+  return os << c.name;
+}
+
+class VersatecGeometry : public VersatecWriter, public ::testing::WithParamInterface<GeometryCase> {};
+
+TEST_P(VersatecGeometry, DecodedRowsEqualTheInput) {
+  const GeometryCase& c = GetParam();
+  const uint16_t lineBytes = c.model ? 264 : 1760;
+  checkRoundTrip(c.model, c.width, c.rows, lineBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VersatecGeometry,
+    ::testing::Values(
+        GeometryCase{"OnePixel", nullptr, 1, {{{0, 1}}}},
+        GeometryCase{"NarrowImagePaddedWhite", nullptr, 100, {{{0, 100}}, {{3, 5}, {97, 100}}}},
+        GeometryCase{"RowOfTheDeviceWidth", "V8810A", 2112, {{{0, 2112}}, {{2111, 2112}}, {{0, 1}}}},
+        GeometryCase{"WideImageCutAtTheRight", "V8810A", 4000, {{{2000, 3000}}, {{2112, 4000}}, {{0, 4000}}}},
+        GeometryCase{"WhiteRows", "V8810A", 2000, {{}, {}, {}}},
+        GeometryCase{"RunsBeyondTheWidthAreClipped", "V8810A", 20, {{{15, 40}}, {{25, 30}}, {{-4, 3}}}},
+        GeometryCase{"PartialBytes", "V8810A", 64, {{{3, 5}, {9, 10}, {17, 31}, {32, 40}, {47, 49}}}},
+        GeometryCase{"ZeroRows", "V8810A", 64, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct DpiCase {
+  double x, y;
+  uint16_t header;
+};
+std::ostream& operator<<(std::ostream& os, const DpiCase& c) {
+  return os << c.x << " x " << c.y << " -> " << c.header;
+}
+
+class VersatecResolution : public VersatecWriter, public ::testing::WithParamInterface<DpiCase> {};
+
+TEST_P(VersatecResolution, HeaderCarriesTheMeanResolution) {
+  EnvGuard env("ZEB_VBF", nullptr);
+  Written w = writePage(kVbf, 16, GetParam().x, GetParam().y, {{{0, 16}}});
+  VbfPlot plot;
+  ASSERT_EQ(decodeVbf(w.bytes, &plot), "");
+  EXPECT_EQ(plot.dpi, GetParam().header);
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, VersatecResolution,
+                         ::testing::Values(DpiCase{200, 400, 300}, DpiCase{200, 201, 200},
+                                           DpiCase{400, 400, 400}, DpiCase{150.9, 150.9, 150},
+                                           // An unknown axis takes the other's value, 200 when both are.
+                                           DpiCase{0, 300, 300}, DpiCase{300, 0, 300}, DpiCase{0, 0, 200},
+                                           DpiCase{-5, 100, 100},
+                                           // The 16-bit field saturates instead of wrapping.
+                                           DpiCase{65535, 65535, 65535}, DpiCase{70000, 70000, 65535},
+                                           DpiCase{1e12, 1e12, 65535}));
+
+// The header and trailer bytes are the device's contract.
+TEST_F(VersatecWriter, GoldenHeaderRecordHeadAndTrailer) {
+  EnvGuard env("ZEB_VBF", "V8810A");
+  Written w = writePage(kVbf, 8, 200, 400, {{{0, 1}, {7, 8}}});
+  ASSERT_EQ(w.bytes.size(), 18u + 6 + 264 + 10);
+  const std::vector<uint8_t> header = {0x18, 0x01, 0x00, 0x00, 0x18, 0x02, 0x00, 0x00, 0x18,
+                                       0x02, 0x00, 0x06, 0x82, 0x00, 0x01, 0x2C, 0x01, 0x08};
+  EXPECT_EQ(std::vector<uint8_t>(w.bytes.begin(), w.bytes.begin() + 18), header);
+  const std::vector<uint8_t> recordHead = {0x18, 0x02, 0x01, 0x0A, 0x01, 0x08, 0x81, 0x00};
+  EXPECT_EQ(std::vector<uint8_t>(w.bytes.begin() + 18, w.bytes.begin() + 26), recordHead);
+  const std::vector<uint8_t> trailer = {0x18, 0x02, 0x00, 0x02, 0xFF, 0xFF, 0x18, 0x03, 0x00, 0x00};
+  EXPECT_EQ(std::vector<uint8_t>(w.bytes.end() - 10, w.bytes.end()), trailer);
+}
+
+// A page closed before any line is still a complete stream: header, then trailer.
+TEST_F(VersatecWriter, NoLineStillWritesHeaderAndTrailer) {
+  EnvGuard env("ZEB_VBF", nullptr);
+  Written w = writePage(kVbf, 100, 300, 300, {});
+  const std::vector<uint8_t> expected = {0x18, 0x01, 0x00, 0x00, 0x18, 0x02, 0x00, 0x00, 0x18, 0x02,
+                                         0x00, 0x06, 0x82, 0x00, 0x01, 0x2C, 0x06, 0xE0, 0x18, 0x02,
+                                         0x00, 0x02, 0xFF, 0xFF, 0x18, 0x03, 0x00, 0x00};
+  EXPECT_EQ(w.bytes, expected);
+}
+
+// The model is read by each open: two plots in one process follow the variable as it is at their open.
+TEST_F(VersatecWriter, EachOpenReadsTheModelAgain) {
+  std::vector<Runs> rows = {{{0, 9}}};
+  Written first, second, third;
+  {
+    EnvGuard env("ZEB_VBF", "V8624");
+    first = writePage(kVbf, 50, 200, 200, rows);
+  }
+  {
+    EnvGuard env("ZEB_VBF", "V8944HR");
+    second = writePage(kVbf, 50, 200, 200, rows);
+  }
+  {
+    EnvGuard env("ZEB_VBF", "V8624");
+    third = writePage(kVbf, 50, 200, 200, rows);
+  }
+  VbfPlot a, b;
+  ASSERT_EQ(decodeVbf(first.bytes, &a), "");
+  ASSERT_EQ(decodeVbf(second.bytes, &b), "");
+  EXPECT_EQ(a.lineBytes, 576);
+  EXPECT_EQ(b.lineBytes, 2152);
+  EXPECT_EQ(first.bytes, third.bytes);
+}
+
+// A sink that takes nothing: the writers leave the loss to the stream, whose close reports it.
+TEST_F(VersatecWriter, SinkAcceptingNothingIsReportedByTheStream) {
+  EnvGuard env("ZEB_VBF", nullptr);
+  std::vector<Runs> rows(40, Runs{{0, 5000}});
+  Written w = writePage(kVbf, 5000, 200, 200, rows, refuseEverything);
+  ASSERT_EQ(w.open, kRioOk);
+  for (RioStatus r : w.lineResults) EXPECT_EQ(r, kRioOk);
+  EXPECT_EQ(w.streamOk, 0);
+  EXPECT_TRUE(w.bytes.empty());
+}
+
+// A printer port is a sink in place of the file: it receives the same bytes.
+TEST_F(VersatecWriter, SinkReceivesTheBytesOfTheFile) {
+  EnvGuard env("ZEB_VBF", "V8624");
+  std::vector<Runs> rows(60, Runs{{1, 3}, {100, 4000}});
+  std::vector<uint8_t> port;
+  Written viaSink = writePage(kVbf, 4600, 200, 200, rows, collect, &port);
+  Written viaFile = writePage(kVbf, 4600, 200, 200, rows);
+  EXPECT_EQ(viaSink.streamOk, 1);
+  EXPECT_TRUE(viaSink.bytes.empty());
+  EXPECT_EQ(port, viaFile.bytes);
+  EXPECT_GT(port.size(), size_t{kStreamBufferSize});
+}
+
+TEST_F(VersatecWriter, ReadingIsNotImplemented) {
+  std::FILE* f = std::tmpfile();
+  const uint8_t bytes[] = {0x18, 0x01, 0x00, 0x00, 0x18, 0x02};
+  ASSERT_EQ(std::fwrite(bytes, 1, sizeof bytes, f), sizeof bytes);
+  std::rewind(f);
+  StreamPtr in(streamOpen(f, "r"));
+  RioStatus st = 0;
+  EXPECT_EQ(rioOpenRasterRead(in.get(), kVbf, &st), nullptr);
+  EXPECT_EQ(st, kRioNotImplemented);
+  in.reset();
+  std::fclose(f);
+  EXPECT_EQ(kVersatecDriver.spare1(nullptr), kRioNotImplemented);
+  EXPECT_EQ(kVersatecDriver.spare3(nullptr), kRioNotImplemented);
+}
+
+// Every allocation the open makes may fail: the open then answers -3 and leaks nothing.
+TEST_F(VersatecWriter, FailedAllocationsInOpen) {
+  EnvGuard env("ZEB_VBF", nullptr);
+  bool opened = false;
+  for (int64_t n = 0; n < 10 && !opened; ++n) {
+    std::FILE* f = std::tmpfile();
+    RasterStream* out = streamOpen(f, "w");
+    ASSERT_NE(out, nullptr);
+    RioStatus st = 0;
+    rioFailAllocationAfter(n);
+    RCB* rcb = rioOpenRasterWrite(out, 100, 1, kVbf, &st);
+    rioFailAllocationAfter(-1);
+    if (rcb) {
+      opened = true;
+      (void)rioCloseRaster(rcb);
+    } else {
+      EXPECT_EQ(st, kRioOutOfMemory) << n;
+    }
+    (void)streamClose(out);
+    std::fclose(f);
+  }
+  EXPECT_TRUE(opened);
+}
+
+}  // namespace
+}  // namespace vantrel
