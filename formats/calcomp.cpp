@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/raster_row.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -33,20 +34,6 @@ void putBe16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v);
 }
 
-// Sets pixels [s, e) of a row stored eight pixels a byte, most significant bit leftmost; 0 <= s < e.
-void setRun(uint8_t* row, int32_t s, int32_t e) {
-  const int32_t first = s >> 3;
-  const int32_t last = (e - 1) >> 3;
-  const auto head = static_cast<uint8_t>(0xFF >> (s & 7));
-  const auto tail = static_cast<uint8_t>(0xFF00 >> (((e - 1) & 7) + 1));
-  if (first == last) {
-    row[first] |= head & tail;
-    return;
-  }
-  row[first] |= head;
-  std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
-  row[last] |= tail;
-}
 
 double knownDpi(double dpi) {
   return std::isfinite(dpi) && dpi > 0 ? dpi : 0;
@@ -121,7 +108,7 @@ RioStatus calcompWriteSline(RCB* rcb) {
   for (int64_t i = 0; i < maxRuns && runs[0] != kSlineEnd; ++i, runs += 2) {
     const int32_t s = std::max(runs[0], 0);
     const int32_t e = std::min(runs[1], st->pixels);
-    if (s < e) setRun(row, s, e);
+    if (s < e) rowSetRun(row, s, e);
   }
 
   // Records go out through a small buffer of whole records.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/raster_row.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -13,7 +14,6 @@ namespace {
 
 constexpr double kPlotterUnitsPerInch = 1016;
 constexpr double kMillimetresPerInch = 25.4;
-constexpr double kDefaultDpi = 200;
 
 constexpr char kPenUpFlag = '<';
 constexpr char kZero = '_';               // the code of 0
@@ -45,17 +45,6 @@ bool put(RCB* rcb, const char* data, int32_t n) {
   return streamWrite(rcb->outStream, data, n) == n;
 }
 
-// An unknown (0 or unusable) axis takes the other one; 200 dots per inch when both are unknown.
-void effectiveDpi(const RCB* rcb, double* x, double* y) {
-  auto usable = [](double d) { return std::isfinite(d) && d > 0 ? d : 0.0; };
-  double xr = usable(rcb->xDpi);
-  double yr = usable(rcb->yDpi);
-  if (xr == 0) xr = yr;
-  if (yr == 0) yr = xr;
-  if (xr == 0) xr = yr = kDefaultDpi;
-  *x = xr;
-  *y = yr;
-}
 
 // Held to the range of the 32-bit fields a plotter reads; negative values become 0.
 int64_t clampField(double v) {
@@ -115,7 +104,7 @@ RioStatus writeHeader(RCB* rcb) {
   *pen = PenState{};
   double xDpi = 0;
   double yDpi = 0;
-  effectiveDpi(rcb, &xDpi, &yDpi);
+  plotterDpi(rcb, &xDpi, &yDpi);
   int64_t hd = clampField(std::max(rcb->height - 1, 0) * kPlotterUnitsPerInch / yDpi);
   int64_t wd = clampField(std::max(rcb->width - 1, 0) * kPlotterUnitsPerInch / xDpi);
   int64_t length = hd;

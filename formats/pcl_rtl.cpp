@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/raster_row.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -17,7 +18,6 @@ namespace {
 constexpr RasterFormatId kRtlFramedId = 8;
 
 constexpr double kPlotterUnitsPerInch = 1016;
-constexpr double kDefaultDpi = 200;
 
 // Fixed commands; "\033" is the escape byte.
 constexpr char kReset[] = "\033E";
@@ -83,18 +83,6 @@ bool put(RCB* rcb, const char (&literal)[N]) {
   return put(rcb, literal, static_cast<int32_t>(N - 1));
 }
 
-// The resolution the size and resolution commands use: an unknown (0 or unusable) axis takes the other
-// one, 200 dots per inch when both are unknown.
-void effectiveDpi(const RCB* rcb, double* x, double* y) {
-  auto usable = [](double d) { return std::isfinite(d) && d > 0 ? d : 0.0; };
-  double xr = usable(rcb->xDpi);
-  double yr = usable(rcb->yDpi);
-  if (xr == 0) xr = yr;
-  if (yr == 0) yr = xr;
-  if (xr == 0) xr = yr = kDefaultDpi;
-  *x = xr;
-  *y = yr;
-}
 
 // A non-negative command number from a real value: truncated, held to the int32 range.
 int64_t truncated(double v) {
@@ -134,20 +122,6 @@ class ClippedRuns {
   int32_t reached_ = 0;
 };
 
-// Sets pixels [s, e) of a row, 0 <= s < e: masks for the partial bytes at the ends, whole bytes between.
-void setRun(uint8_t* row, int32_t s, int32_t e) {
-  int32_t first = s >> 3;
-  int32_t last = (e - 1) >> 3;
-  auto head = static_cast<uint8_t>(0xFF >> (s & 7));
-  auto tail = static_cast<uint8_t>(0xFF00 >> (((e - 1) & 7) + 1));
-  if (first == last) {
-    row[first] |= static_cast<uint8_t>(head & tail);
-    return;
-  }
-  row[first] |= head;
-  std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
-  row[last] |= tail;
-}
 
 // Method 1 straight from the runs. P is the last column of the byte being assembled, A its bits so far.
 // Crossing to column x with fill F (0x00 over a white gap, 0xFF over a black run) sends the bytes passed:
@@ -218,7 +192,7 @@ RioStatus pclOpen(RCB* rcb) {
 RioStatus pclWriteHeader(RCB* rcb) {
   double xDpi = 0;
   double yDpi = 0;
-  effectiveDpi(rcb, &xDpi, &yDpi);
+  plotterDpi(rcb, &xDpi, &yDpi);
   auto checked = [rcb](const Command& c) {
     if (!put(rcb, c)) rioSetError(rcb, kRioStreamIo);
   };
@@ -240,7 +214,7 @@ RioStatus pclWriteSline(RCB* rcb) {
   ClippedRuns runs(rcb);
   int32_t s = 0;
   int32_t e = 0;
-  while (runs.next(&s, &e)) setRun(st->row, s, e);
+  while (runs.next(&s, &e)) rowSetRun(st->row, s, e);
   if (!put(rcb, expand(kRowCommand, st->rowBytes))) rioSetError(rcb, kRioStreamIo);
   if (st->rowBytes > 0) (void)put(rcb, st->row, st->rowBytes);
   return kRioOk;
@@ -298,7 +272,7 @@ Command plotSizeCommand(const RCB* rcb, double xDpi, double yDpi) {
 int64_t rtlResolution(const RCB* rcb) {
   double xDpi = 0;
   double yDpi = 0;
-  effectiveDpi(rcb, &xDpi, &yDpi);
+  plotterDpi(rcb, &xDpi, &yDpi);
   return truncated(xDpi + 0.5);
 }
 
@@ -307,7 +281,7 @@ RioStatus rtlWriteHeader(RCB* rcb) {
   if (rcb->outFormat == kRtlFramedId) {
     double xDpi = 0;
     double yDpi = 0;
-    effectiveDpi(rcb, &xDpi, &yDpi);
+    plotterDpi(rcb, &xDpi, &yDpi);
     // The frame stops at its first short write; the raster set-up after it is sent in every case.
     ok = put(rcb, kReset) && put(rcb, kEnterHpgl2) && put(rcb, kBeginPlot) &&
          put(rcb, plotSizeCommand(rcb, xDpi, yDpi)) && put(rcb, kPenHome) && put(rcb, kEnterRtlAtPen) &&

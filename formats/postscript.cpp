@@ -20,7 +20,7 @@ class LineBuilder {
  public:
   LineBuilder(char* buffer, size_t size) : begin_(buffer), cur_(buffer), end_(buffer + size) {}
   LineBuilder& text(const char* s) {
-    const size_t n = std::strlen(s);
+    const size_t n = std::min(std::strlen(s), static_cast<size_t>(end_ - cur_));
     std::memcpy(cur_, s, n);
     cur_ += n;
     return *this;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "formats/raster_row.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -58,20 +59,6 @@ uint16_t modelLineBytes(const char* model) {
   return 0;
 }
 
-// Sets pixels [s, e) of a row stored eight pixels a byte, most significant bit leftmost; 0 <= s < e.
-void setRun(uint8_t* row, int32_t s, int32_t e) {
-  const int32_t first = s >> 3;
-  const int32_t last = (e - 1) >> 3;
-  const auto head = static_cast<uint8_t>(0xFF >> (s & 7));
-  const auto tail = static_cast<uint8_t>(0xFF00 >> (((e - 1) & 7) + 1));
-  if (first == last) {
-    row[first] |= head & tail;
-    return;
-  }
-  row[first] |= head;
-  std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
-  row[last] |= tail;
-}
 
 // A usable resolution, or 0 for unknown (0, negative, not finite).
 double knownDpi(double dpi) {
@@ -153,7 +140,7 @@ RioStatus versatecWriteSline(RCB* rcb) {
   for (int64_t i = 0; i < maxRuns && runs[0] != kSlineEnd; ++i, runs += 2) {
     const int32_t s = std::max(runs[0], 0);
     const int32_t e = std::min(runs[1], limit);
-    if (s < e) setRun(row, s, e);
+    if (s < e) rowSetRun(row, s, e);
   }
   (void)streamWrite(rcb->outStream, st->record, kRecordHead + st->lineBytes);
   return kRioOk;

@@ -104,24 +104,8 @@ void rioNormalizeSline(const int32_t* src, int32_t* dst) {
   out[0] = out[1] = kSlineEnd;
 }
 
-void rioClipSline(int32_t* runs, int32_t width) {
-  const int32_t* in = runs;
-  int32_t* out = runs;
-  for (; !rioSlineEnd(in); in += 2) {
-    int32_t s = std::max(in[0], 0);
-    if (s >= width) break;
-    int32_t e = std::min(in[1], width);
-    if (e <= s) continue;
-    if (out > runs && s <= out[-1]) {
-      out[-1] = std::max(out[-1], e);
-      continue;
-    }
-    out[0] = s;
-    out[1] = e;
-    out += 2;
-  }
-  out[0] = out[1] = kSlineEnd;
-}
+// In place is safe: the output never runs ahead of the input.
+void rioClipSline(int32_t* runs, int32_t width) { rioCopySlineClipped(runs, runs, width); }
 
 int32_t* rioAppendSline(int32_t* tail, const int32_t* src, int32_t dx) {
   // An empty line: tail points at the terminator itself, where the first run goes.

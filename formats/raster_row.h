@@ -1,0 +1,42 @@
+// Helpers shared by the writers of device streams that send rows as bitmaps or size the plot from the
+// resolution.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "rio/rcb.h"
+
+namespace vantrel {
+
+// Sets pixels [s, e) of a row stored eight pixels a byte, most significant bit leftmost; 0 <= s < e.
+// Masks for the partial bytes at the ends, whole bytes between.
+inline void rowSetRun(uint8_t* row, int32_t s, int32_t e) {
+  const int32_t first = s >> 3;
+  const int32_t last = (e - 1) >> 3;
+  const auto head = static_cast<uint8_t>(0xFF >> (s & 7));
+  const auto tail = static_cast<uint8_t>(0xFF00 >> (((e - 1) & 7) + 1));
+  if (first == last) {
+    row[first] |= static_cast<uint8_t>(head & tail);
+    return;
+  }
+  row[first] |= head;
+  std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
+  row[last] |= tail;
+}
+
+// The resolution the size commands use: an unknown (0 or unusable) axis takes the other one, 200 dots per
+// inch when both are unknown.
+inline void plotterDpi(const RCB* rcb, double* x, double* y) {
+  auto usable = [](double d) { return std::isfinite(d) && d > 0 ? d : 0.0; };
+  double xr = usable(rcb->xDpi);
+  double yr = usable(rcb->yDpi);
+  if (xr == 0) xr = yr;
+  if (yr == 0) yr = xr;
+  if (xr == 0) xr = yr = 200;
+  *x = xr;
+  *y = yr;
+}
+
+}  // namespace vantrel
