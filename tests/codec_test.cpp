@@ -1,0 +1,900 @@
+// Tests of the CCITT Group 3 and Group 4 line codecs: hand-made bit vectors written from the T.4/T.6 code
+// words, exact encoder output, seeded round trips over many widths and options, hostile data, and the RCB
+// operations.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "codec/fax.h"
+#include "rio/rcb.h"
+#include "rio/sline.h"
+#include "rio/stream.h"
+
+namespace vantrel {
+namespace {
+
+// ---------------------------------------------------------------------------------------------------------
+// Helpers.
+
+using Runs = std::vector<int32_t>;  // (start, end) pairs, no terminator
+
+// An RCB-style line buffer: the (0, 0) sentinel pair, then room for a line of `width` pixels.
+class LineBuffer {
+ public:
+  explicit LineBuffer(int32_t width) : v_(slineValues(width) + 2, kSlineEnd) { v_[0] = v_[1] = 0; }
+  int32_t* data() { return v_.data() + 2; }
+  void set(const Runs& runs) {
+    std::copy(runs.begin(), runs.end(), data());
+    data()[runs.size()] = data()[runs.size() + 1] = kSlineEnd;
+  }
+  Runs get() const {
+    Runs r;
+    for (size_t i = 2; v_[i] != kSlineEnd; i += 2) r.insert(r.end(), {v_[i], v_[i + 1]});
+    return r;
+  }
+  bool sentinelIntact() const { return v_[0] == 0 && v_[1] == 0; }
+
+ private:
+  std::vector<int32_t> v_;
+};
+
+// A read stream over bytes (a temporary file, so an empty input works as well).
+class Source {
+ public:
+  explicit Source(const std::vector<uint8_t>& bytes) {
+    file_ = std::tmpfile();
+    if (!bytes.empty()) (void)!std::fwrite(bytes.data(), 1, bytes.size(), file_);
+    std::rewind(file_);
+    stream_ = streamOpen(file_, "r");
+  }
+  ~Source() {
+    streamClose(stream_);
+    std::fclose(file_);
+  }
+  RasterStream* stream() { return stream_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  RasterStream* stream_ = nullptr;
+};
+
+// A write stream whose bytes collect in memory.
+class Sink {
+ public:
+  Sink() {
+    stream_ = streamOpen(nullptr, "w");
+    (void)streamSetWriteCallback(stream_, &append, this);
+  }
+  ~Sink() {
+    if (stream_) streamClose(stream_);
+  }
+  RasterStream* stream() { return stream_; }
+  std::vector<uint8_t> finish() {
+    streamClose(stream_);
+    stream_ = nullptr;
+    return bytes_;
+  }
+
+ private:
+  static size_t append(const void* data, size_t size, size_t count, void* ctx) {
+    auto* self = static_cast<Sink*>(ctx);
+    const auto* p = static_cast<const uint8_t*>(data);
+    self->bytes_.insert(self->bytes_.end(), p, p + size * count);
+    return count;
+  }
+  RasterStream* stream_ = nullptr;
+  std::vector<uint8_t> bytes_;
+};
+
+// "0011 0101 ..." -> bytes, most significant bit first, the last byte padded with zero bits.
+std::vector<uint8_t> bitBytes(const std::string& bits) {
+  std::vector<uint8_t> out;
+  int n = 0;
+  for (char c : bits) {
+    if (c != '0' && c != '1') continue;
+    if (n % 8 == 0) out.push_back(0);
+    if (c == '1') out.back() |= static_cast<uint8_t>(0x80 >> (n % 8));
+    ++n;
+  }
+  return out;
+}
+
+std::string bitString(const std::vector<uint8_t>& bytes) {
+  std::string s;
+  for (uint8_t b : bytes)
+    for (int i = 7; i >= 0; --i) s += (b >> i) & 1 ? '1' : '0';
+  return s;
+}
+
+std::vector<uint8_t> reversed(std::vector<uint8_t> bytes) {
+  for (uint8_t& b : bytes) b = kBitReverse[b];
+  return bytes;
+}
+
+// A decoded line must be sorted, non-touching and inside [0, width].
+bool validLine(const Runs& r, int32_t width) {
+  int32_t last = -1;
+  for (size_t i = 0; i < r.size(); i += 2) {
+    if (r[i] <= last || r[i + 1] <= r[i] || r[i + 1] > width) return false;
+    last = r[i + 1];
+  }
+  return true;
+}
+
+// T.4 and T.6 code words the vectors are written with.
+const std::string EOL = "000000000001";
+const std::string W0 = "00110101", W2 = "0111", W3 = "1000", W5 = "1100", W7 = "1111", W9 = "10100",
+                  W10 = "00111", W11 = "01000", W15 = "110101", W47 = "00001010", W56 = "01011001",
+                  W63 = "00110100";
+const std::string WM64 = "11011", WM128 = "10010", WM384 = "00110111", WM832 = "011010010",
+                  WM1728 = "010011011";
+const std::string X1792 = "00000001000", X2560 = "000000011111";
+const std::string B0 = "0000110111", B1 = "010", B2 = "11", B3 = "10", B5 = "0011", B6 = "0010", B7 = "00011",
+                  B8 = "000101", B9 = "000100", B10 = "0000100", B16 = "0000010111", B20 = "00001101000",
+                  B37 = "000011010100";
+const std::string BM64 = "0000001111";
+const std::string P = "0001", H = "001", V0 = "1", VR1 = "011", VR2 = "000011", VR3 = "0000011", VL1 = "010",
+                  VL3 = "0000010";
+const std::string EOFB = EOL + EOL;
+
+// ---------------------------------------------------------------------------------------------------------
+// Decoder vectors.
+
+struct DecodeVector {
+  const char* name;
+  bool group4;
+  int32_t width;
+  std::string bits;
+  std::vector<Runs> lines;  // expected, each decoded with status 0
+  RioStatus after;          // status of the call after the last line
+  bool noEol = false;
+  bool lineAlign = false;
+  Runs lastLine = {};  // with a failing `after`: what the run list holds then
+};
+
+void PrintTo(const DecodeVector& v, std::ostream* os) {
+  *os << v.name;
+}
+
+void runVector(const DecodeVector& v, bool lsbFirst) {
+  std::vector<uint8_t> bytes = bitBytes(v.bits);
+  if (lsbFirst) bytes = reversed(bytes);
+  Source src(bytes);
+  FaxDecoder d{};
+  d.noEol = v.noEol;
+  d.lineAlign = v.lineAlign;
+  d.bits.lsbFirst = lsbFirst;
+  LineBuffer cur(v.width), ref(v.width);
+  auto decode = [&] {
+    return v.group4 ? g4DecodeLine(&d, src.stream(), v.width, ref.data(), cur.data())
+                    : g3DecodeLine(&d, src.stream(), v.width, cur.data());
+  };
+  for (size_t i = 0; i < v.lines.size(); ++i) {
+    ASSERT_EQ(decode(), kRioOk) << "line " << i;
+    EXPECT_EQ(cur.get(), v.lines[i]) << "line " << i;
+    ref.set(cur.get());
+  }
+  EXPECT_EQ(decode(), v.after);
+  EXPECT_EQ(cur.get(), v.lastLine);
+  if (v.after == kRioEndOfPage) {
+    EXPECT_EQ(decode(), kRioEndOfPage) << "the end of the page is met again";
+  }
+  EXPECT_TRUE(cur.sentinelIntact());
+}
+
+class DecodeVectorTest : public ::testing::TestWithParam<DecodeVector> {};
+
+TEST_P(DecodeVectorTest, DecodesInBothBitOrders) {
+  for (bool lsbFirst : {false, true}) {
+    SCOPED_TRACE(lsbFirst ? "least significant bit first" : "most significant bit first");
+    runVector(GetParam(), lsbFirst);
+  }
+}
+
+const DecodeVector kG3Vectors[] = {
+    {"AllWhite1728", false, 1728, EOL + WM1728 + W0 + EOL + EOL, {{}}, kRioEndOfPage},
+    {"StartsBlack", false, 10, EOL + W0 + B3 + W7 + EOL + EOL, {{0, 3}}, kRioEndOfPage},
+    {"EndsBlack", false, 10, EOL + W5 + B5 + EOL + EOL, {{5, 10}}, kRioEndOfPage},
+    {"AllBlack64", false, 64, EOL + W0 + BM64 + B0 + EOL + EOL, {{0, 64}}, kRioEndOfPage},
+    {"Run63AndMakeup64",
+     false,
+     200,
+     EOL + W63 + BM64 + B0 + WM64 + W9 + EOL + EOL,
+     {{63, 127}},
+     kRioEndOfPage},
+    {"Extended1792", false, 1800, EOL + X1792 + W0 + B8 + EOL + EOL, {{1792, 1800}}, kRioEndOfPage},
+    {"Extended2560And2561",
+     false,
+     6000,
+     EOL + X2560 + W0 + X2560 + B1 + WM832 + W47 + EOL + EOL,
+     {{2560, 5121}},
+     kRioEndOfPage},
+    {"Run3000", false, 3000, EOL + X2560 + WM384 + W56 + EOL + EOL, {{}}, kRioEndOfPage},
+    {"Run5200Black",
+     false,
+     5200,
+     EOL + W0 + X2560 + X2560 + BM64 + B16 + EOL + EOL,
+     {{0, 5200}},
+     kRioEndOfPage},
+    {"TwoLines", false, 10, EOL + W3 + B7 + EOL + W10 + EOL + EOL, {{3, 10}, {}}, kRioEndOfPage},
+    {"FillBeforeEveryEol",
+     false,
+     10,
+     "0000000" + EOL + W10 + "00000" + EOL + W2 + B2 + W2 + B2 + W2 + std::string(37, '0') + EOL + EOL,
+     {{}, {2, 4, 6, 8}},
+     kRioEndOfPage},
+    {"ShortEolCode",
+     false,
+     10,
+     EOL + W10 + "000000000010" + W3 + B7 + EOL + EOL,
+     {{}, {3, 10}},
+     kRioEndOfPage},
+    {"NoLeadingEol", false, 10, W3 + B7 + EOL + EOL, {{3, 10}}, kRioEndOfPage},
+    {"ZeroRunAtTheWidth", false, 10, EOL + W10 + B0 + EOL + EOL, {{}}, kRioEndOfPage},
+    {"ShortLine", false, 100, EOL + W10 + B5 + EOL + EOL, {{10, 15}}, kRioEndOfPage},
+    {"ShortLineOpenBlack", false, 100, EOL + W10 + EOL + EOL, {{}}, kRioEndOfPage},
+    {"ReturnToControlFirst", false, 10, EOL + EOL + EOL, {}, kRioEndOfPage},
+    {"CompleteAtEndOfData", false, 10, EOL + W3 + B7, {{3, 10}}, kRioUnexpectedEof},
+    {"LineAlign",
+     false,
+     10,
+     EOL + W3 + B7 + EOL + "0000000" + W10 + "0000000" + EOL + EOL,
+     {{3, 10}, {}},
+     kRioEndOfPage,
+     false,
+     true},
+    {"NoEolAligned",
+     false,
+     10,
+     W3 + B7 + "0000000" + W10 + "000" + W0 + B10,
+     {{3, 10}, {}, {0, 10}},
+     kRioUnexpectedEof,
+     true,
+     true},
+    {"NoEolPacked",
+     false,
+     10,
+     W3 + B7 + W10 + W5 + B5,
+     {{3, 10}, {}, {5, 10}},
+     kRioUnexpectedEof,
+     true,
+     false},
+    // Failures.
+    {"RunBeyondWidth", false, 10, EOL + W11, {}, kRioBadColumns},
+    {"MakeupBeyondWidth", false, 100, EOL + WM128, {}, kRioBadColumns},
+    {"SecondRunBeyondWidth", false, 10, EOL + W3 + B9, {}, kRioBadColumns, false, false, {}},
+    {"ZeroRunMidLine", false, 10, EOL + W3 + B0, {}, kRioBadData},
+    {"MakeupThenEol", false, 200, EOL + WM64 + EOL, {}, kRioBadData},
+    {"Truncated", false, 10, EOL + W3, {}, kRioUnexpectedEof},
+    {"Empty", false, 10, "", {}, kRioUnexpectedEof},
+    {"RunsBeforeFailureKept",
+     false,
+     20,
+     EOL + W3 + B2 + W3 + B2 + W11,
+     {},
+     kRioBadColumns,
+     false,
+     false,
+     {3, 5, 8, 10}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Group3, DecodeVectorTest, ::testing::ValuesIn(kG3Vectors),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+const DecodeVector kG4Vectors[] = {
+    {"AllWhite", true, 100, V0 + EOFB, {{}}, kRioEndOfPage},
+    {"StartsBlack", true, 20, H + W0 + B5 + V0 + EOFB, {{0, 5}}, kRioEndOfPage},
+    {"VerticalAtBothEnds",
+     true,
+     20,
+     H + W0 + B5 + V0 + V0 + V0 + V0 + V0 + VR3 + V0 + EOFB,
+     {{0, 5}, {0, 5}, {0, 8}},
+     kRioEndOfPage},
+    {"VerticalAtRightEdge", true, 20, H + W15 + B5 + VR2 + V0 + EOFB, {{15, 20}, {17, 20}}, kRioEndOfPage},
+    {"VerticalBeyondWidthClipped",
+     true,
+     20,
+     H + W15 + B5 + VR2 + VR3 + EOFB,
+     {{15, 20}, {17, 20}},
+     kRioEndOfPage},
+    {"Pass", true, 10, H + W2 + B2 + V0 + P + V0 + EOFB, {{2, 4}, {}}, kRioEndOfPage},
+    {"PassInBlackThenHorizontal",
+     true,
+     20,
+     H + W2 + B2 + H + W2 + B2 + V0 + VL1 + P + H + B9 + W3 + V0 + EOFB,
+     {{2, 4, 6, 8}, {1, 15, 18, 20}},
+     kRioEndOfPage},
+    {"HorizontalZeroRunAtEdge",
+     true,
+     20,
+     H + W0 + B3 + V0 + V0 + H + B20 + W0 + V0 + V0 + EOFB,
+     {{0, 3}, {0, 20}, {0, 20}},
+     kRioEndOfPage},
+    {"WhiteRunToEdgeThenEmptyBlack", true, 10, H + W10 + B0 + V0 + EOFB, {{}, {}}, kRioEndOfPage},
+    {"EndOfBlockRepeats", true, 10, V0 + EOFB + EOFB, {{}}, kRioEndOfPage},
+    {"EndOfBlockMidLine", true, 20, H + W3 + B2 + EOFB, {}, kRioEndOfPage, false, false, {3, 5}},
+    {"EndOfBlockMidBlackRun",
+     true,
+     20,
+     H + W3 + B2 + V0 + V0 + EOFB,
+     {{3, 5}},
+     kRioEndOfPage,
+     false,
+     false,
+     {}},
+    // Failures.
+    {"Uncompressed", true, 20, "0000001111", {}, kRioUnsupported},
+    {"OtherExtension", true, 20, "0000001000", {}, kRioBadData},
+    {"ExtensionAcrossBytes",
+     true,
+     20,
+     V0 + V0 + V0 + V0 + V0 + V0 + V0 + "0000001111",
+     {{}, {}, {}, {}, {}, {}, {}},
+     kRioUnsupported},
+    {"VerticalLeftOfLineStart", true, 20, H + W0 + B5 + V0 + VL1, {{0, 5}}, kRioBadData},
+    {"VerticalLeftOfA0", true, 10, H + W2 + B2 + V0 + V0 + VL3, {{2, 4}}, kRioBadData},
+    {"HorizontalBeyondWidth", true, 10, H + W11 + B0, {}, kRioBadColumns},
+    {"SecondRunBeyondWidth", true, 10, H + W5 + B6, {}, kRioBadColumns},
+    {"EmptyFirstRunMidLine", true, 20, H + W3 + B2 + H + W0 + B2, {}, kRioBadData, false, false, {3, 5}},
+    {"EmptySecondRunMidLine", true, 20, H + W3 + B0, {}, kRioBadData},
+    {"EolInHorizontal", true, 20, H + EOL, {}, kRioBadData},
+    {"Truncated", true, 20, H, {}, kRioUnexpectedEof},
+    {"Empty", true, 20, "", {}, kRioUnexpectedEof},
+};
+
+INSTANTIATE_TEST_SUITE_P(Group4, DecodeVectorTest, ::testing::ValuesIn(kG4Vectors),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------------------
+// Encoder output, bit for bit.
+
+std::vector<uint8_t> encodeLines(bool group4, int32_t width, const std::vector<Runs>& lines,
+                                 FaxEncoder e = {}) {
+  Sink sink;
+  LineBuffer cur(width), ref(width);
+  for (const Runs& line : lines) {
+    cur.set(line);
+    const RioStatus s = group4 ? g4EncodeLine(&e, sink.stream(), width, cur.data(), ref.data())
+                               : g3EncodeLine(&e, sink.stream(), width, cur.data());
+    EXPECT_EQ(s, kRioOk);
+    ref.set(cur.get());
+  }
+  EXPECT_EQ(group4 ? g4EncodeFinish(&e, sink.stream()) : g3EncodeFinish(&e, sink.stream()), kRioOk);
+  return sink.finish();
+}
+
+// The expected bits padded with zeros to whole 32-bit words.
+std::string words(std::string bits) {
+  bits.erase(std::remove(bits.begin(), bits.end(), ' '), bits.end());
+  bits.append((32 - bits.size() % 32) % 32, '0');
+  return bits;
+}
+
+struct EncodeVector {
+  const char* name;
+  bool group4;
+  int32_t width;
+  std::vector<Runs> lines;
+  std::string bits;  // without the final padding
+};
+
+void PrintTo(const EncodeVector& v, std::ostream* os) {
+  *os << v.name;
+}
+
+class EncodeVectorTest : public ::testing::TestWithParam<EncodeVector> {};
+
+TEST_P(EncodeVectorTest, WritesTheseBits) {
+  const EncodeVector& v = GetParam();
+  EXPECT_EQ(bitString(encodeLines(v.group4, v.width, v.lines)), words(v.bits));
+  // With the bit-order flag every byte is reversed, the end codes and the final zero bits included.
+  FaxEncoder e{};
+  e.bits.lsbFirst = true;
+  EXPECT_EQ(bitString(reversed(encodeLines(v.group4, v.width, v.lines, e))), words(v.bits));
+}
+
+// Fill before a line's end-of-line code: as many zeros as make the code end on a byte boundary.
+std::string fill(size_t bitsBefore) {
+  return std::string((8 - (bitsBefore + 12) % 8) % 8, '0');
+}
+const std::string RTC5 = EOL + EOL + EOL + EOL + EOL;
+
+const EncodeVector kEncodeVectors[] = {
+    // 12 + 5 bits, 3 fill bits: the end-of-line code ends the first word exactly.
+    {"G3AllWhite", false, 8, {{}}, EOL + "10011" + "000" + EOL + RTC5},
+    {"G3NoFillNeeded", false, 29, {{}}, EOL + "00000010" + EOL + RTC5},
+    {"G3StartsBlack", false, 10, {{0, 3}}, EOL + W0 + B3 + W7 + fill(12 + 8 + 2 + 4) + EOL + RTC5},
+    {"G3EndsBlack", false, 10, {{5, 10}}, EOL + W5 + B5 + fill(12 + 8) + EOL + RTC5},
+    {"G3Run5200",
+     false,
+     5200,
+     {{}},
+     EOL + X2560 + X2560 + WM64 + "101010" + fill(12 + 24 + 5 + 6) + EOL + RTC5},
+    {"G3Run2560", false, 2561, {{2560, 2561}}, EOL + X2560 + W0 + B1 + fill(12 + 12 + 8 + 3) + EOL + RTC5},
+    {"G3TwoLines", false, 10, {{3, 10}, {}}, EOL + W3 + B7 + fill(21) + EOL + W10 + fill(5) + EOL + RTC5},
+    {"G3NoLines", false, 10, {}, RTC5},
+    {"G4AllWhite", true, 100, {{}}, V0 + EOFB},
+    {"G4Vertical",
+     true,
+     20,
+     {{0, 5}, {0, 5}, {0, 8}},
+     H + W0 + B5 + V0 + V0 + V0 + V0 + V0 + VR3 + V0 + EOFB},
+    {"G4Pass", true, 10, {{2, 4}, {}}, H + W2 + B2 + V0 + P + V0 + EOFB},
+    {"G4PassInBlack",
+     true,
+     20,
+     {{2, 4, 6, 8}, {1, 15, 18, 20}},
+     H + W2 + B2 + H + W2 + B2 + V0 + VL1 + P + H + B9 + W3 + V0 + EOFB},
+    {"G4ZeroRunAtEdge",
+     true,
+     20,
+     {{0, 3}, {0, 20}, {0, 20}},
+     H + W0 + B3 + V0 + V0 + H + B20 + W0 + V0 + V0 + EOFB},
+    {"G4NoLines", true, 10, {}, EOFB},
+};
+
+INSTANTIATE_TEST_SUITE_P(Codec, EncodeVectorTest, ::testing::ValuesIn(kEncodeVectors),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FaxEncoder, NormalisesTheCurrentLineInPlace) {
+  LineBuffer cur(20);
+  cur.set({-4, 2, 2, 3, 5, 5, 6, 9, 8, 12, 18, 30, 25, 27});
+  FaxEncoder e{};
+  Sink sink;
+  ASSERT_EQ(g4EncodeLine(&e, sink.stream(), 20, cur.data(), nullptr), kRioOk);
+  EXPECT_EQ(cur.get(), (Runs{0, 3, 6, 12, 18, 20}));
+}
+
+TEST(FaxEncoder, Group3OptionsWithoutEndOfLineCodes) {
+  FaxEncoder e{};
+  e.noEol = true;
+  e.lineAlign = true;
+  EXPECT_EQ(bitString(encodeLines(false, 10, {{3, 10}, {}}, e)), words(W3 + B7 + "0000000" + W10 + "000"));
+  e.lineAlign = false;
+  EXPECT_EQ(bitString(encodeLines(false, 10, {{3, 10}, {}}, e)), words(W3 + B7 + W10));
+  FaxEncoder unaligned{};
+  unaligned.unalignedEol = true;
+  EXPECT_EQ(bitString(encodeLines(false, 10, {{3, 10}}, unaligned)), words(EOL + W3 + B7 + EOL + RTC5));
+}
+
+TEST(FaxEncoder, RestartWritesTheLeadingEndOfLineAgain) {
+  FaxEncoder e{};
+  Sink sink;
+  LineBuffer cur(8);
+  ASSERT_EQ(g3EncodeLine(&e, sink.stream(), 8, cur.data()), kRioOk);
+  ASSERT_EQ(faxEncoderFlush(&e, sink.stream()), kRioOk);
+  faxEncoderRestart(&e);
+  ASSERT_EQ(g3EncodeLine(&e, sink.stream(), 8, cur.data()), kRioOk);
+  ASSERT_EQ(faxEncoderFlush(&e, sink.stream()), kRioOk);
+  const std::string line = words(EOL + "10011" + "000" + EOL);
+  EXPECT_EQ(bitString(sink.finish()), line + line);
+}
+
+TEST(FaxEncoder, ShortWriteIsAStreamError) {
+  Sink sink;
+  RasterStream* s = streamOpen(nullptr, "w");
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(streamSetWriteCallback(
+                s, [](const void*, size_t, size_t, void*) -> size_t { return 0; }, nullptr),
+            1);
+  FaxEncoder e{};
+  LineBuffer cur(100);
+  RioStatus last = kRioOk;
+  // 16384 bytes fill the stream's buffer; the sink write that follows delivers nothing.
+  for (int i = 0; i < 20000 && last == kRioOk; ++i) {
+    cur.set({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+    last = g3EncodeLine(&e, s, 100, cur.data());
+  }
+  EXPECT_EQ(last, kRioStreamIo);
+  EXPECT_EQ(g3EncodeFinish(&e, s), kRioStreamIo);
+  EXPECT_EQ(streamClose(s), 0);
+}
+
+TEST(FaxBitWriter, CodeThatFillsTheWordExactly) {
+  Sink sink;
+  FaxBitWriter w{};
+  bitsPut(w, sink.stream(), 0xABCDE, 20);
+  bitsPut(w, sink.stream(), 0x123, 12);  // completes the word: nothing may be shifted by 32
+  EXPECT_EQ(w.count, 0);
+  bitsPut(w, sink.stream(), 0xFFFFFFFF, 32);  // a whole word at once
+  bitsPut(w, sink.stream(), 1, 1);
+  bitsPut(w, sink.stream(), 0x7FFFFFFF, 31);
+  bitsPut(w, sink.stream(), 0x5, 3);
+  bitsFlushWord(w, sink.stream());
+  const std::vector<uint8_t> expected = {0xAB, 0xCD, 0xE1, 0x23, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0xFF, 0xFF, 0xFF, 0xFF, 0xA0, 0x00, 0x00, 0x00};
+  EXPECT_EQ(sink.finish(), expected);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Round trips over seeded pages.
+
+class Rng {
+ public:
+  explicit Rng(uint64_t seed) : state_(seed) {}
+  uint64_t next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  int32_t below(int64_t n) { return n <= 1 ? 0 : static_cast<int32_t>(next() % static_cast<uint64_t>(n)); }
+  bool chance(int percent) { return below(100) < percent; }
+
+ private:
+  uint64_t state_;
+};
+
+Runs runsOf(const std::vector<uint8_t>& pixels) {
+  Runs r;
+  const int32_t width = static_cast<int32_t>(pixels.size());
+  for (int32_t x = 0; x < width;) {
+    if (!pixels[x]) {
+      ++x;
+      continue;
+    }
+    const int32_t start = x;
+    while (x < width && pixels[x]) ++x;
+    r.insert(r.end(), {start, x});
+  }
+  return r;
+}
+
+// A page mixing what drawings have (rows like the one above with edges moved, long runs, blank and solid
+// rows) with noise rows of short runs; every row also starts or ends black now and then.
+std::vector<Runs> randomPage(int32_t width, int32_t height, uint64_t seed) {
+  Rng rng(seed);
+  std::vector<Runs> page;
+  std::vector<uint8_t> row(width, 0);
+  auto randomRow = [&] {
+    int32_t x = 0;
+    uint8_t colour = rng.chance(30) ? 1 : 0;
+    while (x < width) {
+      const int kind = rng.below(10);
+      int32_t len = kind < 6 ? 1 + rng.below(12) : kind < 9 ? 1 + rng.below(300) : 1 + rng.below(width);
+      len = std::min(len, width - x);
+      std::fill(row.begin() + x, row.begin() + x + len, colour);
+      x += len;
+      colour ^= 1;
+    }
+  };
+  for (int32_t y = 0; y < height; ++y) {
+    const int pick = rng.below(100);
+    if (y == 0 || pick < 10) {
+      randomRow();
+    } else if (pick < 14) {
+      std::fill(row.begin(), row.end(), 0);
+    } else if (pick < 17) {
+      std::fill(row.begin(), row.end(), 1);
+    } else {
+      // Like the row above: a few spans set or cleared, sometimes shifted by up to 4 pixels.
+      if (rng.chance(20)) {
+        const int32_t shift = rng.below(9) - 4;
+        std::vector<uint8_t> moved(width, 0);
+        for (int32_t x = 0; x < width; ++x)
+          if (x - shift >= 0 && x - shift < width) moved[x] = row[x - shift];
+        row.swap(moved);
+      }
+      for (int k = rng.below(4); k > 0; --k) {
+        const int32_t x = rng.below(width);
+        const int32_t len = std::min<int32_t>(1 + rng.below(6), width - x);
+        std::fill(row.begin() + x, row.begin() + x + len, static_cast<uint8_t>(rng.below(2)));
+      }
+    }
+    if (rng.chance(5)) row[0] = 1;
+    if (rng.chance(5)) row[width - 1] = 1;
+    page.push_back(runsOf(row));
+  }
+  return page;
+}
+
+struct Options {
+  const char* name;
+  bool group4;
+  bool lsbFirst;
+  bool noEol;
+  bool lineAlign;
+  bool unalignedEol;
+};
+
+void PrintTo(const Options& o, std::ostream* os) {
+  *os << o.name;
+}
+
+const Options kOptions[] = {
+    {"G4", true, false, false, false, false},
+    {"G4Lsb", true, true, false, false, false},
+    {"G3", false, false, false, true, false},
+    {"G3Lsb", false, true, false, true, false},
+    {"G3UnalignedEol", false, false, false, false, true},
+    {"G3NoEolAligned", false, false, true, true, false},
+    {"G3NoEolPacked", false, true, true, false, false},
+};
+
+void roundTrip(int32_t width, const Options& o) {
+  // Wide pages get fewer rows; every page is larger than one stream buffer at some width.
+  const int32_t height = width >= 2000 ? 60 : width >= 100 ? 250 : 400;
+  const std::vector<Runs> page = randomPage(width, height, 0x5EED0000u + static_cast<uint64_t>(width));
+  FaxEncoder e{};
+  e.bits.lsbFirst = o.lsbFirst;
+  e.noEol = o.noEol;
+  e.lineAlign = o.lineAlign;
+  e.unalignedEol = o.unalignedEol;
+  const std::vector<uint8_t> bytes = encodeLines(o.group4, width, page, e);
+  EXPECT_EQ(bytes.size() % 4, 0u) << "whole 32-bit words";
+
+  Source src(bytes);
+  FaxDecoder d{};
+  d.bits.lsbFirst = o.lsbFirst;
+  d.noEol = o.noEol;
+  d.lineAlign = o.lineAlign;
+  LineBuffer cur(width), ref(width);
+  for (int32_t y = 0; y < height; ++y) {
+    const RioStatus s = o.group4 ? g4DecodeLine(&d, src.stream(), width, ref.data(), cur.data())
+                                 : g3DecodeLine(&d, src.stream(), width, cur.data());
+    ASSERT_EQ(s, kRioOk) << "row " << y;
+    ASSERT_EQ(cur.get(), page[y]) << "row " << y;
+    ref.set(cur.get());
+  }
+  const RioStatus end = o.group4 ? g4DecodeLine(&d, src.stream(), width, ref.data(), cur.data())
+                                 : g3DecodeLine(&d, src.stream(), width, cur.data());
+  EXPECT_EQ(end, o.noEol ? kRioUnexpectedEof : kRioEndOfPage);
+}
+
+class RoundTripTest : public ::testing::TestWithParam<Options> {};
+
+TEST_P(RoundTripTest, DecodesWhatWasEncoded) {
+  for (int32_t width : {1, 2, 3, 7, 8, 9, 31, 63, 64, 65, 100, 1728, 1729, 2560, 2561, 5200, 13244}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    roundTrip(width, GetParam());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codec, RoundTripTest, ::testing::ValuesIn(kOptions),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------------------
+// Hostile data.
+
+const RioStatus kDecodeFailures[] = {kRioEndOfPage, kRioUnexpectedEof, kRioBadData, kRioUnsupported,
+                                     kRioBadColumns};
+
+bool isDecodeFailure(RioStatus s) {
+  return std::find(std::begin(kDecodeFailures), std::end(kDecodeFailures), s) != std::end(kDecodeFailures);
+}
+
+// Decodes up to `limit` lines; every line delivered must be valid. Returns the lines and the final status.
+std::vector<Runs> decodeAll(bool group4, const std::vector<uint8_t>& bytes, int32_t width, int limit,
+                            RioStatus* last, FaxDecoder d = {}) {
+  Source src(bytes);
+  LineBuffer cur(width), ref(width);
+  std::vector<Runs> lines;
+  *last = kRioOk;
+  for (int i = 0; i < limit; ++i) {
+    const RioStatus s = group4 ? g4DecodeLine(&d, src.stream(), width, ref.data(), cur.data())
+                               : g3DecodeLine(&d, src.stream(), width, cur.data());
+    EXPECT_TRUE(validLine(cur.get(), width)) << "line " << i;
+    EXPECT_TRUE(cur.sentinelIntact());
+    if (s != kRioOk) {
+      *last = s;
+      break;
+    }
+    lines.push_back(cur.get());
+    ref.set(cur.get());
+  }
+  return lines;
+}
+
+class TruncationTest : public ::testing::TestWithParam<bool> {};
+
+// Every prefix of a coded page: the lines delivered are the page's first lines, then a decode failure.
+TEST_P(TruncationTest, EveryPrefixEndsInAFailureAfterCorrectLines) {
+  const bool group4 = GetParam();
+  const int32_t width = 77;
+  const std::vector<Runs> page = randomPage(width, 12, 99);
+  const std::vector<uint8_t> bytes = encodeLines(group4, width, page);
+  for (size_t cut = 0; cut < bytes.size(); ++cut) {
+    RioStatus last = kRioOk;
+    const std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+    const std::vector<Runs> lines = decodeAll(group4, prefix, width, 100, &last);
+    EXPECT_TRUE(isDecodeFailure(last)) << "cut " << cut << " status " << last;
+    ASSERT_LE(lines.size(), page.size());
+    for (size_t i = 0; i < lines.size(); ++i) ASSERT_EQ(lines[i], page[i]) << "cut " << cut << " line " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codec, TruncationTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Group4" : "Group3"; });
+
+TEST(FaxHostile, GarbageEndsInAFailureWithValidLines) {
+  Rng rng(2024);
+  for (int trial = 0; trial < 400; ++trial) {
+    std::vector<uint8_t> bytes(rng.below(300));
+    // Some inputs are mostly zeros or mostly ones, where the code trees are deepest.
+    const int flavour = rng.below(3);
+    for (uint8_t& b : bytes) {
+      b = static_cast<uint8_t>(rng.next());
+      if (flavour == 1) b &= static_cast<uint8_t>(rng.next());
+      if (flavour == 2) b |= static_cast<uint8_t>(rng.next());
+    }
+    const int32_t width = 1 + rng.below(trial % 2 ? 40 : 3000);
+    FaxDecoder d{};
+    d.bits.lsbFirst = rng.chance(50);
+    d.lineAlign = rng.chance(50);
+    d.noEol = rng.chance(30);
+    for (bool group4 : {false, true}) {
+      RioStatus last = kRioOk;
+      (void)decodeAll(group4, bytes, width, 5000, &last, d);
+      EXPECT_TRUE(isDecodeFailure(last)) << "trial " << trial << " status " << last;
+    }
+  }
+}
+
+TEST(FaxHostile, RunsBeyondANarrowerWidth) {
+  const std::vector<Runs> page = randomPage(300, 20, 7);
+  for (bool group4 : {false, true}) {
+    RioStatus last = kRioOk;
+    (void)decodeAll(group4, encodeLines(group4, 300, page), 120, 100, &last);
+    EXPECT_EQ(last, kRioBadColumns) << (group4 ? "Group 4" : "Group 3");
+  }
+}
+
+TEST(FaxHostile, EndOfBlockMidPage) {
+  const std::vector<Runs> page = randomPage(500, 30, 11);
+  const std::vector<Runs> half(page.begin(), page.begin() + 15);
+  RioStatus last = kRioOk;
+  const std::vector<Runs> lines = decodeAll(true, encodeLines(true, 500, half), 500, 30, &last);
+  EXPECT_EQ(lines, half);
+  EXPECT_EQ(last, kRioEndOfPage);
+}
+
+TEST(FaxHostile, BadReferenceLineIsReadUpToItsFirstFault) {
+  // A reference line out of order, as a faulty caller might hand over: the decoder must stay inside the
+  // line and keep its output sorted.
+  LineBuffer ref(50);
+  ref.set({10, 20, 5, 8, 30, 40});
+  EXPECT_EQ(faxReferenceLength(ref.data(), 50), 2);
+  const std::vector<uint8_t> bytes = bitBytes(V0 + V0 + P + V0 + VR3 + VR3 + V0);
+  Source src(bytes);
+  FaxDecoder d{};
+  LineBuffer cur(50);
+  for (int i = 0; i < 4; ++i) {
+    (void)g4DecodeLine(&d, src.stream(), 50, ref.data(), cur.data());
+    EXPECT_TRUE(validLine(cur.get(), 50));
+  }
+  LineBuffer touching(50);
+  touching.set({1, 5, 5, 9});
+  EXPECT_EQ(faxReferenceLength(touching.data(), 50), 2);
+  EXPECT_EQ(faxReferenceLength(nullptr, 50), 0);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Decoder position and limits.
+
+TEST(FaxDecoder, BufferedBytesGiveTheEndOfTheCode) {
+  // EOL, white 10, EOL: 29 bits, so the data used end inside byte 3.
+  std::vector<uint8_t> bytes = bitBytes(EOL + W10 + EOL);
+  bytes.resize(40, 0xAA);
+  Source src(bytes);
+  FaxDecoder d{};
+  LineBuffer cur(10);
+  ASSERT_EQ(g3DecodeLine(&d, src.stream(), 10, cur.data()), kRioOk);
+  EXPECT_EQ(streamTell(src.stream()) - faxDecoderBufferedBytes(&d), 4);
+}
+
+TEST(FaxDecoder, ByteLimitKeepsTheReaderInsideAStrip) {
+  // Two lines without end-of-line codes in 2 bytes, then bytes of another strip.
+  std::vector<uint8_t> bytes = bitBytes(W3 + B7 + W10);
+  ASSERT_EQ(bytes.size(), 2u);
+  bytes.insert(bytes.end(), {0xFF, 0xFF, 0xFF});
+  Source src(bytes);
+  FaxDecoder d{};
+  d.noEol = true;
+  faxDecoderSetByteLimit(&d, 2);
+  LineBuffer cur(10);
+  ASSERT_EQ(g3DecodeLine(&d, src.stream(), 10, cur.data()), kRioOk);
+  EXPECT_EQ(cur.get(), (Runs{3, 10}));
+  ASSERT_EQ(g3DecodeLine(&d, src.stream(), 10, cur.data()), kRioOk);
+  EXPECT_EQ(cur.get(), Runs{});
+  EXPECT_EQ(g3DecodeLine(&d, src.stream(), 10, cur.data()), kRioUnexpectedEof) << "the limit is the end";
+  EXPECT_EQ(streamTell(src.stream()), 2);
+  // The next strip: restart, then read on from where the stream is: ones are white 7, black 2, white 7.
+  faxDecoderRestart(&d);
+  EXPECT_EQ(g3DecodeLine(&d, src.stream(), 10, cur.data()), kRioBadColumns);
+}
+
+TEST(FaxDecoder, LeastSignificantBitFirstAcrossBufferRefills) {
+  // More than one stream buffer of data, so refills happen mid-code; every byte is reversed once.
+  const int32_t width = 1000;
+  std::vector<Runs> page;
+  Rng rng(5);
+  for (int y = 0; y < 400; ++y) {
+    Runs line;
+    for (int32_t x = rng.below(4); x < width - 8; x += 3 + rng.below(12))
+      line.insert(line.end(), {x, x + 1 + rng.below(2)});
+    page.push_back(line);
+  }
+  FaxEncoder e{};
+  e.bits.lsbFirst = true;
+  const std::vector<uint8_t> bytes = encodeLines(true, width, page, e);
+  ASSERT_GT(bytes.size(), static_cast<size_t>(2 * kStreamBufferSize));
+  FaxDecoder d{};
+  d.bits.lsbFirst = true;
+  RioStatus last = kRioOk;
+  EXPECT_TRUE(decodeAll(true, bytes, width, 1000, &last, d) == page);
+  EXPECT_EQ(last, kRioEndOfPage);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// RCB operations.
+
+TEST(FaxRcb, ReadAndWriteThroughTheRcb) {
+  const int32_t width = 40;
+  const std::vector<Runs> page = randomPage(width, 10, 3);
+  for (bool group4 : {false, true}) {
+    LineBuffer cur(width), ref(width);
+    Sink sink;
+    RCB w;
+    w.writing = true;
+    w.outStream = sink.stream();
+    w.width = width;
+    w.curSline = cur.data();
+    w.refSline = ref.data();
+    FaxEncoder e{};
+    for (const Runs& line : page) {
+      std::copy(line.begin(), line.end(), w.curSline);
+      w.curSline[line.size()] = w.curSline[line.size() + 1] = kSlineEnd;
+      ASSERT_EQ(group4 ? g4WriteSline(&w, &e) : g3WriteSline(&w, &e), kRioOk);
+      std::swap(w.curSline, w.refSline);
+    }
+    ASSERT_EQ(group4 ? g4FinishWrite(&w, &e) : g3FinishWrite(&w, &e), kRioOk);
+    EXPECT_EQ(w.status, kRioOk);
+    const std::vector<uint8_t> bytes = sink.finish();
+
+    Source src(bytes);
+    LineBuffer rcur(width), rref(width);
+    RCB r;
+    r.reading = true;
+    r.inStream = src.stream();
+    r.width = width;
+    r.curSline = rcur.data();
+    r.refSline = rref.data();
+    FaxDecoder d{};
+    for (const Runs& line : page) {
+      ASSERT_EQ(group4 ? g4ReadSline(&r, &d) : g3ReadSline(&r, &d), kRioOk);
+      Runs got;
+      for (int32_t i = 0; r.curSline[i] != kSlineEnd; i += 2)
+        got.insert(got.end(), {r.curSline[i], r.curSline[i + 1]});
+      EXPECT_EQ(got, line);
+      std::swap(r.curSline, r.refSline);
+    }
+    EXPECT_EQ(group4 ? g4ReadSline(&r, &d) : g3ReadSline(&r, &d), kRioEndOfPage);
+    EXPECT_EQ(r.status, kRioEndOfPage) << "failures are kept as the RCB's status";
+  }
+}
+
+TEST(FaxRcb, FirstErrorIsKept) {
+  const std::vector<uint8_t> bytes = bitBytes(H + W11);
+  Source src(bytes);
+  LineBuffer cur(10);
+  RCB r;
+  r.reading = true;
+  r.inStream = src.stream();
+  r.width = 10;
+  r.curSline = cur.data();
+  r.status = kRioBadHeader;
+  FaxDecoder d{};
+  EXPECT_EQ(g4ReadSline(&r, &d), kRioBadColumns);
+  EXPECT_EQ(r.status, kRioBadHeader);
+  EXPECT_EQ(g4ReadSline(nullptr, &d), kRioNoRcb);
+  RCB noStream;
+  noStream.curSline = cur.data();
+  EXPECT_EQ(g3ReadSline(&noStream, &d), kRioBadStream);
+}
+
+}  // namespace
+}  // namespace vantrel
