@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every package that building and testing Vantrel needs, when it is missing (Debian 12).
+# Quiet when everything is present; runs apt-get as root, or through sudo otherwise.
+set -euo pipefail
+
+# Build tools, test frameworks, the fuzzing runtime, the independent tools the interop tests call
+# (netpbm, libtiff-tools, ghostscript, hp2xx), the charmaps localedef needs for the locale tests (locales)
+# and /usr/bin/time for measurements.
+PACKAGES="cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+netpbm libtiff-tools bc ghostscript hp2xx locales time"
+
+missing=()
+for package in $PACKAGES; do
+  if ! dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "setup: root or sudo is needed to install: ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
