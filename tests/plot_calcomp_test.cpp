@@ -11,61 +11,20 @@
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_page.h"
 
 namespace vantrel {
 namespace {
 
 constexpr RasterFormatId kCrf = 12;
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using devicetest::refuseEverything;
+using devicetest::Runs;
+using devicetest::Written;
 
-struct Written {
-  RioStatus open = 0;
-  std::vector<RioStatus> lineResults;
-  RioStatus status = 0;
-  RioStatus warning = 0;
-  int streamOk = -1;
-  std::vector<uint8_t> bytes;
-};
-
-size_t refuseEverything(const void*, size_t, size_t, void*) {
-  return 0;
-}
-
-// Writes rows through a write RCB into a temporary file and returns the file's bytes. The declared height
-// is the number of rows unless given.
+// The declared height is the number of rows unless given.
 Written writePage(int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows, int32_t height = -1,
                   StreamWriteFn sink = nullptr) {
-  Written w;
-  std::FILE* f = std::tmpfile();
-  RasterStream* out = streamOpen(f, "w");
-  if (sink) {
-    EXPECT_EQ(streamSetWriteCallback(out, sink, nullptr), 1);
-  }
-  if (height < 0) height = static_cast<int32_t>(rows.size());
-  RCB* rcb = rioOpenRasterWrite(out, width, height, kCrf, &w.open);
-  if (rcb) {
-    rcb->xDpi = xDpi;
-    rcb->yDpi = yDpi;
-    for (const Runs& row : rows) {
-      int32_t* p = rcb->curSline;
-      for (auto [s, e] : row) {
-        *p++ = s;
-        *p++ = e;
-      }
-      p[0] = p[1] = kSlineEnd;
-      w.lineResults.push_back(rioWriteRasterSline(rcb));
-    }
-    w.status = rcb->status;
-    w.warning = rcb->warning;
-    (void)rioCloseRaster(rcb);
-  }
-  w.streamOk = streamClose(out);
-  std::fflush(f);
-  std::rewind(f);
-  int c;
-  while ((c = std::fgetc(f)) != EOF) w.bytes.push_back(static_cast<uint8_t>(c));
-  std::fclose(f);
-  return w;
+  return devicetest::writePage(kCrf, width, rows, {.xDpi = xDpi, .yDpi = yDpi, .height = height, .sink = sink});
 }
 
 // A row as the plotter must print it: W groups of 32 pixels, the runs inside [0, width) set, most

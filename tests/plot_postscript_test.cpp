@@ -11,70 +11,19 @@
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_page.h"
 
 namespace vantrel {
 namespace {
 
 constexpr RasterFormatId kPs = 9;
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using devicetest::PageSetup;
+using devicetest::refuseEverything;
+using devicetest::Runs;
+using devicetest::Written;
 
-struct Written {
-  RioStatus open = 0;
-  std::vector<RioStatus> lineResults;
-  RioStatus status = 0;
-  RioStatus warning = 0;
-  int streamOk = -1;
-  std::string text;
-};
-
-size_t refuseEverything(const void*, size_t, size_t, void*) {
-  return 0;
-}
-
-struct PageSetup {
-  double xDpi = 200;
-  double yDpi = 200;
-  int32_t xExtent = 0;
-  int32_t yExtent = 0;
-  int32_t height = -1;  // the number of rows unless given
-  StreamWriteFn sink = nullptr;
-};
-
-// Writes rows through a write RCB into a temporary file and returns the file's text.
 Written writePage(int32_t width, const std::vector<Runs>& rows, const PageSetup& setup = {}) {
-  Written w;
-  std::FILE* f = std::tmpfile();
-  RasterStream* out = streamOpen(f, "w");
-  if (setup.sink) {
-    EXPECT_EQ(streamSetWriteCallback(out, setup.sink, nullptr), 1);
-  }
-  const int32_t height = setup.height < 0 ? static_cast<int32_t>(rows.size()) : setup.height;
-  RCB* rcb = rioOpenRasterWrite(out, width, height, kPs, &w.open);
-  if (rcb) {
-    rcb->xDpi = setup.xDpi;
-    rcb->yDpi = setup.yDpi;
-    rcb->xExtent = setup.xExtent;
-    rcb->yExtent = setup.yExtent;
-    for (const Runs& row : rows) {
-      int32_t* p = rcb->curSline;
-      for (auto [s, e] : row) {
-        *p++ = s;
-        *p++ = e;
-      }
-      p[0] = p[1] = kSlineEnd;
-      w.lineResults.push_back(rioWriteRasterSline(rcb));
-    }
-    w.status = rcb->status;
-    w.warning = rcb->warning;
-    (void)rioCloseRaster(rcb);
-  }
-  w.streamOk = streamClose(out);
-  std::fflush(f);
-  std::rewind(f);
-  int c;
-  while ((c = std::fgetc(f)) != EOF) w.text.push_back(static_cast<char>(c));
-  std::fclose(f);
-  return w;
+  return devicetest::writePage(kPs, width, rows, setup);
 }
 
 std::string prolog(const std::string& sizes, const std::string& dpi, const std::string& extents,

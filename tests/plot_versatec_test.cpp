@@ -14,12 +14,15 @@
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_page.h"
 
 namespace vantrel {
 namespace {
 
 constexpr RasterFormatId kVbf = 16;
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using devicetest::refuseEverything;
+using devicetest::Runs;
+using devicetest::Written;
 
 // Sets or clears an environment variable for one test and restores it afterwards.
 class EnvGuard {
@@ -43,18 +46,6 @@ class EnvGuard {
   std::optional<std::string> saved_;
 };
 
-struct Written {
-  RioStatus open = 0;
-  std::vector<RioStatus> lineResults;
-  RioStatus status = 0;
-  RioStatus warning = 0;
-  int streamOk = -1;
-  std::vector<uint8_t> bytes;
-};
-
-size_t refuseEverything(const void*, size_t, size_t, void*) {
-  return 0;
-}
 size_t collect(const void* data, size_t size, size_t count, void* ctx) {
   auto* bytes = static_cast<const uint8_t*>(data);
   static_cast<std::vector<uint8_t>*>(ctx)->insert(static_cast<std::vector<uint8_t>*>(ctx)->end(), bytes,
@@ -62,39 +53,9 @@ size_t collect(const void* data, size_t size, size_t count, void* ctx) {
   return count;
 }
 
-// Writes rows through a write RCB of the given format into a temporary file and returns the file's bytes.
 Written writePage(RasterFormatId id, int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows,
                   StreamWriteFn sink = nullptr, void* sinkContext = nullptr) {
-  Written w;
-  std::FILE* f = std::tmpfile();
-  RasterStream* out = streamOpen(f, "w");
-  if (sink) {
-    EXPECT_EQ(streamSetWriteCallback(out, sink, sinkContext), 1);
-  }
-  RCB* rcb = rioOpenRasterWrite(out, width, static_cast<int32_t>(rows.size()), id, &w.open);
-  if (rcb) {
-    rcb->xDpi = xDpi;
-    rcb->yDpi = yDpi;
-    for (const Runs& row : rows) {
-      int32_t* p = rcb->curSline;
-      for (auto [s, e] : row) {
-        *p++ = s;
-        *p++ = e;
-      }
-      p[0] = p[1] = kSlineEnd;
-      w.lineResults.push_back(rioWriteRasterSline(rcb));
-    }
-    w.status = rcb->status;
-    w.warning = rcb->warning;
-    (void)rioCloseRaster(rcb);
-  }
-  w.streamOk = streamClose(out);
-  std::fflush(f);
-  std::rewind(f);
-  int c;
-  while ((c = std::fgetc(f)) != EOF) w.bytes.push_back(static_cast<uint8_t>(c));
-  std::fclose(f);
-  return w;
+  return devicetest::writePage(id, width, rows, {.xDpi = xDpi, .yDpi = yDpi, .sink = sink, .sinkContext = sinkContext});
 }
 
 // What a row must hold: the runs inside [0, pixels) set, eight pixels a byte, most significant bit first.
