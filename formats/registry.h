@@ -42,6 +42,8 @@ extern const FormatDriver kNoFormatDriver;
 // Drivers defined in their own files.
 extern const FormatDriver kRunDumpDriver;          // id 1
 extern const FormatDriver kNativeRunLengthDriver;  // id 3
+extern const FormatDriver kNativeFaxDriver;        // ids 4 and 5
+extern const FormatDriver kCalsDriver;             // id 6
 extern const FormatDriver kPostScriptDriver;       // id 9
 extern const FormatDriver kCalCompDriver;          // id 12
 extern const FormatDriver kVersatecDriver;         // id 16

@@ -1,0 +1,109 @@
+// Native Group 3 (id 4) and Group 4 (id 5): the native header, then one CCITT-coded image to the end of
+// the file. Group 3 is written one-dimensional with byte-aligned end-of-line codes, bytes least significant
+// bit first; Group 4 most significant bit first. The reader takes alignment and bit order from the header.
+#include <cstring>
+
+#include "codec/fax.h"
+#include "formats/native.h"
+#include "formats/registry.h"
+
+namespace vantrel {
+namespace {
+
+constexpr RasterFormatId kGroup3Id = 4;
+constexpr RasterFormatId kGroup4Id = 5;
+
+struct NativeFaxReadState {
+  NativeHeaderInfo header;
+  FaxDecoder decoder;
+};
+
+struct NativeFaxWriteState {
+  FaxEncoder encoder;
+};
+
+bool isFaxId(RasterFormatId id) { return id == kGroup3Id || id == kGroup4Id; }
+int codingOf(RasterFormatId id) { return id == kGroup3Id ? kNativeGroup3 : kNativeGroup4; }
+
+RioStatus faxOpen(RCB* rcb) {
+  if (rcb->reading && isFaxId(rcb->inFormat) && !rioNewState<NativeFaxReadState>(rcb->readerState))
+    return rioSetError(rcb, kRioOutOfMemory);
+  if (rcb->writing && isFaxId(rcb->outFormat)) {
+    auto* st = rioNewState<NativeFaxWriteState>(rcb->writerState);
+    if (!st) return rioSetError(rcb, kRioOutOfMemory);
+    st->encoder = FaxEncoder{};  // empty accumulator
+  }
+  return kRioOk;
+}
+
+RioStatus faxReadHeader(RCB* rcb) {
+  auto* st = rioState<NativeFaxReadState>(rcb->readerState);
+  if (!st || !isFaxId(rcb->inFormat)) return rioSetError(rcb, kRioInternal);
+  if (RioStatus r = nativeReadHeader(rcb, codingOf(rcb->inFormat), &st->header)) return r;
+  FaxDecoder& d = st->decoder;
+  d = FaxDecoder{};
+  d.codingWord = st->header.codingWord;
+  d.lineAlign = st->header.lineAligned;
+  d.bits.lsbFirst = st->header.bitReversed;
+  return kRioOk;
+}
+
+RioStatus faxWriteHeader(RCB* rcb) {
+  auto* st = rioState<NativeFaxWriteState>(rcb->writerState);
+  if (!st || !isFaxId(rcb->outFormat)) return rioSetError(rcb, kRioInternal);
+  FaxEncoder& e = st->encoder;
+  const bool group3 = rcb->outFormat == kGroup3Id;
+  e.codingWord = group3 ? 1 : 0;
+  e.lineAlign = group3;
+  e.bits.lsbFirst = group3;
+  return nativeWriteHeader(rcb, codingOf(rcb->outFormat));
+}
+
+RioStatus faxAllocSlines(RCB* rcb) { return rioAllocSlinePair(rcb); }
+
+// The height is known from the header: once it is reached the page ends, so an image without its end
+// code, or with bytes after it, reads whole.
+RioStatus faxReadSline(RCB* rcb) {
+  auto* st = rioState<NativeFaxReadState>(rcb->readerState);
+  if (!st) return rioSetError(rcb, kRioInternal);
+  if (rcb->linesRead >= rcb->height) return kRioEndOfPage;
+  return rcb->inFormat == kGroup3Id ? g3ReadSline(rcb, &st->decoder) : g4ReadSline(rcb, &st->decoder);
+}
+
+RioStatus faxWriteSline(RCB* rcb) {
+  auto* st = rioState<NativeFaxWriteState>(rcb->writerState);
+  if (!st) return rioSetError(rcb, kRioInternal);
+  return rcb->outFormat == kGroup3Id ? g3WriteSline(rcb, &st->encoder) : g4WriteSline(rcb, &st->encoder);
+}
+
+RioStatus faxNotImplemented(RCB*) { return kRioNotImplemented; }
+RioStatus faxNothing(RCB*) { return kRioOk; }
+
+RioStatus faxFinishWrite(RCB* rcb) {
+  auto* st = rioState<NativeFaxWriteState>(rcb->writerState);
+  if (!st) return rioSetError(rcb, kRioInternal);
+  // A page closed before its first line still gets its header, so the file is well formed.
+  if (!rcb->headerWritten) {
+    rcb->headerWritten = true;
+    if (RioStatus r = faxWriteHeader(rcb)) return rioSetError(rcb, r);
+  }
+  return rcb->outFormat == kGroup3Id ? g3FinishWrite(rcb, &st->encoder) : g4FinishWrite(rcb, &st->encoder);
+}
+
+RioStatus faxClose(RCB* rcb) {
+  if (rcb->reading && isFaxId(rcb->inFormat) && rcb->linesRead != rcb->height) rioSetWarning(rcb, kRioBadRows);
+  if (rcb->writing && isFaxId(rcb->outFormat) && rcb->linesWritten != rcb->height)
+    rioSetWarning(rcb, kRioBadRows);
+  return kRioOk;
+}
+
+}  // namespace
+
+// One table for both ids: each operation tells them apart by the RCB's input or output format id.
+extern const FormatDriver kNativeFaxDriver = {
+    faxOpen,      faxReadHeader,  faxWriteHeader,    faxAllocSlines,
+    faxReadSline, faxWriteSline,  faxNotImplemented, faxNotImplemented,
+    faxNothing,   faxFinishWrite, faxClose,
+};
+
+}  // namespace vantrel

@@ -1,0 +1,308 @@
+// Native Group 3 and Group 4: seeded round trips, the header flags, the bit order flag, the end of the
+// image (missing end code, trailing bytes, truncation) and a writer that received no line.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codec/bits.h"
+#include "formats/registry.h"
+#include "rio/rcb.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr RasterFormatId kG3 = 4;
+constexpr RasterFormatId kG4 = 5;
+constexpr size_t kHeader = 128;
+
+using Bytes = std::vector<uint8_t>;
+using Runs = std::vector<std::pair<int32_t, int32_t>>;
+
+// A page of random runs; about a third of the lines repeat the previous one shifted a little, so the
+// Group 4 vertical modes are exercised as well as the horizontal ones.
+std::vector<Runs> randomPage(uint32_t seed, int32_t width, int32_t height) {
+  std::mt19937 rng(seed);
+  std::vector<Runs> page;
+  for (int32_t y = 0; y < height; ++y) {
+    Runs line;
+    if (y > 0 && rng() % 3 == 0) {
+      const int shift = static_cast<int>(rng() % 5) - 2;
+      for (auto [s, e] : page.back()) {
+        const int32_t ns = std::clamp(s + shift, 0, width);
+        const int32_t ne = std::clamp(e + shift, 0, width);
+        if (ne > ns && (line.empty() || ns > line.back().second)) line.emplace_back(ns, ne);
+      }
+    } else {
+      int32_t x = static_cast<int32_t>(rng() % 8);
+      while (x < width) {
+        const int32_t len = 1 + static_cast<int32_t>(rng() % (rng() % 4 == 0 ? 300 : 12));
+        line.emplace_back(x, std::min(x + len, width));
+        x += len + 1 + static_cast<int32_t>(rng() % (rng() % 4 == 0 ? 400 : 20));
+      }
+    }
+    page.push_back(line);
+  }
+  return page;
+}
+
+struct ReadResult {
+  RioStatus open = 0;
+  RioStatus status = 0;
+  RioStatus warning = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  std::vector<Runs> lines;
+};
+
+struct WriteResult {
+  RioStatus open = 0;
+  RioStatus status = 0;
+  RioStatus warning = 0;
+  Bytes bytes;
+};
+
+class NativeFaxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    baseline_ = rioBytesInUse();
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    dir_ = fs::temp_directory_path() / ("vantrel_natfax_" + name + "_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
+  }
+
+  fs::path save(const Bytes& bytes) {
+    fs::path p = dir_ / ("in" + std::to_string(files_++));
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return p;
+  }
+
+  WriteResult write(RasterFormatId id, int32_t width, int32_t height, const std::vector<Runs>& lines) {
+    WriteResult w;
+    const fs::path p = dir_ / ("out" + std::to_string(files_++));
+    std::FILE* f = std::fopen(p.c_str(), "wb");
+    RasterStream* out = streamOpen(f, "w");
+    RCB* rcb = rioOpenRasterWrite(out, width, height, id, &w.open);
+    if (rcb) {
+      rcb->xDpi = rcb->yDpi = 300;
+      for (const Runs& line : lines) {
+        int32_t* dst = rcb->curSline;
+        for (auto [s, e] : line) {
+          *dst++ = s;
+          *dst++ = e;
+        }
+        dst[0] = dst[1] = kSlineEnd;
+        EXPECT_EQ(rioWriteRasterSline(rcb), 0);
+        rioSwapSlines(rcb);
+      }
+      const FormatDriver* d = rioFormatDriver(id);
+      (void)d->finishWrite(rcb);
+      (void)d->close(rcb);
+      w.status = rcb->status;
+      w.warning = rcb->warning;
+      rcb->outFormat = 0;  // finishWrite has run
+      (void)rioCloseRaster(rcb);
+    }
+    EXPECT_EQ(streamClose(out), 1);
+    std::fclose(f);
+    std::ifstream in(p, std::ios::binary);
+    w.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return w;
+  }
+
+  static ReadResult read(const fs::path& p, RasterFormatId format = 0) {
+    ReadResult r;
+    std::FILE* f = std::fopen(p.c_str(), "rb");
+    RasterStream* in = streamOpen(f, "r");
+    RCB* rcb = rioOpenRasterRead(in, format, &r.open);
+    if (rcb) {
+      r.width = rcb->width;
+      r.height = rcb->height;
+      while (Sline line = rioReadRasterSline(rcb)) {
+        Runs runs;
+        for (; line[0] != kSlineEnd; line += 2) runs.emplace_back(line[0], line[1]);
+        r.lines.push_back(runs);
+        rioSwapSlines(rcb);
+      }
+      r.status = rcb->status;
+      (void)rioFormatDriver(rcb->inFormat)->close(rcb);
+      r.warning = rcb->warning;
+      (void)rioCloseRaster(rcb);
+    }
+    (void)streamClose(in);
+    std::fclose(f);
+    return r;
+  }
+
+  fs::path dir_;
+  int files_ = 0;
+  int64_t baseline_ = 0;
+};
+
+// --- Round trips -----------------------------------------------------------------------------------------
+
+struct TripCase {
+  RasterFormatId id;
+  int32_t width;
+  int32_t height;
+  uint32_t seed;
+};
+
+class NativeFaxTrip : public NativeFaxTest, public ::testing::WithParamInterface<TripCase> {};
+
+TEST_P(NativeFaxTrip, PageReadsBackAsWritten) {
+  const TripCase c = GetParam();
+  const std::vector<Runs> page = randomPage(c.seed, c.width, c.height);
+  const WriteResult w = write(c.id, c.width, c.height, page);
+  ASSERT_EQ(w.open, 0);
+  EXPECT_EQ(w.status, 0);
+  EXPECT_EQ(w.warning, 0);
+  EXPECT_EQ((w.bytes.size() - kHeader) % 4, 0u) << "data end on a whole word";
+  const ReadResult r = read(save(w.bytes));
+  ASSERT_EQ(r.open, 0);
+  EXPECT_EQ(r.width, c.width);
+  EXPECT_EQ(r.height, c.height);
+  EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.warning, 0);
+  EXPECT_EQ(r.lines, page);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, NativeFaxTrip,
+                         ::testing::Values(TripCase{kG3, 1, 5, 1}, TripCase{kG3, 1728, 60, 2},
+                                           TripCase{kG3, 2593, 40, 3}, TripCase{kG4, 1, 5, 4},
+                                           TripCase{kG4, 1728, 60, 5}, TripCase{kG4, 4961, 40, 6},
+                                           TripCase{kG4, 13, 200, 7}));
+
+// --- Header flags and bit order --------------------------------------------------------------------------
+
+TEST_F(NativeFaxTest, HeaderFlagsNameTheCoding) {
+  const WriteResult g3 = write(kG3, 100, 1, {{{10, 20}}});
+  const WriteResult g4 = write(kG4, 100, 1, {{{10, 20}}});
+  ASSERT_GE(g3.bytes.size(), kHeader);
+  ASSERT_GE(g4.bytes.size(), kHeader);
+  EXPECT_EQ(g3.bytes[4], 1);
+  EXPECT_EQ(g3.bytes[50] << 8 | g3.bytes[51], 1);
+  EXPECT_EQ(g3.bytes[53], 1);
+  EXPECT_EQ(g3.bytes[54], 1);
+  EXPECT_EQ(g4.bytes[4], 2);
+  EXPECT_EQ(g4.bytes[50] << 8 | g4.bytes[51], 0);
+  EXPECT_EQ(g4.bytes[53], 0);
+  EXPECT_EQ(g4.bytes[54], 0);
+  // Group 3 starts with an end-of-line code (000000000001) stored least significant bit first.
+  EXPECT_EQ(g3.bytes[kHeader], 0x00);
+  EXPECT_EQ(kBitReverse[g3.bytes[kHeader + 1]] >> 4, 0x1);
+}
+
+TEST_F(NativeFaxTest, Group3ReadsInEitherBitOrder) {
+  const std::vector<Runs> page = randomPage(11, 1728, 30);
+  const WriteResult w = write(kG3, 1728, 30, page);
+  Bytes natural = w.bytes;
+  natural[54] = 0;
+  for (size_t i = kHeader; i < natural.size(); ++i) natural[i] = kBitReverse[natural[i]];
+  EXPECT_EQ(read(save(w.bytes)).lines, page);
+  const ReadResult r = read(save(natural));
+  EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.lines, page);
+  // Without the line-alignment flag the fill bits in front of each end-of-line code are still skipped.
+  natural[53] = 0;
+  EXPECT_EQ(read(save(natural)).lines, page);
+}
+
+// The bits of the data as '0'/'1', most significant bit first.
+std::string bitString(const Bytes& b, size_t from) {
+  std::string s;
+  for (size_t i = from; i < b.size(); ++i)
+    for (int k = 7; k >= 0; --k) s.push_back((b[i] >> k) & 1 ? '1' : '0');
+  return s;
+}
+
+const std::string kEofb = "000000000001000000000001";
+
+TEST_F(NativeFaxTest, Group4EndsWithEndOfBlockAndZeroFill) {
+  const WriteResult w = write(kG4, 500, 20, randomPage(12, 500, 20));
+  std::string bits = bitString(w.bytes, kHeader);
+  const size_t last = bits.find_last_of('1');
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(bits.substr(last + 1 - kEofb.size(), kEofb.size()), kEofb);
+  EXPECT_LT(bits.size() - last - 1, 32u) << "padding is less than a word";
+}
+
+TEST_F(NativeFaxTest, CodingTypeMustMatchTheFormatAsked) {
+  const WriteResult w = write(kG4, 100, 2, {{}, {{1, 5}}});
+  EXPECT_EQ(read(save(w.bytes), kG3).open, kRioBadHeader);
+  EXPECT_EQ(read(save(w.bytes), kG4).open, 0);
+}
+
+// --- End of the image ------------------------------------------------------------------------------------
+
+TEST_F(NativeFaxTest, ImageWithoutEndCodeOrWithTrailingBytesReadsWhole) {
+  const std::vector<Runs> page = randomPage(13, 800, 25);
+  const WriteResult w = write(kG4, 800, 25, page);
+  const std::string bits = bitString(w.bytes, kHeader);
+  const size_t eofb = bits.find_last_of('1') + 1 - kEofb.size();
+  Bytes cut(w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(kHeader + (eofb + 7) / 8));
+  // Clear the end code's first bits that share the last byte with the image.
+  if (eofb % 8) cut.back() &= static_cast<uint8_t>(0xFF << (8 - eofb % 8));
+  Bytes trailing = w.bytes;
+  trailing.insert(trailing.end(), 100, 0xA5);
+  for (const Bytes& file : {cut, trailing}) {
+    const ReadResult r = read(save(file));
+    EXPECT_EQ(r.status, kRioEndOfPage);
+    EXPECT_EQ(r.warning, 0);
+    EXPECT_EQ(r.lines, page);
+  }
+}
+
+TEST_F(NativeFaxTest, TruncatedDataFailsWithoutReadingTooFar) {
+  for (RasterFormatId id : {kG3, kG4}) {
+    const WriteResult w = write(id, 1000, 40, randomPage(14, 1000, 40));
+    for (size_t keep : {size_t{0}, size_t{3}, (w.bytes.size() - kHeader) / 2}) {
+      Bytes cut(w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(kHeader + keep));
+      const ReadResult r = read(save(cut));
+      ASSERT_EQ(r.open, 0);
+      EXPECT_LT(r.lines.size(), 40u) << "id " << id << " keep " << keep;
+      EXPECT_NE(r.status, 0);
+      EXPECT_NE(r.status, kRioEndOfPage);
+    }
+    Bytes header(w.bytes.begin(), w.bytes.begin() + 60);
+    EXPECT_EQ(read(save(header)).open, kRioStreamIo);
+  }
+}
+
+TEST_F(NativeFaxTest, WriterWithoutLinesWritesAWellFormedFile) {
+  for (RasterFormatId id : {kG3, kG4}) {
+    const WriteResult empty = write(id, 640, 0, {});
+    ASSERT_GT(empty.bytes.size(), kHeader);
+    EXPECT_EQ(empty.bytes[4], id - 3);
+    EXPECT_EQ(empty.warning, 0);
+    const ReadResult r = read(save(empty.bytes));
+    EXPECT_EQ(r.open, 0);
+    EXPECT_EQ(r.width, 640);
+    EXPECT_TRUE(r.lines.empty());
+    EXPECT_EQ(r.status, kRioEndOfPage);
+
+    const WriteResult shortPage = write(id, 640, 3, {});
+    EXPECT_EQ(shortPage.warning, kRioBadRows);
+    EXPECT_EQ(read(save(shortPage.bytes)).open, 0);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel
