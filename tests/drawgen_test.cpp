@@ -139,6 +139,7 @@ bool readRaster(const fs::path& path, RasterFormatId format, Page* page, RioStat
     for (; runs[0] != -1; runs += 2) row.insert(row.end(), {runs[0], runs[1]});
     page->rows.push_back(std::move(row));
     if (page->rows.size() > static_cast<size_t>(page->height)) break;
+    rioSwapSlines(rcb.get());  // the line just read is the next line's reference
   }
   *endStatus = rioGetStatus(rcb.get());
   return true;
