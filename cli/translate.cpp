@@ -94,10 +94,12 @@ RioStatus plainTranslate(RcbPtr in, TranslateJob& job, RasterStream* outStream, 
   }
   (void)rioSetXDpi(output.get(), rioGetXDpi(in.get()));
   (void)rioSetYDpi(output.get(), rioGetYDpi(in.get()));
+  // Header data a reader hands on (a CALS input's identification records, for one) reach the writer.
+  if (in->extraHeader) status = rioSetExtraHeader(output.get(), in->extraHeader, in->extraHeaderLength);
 
   // The writer may have lowered its width (and its line buffers with it): copy within that width.
   const int32_t outputWidth = rioGetWidth(output.get());
-  while (nextInputLine(in.get(), job)) {
+  while (status == 0 && nextInputLine(in.get(), job)) {
     rioCopySlineClipped(in->curSline, output->curSline, outputWidth);
     status = rioWriteRasterSline(output.get());
     if (status != 0) break;

@@ -411,6 +411,37 @@ TEST_F(CliProgram, TranslatesNativeToNativeLineForLine) {
   EXPECT_EQ(listing(), (std::vector<std::string>{"in.rnl", "out.rnl"}));
 }
 
+TEST_F(CliProgram, CalsIdentificationRecordsReachACalsOutput) {
+  {
+    std::FILE* f = std::fopen(at("in.cg4").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    RasterStream* s = streamOpen(f, "w");
+    RioStatus st = 0;
+    RCB* rcb = rioOpenRasterWrite(s, 40, 3, 6, &st);
+    ASSERT_NE(rcb, nullptr);
+    ASSERT_EQ(rioSetCalsText(rcb, CalsText::kSrcdocid, "DRAWING-42"), 0);
+    ASSERT_EQ(rioSetCalsText(rcb, CalsText::kNotes, "REV B"), 0);
+    rcb->xDpi = rcb->yDpi = 200;
+    for (int i = 0; i < 3; ++i) {
+      rcb->curSline[0] = i;
+      rcb->curSline[1] = i + 5;
+      rcb->curSline[2] = rcb->curSline[3] = kSlineEnd;
+      ASSERT_EQ(rioWriteRasterSline(rcb), 0);
+      rioSwapSlines(rcb);
+    }
+    EXPECT_EQ(rioCloseRaster(rcb), 0);
+    EXPECT_EQ(streamClose(s), 1);
+    std::fclose(f);
+  }
+  RunResult r = run({"in.cg4", "out.cg4"});
+  EXPECT_EQ(r.exitStatus, 1) << r.out;
+  const std::string out = readFile(at("out.cg4"));
+  ASSERT_GE(out.size(), 2048u);
+  EXPECT_EQ(out.substr(0, 20), std::string("srcdocid: DRAWING-42"));
+  EXPECT_EQ(out.substr(10 * 128, 12), std::string("notes: REV B"));
+  EXPECT_EQ(out, readFile(at("in.cg4")));  // the same page, the same records
+}
+
 TEST_F(CliProgram, RofWinsOverTheOutputExtension) {
   RunResult r = run({"in.rnl", "OUT.TIF", "-rof", "rnl"});
   EXPECT_EQ(r.out, generating("OUT.TIF") + kComplete);
