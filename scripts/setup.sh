@@ -7,7 +7,7 @@ set -euo pipefail
 # (netpbm, libtiff-tools, ghostscript, hp2xx), the charmaps localedef needs for the locale tests (locales)
 # and /usr/bin/time for measurements.
 PACKAGES="cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-netpbm libtiff-tools bc ghostscript hp2xx locales time"
+netpbm libtiff-tools gdal-bin bc ghostscript hp2xx locales time"
 
 missing=()
 for package in $PACKAGES; do
