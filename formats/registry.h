@@ -50,5 +50,7 @@ extern const FormatDriver kVersatecDriver;         // id 16
 extern const FormatDriver kRtlDriver;              // ids 8 and 19
 extern const FormatDriver kPclDriver;              // id 14
 extern const FormatDriver kHpgl2Driver;            // id 29
+extern const FormatDriver kTiffDriver;             // ids 10, 15, 17, 22, 23 and 27
+extern const FormatDriver kMmrDriver;              // id 34
 
 }  // namespace vantrel
