@@ -53,10 +53,13 @@ void rioShiftSline(int32_t* runs, int32_t dx) {
   }
 }
 
-void rioScaleSlineFixed(int32_t* runs, uint32_t factor) {
-  auto scale = [factor](int32_t v) {
-    int64_t r = (static_cast<int64_t>(v) * factor) >> 15;
-    return static_cast<int32_t>(std::min<int64_t>(r, INT32_MAX));
+void rioScaleSlineFixed(int32_t* runs, uint64_t factor) {
+  const int64_t f = static_cast<int64_t>(std::min<uint64_t>(factor, INT64_MAX));
+  auto scale = [f](int32_t v) {
+    int64_t product = 0;
+    if (__builtin_mul_overflow(static_cast<int64_t>(v), f, &product)) return v < 0 ? INT32_MIN : INT32_MAX;
+    int64_t r = product >> 15;  // arithmetic shift: floor also below 0
+    return static_cast<int32_t>(std::clamp<int64_t>(r, INT32_MIN, INT32_MAX));
   };
   for (; !rioSlineEnd(runs); runs += 2) {
     runs[0] = scale(runs[0]);

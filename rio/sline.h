@@ -26,8 +26,9 @@ void rioCopySline(const int32_t* src, int32_t* dst);
 // Copies at most the runs that fall inside [0, width), clipped to it (a narrower destination line).
 void rioCopySlineClipped(const int32_t* src, int32_t* dst, int32_t width);
 void rioShiftSline(int32_t* runs, int32_t dx);
-// start := floor(start * factor / 32768), the same for end; factor has 15 fraction bits. 64-bit products.
-void rioScaleSlineFixed(int32_t* runs, uint32_t factor);
+// start := floor(start * factor / 32768), the same for end; factor has 15 fraction bits. Products are taken
+// in 64 bits, and a boundary that would leave the int32 range stops at INT32_MAX (INT32_MIN below 0).
+void rioScaleSlineFixed(int32_t* runs, uint64_t factor);
 void rioScaleSlineClip(const int32_t* src, int32_t* dst, double scale, double shift, int32_t limit);
 // Joins runs that overlap or touch; an empty run is widened to one pixel first, so no black is lost.
 void rioNormalizeSline(const int32_t* src, int32_t* dst);

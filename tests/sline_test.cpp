@@ -106,6 +106,66 @@ TEST(ScaleSlineFixed, WidePagesAtHighTargetsDoNotWrap) {
   EXPECT_EQ(toVector(half.data()), L({1, 4}));  // floors
 }
 
+struct ScaleCase {
+  std::vector<int32_t> in;
+  uint64_t factor;
+  std::vector<int32_t> out;
+};
+
+class ScaleSlineFixedVectors : public ::testing::TestWithParam<ScaleCase> {};
+
+TEST_P(ScaleSlineFixedVectors, FloorsAndSaturates) {
+  std::vector<int32_t> runs = GetParam().in;
+  rioScaleSlineFixed(runs.data(), GetParam().factor);
+  EXPECT_EQ(toVector(runs.data()), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, ScaleSlineFixedVectors,
+    ::testing::Values(ScaleCase{L({0, 5, 7, 100}), 32768, L({0, 5, 7, 100})},          // 1.0
+                      ScaleCase{L({0, 3, 5, 6}), 21845, L({0, 1, 3, 3})},              // two thirds, floored
+                      ScaleCase{L({1, 2}), 98304, L({3, 6})},                          // 3.0
+                      ScaleCase{L({6622, 6623}), 8185, L({1654, 1654})},               // A0 to A4 width
+                      ScaleCase{L({0, 1, 2, 3}), uint64_t{1} << 50, L({0, INT32_MAX, INT32_MAX, INT32_MAX})},
+                      ScaleCase{L({0, 1}), UINT64_MAX, L({0, INT32_MAX})},            // factor beyond int64
+                      ScaleCase{L({2000000000, 2147483647}), 65536, L({INT32_MAX, INT32_MAX})},
+                      ScaleCase{L({}), 12345, L({})}));
+
+TEST(ScaleSlineFixed, MatchesThirtyTwoBitProductsWhereTheyDoNotOverflow) {
+  for (uint32_t factor : {1u, 8185u, 16384u, 21845u, 32768u, 65536u, 6553600u}) {
+    for (int32_t v : {0, 1, 7, 255, 4096, 13244, 32767, 65535}) {
+      const uint64_t wide = static_cast<uint64_t>(v) * factor;
+      if (wide > UINT32_MAX) continue;
+      auto runs = L({v, v + 1});
+      rioScaleSlineFixed(runs.data(), factor);
+      EXPECT_EQ(runs[0], static_cast<int32_t>((static_cast<uint32_t>(v) * factor) >> 15)) << v << " " << factor;
+    }
+  }
+}
+
+struct NormalizeCase {
+  std::vector<int32_t> in;
+  std::vector<int32_t> out;
+};
+
+class NormalizeSlineVectors : public ::testing::TestWithParam<NormalizeCase> {};
+
+TEST_P(NormalizeSlineVectors, KeepsEveryBlackPixel) {
+  std::vector<int32_t> out(GetParam().in.size() + 2, 99);
+  rioNormalizeSline(GetParam().in.data(), out.data());
+  EXPECT_EQ(toVector(out.data()), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, NormalizeSlineVectors,
+    ::testing::Values(NormalizeCase{L({}), L({})},
+                      NormalizeCase{L({0, 0}), L({0, 1})},                      // collapsed at column 0
+                      NormalizeCase{L({2, 2, 3, 3}), L({2, 4})},                // two collapsed runs touch
+                      NormalizeCase{L({2, 2, 4, 4}), L({2, 3, 4, 5})},          // apart: both kept
+                      NormalizeCase{L({1, 3, 3, 3}), L({1, 4})},                // collapsed after a run widens it
+                      NormalizeCase{L({1, 5, 2, 2, 3, 4}), L({1, 5})},          // inside an earlier run
+                      NormalizeCase{L({0, 10, 10, 10, 10, 12}), L({0, 12})}));  // a chain of touches
+
 TEST(ScaleSlineClip, DropsCutsAndRounds) {
   std::vector<int32_t> out(16);
   auto runs = L({0, 2, 4, 6, 10, 20});

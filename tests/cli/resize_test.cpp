@@ -1,0 +1,476 @@
+// The console's geometry paths: the paper-size check with its refusals, and the resize path through the
+// translation run (new resolutions, merged and repeated lines, writers with a reference line, the mmr
+// output rounded to 32), unknown resolutions and sizes that cannot be represented.
+#include "cli/resize.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/translate.h"
+#include "formats/registry.h"
+#include "rio/alloc.h"
+#include "rio/rcb.h"
+#include "rio/stream.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr RasterFormatId kRunDump = 1;
+constexpr RasterFormatId kNativeRunLength = 3;
+constexpr RasterFormatId kNativeGroup4 = 5;
+constexpr RasterFormatId kCals = 6;
+
+using Runs = std::vector<std::pair<int32_t, int32_t>>;
+
+struct Page {
+  int32_t width = 0;
+  double xDpi = 0;
+  double yDpi = 0;
+  std::vector<Runs> lines;
+};
+
+Runs toRuns(const int32_t* p) {
+  Runs r;
+  for (; p[0] != kSlineEnd; p += 2) r.emplace_back(p[0], p[1]);
+  return r;
+}
+
+void writePage(const fs::path& path, RasterFormatId format, const Page& page) {
+  FilePtr f(std::fopen(path.c_str(), "wb"));
+  ASSERT_TRUE(f);
+  StreamPtr stream(streamOpen(f.get(), "w"));
+  RioStatus st = 0;
+  RcbPtr rcb(rioOpenRasterWrite(stream.get(), page.width, static_cast<int32_t>(page.lines.size()), format, &st));
+  ASSERT_TRUE(rcb) << st;
+  (void)rioSetXDpi(rcb.get(), page.xDpi);
+  (void)rioSetYDpi(rcb.get(), page.yDpi);
+  for (const Runs& line : page.lines) {
+    int32_t* out = rcb->curSline;
+    for (auto [s, e] : line) *out++ = s, *out++ = e;
+    out[0] = out[1] = kSlineEnd;
+    ASSERT_EQ(rioWriteRasterSline(rcb.get()), 0);
+    rioSwapSlines(rcb.get());
+  }
+  (void)rioCloseRaster(rcb.release());
+  ASSERT_EQ(streamClose(stream.release()), 1);
+}
+
+struct Result {
+  RioStatus open = 0;
+  RioStatus end = 0;
+  int32_t height = 0;
+  Page page;
+};
+
+Result readPage(const fs::path& path, RasterFormatId format = 0) {
+  Result r;
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) return r;
+  StreamPtr stream(streamOpen(f.get(), "r"));
+  RcbPtr rcb(rioOpenRasterRead(stream.get(), format, &r.open));
+  if (!rcb) return r;
+  r.height = rioGetHeight(rcb.get());
+  r.page.width = rioGetWidth(rcb.get());
+  r.page.xDpi = rioGetXDpi(rcb.get());
+  r.page.yDpi = rioGetYDpi(rcb.get());
+  while (Sline line = rioReadRasterSline(rcb.get())) {
+    r.page.lines.push_back(toRuns(line));
+    rioSwapSlines(rcb.get());
+  }
+  r.end = rioGetStatus(rcb.get());
+  return r;
+}
+
+// What a FILE* received, as text.
+class Captured {
+ public:
+  Captured() : file_(std::tmpfile()) {}
+  ~Captured() { std::fclose(file_); }
+  std::FILE* file() const { return file_; }
+  std::string text() const {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string s;
+    for (int c; (c = std::fgetc(file_)) != EOF;) s.push_back(static_cast<char>(c));
+    return s;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// ---- paper size
+
+struct PaperCase {
+  const char* label;
+  int32_t width;
+  int32_t height;
+  double xDpi;
+  double yDpi;
+  int32_t sizeCode;
+  const char* refusal;  // nullptr: accepted
+  double scale;         // job.scale afterwards
+};
+
+class PaperSize : public ::testing::TestWithParam<PaperCase> {};
+
+TEST_P(PaperSize, AcceptsOrRefusesWithItsText) {
+  const PaperCase& c = GetParam();
+  RCB in;
+  in.width = c.width;
+  in.height = c.height;
+  in.xDpi = c.xDpi;
+  in.yDpi = c.yDpi;
+  TranslateJob job;
+  job.sizeCode = c.sizeCode;
+  Captured out;
+  const bool accepted = checkPaperSize(&in, job, out.file());
+  if (c.refusal) {
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(out.text(), std::string("vantrel: ") + c.refusal + "\n");
+  } else {
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(out.text(), "");
+  }
+  EXPECT_DOUBLE_EQ(job.scale, c.scale);
+}
+
+constexpr const char* kNotStandard = "Input file must be a standard size (A0-A4 or A0L - A4L)";
+constexpr const char* kLongToStandard = "Cannot convert long size to standard";
+constexpr const char* kStandardToLong = "Cannot convert standard size to long";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sheets, PaperSize,
+    ::testing::Values(
+        PaperCase{"A0ToA4", 6622, 9362, 200, 200, 5, nullptr, 297.0 / 1189},
+        PaperCase{"A0ToA0", 6622, 9362, 200, 200, 1, nullptr, 0},
+        PaperCase{"NoSize", 10, 10, 200, 200, 0, nullptr, 0},
+        PaperCase{"A0At400ToA4", 13244, 18724, 400, 400, 5, nullptr, 297.0 / 1189},
+        PaperCase{"A4LandscapeToA3", 2339, 1654, 200, 200, 4, nullptr, 420.0 / 297},
+        PaperCase{"A1LToA3L", 4724, 9362, 200, 200, 12, nullptr, 420.0 / 841},
+        PaperCase{"A1LToA2", 4724, 9362, 200, 200, 3, kLongToStandard, 0},
+        PaperCase{"A4LToA2L", 1654, 3307, 200, 200, 11, nullptr, 594.0 / 297},
+        PaperCase{"A2ToA3L", 3307, 4677, 200, 200, 12, kStandardToLong, 0},
+        PaperCase{"Square841", 6622, 6622, 200, 200, 5, kNotStandard, 0},
+        PaperCase{"TooSmall", 100, 100, 200, 200, 5, kNotStandard, 0},
+        // 6783 pixels are 861 mm, just within 20 mm of 841; 6784 are 862.
+        PaperCase{"ToleranceInside", 6783, 9362, 200, 200, 5, nullptr, 297.0 / 1189},
+        PaperCase{"ToleranceOutside", 6784, 9362, 200, 200, 5, kNotStandard, 0},
+        // An axis of unknown resolution counts as 200 dpi, never a division by zero.
+        PaperCase{"XDpiZero", 6622, 9362, 0, 200, 5, nullptr, 297.0 / 1189},
+        PaperCase{"YDpiZero", 6622, 9362, 200, 0, 5, nullptr, 297.0 / 1189},
+        PaperCase{"BothZero", 6622, 9362, 0, 0, 5, nullptr, 297.0 / 1189}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// ---- the resize path through the translation run
+
+class ResizeRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vantrel-resize-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    baseline_ = rioBytesInUse();
+  }
+  void TearDown() override {
+    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
+    fs::remove_all(dir_);
+  }
+
+  // Runs the translation of `input` into `out` with the job's options; the messages go to messages_.
+  bool translate(const fs::path& input, const std::string& out, TranslateJob job) {
+    job.inName = input.string();
+    job.outName = (dir_ / out).string();
+    job.inFile.reset(std::fopen(job.inName.c_str(), "rb"));
+    job.outFile.reset(std::fopen(job.outName.c_str(), "wb"));
+    EXPECT_TRUE(job.inFile && job.outFile);
+    Captured messages;
+    bool ok = runTranslation(job, messages.file());
+    releaseJobPicture(job);
+    job.inFile.reset();
+    ok = std::fclose(job.outFile.release()) == 0 && ok;
+    messages_ = messages.text();
+    return ok;
+  }
+
+  // Calls the resize path directly on an input RCB whose resolutions are set by hand.
+  RioStatus resizeDirect(const fs::path& input, RasterFormatId inFormat, double xDpi, double yDpi,
+                         TranslateJob& job, RasterFormatId outFormat, const std::string& out) {
+    FilePtr inFile(std::fopen(input.c_str(), "rb"));
+    FilePtr outFile(std::fopen((dir_ / out).c_str(), "wb"));
+    StreamPtr inStream(streamOpen(inFile.get(), "r"));
+    StreamPtr outStream(streamOpen(outFile.get(), "w"));
+    RioStatus st = 0;
+    RcbPtr in(rioOpenRasterRead(inStream.get(), inFormat, &st));
+    EXPECT_TRUE(in) << st;
+    if (!in) return st;
+    in->xDpi = xDpi;
+    in->yDpi = yDpi;
+    st = resizeTranslate(std::move(in), job, outStream.get(), outFormat);
+    inStream.reset();
+    EXPECT_EQ(streamClose(outStream.release()), 1);
+    return st;
+  }
+
+  fs::path dir_;
+  std::string messages_;
+  int64_t baseline_ = 0;
+};
+
+const std::string kComplete = "vantrel: Translation is complete.\n";
+
+// Line i holds [2i, 2i + 2): at half the width it becomes [i, i + 1), so a merged output line is one run
+// naming the input lines it holds.
+Page ladder(int32_t lines, double dpi) {
+  Page page{2 * lines + 8, dpi, dpi, {}};
+  for (int32_t i = 0; i < lines; ++i) page.lines.push_back({{2 * i, 2 * i + 2}});
+  return page;
+}
+
+// A page whose every line differs from every other and is never blank (width > lines + 36).
+Page distinctLines(int32_t lines, int32_t width, double dpi) {
+  Page page{width, dpi, dpi, {}};
+  for (int32_t i = 0; i < lines; ++i)
+    page.lines.push_back({{i % 17, i % 17 + 3 + i % 5}, {25 + i, 26 + i}, {width - 10, width - 1 - i % 3}});
+  return page;
+}
+
+class ResizeFormats : public ResizeRun, public ::testing::WithParamInterface<RasterFormatId> {};
+
+TEST_P(ResizeFormats, HalvingMergesLinesAndPadsWithTheLastLineWritten) {
+  writePage(dir_ / "in.rnl", kNativeRunLength, ladder(1000, 200));
+  TranslateJob job;
+  job.outFormat = GetParam();
+  job.outXDpi = job.outYDpi = 100;
+  ASSERT_TRUE(translate(dir_ / "in.rnl", "out", std::move(job))) << messages_;
+  EXPECT_EQ(messages_, "");
+  Result r = readPage(dir_ / "out");
+  ASSERT_EQ(r.open, 0);
+  EXPECT_EQ(r.page.width, 1004);
+  ASSERT_EQ(r.page.lines.size(), 500u);
+  // The first output line merges input lines 0-2 (1-3 counted from one), every later one two lines; input
+  // line 999 is never emitted and the 500th line repeats the 499th.
+  EXPECT_EQ(r.page.lines[0], (Runs{{0, 3}}));
+  for (int32_t k = 1; k < 499; ++k) EXPECT_EQ(r.page.lines[k], (Runs{{2 * k + 1, 2 * k + 3}})) << k;
+  EXPECT_EQ(r.page.lines[499], r.page.lines[498]);
+}
+
+TEST_P(ResizeFormats, DoublingRepeatsEveryLineAndDoublesEveryRun) {
+  const Page in = distinctLines(60, 300, 200);
+  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  TranslateJob job;
+  job.outFormat = GetParam();
+  job.outXDpi = job.outYDpi = 400;
+  ASSERT_TRUE(translate(dir_ / "in.rnl", "out", std::move(job))) << messages_;
+  Result r = readPage(dir_ / "out");
+  ASSERT_EQ(r.open, 0);
+  EXPECT_EQ(r.page.width, 600);
+  ASSERT_EQ(r.page.lines.size(), 120u);
+  for (size_t j = 0; j < 120; ++j) {
+    Runs expect;
+    for (auto [s, e] : in.lines[j / 2]) expect.emplace_back(2 * s, 2 * e);
+    EXPECT_EQ(r.page.lines[j], expect) << "output line " << j;
+  }
+}
+
+// One and a half lines per input line: every output line is an input line, in order, none skipped, none
+// blank (a writer with a reference line must not get its reference line in between).
+TEST_P(ResizeFormats, UnevenRepeatsAreTheLinesThemselves) {
+  const Page in = distinctLines(41, 120, 200);
+  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  TranslateJob job;
+  job.outFormat = GetParam();
+  job.outYDpi = 300;
+  ASSERT_TRUE(translate(dir_ / "in.rnl", "out", std::move(job))) << messages_;
+  Result r = readPage(dir_ / "out");
+  ASSERT_EQ(r.open, 0);
+  EXPECT_EQ(r.page.width, 120);
+  ASSERT_EQ(r.page.lines.size(), 62u);  // 41 * 1.5 = 61.5, rounded away from zero
+  size_t at = 0;
+  for (size_t j = 0; j < r.page.lines.size(); ++j) {
+    if (r.page.lines[j] != in.lines[at] && at + 1 < in.lines.size()) ++at;
+    ASSERT_EQ(r.page.lines[j], in.lines[at]) << "output line " << j << " after input line " << at;
+  }
+  EXPECT_GE(at, in.lines.size() - 2);
+}
+
+TEST_P(ResizeFormats, XDpiAloneKeepsTheHeight) {
+  const Page in = distinctLines(25, 200, 200);
+  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  TranslateJob job;
+  job.outFormat = GetParam();
+  job.outXDpi = 400;
+  ASSERT_TRUE(translate(dir_ / "in.rnl", "out", std::move(job))) << messages_;
+  Result r = readPage(dir_ / "out");
+  EXPECT_EQ(r.page.width, 400);
+  ASSERT_EQ(r.page.lines.size(), 25u);
+  for (size_t j = 0; j < 25; ++j) {
+    Runs expect;
+    for (auto [s, e] : in.lines[j]) expect.emplace_back(2 * s, 2 * e);
+    EXPECT_EQ(r.page.lines[j], expect) << j;
+  }
+  if (GetParam() != kCals) {  // CALS keeps its own density field
+    EXPECT_EQ(r.page.xDpi, 400);
+    EXPECT_EQ(r.page.yDpi, 200);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, ResizeFormats, ::testing::Values(kNativeRunLength, kNativeGroup4, kCals),
+                         [](const auto& info) {
+                           return std::string(info.param == kNativeRunLength ? "RunLength"
+                                              : info.param == kNativeGroup4  ? "Group4"
+                                                                             : "Cals");
+                         });
+
+TEST_F(ResizeRun, SizeIsIgnoredForOutputsOtherThanMmr) {
+  const Page in = distinctLines(10, 100, 200);  // far from any sheet size
+  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  TranslateJob job;
+  job.outFormat = kNativeRunLength;
+  job.sizeCode = 5;
+  ASSERT_TRUE(translate(dir_ / "in.rnl", "out.rnl", std::move(job))) << messages_;
+  EXPECT_EQ(readPage(dir_ / "out.rnl").page.lines, in.lines);
+}
+
+TEST_F(ResizeRun, MmrOutputOfANonStandardPageIsRefused) {
+  writePage(dir_ / "in.rnl", kNativeRunLength, distinctLines(10, 100, 200));
+  TranslateJob job;
+  job.outFormat = kFormatMmr;
+  job.sizeCode = 11;
+  EXPECT_FALSE(translate(dir_ / "in.rnl", "out.mmr", std::move(job)));
+  EXPECT_EQ(messages_, std::string("vantrel: ") + kNotStandard + "\n");
+}
+
+// A0 at 200 dpi to A4: 1654 x 2339 written into an RCB of 1664 x 2368, which the mmr writer pads.
+TEST_F(ResizeRun, A0ToA4IntoMmrIsRoundedTo32) {
+  if (!rioFormatInfo(kFormatMmr).writes) GTEST_SKIP() << "the mmr writer is not registered yet";
+  Page in{6622, 200, 200, {}};
+  in.lines.assign(9362, Runs{{0, 4}, {6618, 6622}});
+  in.lines.front() = in.lines.back() = Runs{{0, 6622}};
+  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  TranslateJob job;
+  job.outFormat = kFormatMmr;
+  job.sizeCode = 5;
+  ASSERT_TRUE(translate(dir_ / "in.rnl", "out.mmr", std::move(job))) << messages_;
+  Result r = readPage(dir_ / "out.mmr");
+  ASSERT_EQ(r.open, 0);
+  EXPECT_EQ(r.page.width, 1664);
+  EXPECT_EQ(r.height, 2368);
+  ASSERT_EQ(r.page.lines.size(), 2368u);
+  EXPECT_EQ(r.page.lines[0], (Runs{{0, 1654}}));
+  EXPECT_EQ(r.page.lines[1000], (Runs{{0, 1}, {1653, 1654}}));
+  for (size_t j = 2339; j < 2368; ++j) EXPECT_EQ(r.page.lines[j], Runs{}) << "padding line " << j;
+}
+
+TEST_F(ResizeRun, OneUnknownResolutionCountsAs200) {
+  const Page in = distinctLines(8, 64, 0);
+  writePage(dir_ / "in.dump", kRunDump, in);
+  TranslateJob job;
+  job.outXDpi = 400;
+  job.outYDpi = 200;
+  // x: 0 -> 200, so 400 doubles; y: 100 -> 200 doubles too.
+  ASSERT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, 0, 100, job, kRunDump, "out.dump"), 0);
+  Result r = readPage(dir_ / "out.dump", kRunDump);
+  EXPECT_EQ(r.page.width, 128);
+  EXPECT_EQ(r.page.lines.size(), 16u);
+}
+
+TEST_F(ResizeRun, WidePageAtHighTargetIsComputedInSixtyFourBits) {
+  // 13244 columns at 50 dpi to 10000 dpi: 2648800 columns; 32-bit products would wrap.
+  Page in{13244, 50, 50, {{{0, 13244}}, {{100, 101}, {13000, 13001}}}};
+  writePage(dir_ / "in.dump", kRunDump, in);
+  TranslateJob job;
+  job.outXDpi = 10000;
+  ASSERT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, 50, 50, job, kRunDump, "out.dump"), 0);
+  Result r = readPage(dir_ / "out.dump", kRunDump);
+  EXPECT_EQ(r.page.width, 2648800);
+  ASSERT_EQ(r.page.lines.size(), 2u);
+  EXPECT_EQ(r.page.lines[0], (Runs{{0, 2648800}}));
+  EXPECT_EQ(r.page.lines[1], (Runs{{20000, 20200}, {2600000, 2600200}}));
+}
+
+struct RefusedCase {
+  const char* label;
+  int32_t width;
+  int32_t lines;
+  double inDpi;
+  double outXDpi;
+  double outYDpi;
+  RioStatus status;
+};
+
+class ResizeRefused : public ResizeRun, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(ResizeRefused, SizesThatCannotBeRepresented) {
+  const RefusedCase& c = GetParam();
+  Page in{c.width, 0, 0, {}};
+  in.lines.assign(static_cast<size_t>(c.lines), Runs{{0, 1}});
+  writePage(dir_ / "in.dump", kRunDump, in);
+  TranslateJob job;
+  job.outXDpi = c.outXDpi;
+  job.outYDpi = c.outYDpi;
+  EXPECT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, c.inDpi, c.inDpi, job, kRunDump, "out.dump"), c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ResizeRefused,
+    ::testing::Values(RefusedCase{"WidthBeyondALine", 13244, 1, 1, 10000, 0, kRioBadColumns},
+                      RefusedCase{"WidthBelowOne", 1, 1, 10000, 50, 0, kRioBadColumns},
+                      RefusedCase{"HeightBelowOne", 500, 1, 10000, 0, 50, kRioBadRows},
+                      RefusedCase{"HeightBeyondInt32", 8, 3, 0.00001, 0, 10000, kRioBadRows}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// The built program: -odpi 400 into CALS gives every line twice, and reports success.
+TEST_F(ResizeRun, ConsoleProgramDoublesIntoCals) {
+  const Page in = distinctLines(30, 90, 200);
+  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  const std::string command = "cd '" + dir_.string() + "' && '" VANTREL_EXE "' in.rnl out.cg4 -odpi 400 > log.txt 2>&1";
+  const int rc = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  std::ifstream log(dir_ / "log.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}), "Generating file: out.cg4\n" + kComplete);
+  Result r = readPage(dir_ / "out.cg4");
+  ASSERT_EQ(r.page.lines.size(), 60u);
+  for (size_t j = 0; j < 60; ++j) {
+    Runs expect;
+    for (auto [s, e] : in.lines[j / 2]) expect.emplace_back(2 * s, 2 * e);
+    EXPECT_EQ(r.page.lines[j], expect) << j;
+  }
+}
+
+TEST_F(ResizeRun, PictureLinesComeFromTheJobsPicture) {
+  TranslateJob job;
+  job.picture.reset(AllocTPicture(3, 40));
+  std::vector<int32_t> runs = {2, 5, 30, 40, -1, -1};
+  ASSERT_TRUE(WriteRunsTPicture(job.picture.get(), 1, runs.data(), 1));
+  RCB in;
+  in.width = 40;
+  in.height = 3;
+  std::vector<int32_t> line(static_cast<size_t>(slineValues(40)) + 2, 0);
+  in.curSline = line.data() + 2;
+  in.curSline[0] = in.curSline[1] = kSlineEnd;
+  std::vector<Runs> got;
+  while (nextInputLine(&in, job)) got.push_back(toRuns(in.curSline));
+  EXPECT_EQ(got, (std::vector<Runs>{{}, {{2, 5}, {30, 40}}, {}}));
+  EXPECT_EQ(in.linesRead, 3);
+  in.curSline = nullptr;  // not the RCB's own buffer
+  releaseJobPicture(job);
+  EXPECT_FALSE(job.picture);
+}
+
+}  // namespace
+}  // namespace vantrel
