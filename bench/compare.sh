@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Side-by-side timings of the translator on the drawgen A0 page at 400 dpi (13244 x 18724):
-# writing each plotter and printer stream against writing native run-length from the same input.
+# 1. writing each plotter and printer stream against writing native run-length from the same input;
+# 2. native Group 4 to CALS against libtiff's tiffcp copying the same page as a one-strip Group 4 TIFF
+#    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp.
 # Median of N runs (default 5) each, with peak resident memory. Usage: bench/compare.sh [runs] [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,30 +13,39 @@ build=${2:-build}
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   ninja -C "$build" vantrel drawgen >/dev/null
 }
+for tool in pnmtotiff tiffcp tiffinfo; do
+  command -v "$tool" >/dev/null || { echo "compare: $tool is missing: run scripts/setup.sh" >&2; exit 1; }
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 "$build/drawgen" -f rnl "$work/page.rnl"
 
-# Prints "median-seconds peak-KiB" of translating the page into the given output name.
-measure() {
-  local out=$1 times=() peak=0
+# Prints "median-microseconds peak-KiB" of running a command N times. Arguments: the exit status that means
+# success, the output file (removed after each run), then the command.
+measure_command() {
+  local ok=$1 out=$2 times=() peak=0
+  shift 2
   for _ in $(seq "$runs"); do
-    local start end kib
+    local start end kib rc=0
     start=$(date +%s%N)
-    # The translator exits 1 when the translation is complete.
-    local rc=0
-    /usr/bin/time -f '%M' -o "$work/rss" "$build/vantrel" "$work/page.rnl" "$work/$out" >/dev/null || rc=$?
-    [ "$rc" -eq 1 ] || { echo "compare: translating to $out failed" >&2; exit 1; }
+    /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null || rc=$?
+    [ "$rc" -eq "$ok" ] || { echo "compare: '$*' failed (exit status $rc)" >&2; exit 1; }
     end=$(date +%s%N)
     times+=($(( (end - start) / 1000 )))
     kib=$(tail -n 1 "$work/rss")
     [ "$kib" -gt "$peak" ] && peak=$kib
-    rm -f "$work/$out"
+    rm -f "$out"
   done
   local median
   median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
   echo "$median $peak"
+}
+
+# Translating the run-length page into the given output name. The translator exits 1 when the translation
+# is complete.
+measure() {
+  measure_command 1 "$work/$1" "$build/vantrel" "$work/page.rnl" "$work/$1"
 }
 
 read -r base base_rss < <(measure out.rnl)
@@ -45,3 +56,42 @@ for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps; do
   printf '%-12s %10.3f %8.2f %10.1f\n' "${out#out.}" "$(echo "$t / 1000000" | bc -l)" \
     "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
 done
+
+# ---- against libtiff
+
+# One line of the second table: label, then "ours" and "theirs" as "median-microseconds peak-KiB".
+print_pair() {
+  local label=$1 ours_t ours_rss theirs_t theirs_rss
+  read -r ours_t ours_rss <<<"$2"
+  read -r theirs_t theirs_rss <<<"$3"
+  printf '%-34s %10.3f %10.3f %8.2f %10.1f %10.1f\n' "$label" \
+    "$(echo "$ours_t / 1000000" | bc -l)" "$(echo "$theirs_t / 1000000" | bc -l)" \
+    "$(echo "$ours_t / $theirs_t" | bc -l)" \
+    "$(echo "$ours_rss / 1024" | bc -l)" "$(echo "$theirs_rss / 1024" | bc -l)"
+}
+
+# The same page as native Group 4 (our input) and as a one-strip Group 4 TIFF (libtiff's input).
+"$build/drawgen" -f g4 "$work/page.g4"
+"$build/drawgen" "$work/page.pbm"
+height=$(head -c 64 "$work/page.pbm" | sed -n 2p | cut -d' ' -f2)
+pnmtotiff -g4 -miniswhite "$work/page.pbm" >"$work/strips.tif" 2>/dev/null
+tiffcp -c g4 -r "$height" "$work/strips.tif" "$work/page.tif"
+rm -f "$work/page.pbm" "$work/strips.tif"
+[ "$(tiffinfo "$work/page.tif" 2>/dev/null | grep -c 'Rows/Strip: '"$height")" -eq 1 ] ||
+  { echo "compare: page.tif is not one strip" >&2; exit 1; }
+
+echo
+printf '%-34s %10s %10s %8s %10s %10s\n' case vantrel-s tiffcp-s ratio vantrel-MiB tiffcp-MiB
+# Assignments, so that a failed run stops the script.
+ours=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/page.g4" "$work/out.cal")
+theirs=$(measure_command 0 "$work/copy.tif" tiffcp -c g4 -r "$height" "$work/page.tif" "$work/copy.tif")
+print_pair "native G4 to CALS vs tiffcp -c g4" "$ours" "$theirs"
+
+# ---- TIFF input: the same one-strip Group 4 TIFF read by both
+ours=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/page.tif" "$work/out.cal")
+print_pair "one-strip G4 TIFF to CALS vs tiffcp" "$ours" "$theirs"
+
+# A quarter turn of the whole page, one-strip Group 4 TIFF to one-strip Group 4 TIFF.
+ours=$(measure_command 1 "$work/turned.tif" "$build/vantrel" "$work/page.tif" "$work/turned.tif" -rot 90)
+theirs=$(measure_command 0 "$work/cropped.tif" tiffcrop -R 90 "$work/page.tif" "$work/cropped.tif")
+print_pair "-rot 90 vs tiffcrop -R 90" "$ours" "$theirs"

@@ -110,8 +110,9 @@ RioStatus plainTranslate(RcbPtr in, TranslateJob& job, RasterStream* outStream, 
   // A failed run's output is deleted: tell the writer, so that it does not pad the page to its height.
   if (status != 0) rioSetError(output.get(), status);
   in.reset();
-  output.reset();
-  return status;
+  // The writer's close finishes the file (trailers, patched headers): its failure fails the run.
+  const RioStatus closed = rioCloseRaster(output.release());
+  return status != 0 ? status : closed;
 }
 
 void printPortFailure(std::FILE* out, int32_t portStatus) {

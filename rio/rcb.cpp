@@ -177,8 +177,10 @@ RioStatus rioCloseRaster(RCB* rcb) {
     (void)d.finishWrite(rcb);
     result = d.close(rcb);
   }
-  if (rcb->reading && rcb->inFormat != 0 && rcb->inFormat != rcb->outFormat)
-    result = driverOf(rcb->inFormat).close(rcb);
+  if (rcb->reading && rcb->inFormat != 0 && rcb->inFormat != rcb->outFormat) {
+    const RioStatus r = driverOf(rcb->inFormat).close(rcb);
+    if (result == kRioOk) result = r;  // the writer's failure is not hidden by the reader's close
+  }
   releaseRcb(rcb);
   return result;
 }
