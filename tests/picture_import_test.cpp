@@ -19,6 +19,7 @@
 #include "rio/stream.h"
 #include "tests/support/pbm.h"
 #include "tests/support/pbm_picture.h"
+#include "tests/support/run_pages.h"
 
 namespace vantrel {
 namespace {
@@ -30,71 +31,17 @@ constexpr RasterFormatId kNativeRunLength = 3;
 constexpr RasterFormatId kNativeGroup4 = 5;
 constexpr RasterFormatId kCals = 6;
 
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
-
-struct Page {
-  int32_t width = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  std::vector<Runs> lines;
-};
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using testruns::File;
+using testruns::Page;
+using testruns::readPage;
+using testruns::Runs;
+using testruns::toRuns;
+using testruns::writePage;
 
 struct PictureFree {
   void operator()(TPicture* p) const { FreeTPicture(p); }
 };
 using Picture = std::unique_ptr<TPicture, PictureFree>;
-
-Runs toRuns(const int32_t* p) {
-  Runs r;
-  for (; p[0] != kSlineEnd; p += 2) r.emplace_back(p[0], p[1]);
-  return r;
-}
-
-// Writes a page through our own writer of `format`.
-void writePage(const fs::path& path, RasterFormatId format, const Page& page) {
-  File f(std::fopen(path.c_str(), "wb"));
-  ASSERT_TRUE(f);
-  StreamPtr stream(streamOpen(f.get(), "w"));
-  RioStatus st = 0;
-  RcbPtr rcb(rioOpenRasterWrite(stream.get(), page.width, static_cast<int32_t>(page.lines.size()), format, &st));
-  ASSERT_TRUE(rcb) << st;
-  (void)rioSetXDpi(rcb.get(), page.xDpi);
-  (void)rioSetYDpi(rcb.get(), page.yDpi);
-  for (const Runs& line : page.lines) {
-    int32_t* out = rcb->curSline;
-    for (auto [s, e] : line) *out++ = s, *out++ = e;
-    out[0] = out[1] = kSlineEnd;
-    ASSERT_EQ(rioWriteRasterSline(rcb.get()), 0);
-    rioSwapSlines(rcb.get());
-  }
-  (void)rioCloseRaster(rcb.release());
-  ASSERT_EQ(streamClose(stream.release()), 1);
-}
-
-// Reads a file back through our own readers (format 0: recognise).
-Page readPage(const fs::path& path, RasterFormatId format = 0, RioStatus* end = nullptr) {
-  Page page;
-  File f(std::fopen(path.c_str(), "rb"));
-  if (!f) return page;
-  StreamPtr stream(streamOpen(f.get(), "r"));
-  RioStatus st = 0;
-  RcbPtr rcb(rioOpenRasterRead(stream.get(), format, &st));
-  if (!rcb) return page;
-  page.width = rioGetWidth(rcb.get());
-  page.xDpi = rioGetXDpi(rcb.get());
-  page.yDpi = rioGetYDpi(rcb.get());
-  while (Sline line = rioReadRasterSline(rcb.get())) {
-    page.lines.push_back(toRuns(line));
-    rioSwapSlines(rcb.get());
-  }
-  if (end) *end = rioGetStatus(rcb.get());
-  return page;
-}
 
 Runs pictureRow(const TPicture* p, int32_t row) {
   std::vector<int32_t> buf(static_cast<size_t>(slineValues(p->width)));

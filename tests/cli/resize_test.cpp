@@ -22,6 +22,7 @@
 #include "rio/alloc.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
+#include "tests/support/run_pages.h"
 
 namespace vantrel {
 namespace {
@@ -33,40 +34,10 @@ constexpr RasterFormatId kNativeRunLength = 3;
 constexpr RasterFormatId kNativeGroup4 = 5;
 constexpr RasterFormatId kCals = 6;
 
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
-
-struct Page {
-  int32_t width = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  std::vector<Runs> lines;
-};
-
-Runs toRuns(const int32_t* p) {
-  Runs r;
-  for (; p[0] != kSlineEnd; p += 2) r.emplace_back(p[0], p[1]);
-  return r;
-}
-
-void writePage(const fs::path& path, RasterFormatId format, const Page& page) {
-  FilePtr f(std::fopen(path.c_str(), "wb"));
-  ASSERT_TRUE(f);
-  StreamPtr stream(streamOpen(f.get(), "w"));
-  RioStatus st = 0;
-  RcbPtr rcb(rioOpenRasterWrite(stream.get(), page.width, static_cast<int32_t>(page.lines.size()), format, &st));
-  ASSERT_TRUE(rcb) << st;
-  (void)rioSetXDpi(rcb.get(), page.xDpi);
-  (void)rioSetYDpi(rcb.get(), page.yDpi);
-  for (const Runs& line : page.lines) {
-    int32_t* out = rcb->curSline;
-    for (auto [s, e] : line) *out++ = s, *out++ = e;
-    out[0] = out[1] = kSlineEnd;
-    ASSERT_EQ(rioWriteRasterSline(rcb.get()), 0);
-    rioSwapSlines(rcb.get());
-  }
-  (void)rioCloseRaster(rcb.release());
-  ASSERT_EQ(streamClose(stream.release()), 1);
-}
+using testruns::Page;
+using testruns::Runs;
+using testruns::toRuns;
+using testruns::writePage;
 
 struct Result {
   RioStatus open = 0;
