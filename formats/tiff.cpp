@@ -184,17 +184,6 @@ void put32(uint8_t* p, uint32_t v) {
   put16(p + 2, v >> 16);
 }
 
-// The size of the stream's file. Positions the file itself, so the next fill is told to seek first.
-bool streamFileSize(RasterStream* s, int64_t* size) {
-  std::FILE* f = s->spooling ? s->spoolFile : s->file;
-  if (!f || fseeko(f, 0, SEEK_END) != 0) return false;
-  const off_t end = ftello(f);
-  s->fillOffset = -1;
-  if (end < 0) return false;
-  *size = end;
-  return true;
-}
-
 // Room for one row of `width` pixels with the pair (0, 0) in front; returns the row start.
 int64_t lineValues(int32_t width) { return slineValues(width) + 2; }
 int32_t* initLine(int32_t* block) {

@@ -244,6 +244,16 @@ int32_t streamSeek(RasterStream* s, int64_t position) {
   return flushed ? 0 : kStreamFlushFailed;
 }
 
+bool streamFileSize(RasterStream* s, int64_t* size) {
+  std::FILE* f = s->spooling ? s->spoolFile : s->file;
+  if (!f || fseeko(f, 0, SEEK_END) != 0) return false;
+  const off_t end = ftello(f);
+  s->fillOffset = -1;  // the file has moved: the next fill seeks again
+  if (end < 0) return false;
+  *size = end;
+  return true;
+}
+
 int32_t streamMakeSeekable(RasterStream* s) {
   if (!s) return kStreamNotSeekable;
   if (s->seekable) return 0;

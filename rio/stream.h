@@ -58,6 +58,8 @@ int32_t streamFill(RasterStream* s);
 [[nodiscard]] int64_t streamTell(const RasterStream* s);
 [[nodiscard]] int32_t streamSeek(RasterStream* s, int64_t position);  // 0, 5, 6 or 7
 [[nodiscard]] int32_t streamMakeSeekable(RasterStream* s);            // 0, 2, 3 or 4
+// The size of a seekable stream's file (its spool file when spooling); false when it cannot be told.
+[[nodiscard]] bool streamFileSize(RasterStream* s, int64_t* size);
 void streamReverseBits(RasterStream* s);
 void streamSetReverseLimit(RasterStream* s, int32_t n);
 [[nodiscard]] int32_t streamSetWriteCallback(RasterStream* s, StreamWriteFn fn, void* ctx);  // 1 or 0

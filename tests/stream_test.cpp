@@ -460,6 +460,32 @@ TEST_F(StreamTest, PipeFromAChildProcessSpools) {
   EXPECT_EQ(spoolFiles(), 0u);
 }
 
+// The file size, for a plain file and for a spooled pipe; reading goes on where it was afterwards.
+TEST_F(StreamTest, FileSizeOfAFileAndOfASpooledPipe) {
+  std::FILE* f = fileWith(pattern(12345));
+  RasterStream* s = streamOpen(f, "r");
+  ASSERT_EQ(streamMakeSeekable(s), 0);
+  ASSERT_EQ(readN(s, 10), slice(pattern(12345), 0, 10));
+  int64_t size = 0;
+  ASSERT_TRUE(streamFileSize(s, &size));
+  EXPECT_EQ(size, 12345);
+  EXPECT_EQ(readN(s, 10), slice(pattern(12345), 10, 10));
+  ASSERT_EQ(streamSeek(s, 12340), 0);
+  EXPECT_EQ(readN(s, 100).size(), 5u);
+  EXPECT_EQ(streamClose(s), 1);
+  std::fclose(f);
+
+  std::FILE* child = popen("head -c 10000 /dev/zero | tr '\\000' 'z'", "r");
+  ASSERT_NE(child, nullptr);
+  s = streamOpen(child, "r");
+  ASSERT_EQ(streamMakeSeekable(s), 0);
+  ASSERT_TRUE(streamFileSize(s, &size));
+  EXPECT_EQ(size, 10000);
+  EXPECT_EQ(readN(s, 20000).size(), 10000u);
+  EXPECT_EQ(streamClose(s), 1);
+  EXPECT_EQ(pclose(child), 0);
+}
+
 TEST_F(StreamTest, SpoolThatCannotBeCreatedAnswers3) {
   const Bytes data = pattern(5000);
   InputPipe in(data);
