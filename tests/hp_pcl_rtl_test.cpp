@@ -4,14 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdio>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_page.h"
 
 namespace vantrel {
 namespace {
@@ -19,98 +18,15 @@ namespace {
 constexpr RasterFormatId kRtl = 8;
 constexpr RasterFormatId kPcl = 14;
 constexpr RasterFormatId kPlainRtl = 19;
+using devicetest::PageSetup;
+using devicetest::Runs;
+using devicetest::Sink;
+using devicetest::writePage;
+using devicetest::Written;
 
-struct Run {
-  int32_t s;
-  int32_t e;
-};
-using Row = std::vector<Run>;
-
-struct Picture {
-  int32_t width = 0;
-  int32_t height = 0;
-  double xDpi = 300;
-  double yDpi = 300;
-  std::vector<Row> rows;  // written in order; may be fewer or more than height
-};
-
-// A write sink that refuses its first `refuse` calls (all calls when negative) and keeps what it accepts.
-struct Sink {
-  explicit Sink(int refuseCalls) : refuse(refuseCalls) {}
-  int refuse;
-  int calls = 0;
-  std::string got;
-  static size_t write(const void* data, size_t size, size_t count, void* ctx) {
-    auto* sink = static_cast<Sink*>(ctx);
-    ++sink->calls;
-    if (sink->refuse < 0 || sink->calls <= sink->refuse) return 0;
-    sink->got.append(static_cast<const char*>(data), size * count);
-    return count;
-  }
-};
-
-struct Written {
-  std::string bytes;  // the file, or what the sink accepted
-  RioStatus openStatus = 0;
-  std::vector<RioStatus> rowResults;
-  RioStatus statusBeforeClose = 0;
-  RioStatus closeResult = 0;
-  int32_t streamOk = 0;
-};
-
-void fillLine(Sline line, const Row& row) {
-  size_t i = 0;
-  for (const Run& r : row) {
-    line[2 * i] = r.s;
-    line[2 * i + 1] = r.e;
-    ++i;
-  }
-  line[2 * i] = line[2 * i + 1] = kSlineEnd;
-}
-
-std::string readAll(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string out;
-  char buffer[65536];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, n);
-  return out;
-}
-
-// Writes the picture in format `id`. With a sink, output goes there; `prefill` bytes of filler are put in
-// the stream before the RCB opens, to place a sink failure at a chosen byte.
-Written writePicture(RasterFormatId id, const Picture& p, Sink* sink = nullptr, int32_t prefill = 0) {
-  Written w;
-  std::FILE* f = std::tmpfile();
-  EXPECT_NE(f, nullptr);
-  if (!f) return w;
-  RasterStream* s = streamOpen(f, "w");
-  EXPECT_NE(s, nullptr);
-  if (sink) {
-    EXPECT_EQ(streamSetWriteCallback(s, Sink::write, sink), 1);
-  }
-  if (prefill > 0) {
-    std::string filler(static_cast<size_t>(prefill), 'x');
-    EXPECT_EQ(streamWrite(s, filler.data(), prefill), prefill);
-  }
-  RCB* rcb = rioOpenRasterWrite(s, p.width, p.height, id, &w.openStatus);
-  if (rcb) {
-    rcb->xDpi = p.xDpi;
-    rcb->yDpi = p.yDpi;
-    for (const Row& row : p.rows) {
-      fillLine(rcb->curSline, row);
-      w.rowResults.push_back(rioWriteRasterSline(rcb));
-    }
-    w.statusBeforeClose = rcb->status;
-    w.closeResult = rioCloseRaster(rcb);
-  }
-  w.streamOk = streamClose(s);
-  w.bytes = sink ? sink->got : readAll(f);
-  std::fclose(f);
-  if (sink && prefill > 0 && w.bytes.compare(0, static_cast<size_t>(prefill), std::string(prefill, 'x')) == 0)
-    w.bytes.erase(0, static_cast<size_t>(prefill));
-  return w;
+// Pages here are 300 dpi unless given; the declared height is the number of rows unless given.
+PageSetup page(double xDpi = 300, double yDpi = 300, int32_t height = -1) {
+  return {.xDpi = xDpi, .yDpi = yDpi, .height = height};
 }
 
 // ---- the test-side decoder ----
@@ -237,12 +153,8 @@ Decoded decode(const std::string& in) {
   return d;
 }
 
-std::vector<uint8_t> expectedRow(int32_t width, const Row& row) {
-  std::vector<uint8_t> out(static_cast<size_t>((static_cast<int64_t>(width) + 7) / 8), 0);
-  for (const Run& r : row)
-    for (int64_t x = std::max(r.s, 0); x < std::min(r.e, width); ++x)
-      out[static_cast<size_t>(x / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
-  return out;
+std::vector<uint8_t> expectedRow(int32_t width, const Runs& row) {
+  return devicetest::packRow(row, width, static_cast<size_t>((static_cast<int64_t>(width) + 7) / 8));
 }
 
 std::string bytes(std::initializer_list<int> values) {
@@ -251,17 +163,24 @@ std::string bytes(std::initializer_list<int> values) {
   return s;
 }
 
-class HpRasterTest : public ::testing::Test {
- protected:
-  void SetUp() override { baseline_ = rioBytesInUse(); }
-  void TearDown() override {
-    rioFailAllocationAfter(-1);
-    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
-  }
-  int64_t baseline_ = 0;
-};
+class HpRasterTest : public devicetest::AccountedMemoryTest {};
 
 // ---- golden headers and trailers ----
+
+const char kPclTrailer[] = "\033*rB\033E";
+const char kRtlTrailer[] = "\033*rC\033%0BPG;\033E";
+const char kPlainRtlTrailer[] = "\033E";
+const char kRtlRasterStart[] = "\033v0a0b0c1I\033*b1M\033*r1A";  // colour index, method, start raster
+
+// The header of a 20 x 3 PCL page at the given resolution.
+std::string pclHeader(const char* resolution) {
+  return std::string("\033E\033&l0E\033*p60Y\033*t") + resolution + "R\033*b0M\033*r3T\033*r20S\033*r0A";
+}
+
+std::string rtlHeader(const char* plotSize, const char* width, const char* resolution) {
+  return std::string("\033E\033%0BBP5,1;PS") + plotSize + ";PUPA0,0;\033%1A\033&a1N\033*r" + width + "S\033*t" +
+         resolution + "R" + kRtlRasterStart;
+}
 
 struct FrameCase {
   const char* name;
@@ -270,73 +189,52 @@ struct FrameCase {
   int32_t height;
   double xDpi;
   double yDpi;
-  const char* header;
-  const char* trailer;
+  std::string header;
+  std::string trailer;
 };
 
 const FrameCase kFrames[] = {
-    {"PclBasic", kPcl, 20, 3, 300, 300, "\033E\033&l0E\033*p60Y\033*t300R\033*b0M\033*r3T\033*r20S\033*r0A",
-     "\033*rB\033E"},
-    {"PclTruncatesVertical", kPcl, 20, 3, 299.6, 299.6,
-     "\033E\033&l0E\033*p60Y\033*t299R\033*b0M\033*r3T\033*r20S\033*r0A", "\033*rB\033E"},
-    {"PclTakesVertical", kPcl, 20, 3, 100, 400,
-     "\033E\033&l0E\033*p60Y\033*t400R\033*b0M\033*r3T\033*r20S\033*r0A", "\033*rB\033E"},
-    {"PclUnknownVerticalTakesHorizontal", kPcl, 20, 3, 300, 0,
-     "\033E\033&l0E\033*p60Y\033*t300R\033*b0M\033*r3T\033*r20S\033*r0A", "\033*rB\033E"},
-    {"PclBothUnknown", kPcl, 20, 3, 0, 0, "\033E\033&l0E\033*p60Y\033*t200R\033*b0M\033*r3T\033*r20S\033*r0A",
-     "\033*rB\033E"},
-    {"RtlSquareTakesWideBranch", kRtl, 101, 101, 100, 100,
-     "\033E\033%0BBP5,1;PS1017,1016;PUPA0,0;\033%1A\033&a1N\033*r101S\033*t100R\033v0a0b0c1I\033*b1M\033*r1A",
-     "\033*rC\033%0BPG;\033E"},
-    {"RtlTall", kRtl, 101, 201, 100, 100,
-     "\033E\033%0BBP5,1;PS2032,1016;PUPA0,0;\033%1A\033&a1N\033*r101S\033*t100R\033v0a0b0c1I\033*b1M\033*r1A",
-     "\033*rC\033%0BPG;\033E"},
-    {"RtlWide", kRtl, 201, 101, 100, 100,
-     "\033E\033%0BBP5,1;PS2033,2032;PUPA0,0;\033%1A\033&a1N\033*r201S\033*t100R\033v0a0b0c1I\033*b1M\033*r1A",
-     "\033*rC\033%0BPG;\033E"},
-    {"RtlTieAtUnequalResolutionsIsWide", kRtl, 201, 101, 200, 100,
-     "\033E\033%0BBP5,1;PS1017,1016;PUPA0,0;\033%1A\033&a1N\033*r201S\033*t200R\033v0a0b0c1I\033*b1M\033*r1A",
-     "\033*rC\033%0BPG;\033E"},
+    {"PclBasic", kPcl, 20, 3, 300, 300, pclHeader("300"), kPclTrailer},
+    {"PclTruncatesVertical", kPcl, 20, 3, 299.6, 299.6, pclHeader("299"), kPclTrailer},
+    {"PclTakesVertical", kPcl, 20, 3, 100, 400, pclHeader("400"), kPclTrailer},
+    {"PclUnknownVerticalTakesHorizontal", kPcl, 20, 3, 300, 0, pclHeader("300"), kPclTrailer},
+    {"PclBothUnknown", kPcl, 20, 3, 0, 0, pclHeader("200"), kPclTrailer},
+    {"RtlSquareTakesWideBranch", kRtl, 101, 101, 100, 100, rtlHeader("1017,1016", "101", "100"), kRtlTrailer},
+    {"RtlTall", kRtl, 101, 201, 100, 100, rtlHeader("2032,1016", "101", "100"), kRtlTrailer},
+    {"RtlWide", kRtl, 201, 101, 100, 100, rtlHeader("2033,2032", "201", "100"), kRtlTrailer},
+    {"RtlTieAtUnequalResolutionsIsWide", kRtl, 201, 101, 200, 100, rtlHeader("1017,1016", "201", "200"),
+     kRtlTrailer},
     // The real quotients say taller although both truncated sizes are 33.
-    {"RtlRealQuotientsDecide", kRtl, 100, 101, 3000, 3000,
-     "\033E\033%0BBP5,1;PS33,33;PUPA0,0;\033%1A\033&a1N\033*r100S\033*t3000R\033v0a0b0c1I\033*b1M\033*r1A",
-     "\033*rC\033%0BPG;\033E"},
-    {"RtlRoundsHorizontal", kRtl, 101, 201, 299.6, 299.6,
-     "\033E\033%0BBP5,1;PS678,339;PUPA0,0;\033%1A\033&a1N\033*r101S\033*t300R\033v0a0b0c1I\033*b1M\033*r1A",
-     "\033*rC\033%0BPG;\033E"},
-    {"RtlUnknownHorizontalTakesVertical", kRtl, 301, 601, 0, 300,
-     "\033E\033%0BBP5,1;PS2032,1016;PUPA0,0;\033%1A\033&a1N\033*r301S\033*t300R\033v0a0b0c1I\033*b1M\033*r1A",
-     "\033*rC\033%0BPG;\033E"},
-    {"RtlBothUnknown", kRtl, 201, 101, 0, 0,
-     "\033E\033%0BBP5,1;PS1017,1016;PUPA0,0;\033%1A\033&a1N\033*r201S\033*t200R\033v0a0b0c1I\033*b1M\033*r1A",
-     "\033*rC\033%0BPG;\033E"},
-    {"PlainRtl", kPlainRtl, 20, 3, 299.6, 100, "\033E\033*r20S\033*t300R\033*b1M", "\033E"},
-    {"PlainRtlUnknownHorizontal", kPlainRtl, 20, 3, 0, 150, "\033E\033*r20S\033*t150R\033*b1M", "\033E"},
+    {"RtlRealQuotientsDecide", kRtl, 100, 101, 3000, 3000, rtlHeader("33,33", "100", "3000"), kRtlTrailer},
+    {"RtlRoundsHorizontal", kRtl, 101, 201, 299.6, 299.6, rtlHeader("678,339", "101", "300"), kRtlTrailer},
+    {"RtlUnknownHorizontalTakesVertical", kRtl, 301, 601, 0, 300, rtlHeader("2032,1016", "301", "300"),
+     kRtlTrailer},
+    {"RtlBothUnknown", kRtl, 201, 101, 0, 0, rtlHeader("1017,1016", "201", "200"), kRtlTrailer},
+    {"PlainRtl", kPlainRtl, 20, 3, 299.6, 100, "\033E\033*r20S\033*t300R\033*b1M", kPlainRtlTrailer},
+    {"PlainRtlUnknownHorizontal", kPlainRtl, 20, 3, 0, 150, "\033E\033*r20S\033*t150R\033*b1M", kPlainRtlTrailer},
 };
 
 class HpRasterFrameTest : public HpRasterTest, public ::testing::WithParamInterface<FrameCase> {};
 
 TEST_P(HpRasterFrameTest, OneWhiteRowBetweenHeaderAndTrailer) {
   const FrameCase& c = GetParam();
-  Picture p{c.width, c.height, c.xDpi, c.yDpi, {Row{}}};
-  Written w = writePicture(c.id, p);
-  ASSERT_EQ(w.openStatus, 0);
-  EXPECT_EQ(w.rowResults, std::vector<RioStatus>{0});
-  EXPECT_EQ(w.statusBeforeClose, 0);
+  Written w = writePage(c.id, c.width, {Runs{}}, page(c.xDpi, c.yDpi, c.height));
+  ASSERT_EQ(w.open, 0);
+  EXPECT_EQ(w.lineResults, std::vector<RioStatus>{0});
+  EXPECT_EQ(w.status, 0);
   EXPECT_EQ(w.streamOk, 1);
   std::string row = c.id == kPcl ? "\033*b3W" + std::string(3, '\0') : "\033*b0W";
-  EXPECT_EQ(w.bytes, c.header + row + c.trailer);
+  EXPECT_EQ(w.text, c.header + row + c.trailer);
 }
 
 // A writer that received no line still writes a whole stream: header, then trailer.
 TEST_P(HpRasterFrameTest, ZeroRowsWriteHeaderAndTrailer) {
   const FrameCase& c = GetParam();
-  Picture p{c.width, c.height, c.xDpi, c.yDpi, {}};
-  Written w = writePicture(c.id, p);
-  ASSERT_EQ(w.openStatus, 0);
+  Written w = writePage(c.id, c.width, {}, page(c.xDpi, c.yDpi, c.height));
+  ASSERT_EQ(w.open, 0);
   EXPECT_EQ(w.streamOk, 1);
-  EXPECT_EQ(w.bytes, std::string(c.header) + c.trailer);
-  EXPECT_TRUE(decode(w.bytes).error.empty());
+  EXPECT_EQ(w.text, c.header + c.trailer);
+  EXPECT_TRUE(decode(w.text).error.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, HpRasterFrameTest, ::testing::ValuesIn(kFrames),
@@ -345,8 +243,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, HpRasterFrameTest, ::testing::ValuesIn(kFrames)
                          });
 
 TEST_F(HpRasterTest, FramedRtlHpglTextIsPlotSizeAndPageAdvance) {
-  Picture p{101, 201, 100, 100, {Row{{0, 5}}}};
-  Decoded d = decode(writePicture(kRtl, p).bytes);
+  Decoded d = decode(writePage(kRtl, 101, {Runs{{0, 5}}}, page(100, 100, 201)).text);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.hpgl, "BP5,1;PS2032,1016;PUPA0,0;PG;");
   EXPECT_EQ(d.commands.front(), "E");
@@ -355,8 +252,7 @@ TEST_F(HpRasterTest, FramedRtlHpglTextIsPlotSizeAndPageAdvance) {
 
 TEST_F(HpRasterTest, ZeroRowImageAtZeroHeightIsWellFormed) {
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
-    Written w = writePicture(id, Picture{101, 0, 100, 100, {}});
-    Decoded d = decode(w.bytes);
+    Decoded d = decode(writePage(id, 101, {}, page(100, 100, 0)).text);
     EXPECT_EQ(d.error, "") << id;
     EXPECT_TRUE(d.rows.empty()) << id;
     if (id == kRtl) {
@@ -373,7 +269,7 @@ TEST_F(HpRasterTest, ZeroRowImageAtZeroHeightIsWellFormed) {
 struct RowCase {
   const char* name;
   int32_t width;
-  Row runs;
+  Runs runs;
   std::string method1;  // the row's method-1 bytes in RTL
 };
 
@@ -400,8 +296,7 @@ class HpRasterRowTest : public HpRasterTest, public ::testing::WithParamInterfac
 TEST_P(HpRasterRowTest, Method1BytesAndDecodedBitmap) {
   const RowCase& c = GetParam();
   for (RasterFormatId id : {kRtl, kPlainRtl}) {
-    Written w = writePicture(id, Picture{c.width, 1, 300, 300, {c.runs}});
-    Decoded d = decode(w.bytes);
+    Decoded d = decode(writePage(id, c.width, {c.runs}, page()).text);
     ASSERT_EQ(d.error, "") << id;
     ASSERT_EQ(d.payloads.size(), 1u);
     EXPECT_EQ(d.payloads[0], c.method1) << id;
@@ -411,8 +306,7 @@ TEST_P(HpRasterRowTest, Method1BytesAndDecodedBitmap) {
 
 TEST_P(HpRasterRowTest, PclRowIsTheBitmapInPixelOrder) {
   const RowCase& c = GetParam();
-  Written w = writePicture(kPcl, Picture{c.width, 1, 300, 300, {c.runs}});
-  Decoded d = decode(w.bytes);
+  Decoded d = decode(writePage(kPcl, c.width, {c.runs}, page()).text);
   ASSERT_EQ(d.error, "");
   ASSERT_EQ(d.payloads.size(), 1u);
   std::vector<uint8_t> want = expectedRow(c.width, c.runs);
@@ -425,20 +319,18 @@ INSTANTIATE_TEST_SUITE_P(Rows, HpRasterRowTest, ::testing::ValuesIn(kRows),
                          });
 
 TEST_F(HpRasterTest, OnePixelRowsByteForByte) {
-  EXPECT_NE(writePicture(kPcl, Picture{1, 1, 300, 300, {{{0, 1}}}}).bytes.find("\033*b1W\x80\033*rB"),
-            std::string::npos);
-  EXPECT_NE(writePicture(kPlainRtl, Picture{1, 1, 300, 300, {{{0, 1}}}})
-                .bytes.find(bytes({0x1B, '*', 'b', '2', 'W', 0x00, 0x80})),
+  EXPECT_NE(writePage(kPcl, 1, {{{0, 1}}}, page()).text.find("\033*b1W\x80\033*rB"), std::string::npos);
+  EXPECT_NE(writePage(kPlainRtl, 1, {{{0, 1}}}, page()).text.find(bytes({0x1B, '*', 'b', '2', 'W', 0x00, 0x80})),
             std::string::npos);
 }
 
 // ---- round trips through the decoder ----
 
-Picture randomPicture(std::mt19937& rng, int32_t width, int32_t height) {
-  Picture p{width, height, 300, 300, {}};
+std::vector<Runs> randomRows(std::mt19937& rng, int32_t width, int32_t height) {
+  std::vector<Runs> rows;
   const int32_t capacity = (width + 1) / 2;  // runs a line buffer of this width holds
   for (int32_t y = 0; y < height; ++y) {
-    Row row;
+    Runs row;
     int32_t x = static_cast<int32_t>(rng() % 3) - 1;  // sometimes a run from left of 0
     int kind = static_cast<int>(rng() % 4);
     while (static_cast<int32_t>(row.size()) < capacity && kind != 0) {
@@ -450,9 +342,9 @@ Picture randomPicture(std::mt19937& rng, int32_t width, int32_t height) {
       row.push_back({s, s + len});  // may end, or start, past the width
       x = s + len;
     }
-    p.rows.push_back(row);
+    rows.push_back(row);
   }
-  return p;
+  return rows;
 }
 
 class HpRasterRoundTripTest : public HpRasterTest, public ::testing::WithParamInterface<int32_t> {};
@@ -460,17 +352,17 @@ class HpRasterRoundTripTest : public HpRasterTest, public ::testing::WithParamIn
 TEST_P(HpRasterRoundTripTest, DecodedBitmapEqualsInput) {
   const int32_t width = GetParam();
   std::mt19937 rng(static_cast<uint32_t>(width) * 7919u + 1);
-  Picture p = randomPicture(rng, width, 40);
+  const std::vector<Runs> rows = randomRows(rng, width, 40);
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
-    Written w = writePicture(id, p);
-    ASSERT_EQ(w.statusBeforeClose, 0);
-    Decoded d = decode(w.bytes);
+    Written w = writePage(id, width, rows, page());
+    ASSERT_EQ(w.status, 0);
+    Decoded d = decode(w.text);
     ASSERT_EQ(d.error, "") << id;
     EXPECT_EQ(d.width, width);
     EXPECT_EQ(d.compression, id == kPcl ? 0 : 1);
-    ASSERT_EQ(d.rows.size(), p.rows.size()) << id;
-    for (size_t y = 0; y < p.rows.size(); ++y) {
-      ASSERT_EQ(d.rows[y], expectedRow(width, p.rows[y])) << "format " << id << " row " << y;
+    ASSERT_EQ(d.rows.size(), rows.size()) << id;
+    for (size_t y = 0; y < rows.size(); ++y) {
+      ASSERT_EQ(d.rows[y], expectedRow(width, rows[y])) << "format " << id << " row " << y;
       const size_t rowBytes = static_cast<size_t>((width + 7) / 8);
       if (id == kPcl) {
         EXPECT_EQ(d.payloads[y].size(), rowBytes);
@@ -488,88 +380,62 @@ INSTANTIATE_TEST_SUITE_P(Widths, HpRasterRoundTripTest,
 
 TEST_F(HpRasterTest, ReadingIsNotImplemented) {
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    std::fputs("\033E\033*r1S", f);
-    std::rewind(f);
-    StreamPtr in(streamOpen(f, "r"));
-    RioStatus st = 0;
-    RcbPtr rcb(rioOpenRasterRead(in.get(), id, &st));
-    EXPECT_EQ(rcb, nullptr);
-    EXPECT_EQ(st, kRioNotImplemented) << id;
-    in.reset();
-    std::fclose(f);
+    EXPECT_EQ(devicetest::openForReading(id, "\033E\033*r1S"), devicetest::kReadingRefused) << id;
   }
 }
 
 TEST_F(HpRasterTest, OutOfMemoryAtOpenReleasesEverything) {
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
     for (int64_t n = 0; n < 3; ++n) {  // the RCB, the driver state, its row buffer
-      std::FILE* f = std::tmpfile();
-      ASSERT_NE(f, nullptr);
-      StreamPtr out(streamOpen(f, "w"));
-      int64_t before = rioBytesInUse();
-      rioFailAllocationAfter(n);
-      RioStatus st = 0;
-      RcbPtr rcb(rioOpenRasterWrite(out.get(), 100, 10, id, &st));
-      rioFailAllocationAfter(-1);
-      EXPECT_EQ(rcb, nullptr) << id << " " << n;
-      EXPECT_EQ(st, kRioOutOfMemory) << id << " " << n;
-      EXPECT_EQ(rioBytesInUse(), before);
-      out.reset();
-      std::fclose(f);
+      devicetest::OpenAttempt a = devicetest::openWithFailingAllocation(id, 100, 10, n);
+      EXPECT_FALSE(a.opened) << id << " " << n;
+      EXPECT_EQ(a.status, kRioOutOfMemory) << id << " " << n;
+      EXPECT_EQ(a.leaked, 0) << id << " " << n;
     }
   }
 }
 
 TEST_F(HpRasterTest, NoAllocationPerRow) {
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    StreamPtr out(streamOpen(f, "w"));
-    RioStatus st = 0;
-    RcbPtr rcb(rioOpenRasterWrite(out.get(), 5000, 200, id, &st));
-    ASSERT_EQ(st, 0);
-    fillLine(rcb->curSline, Row{{3, 100}, {200, 4000}});
-    ASSERT_EQ(rioWriteRasterSline(rcb.get()), 0);  // the header
-    rioResetPeak();
-    int64_t inUse = rioBytesInUse();
-    for (int i = 0; i < 199; ++i) ASSERT_EQ(rioWriteRasterSline(rcb.get()), 0);
-    EXPECT_EQ(rioBytesPeak(), inUse) << id;
-    rcb.reset();
-    out.reset();
-    std::fclose(f);
+    int64_t growth = -1;
+    ASSERT_NO_FATAL_FAILURE(devicetest::measureRowAllocations(id, 5000, 200, {{3, 100}, {200, 4000}}, &growth));
+    EXPECT_EQ(growth, 0) << id;
   }
 }
 
-// Rows of many short runs, more than one stream buffer in all, into a sink that accepts nothing.
-Picture busyPicture() {
-  Picture p{8000, 40, 300, 300, {}};
-  Row row;
+// Rows of many short runs, more than one stream buffer in all, for a sink that accepts nothing.
+std::vector<Runs> busyRows() {
+  Runs row;
   for (int32_t x = 0; x + 3 <= 8000; x += 8) row.push_back({x, x + 3});
-  p.rows.assign(40, row);
-  return p;
+  return std::vector<Runs>(40, row);
+}
+
+Written writeRefused(RasterFormatId id, Sink* sink) {
+  PageSetup setup = page();
+  setup.sink = Sink::write;
+  setup.sinkContext = sink;
+  return writePage(id, 8000, busyRows(), setup);
 }
 
 TEST_F(HpRasterTest, PclSinkAcceptingNothingRecordsStreamErrorAndGoesOn) {
   Sink sink(-1);
-  Written w = writePicture(kPcl, busyPicture(), &sink);
-  ASSERT_EQ(w.openStatus, 0);
-  EXPECT_EQ(w.rowResults, std::vector<RioStatus>(40, 0));  // rows report success
+  Written w = writeRefused(kPcl, &sink);
+  ASSERT_EQ(w.open, 0);
+  EXPECT_EQ(w.lineResults, std::vector<RioStatus>(40, 0));  // rows report success
   // Only the parameterised commands are checked: whether -8 is kept depends on where the buffer filled.
-  EXPECT_TRUE(w.statusBeforeClose == 0 || w.statusBeforeClose == kRioStreamIo);
+  EXPECT_TRUE(w.status == 0 || w.status == kRioStreamIo);
   EXPECT_EQ(w.streamOk, 0);
-  EXPECT_EQ(w.bytes, "");
+  EXPECT_EQ(sink.got, "");
 }
 
 TEST_F(HpRasterTest, RtlSinkAcceptingNothingFailsRows) {
   for (RasterFormatId id : {kRtl, kPlainRtl}) {
     Sink sink(-1);
-    Written w = writePicture(id, busyPicture(), &sink);
-    ASSERT_EQ(w.openStatus, 0);
-    EXPECT_EQ(w.statusBeforeClose, kRioStreamIo) << id;
+    Written w = writeRefused(id, &sink);
+    ASSERT_EQ(w.open, 0);
+    EXPECT_EQ(w.status, kRioStreamIo) << id;
     int failed = 0;
-    for (RioStatus r : w.rowResults) {
+    for (RioStatus r : w.lineResults) {
       EXPECT_TRUE(r == 0 || r == kRioStreamIo);
       failed += r == kRioStreamIo;
     }
@@ -578,23 +444,40 @@ TEST_F(HpRasterTest, RtlSinkAcceptingNothingFailsRows) {
   }
 }
 
+// Finds `command` in the 20 pixels wide stream as written to a file (its last occurrence when `last`), then
+// writes again into a sink that refuses its first call, with filler put in the stream before the RCB opens
+// so that the command's first byte fills the buffer. *accepted gets what the sink took after the failure.
+void writeFailingAt(RasterFormatId id, const std::vector<Runs>& rows, const std::string& command, bool last,
+                    Written* w, std::string* accepted) {
+  const std::string full = writePage(id, 20, rows, page()).text;
+  const size_t at = last ? full.rfind(command) : full.find(command);
+  ASSERT_NE(at, std::string::npos) << command;
+  Sink sink(1);
+  PageSetup setup = page();
+  setup.sink = Sink::write;
+  setup.sinkContext = &sink;
+  setup.prefill = kStreamBufferSize - static_cast<int32_t>(at) - 1;
+  *w = writePage(id, 20, rows, setup);
+  const auto prefill = static_cast<size_t>(setup.prefill);
+  if (prefill > 0 && sink.got.compare(0, prefill, std::string(prefill, 'x')) == 0) sink.got.erase(0, prefill);
+  *accepted = sink.got;
+}
+
 // A sink failure placed inside one header command: what follows the failure reaches the sink.
 struct HeaderFailureCase {
   const char* name;
   RasterFormatId id;
   const char* failingCommand;  // the sink refuses the buffer that this command completes
-  const char* after;           // what the sink receives afterwards
+  std::string after;           // what the sink receives afterwards
   RioStatus rowResult;
   RioStatus status;  // kept in the RCB
 };
 
-const char* const kRtlTrailer = "\033*rC\033%0BPG;\033E";
-
 const HeaderFailureCase kHeaderFailures[] = {
-    {"RtlReset", kRtl, "\033E", "\033v0a0b0c1I\033*b1M\033*r1A", kRioStreamIo, kRioStreamIo},
-    {"RtlPlotSize", kRtl, "PS", "\033v0a0b0c1I\033*b1M\033*r1A", kRioStreamIo, kRioStreamIo},
-    {"RtlWidth", kRtl, "\033*r20S", "\033v0a0b0c1I\033*b1M\033*r1A", kRioStreamIo, kRioStreamIo},
-    {"RtlResolution", kRtl, "\033*t300R", "\033v0a0b0c1I\033*b1M\033*r1A", kRioStreamIo, kRioStreamIo},
+    {"RtlReset", kRtl, "\033E", kRtlRasterStart, kRioStreamIo, kRioStreamIo},
+    {"RtlPlotSize", kRtl, "PS", kRtlRasterStart, kRioStreamIo, kRioStreamIo},
+    {"RtlWidth", kRtl, "\033*r20S", kRtlRasterStart, kRioStreamIo, kRioStreamIo},
+    {"RtlResolution", kRtl, "\033*t300R", kRtlRasterStart, kRioStreamIo, kRioStreamIo},
     {"RtlColourIndex", kRtl, "\033v0a0b0c1I", "\033*b1M\033*r1A", kRioStreamIo, kRioStreamIo},
     {"RtlStartRaster", kRtl, "\033*r1A", "", kRioStreamIo, kRioStreamIo},
     {"PlainRtlReset", kPlainRtl, "\033E", "\033*b1M", kRioStreamIo, kRioStreamIo},
@@ -608,22 +491,19 @@ class HpRasterHeaderFailureTest : public HpRasterTest,
 
 TEST_P(HpRasterHeaderFailureTest, LaterCommandsFollowTheRules) {
   const HeaderFailureCase& c = GetParam();
-  Picture p{20, 1, 300, 300, {Row{{4, 12}}}};
-  std::string full = writePicture(c.id, p).bytes;
-  size_t at = full.find(c.failingCommand);
-  ASSERT_NE(at, std::string::npos);
   // The failing command's first byte fills the buffer; the rest of it is dropped.
-  Sink sink(1);
-  Written w = writePicture(c.id, p, &sink, kStreamBufferSize - static_cast<int32_t>(at) - 1);
-  ASSERT_EQ(w.openStatus, 0);
-  EXPECT_EQ(w.rowResults, std::vector<RioStatus>{c.rowResult});
-  EXPECT_EQ(w.statusBeforeClose, c.status);
+  Written w;
+  std::string accepted;
+  ASSERT_NO_FATAL_FAILURE(writeFailingAt(c.id, {Runs{{4, 12}}}, c.failingCommand, false, &w, &accepted));
+  ASSERT_EQ(w.open, 0);
+  EXPECT_EQ(w.lineResults, std::vector<RioStatus>{c.rowResult});
+  EXPECT_EQ(w.status, c.status);
   EXPECT_EQ(w.streamOk, 0);
   std::string rest;
-  if (c.id == kPcl) rest = "\033*b3W" + bytes({0x0F, 0xF0, 0x00}) + "\033*rB\033E";
+  if (c.id == kPcl) rest = "\033*b3W" + bytes({0x0F, 0xF0, 0x00}) + kPclTrailer;
   if (c.id == kRtl) rest = kRtlTrailer;  // the row is not written after a failed header
-  if (c.id == kPlainRtl) rest = "\033E";
-  EXPECT_EQ(w.bytes, std::string(c.after) + rest);
+  if (c.id == kPlainRtl) rest = kPlainRtlTrailer;
+  EXPECT_EQ(accepted, c.after + rest);
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, HpRasterHeaderFailureTest, ::testing::ValuesIn(kHeaderFailures),
@@ -632,51 +512,32 @@ INSTANTIATE_TEST_SUITE_P(Failures, HpRasterHeaderFailureTest, ::testing::ValuesI
                          });
 
 TEST_F(HpRasterTest, RtlShortRowPrefixStillSendsRowBytes) {
-  Picture p{20, 2, 300, 300, {Row{}, Row{{4, 12}}}};
-  std::string full = writePicture(kPlainRtl, p).bytes;
-  size_t at = full.find("\033*b4W");
-  ASSERT_NE(at, std::string::npos);
-  Sink sink(1);
-  Written w = writePicture(kPlainRtl, p, &sink, kStreamBufferSize - static_cast<int32_t>(at) - 1);
-  EXPECT_EQ(w.rowResults, (std::vector<RioStatus>{0, kRioStreamIo}));
-  EXPECT_EQ(w.statusBeforeClose, kRioStreamIo);
-  EXPECT_EQ(w.bytes, bytes({0x00, 0x0F, 0x00, 0xF0}) + "\033E");
+  Written w;
+  std::string accepted;
+  ASSERT_NO_FATAL_FAILURE(writeFailingAt(kPlainRtl, {Runs{}, Runs{{4, 12}}}, "\033*b4W", false, &w, &accepted));
+  EXPECT_EQ(w.lineResults, (std::vector<RioStatus>{0, kRioStreamIo}));
+  EXPECT_EQ(w.status, kRioStreamIo);
+  EXPECT_EQ(accepted, bytes({0x00, 0x0F, 0x00, 0xF0}) + "\033E");
 }
 
 TEST_F(HpRasterTest, PclShortRowPrefixIsRecordedAndTheRowGoesOn) {
-  Picture p{20, 2, 300, 300, {Row{}, Row{{4, 12}}}};
-  std::string full = writePicture(kPcl, p).bytes;
-  size_t at = full.rfind("\033*b3W");
-  ASSERT_NE(at, std::string::npos);
-  Sink sink(1);
-  Written w = writePicture(kPcl, p, &sink, kStreamBufferSize - static_cast<int32_t>(at) - 1);
-  EXPECT_EQ(w.rowResults, (std::vector<RioStatus>{0, 0}));
-  EXPECT_EQ(w.statusBeforeClose, kRioStreamIo);
-  EXPECT_EQ(w.bytes, bytes({0x0F, 0xF0, 0x00}) + "\033*rB\033E");
+  Written w;
+  std::string accepted;
+  ASSERT_NO_FATAL_FAILURE(writeFailingAt(kPcl, {Runs{}, Runs{{4, 12}}}, "\033*b3W", true, &w, &accepted));
+  EXPECT_EQ(w.lineResults, (std::vector<RioStatus>{0, 0}));
+  EXPECT_EQ(w.status, kRioStreamIo);
+  EXPECT_EQ(accepted, bytes({0x0F, 0xF0, 0x00}) + "\033*rB\033E");
 }
 
 TEST_F(HpRasterTest, RtlTrailerStopsAtFirstShortWrite) {
-  std::FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  RasterStream* s = streamOpen(f, "w");
   Sink sink(1);
-  ASSERT_EQ(streamSetWriteCallback(s, Sink::write, &sink), 1);
-  RioStatus st = 0;
-  RCB* rcb = rioOpenRasterWrite(s, 20, 1, kRtl, &st);
-  ASSERT_NE(rcb, nullptr);
-  fillLine(rcb->curSline, Row{});
-  ASSERT_EQ(rioWriteRasterSline(rcb), 0);
+  devicetest::TrailerFailure r;
   // "\e*rC" fills the buffer: the rest of the trailer is not sent.
-  int32_t used = static_cast<int32_t>(streamTell(s));
-  std::string filler(static_cast<size_t>(kStreamBufferSize - used - 1), 'x');
-  ASSERT_EQ(streamWrite(s, filler.data(), static_cast<int32_t>(filler.size())),
-            static_cast<int32_t>(filler.size()));
-  EXPECT_EQ(rioFormatDriver(kRtl)->finishWrite(rcb), kRioStreamIo);
-  EXPECT_EQ(rcb->status, kRioStreamIo);
-  EXPECT_EQ(streamTell(s), 0);  // the refused buffer is gone and nothing came after the failed command
-  (void)rioCloseRaster(rcb);
-  EXPECT_EQ(streamClose(s), 0);
-  std::fclose(f);
+  ASSERT_NO_FATAL_FAILURE(devicetest::failTrailer(kRtl, 20, {}, &sink, &r));
+  EXPECT_EQ(r.finish, kRioStreamIo);
+  EXPECT_EQ(r.status, kRioStreamIo);
+  EXPECT_EQ(r.tellAfter, 0);  // the refused buffer is gone and nothing came after the failed command
+  EXPECT_EQ(r.streamOk, 0);
 }
 
 }  // namespace

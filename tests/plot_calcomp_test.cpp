@@ -2,7 +2,7 @@
 // block, rows of count-and-group records, trailer), and every decoded row must equal the input.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <ostream>
 #include <random>
 #include <string>
@@ -27,15 +27,9 @@ Written writePage(int32_t width, double xDpi, double yDpi, const std::vector<Run
   return devicetest::writePage(kCrf, width, rows, {.xDpi = xDpi, .yDpi = yDpi, .height = height, .sink = sink});
 }
 
-// A row as the plotter must print it: W groups of 32 pixels, the runs inside [0, width) set, most
-// significant bit leftmost.
+// A row as the plotter must print it: W groups of 32 pixels, the runs inside [0, width) set.
 std::vector<uint8_t> expectedRow(const Runs& runs, int32_t width, int32_t groups) {
-  std::vector<uint8_t> row(static_cast<size_t>(groups) * 4, 0);
-  const int32_t pixels = std::min(width, groups * 32);
-  for (auto [s, e] : runs)
-    for (int32_t x = std::max(s, 0); x < std::min(e, pixels); ++x)
-      row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-  return row;
+  return devicetest::packRow(runs, std::min(width, groups * 32), static_cast<size_t>(groups) * 4);
 }
 
 struct Record {
@@ -94,12 +88,7 @@ std::string decodeCrf(const std::vector<uint8_t>& b, CrfPlot* plot) {
   return {};
 }
 
-class CalCompWriter : public ::testing::Test {
- protected:
-  void SetUp() override { baseline_ = rioBytesInUse(); }
-  void TearDown() override { EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked"; }
-  int64_t baseline_ = 0;
-};
+class CalCompWriter : public devicetest::AccountedMemoryTest {};
 
 struct GeometryCase {
   const char* name;
@@ -283,40 +272,13 @@ TEST_F(CalCompWriter, SinkAcceptingNothingIsReportedByTheStream) {
 }
 
 TEST_F(CalCompWriter, ReadingIsNotImplemented) {
-  std::FILE* f = std::tmpfile();
-  const char bytes[] = "&&&&CALCOMP DEVICE CONTROL\n";
-  ASSERT_EQ(std::fwrite(bytes, 1, sizeof bytes - 1, f), sizeof bytes - 1);
-  std::rewind(f);
-  StreamPtr in(streamOpen(f, "r"));
-  RioStatus st = 0;
-  EXPECT_EQ(rioOpenRasterRead(in.get(), kCrf, &st), nullptr);
-  EXPECT_EQ(st, kRioNotImplemented);
-  in.reset();
-  std::fclose(f);
+  EXPECT_EQ(devicetest::openForReading(kCrf, "&&&&CALCOMP DEVICE CONTROL\n"), devicetest::kReadingRefused);
   EXPECT_EQ(kCalCompDriver.spare2(nullptr), kRioNotImplemented);
 }
 
 // Every allocation the open makes may fail: the open then answers -3 and leaks nothing.
 TEST_F(CalCompWriter, FailedAllocationsInOpen) {
-  bool opened = false;
-  for (int64_t n = 0; n < 10 && !opened; ++n) {
-    std::FILE* f = std::tmpfile();
-    RasterStream* out = streamOpen(f, "w");
-    ASSERT_NE(out, nullptr);
-    RioStatus st = 0;
-    rioFailAllocationAfter(n);
-    RCB* rcb = rioOpenRasterWrite(out, 100, 1, kCrf, &st);
-    rioFailAllocationAfter(-1);
-    if (rcb) {
-      opened = true;
-      (void)rioCloseRaster(rcb);
-    } else {
-      EXPECT_EQ(st, kRioOutOfMemory) << n;
-    }
-    (void)streamClose(out);
-    std::fclose(f);
-  }
-  EXPECT_TRUE(opened);
+  EXPECT_GE(devicetest::checkFailedOpenAllocations(kCrf, 100, 1, 10), 0) << "the open never succeeded";
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -52,12 +51,7 @@ std::string prolog(const std::string& sizes, const std::string& dpi, const std::
 
 const char kTrailer[] = "stroke showpage\n";
 
-class PostScriptWriter : public ::testing::Test {
- protected:
-  void SetUp() override { baseline_ = rioBytesInUse(); }
-  void TearDown() override { EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked"; }
-  int64_t baseline_ = 0;
-};
+class PostScriptWriter : public devicetest::AccountedMemoryTest {};
 
 // The prolog is the interpreter's contract; percent signs are written as they stand.
 TEST_F(PostScriptWriter, GoldenPrologAndTrailerOfAPageWithoutLines) {
@@ -173,16 +167,7 @@ TEST_F(PostScriptWriter, SinkAcceptingNothingFailsTheRowWithStreamIo) {
 }
 
 TEST_F(PostScriptWriter, ReadingIsNotImplemented) {
-  std::FILE* f = std::tmpfile();
-  const char bytes[] = "%!PS-Adobe-2.0\n";
-  ASSERT_EQ(std::fwrite(bytes, 1, sizeof bytes - 1, f), sizeof bytes - 1);
-  std::rewind(f);
-  StreamPtr in(streamOpen(f, "r"));
-  RioStatus st = 0;
-  EXPECT_EQ(rioOpenRasterRead(in.get(), kPs, &st), nullptr);
-  EXPECT_EQ(st, kRioNotImplemented);
-  in.reset();
-  std::fclose(f);
+  EXPECT_EQ(devicetest::openForReading(kPs, "%!PS-Adobe-2.0\n"), devicetest::kReadingRefused);
   EXPECT_EQ(kPostScriptDriver.spare1(nullptr), kRioNotImplemented);
 }
 

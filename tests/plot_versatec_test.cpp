@@ -3,8 +3,8 @@
 // plotter model's line length.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <ostream>
@@ -20,8 +20,10 @@ namespace vantrel {
 namespace {
 
 constexpr RasterFormatId kVbf = 16;
+using devicetest::packRow;
 using devicetest::refuseEverything;
 using devicetest::Runs;
+using devicetest::Sink;
 using devicetest::Written;
 
 // Sets or clears an environment variable for one test and restores it afterwards.
@@ -46,25 +48,10 @@ class EnvGuard {
   std::optional<std::string> saved_;
 };
 
-size_t collect(const void* data, size_t size, size_t count, void* ctx) {
-  auto* bytes = static_cast<const uint8_t*>(data);
-  static_cast<std::vector<uint8_t>*>(ctx)->insert(static_cast<std::vector<uint8_t>*>(ctx)->end(), bytes,
-                                                  bytes + size * count);
-  return count;
-}
-
 Written writePage(RasterFormatId id, int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows,
                   StreamWriteFn sink = nullptr, void* sinkContext = nullptr) {
-  return devicetest::writePage(id, width, rows, {.xDpi = xDpi, .yDpi = yDpi, .sink = sink, .sinkContext = sinkContext});
-}
-
-// What a row must hold: the runs inside [0, pixels) set, eight pixels a byte, most significant bit first.
-std::vector<uint8_t> expectedRow(const Runs& runs, int32_t pixels, int32_t bytes) {
-  std::vector<uint8_t> row(static_cast<size_t>(bytes), 0);
-  for (auto [s, e] : runs)
-    for (int32_t x = std::max(s, 0); x < std::min(e, pixels); ++x)
-      row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-  return row;
+  return devicetest::writePage(id, width, rows,
+                               {.xDpi = xDpi, .yDpi = yDpi, .sink = sink, .sinkContext = sinkContext});
 }
 
 struct VbfPlot {
@@ -114,11 +101,8 @@ std::string decodeVbf(const std::vector<uint8_t>& b, VbfPlot* plot) {
   return {};
 }
 
-class VersatecWriter : public ::testing::Test {
+class VersatecWriter : public devicetest::AccountedMemoryTest {
  protected:
-  void SetUp() override { baseline_ = rioBytesInUse(); }
-  void TearDown() override { EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked"; }
-
   // Writes the rows with the model, decodes them and compares every row with the input.
   void checkRoundTrip(const char* model, int32_t width, const std::vector<Runs>& rows, uint16_t lineBytes) {
     EnvGuard env("ZEB_VBF", model);
@@ -132,11 +116,9 @@ class VersatecWriter : public ::testing::Test {
     ASSERT_EQ(plot.rows.size(), rows.size());
     const int32_t pixels = std::min(width, lineBytes * 8);
     for (size_t i = 0; i < rows.size(); ++i)
-      EXPECT_EQ(plot.rows[i], expectedRow(rows[i], pixels, lineBytes)) << "row " << i;
+      EXPECT_EQ(plot.rows[i], packRow(rows[i], pixels, lineBytes)) << "row " << i;
     EXPECT_EQ(w.bytes.size(), 18 + rows.size() * (6u + lineBytes) + 10);
   }
-
-  int64_t baseline_ = 0;
 };
 
 struct ModelCase {
@@ -304,26 +286,18 @@ TEST_F(VersatecWriter, SinkAcceptingNothingIsReportedByTheStream) {
 TEST_F(VersatecWriter, SinkReceivesTheBytesOfTheFile) {
   EnvGuard env("ZEB_VBF", "V8624");
   std::vector<Runs> rows(60, Runs{{1, 3}, {100, 4000}});
-  std::vector<uint8_t> port;
-  Written viaSink = writePage(kVbf, 4600, 200, 200, rows, collect, &port);
+  Sink port;
+  Written viaSink = writePage(kVbf, 4600, 200, 200, rows, Sink::write, &port);
   Written viaFile = writePage(kVbf, 4600, 200, 200, rows);
   EXPECT_EQ(viaSink.streamOk, 1);
   EXPECT_TRUE(viaSink.bytes.empty());
-  EXPECT_EQ(port, viaFile.bytes);
-  EXPECT_GT(port.size(), size_t{kStreamBufferSize});
+  EXPECT_EQ(port.got, viaFile.text);
+  EXPECT_GT(port.got.size(), size_t{kStreamBufferSize});
 }
 
 TEST_F(VersatecWriter, ReadingIsNotImplemented) {
-  std::FILE* f = std::tmpfile();
-  const uint8_t bytes[] = {0x18, 0x01, 0x00, 0x00, 0x18, 0x02};
-  ASSERT_EQ(std::fwrite(bytes, 1, sizeof bytes, f), sizeof bytes);
-  std::rewind(f);
-  StreamPtr in(streamOpen(f, "r"));
-  RioStatus st = 0;
-  EXPECT_EQ(rioOpenRasterRead(in.get(), kVbf, &st), nullptr);
-  EXPECT_EQ(st, kRioNotImplemented);
-  in.reset();
-  std::fclose(f);
+  const std::string startOfPlot("\x18\x01\x00\x00\x18\x02", 6);
+  EXPECT_EQ(devicetest::openForReading(kVbf, startOfPlot), devicetest::kReadingRefused);
   EXPECT_EQ(kVersatecDriver.spare1(nullptr), kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare3(nullptr), kRioNotImplemented);
 }
@@ -331,25 +305,7 @@ TEST_F(VersatecWriter, ReadingIsNotImplemented) {
 // Every allocation the open makes may fail: the open then answers -3 and leaks nothing.
 TEST_F(VersatecWriter, FailedAllocationsInOpen) {
   EnvGuard env("ZEB_VBF", nullptr);
-  bool opened = false;
-  for (int64_t n = 0; n < 10 && !opened; ++n) {
-    std::FILE* f = std::tmpfile();
-    RasterStream* out = streamOpen(f, "w");
-    ASSERT_NE(out, nullptr);
-    RioStatus st = 0;
-    rioFailAllocationAfter(n);
-    RCB* rcb = rioOpenRasterWrite(out, 100, 1, kVbf, &st);
-    rioFailAllocationAfter(-1);
-    if (rcb) {
-      opened = true;
-      (void)rioCloseRaster(rcb);
-    } else {
-      EXPECT_EQ(st, kRioOutOfMemory) << n;
-    }
-    (void)streamClose(out);
-    std::fclose(f);
-  }
-  EXPECT_TRUE(opened);
+  EXPECT_GE(devicetest::checkFailedOpenAllocations(kVbf, 100, 1, 10), 0) << "the open never succeeded";
 }
 
 }  // namespace
