@@ -1,21 +1,18 @@
 // CALS Type 1 Group 4: golden header records, clamped values, the carried identification records, hostile
 // headers (missing colons, absurd pel counts, truncation) and the end of the image.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/file_fixture.h"
 
 namespace vantrel {
 namespace {
@@ -25,8 +22,8 @@ namespace fs = std::filesystem;
 constexpr RasterFormatId kCals = 6;
 constexpr size_t kHeader = 2048;
 
-using Bytes = std::vector<uint8_t>;
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using testfiles::Bytes;
+using testfiles::Runs;
 
 std::string pad128(const std::string& s) { return s + std::string(128 - s.size(), ' '); }
 
@@ -61,119 +58,29 @@ std::vector<Runs> randomPage(uint32_t seed, int32_t width, int32_t height) {
   return page;
 }
 
-struct ReadResult {
-  RioStatus open = 0;
-  RioStatus status = 0;
-  RioStatus warning = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  int32_t rorient[2] = {};
-  std::string srcdocid;
-  std::string notes;
-  Bytes extra;
-  std::vector<Runs> lines;
-};
+using ReadResult = testfiles::DriverRead;
 
-struct WriteResult {
-  RioStatus status = 0;
-  RioStatus warning = 0;
-  Bytes bytes;
+struct WriteResult : testfiles::DriverWrite {
   std::string header() const { return std::string(bytes.begin(), bytes.begin() + std::min(bytes.size(), kHeader)); }
   std::string record(int n) const { return header().substr(static_cast<size_t>(n - 1) * 128, 128); }
 };
 
-class CalsTest : public ::testing::Test {
+class CalsTest : public testfiles::FileTest {
  protected:
-  void SetUp() override {
-    baseline_ = rioBytesInUse();
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    dir_ = fs::temp_directory_path() / ("vantrel_cals_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
-  }
-
-  fs::path save(const Bytes& bytes) {
-    fs::path p = dir_ / ("in" + std::to_string(files_++));
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return p;
-  }
-  Bytes load(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
+  // Written at 300 dpi unless `setup` says otherwise; opening and every line must succeed.
   WriteResult write(int32_t width, int32_t height, const std::vector<Runs>& lines,
                     const std::function<void(RCB*)>& setup = {}) {
-    WriteResult w;
-    const fs::path p = dir_ / ("out" + std::to_string(files_++));
-    std::FILE* f = std::fopen(p.c_str(), "wb");
-    RasterStream* out = streamOpen(f, "w");
-    RioStatus open = 0;
-    RCB* rcb = rioOpenRasterWrite(out, width, height, kCals, &open);
-    EXPECT_EQ(open, 0);
-    if (rcb) {
+    WriteResult w{testfiles::writeWithDriver(fresh(), kCals, width, height, lines, [&](RCB* rcb) {
       rcb->xDpi = rcb->yDpi = 300;
       if (setup) setup(rcb);
-      for (const Runs& line : lines) {
-        int32_t* dst = rcb->curSline;
-        for (auto [s, e] : line) {
-          *dst++ = s;
-          *dst++ = e;
-        }
-        dst[0] = dst[1] = kSlineEnd;
-        EXPECT_EQ(rioWriteRasterSline(rcb), 0);
-        rioSwapSlines(rcb);
-      }
-      (void)kCalsDriver.finishWrite(rcb);
-      (void)kCalsDriver.close(rcb);
-      w.status = rcb->status;
-      w.warning = rcb->warning;
-      rcb->outFormat = 0;  // finishWrite has run
-      (void)rioCloseRaster(rcb);
-    }
-    EXPECT_EQ(streamClose(out), 1);
-    std::fclose(f);
-    w.bytes = load(p);
+    })};
+    EXPECT_EQ(w.open, 0);
+    for (const RioStatus r : w.lineResults) EXPECT_EQ(r, 0);
     return w;
   }
 
   static ReadResult read(const fs::path& p, RasterFormatId format = 0) {
-    ReadResult r;
-    std::FILE* f = std::fopen(p.c_str(), "rb");
-    RasterStream* in = streamOpen(f, "r");
-    RCB* rcb = rioOpenRasterRead(in, format, &r.open);
-    if (rcb) {
-      r.width = rcb->width;
-      r.height = rcb->height;
-      r.xDpi = rcb->xDpi;
-      r.yDpi = rcb->yDpi;
-      r.rorient[0] = rcb->rorient[0];
-      r.rorient[1] = rcb->rorient[1];
-      r.srcdocid = rioGetCalsText(rcb, CalsText::kSrcdocid);
-      r.notes = rioGetCalsText(rcb, CalsText::kNotes);
-      if (rcb->extraHeader) r.extra.assign(rcb->extraHeader, rcb->extraHeader + rcb->extraHeaderLength);
-      while (Sline line = rioReadRasterSline(rcb)) {
-        Runs runs;
-        for (; line[0] != kSlineEnd; line += 2) runs.emplace_back(line[0], line[1]);
-        r.lines.push_back(runs);
-        rioSwapSlines(rcb);
-      }
-      r.status = rcb->status;
-      (void)kCalsDriver.close(rcb);
-      r.warning = rcb->warning;
-      (void)rioCloseRaster(rcb);
-    }
-    (void)streamClose(in);
-    std::fclose(f);
-    return r;
+    return testfiles::readWithDriver(p, format);
   }
 
   // A file of the given header records followed by the image data of a page this writer made.
@@ -182,10 +89,6 @@ class CalsTest : public ::testing::Test {
     b.insert(b.end(), image.begin(), image.end());
     return save(b);
   }
-
-  fs::path dir_;
-  int files_ = 0;
-  int64_t baseline_ = 0;
 };
 
 // --- Writing ---------------------------------------------------------------------------------------------

@@ -11,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -23,6 +21,8 @@
 #include "rio/alloc.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
+#include "tests/support/file_fixture.h"
+#include "tests/support/pbm.h"
 
 extern char** environ;
 
@@ -35,8 +35,11 @@ constexpr RasterFormatId kMmr = 34;
 constexpr RasterFormatId kCals = 6;
 constexpr size_t kHeader = 36;
 
-using Bytes = std::vector<uint8_t>;
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using testfiles::Bytes;
+using testfiles::loadBytes;
+using testfiles::putRuns;
+using testfiles::Runs;
+using testfiles::toRuns;
 using Page = std::vector<Runs>;
 
 const Bytes kClosing = {0x9B, 0x5D, 0x00, 0x02, 0x00, 0x00};
@@ -96,17 +99,6 @@ Page drawingPage(uint32_t seed, int32_t width, int32_t height) {
   return page;
 }
 
-void putRuns(int32_t* line, const Runs& runs) {
-  for (auto [s, e] : runs) *line++ = s, *line++ = e;
-  line[0] = line[1] = kSlineEnd;
-}
-
-Runs runsOf(const int32_t* line) {
-  Runs r;
-  for (; line[0] != kSlineEnd; line += 2) r.emplace_back(line[0], line[1]);
-  return r;
-}
-
 Bytes slurp(std::FILE* f) {
   Bytes b;
   std::fflush(f);
@@ -114,15 +106,6 @@ Bytes slurp(std::FILE* f) {
   int c;
   while ((c = std::fgetc(f)) != EOF) b.push_back(static_cast<uint8_t>(c));
   return b;
-}
-
-Bytes readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-void writeFile(const fs::path& p, const Bytes& b) {
-  std::ofstream(p, std::ios::binary)
-      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 // ---- writing through the driver
@@ -197,7 +180,7 @@ Read readMmr(const Bytes& bytes, RasterFormatId format = kMmr) {
     while (r.rows.size() < kMaxRowsRead) {
       Sline line = rioReadRasterSline(rcb);
       if (!line) break;
-      r.rows.push_back(runsOf(line));
+      r.rows.push_back(toRuns(line));
       rioSwapSlines(rcb);
     }
     r.end = rcb->status;
@@ -723,72 +706,23 @@ TEST(MmrHostile, CorruptedBytesOfAGoodFile) {
 // ---------------------------------------------------------------------------------------------------------
 // Scratch folders for the tool and program tests.
 
-class MmrScratch : public ::testing::Test {
+class MmrScratch : public testfiles::FileTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vantrel-mmr-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
-  }
-  static std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
   static void requireTool(const char* tool) {
-    ASSERT_EQ(std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()), 0)
-        << tool << " is missing: install netpbm and libtiff-tools";
+    ASSERT_TRUE(testpbm::toolExists(tool)) << tool << " is missing: install netpbm and libtiff-tools";
   }
-  fs::path dir_;
 };
 
 // ---- Group 4 TIFF by hand and PBM files
 
-using Pixels = std::vector<std::vector<uint8_t>>;  // 1 = black
+using testpbm::Bitmap;
+using testpbm::quoted;
 
-Pixels pixelsOf(const Page& page, int32_t width) {
-  Pixels px(page.size(), std::vector<uint8_t>(width, 0));
+Bitmap pixelsOf(const Page& page, int32_t width) {
+  Bitmap px(width, static_cast<int32_t>(page.size()));
   for (size_t y = 0; y < page.size(); ++y)
-    for (auto [s, e] : page[y]) std::fill(px[y].begin() + s, px[y].begin() + e, 1);
+    for (auto [s, e] : page[y]) px.fill(s, e, static_cast<int32_t>(y));
   return px;
-}
-
-void writePbm(const fs::path& path, const Pixels& px) {
-  const size_t width = px[0].size();
-  std::ofstream out(path, std::ios::binary);
-  out << "P4\n" << width << " " << px.size() << "\n";
-  for (const auto& row : px) {
-    std::vector<char> bytes((width + 7) / 8, 0);
-    for (size_t x = 0; x < width; ++x)
-      if (row[x]) bytes[x / 8] = static_cast<char>(bytes[x / 8] | (0x80 >> (x % 8)));
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-}
-
-// Raw PBM: "P4", width, height, one whitespace byte, packed rows.
-bool readPbm(const fs::path& path, Pixels* px) {
-  const Bytes b = readFile(path);
-  size_t i = 0;
-  auto token = [&]() {
-    while (i < b.size() && (std::isspace(b[i]) || b[i] == '#')) {
-      if (b[i] == '#')
-        while (i < b.size() && b[i] != '\n') ++i;
-      else
-        ++i;
-    }
-    std::string t;
-    while (i < b.size() && !std::isspace(b[i])) t += static_cast<char>(b[i++]);
-    return t;
-  };
-  if (token() != "P4") return false;
-  const size_t width = std::stoul(token()), height = std::stoul(token());
-  ++i;
-  const size_t rowBytes = (width + 7) / 8;
-  if (b.size() < i + rowBytes * height) return false;
-  px->assign(height, std::vector<uint8_t>(width, 0));
-  for (size_t y = 0; y < height; ++y)
-    for (size_t x = 0; x < width; ++x) (*px)[y][x] = (b[i + y * rowBytes + x / 8] >> (7 - x % 8)) & 1;
-  return true;
 }
 
 // A little-endian TIFF of one Group 4 strip: 1 bit, white is zero.
@@ -882,7 +816,7 @@ TEST_F(MmrScratch, LibtiffDecodesOurGroup4Data) {
     const Written w = writeMmr(width, page);
     ASSERT_EQ(w.close, kRioOk);
     const Bytes data(w.bytes.begin() + kHeader, w.bytes.begin() + kHeader + be32(w.bytes, 32));
-    writeFile(dir_ / "g4.tif", group4Tiff(static_cast<uint32_t>(width), height, data));
+    save(dir_ / "g4.tif", group4Tiff(static_cast<uint32_t>(width), height, data));
     ASSERT_EQ(
         std::system(("tiffcp -c none " + quoted(dir_ / "g4.tif") + " " + quoted(dir_ / "plain.tif")).c_str()),
         0);
@@ -890,8 +824,8 @@ TEST_F(MmrScratch, LibtiffDecodesOurGroup4Data) {
                            quoted(dir_ / "out.pbm") + " 2>/dev/null")
                               .c_str()),
               0);
-    Pixels back;
-    ASSERT_TRUE(readPbm(dir_ / "out.pbm", &back));
+    Bitmap back;
+    ASSERT_TRUE(testpbm::readPbm(dir_ / "out.pbm", &back));
     EXPECT_EQ(back, pixelsOf(page, width)) << "width " << width;
   }
 }
@@ -906,8 +840,8 @@ TEST_F(MmrScratch, OurReaderDecodesLibtiffGroup4Strips) {
     for (const bool lsbFirst : {false, true}) {
       const int32_t height = 60;
       const Page page = drawingPage(200 + static_cast<uint32_t>(width), width, height);
-      const Pixels px = pixelsOf(page, width);
-      writePbm(dir_ / "in.pbm", px);
+      const Bitmap px = pixelsOf(page, width);
+      ASSERT_TRUE(testpbm::writePbm(dir_ / "in.pbm", px));
       const std::string rows = std::to_string(height);
       ASSERT_EQ(std::system(("pnmtotiff -g4 -rowsperstrip " + rows + " " + quoted(dir_ / "in.pbm") + " > " +
                              quoted(dir_ / "msb.tif") + " 2>/dev/null")
@@ -920,7 +854,7 @@ TEST_F(MmrScratch, OurReaderDecodesLibtiffGroup4Strips) {
                   0);
       }
       TiffStrip strip;
-      ASSERT_TRUE(parseTiff(readFile(dir_ / (lsbFirst ? "lsb.tif" : "msb.tif")), &strip));
+      ASSERT_TRUE(parseTiff(loadBytes(dir_ / (lsbFirst ? "lsb.tif" : "msb.tif")), &strip));
       ASSERT_EQ(strip.fillOrder, lsbFirst ? 2u : 1u);
       ASSERT_EQ(strip.compression, 4u);
       ASSERT_EQ(strip.photometric, 0u) << "white is zero";
@@ -976,14 +910,14 @@ std::string completed(const std::string& name) {
 TEST_F(MmrScratch, ProgramTranslatesMmrToRunLengthAndBack) {
   const Page page = drawingPage(300, 1000, 80);
   const Written w = writeMmr(1000, page);
-  writeFile(dir_ / "in.mmr", w.bytes);
+  save(dir_ / "in.mmr", w.bytes);
   std::string out;
   EXPECT_EQ(runProgram({"in.mmr", "mid.rnl"}, dir_, &out), 1);
   EXPECT_EQ(out, completed("mid.rnl"));
   out.clear();
   EXPECT_EQ(runProgram({"mid.rnl", "back.mmr"}, dir_, &out), 1);
   EXPECT_EQ(out, completed("back.mmr"));
-  EXPECT_EQ(readFile(dir_ / "back.mmr"), w.bytes) << "the same page at the same resolution";
+  EXPECT_EQ(loadBytes(dir_ / "back.mmr"), w.bytes) << "the same page at the same resolution";
 }
 
 TEST_F(MmrScratch, ProgramTranslatesCalsToMmr) {
@@ -1008,7 +942,7 @@ TEST_F(MmrScratch, ProgramTranslatesCalsToMmr) {
   std::string out;
   EXPECT_EQ(runProgram({"in.cg4", "out.mmr"}, dir_, &out), 1);
   EXPECT_EQ(out, completed("out.mmr"));
-  const Read r = readMmr(readFile(dir_ / "out.mmr"), 0);
+  const Read r = readMmr(loadBytes(dir_ / "out.mmr"), 0);
   ASSERT_EQ(r.open, kRioOk);
   EXPECT_EQ(r.width, 864);
   EXPECT_EQ(r.xDpi, 400) << "300 dpi has no code of its own";

@@ -1,21 +1,16 @@
 // Native Group 3 and Group 4: seeded round trips, the header flags, the bit order flag, the end of the
 // image (missing end code, trailing bytes, truncation) and a writer that received no line.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "codec/bits.h"
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/file_fixture.h"
 
 namespace vantrel {
 namespace {
@@ -26,8 +21,8 @@ constexpr RasterFormatId kG3 = 4;
 constexpr RasterFormatId kG4 = 5;
 constexpr size_t kHeader = 128;
 
-using Bytes = std::vector<uint8_t>;
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using testfiles::Bytes;
+using testfiles::Runs;
 
 // A page of random runs; about a third of the lines repeat the previous one shifted a little, so the
 // Group 4 vertical modes are exercised as well as the horizontal ones.
@@ -56,104 +51,22 @@ std::vector<Runs> randomPage(uint32_t seed, int32_t width, int32_t height) {
   return page;
 }
 
-struct ReadResult {
-  RioStatus open = 0;
-  RioStatus status = 0;
-  RioStatus warning = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  std::vector<Runs> lines;
-};
+using ReadResult = testfiles::DriverRead;
+using WriteResult = testfiles::DriverWrite;
 
-struct WriteResult {
-  RioStatus open = 0;
-  RioStatus status = 0;
-  RioStatus warning = 0;
-  Bytes bytes;
-};
-
-class NativeFaxTest : public ::testing::Test {
+class NativeFaxTest : public testfiles::FileTest {
  protected:
-  void SetUp() override {
-    baseline_ = rioBytesInUse();
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    dir_ = fs::temp_directory_path() / ("vantrel_natfax_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
-  }
-
-  fs::path save(const Bytes& bytes) {
-    fs::path p = dir_ / ("in" + std::to_string(files_++));
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return p;
-  }
-
+  // Written at 300 dpi; every line must succeed.
   WriteResult write(RasterFormatId id, int32_t width, int32_t height, const std::vector<Runs>& lines) {
-    WriteResult w;
-    const fs::path p = dir_ / ("out" + std::to_string(files_++));
-    std::FILE* f = std::fopen(p.c_str(), "wb");
-    RasterStream* out = streamOpen(f, "w");
-    RCB* rcb = rioOpenRasterWrite(out, width, height, id, &w.open);
-    if (rcb) {
-      rcb->xDpi = rcb->yDpi = 300;
-      for (const Runs& line : lines) {
-        int32_t* dst = rcb->curSline;
-        for (auto [s, e] : line) {
-          *dst++ = s;
-          *dst++ = e;
-        }
-        dst[0] = dst[1] = kSlineEnd;
-        EXPECT_EQ(rioWriteRasterSline(rcb), 0);
-        rioSwapSlines(rcb);
-      }
-      const FormatDriver* d = rioFormatDriver(id);
-      (void)d->finishWrite(rcb);
-      (void)d->close(rcb);
-      w.status = rcb->status;
-      w.warning = rcb->warning;
-      rcb->outFormat = 0;  // finishWrite has run
-      (void)rioCloseRaster(rcb);
-    }
-    EXPECT_EQ(streamClose(out), 1);
-    std::fclose(f);
-    std::ifstream in(p, std::ios::binary);
-    w.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    WriteResult w = testfiles::writeWithDriver(fresh(), id, width, height, lines,
+                                               [](RCB* rcb) { rcb->xDpi = rcb->yDpi = 300; });
+    for (const RioStatus r : w.lineResults) EXPECT_EQ(r, 0);
     return w;
   }
 
   static ReadResult read(const fs::path& p, RasterFormatId format = 0) {
-    ReadResult r;
-    std::FILE* f = std::fopen(p.c_str(), "rb");
-    RasterStream* in = streamOpen(f, "r");
-    RCB* rcb = rioOpenRasterRead(in, format, &r.open);
-    if (rcb) {
-      r.width = rcb->width;
-      r.height = rcb->height;
-      while (Sline line = rioReadRasterSline(rcb)) {
-        Runs runs;
-        for (; line[0] != kSlineEnd; line += 2) runs.emplace_back(line[0], line[1]);
-        r.lines.push_back(runs);
-        rioSwapSlines(rcb);
-      }
-      r.status = rcb->status;
-      (void)rioFormatDriver(rcb->inFormat)->close(rcb);
-      r.warning = rcb->warning;
-      (void)rioCloseRaster(rcb);
-    }
-    (void)streamClose(in);
-    std::fclose(f);
-    return r;
+    return testfiles::readWithDriver(p, format);
   }
-
-  fs::path dir_;
-  int files_ = 0;
-  int64_t baseline_ = 0;
 };
 
 // --- Round trips -----------------------------------------------------------------------------------------

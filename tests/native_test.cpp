@@ -3,13 +3,10 @@
 #include "formats/native.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -17,6 +14,7 @@
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/file_fixture.h"
 
 namespace vantrel {
 namespace {
@@ -25,8 +23,9 @@ namespace fs = std::filesystem;
 
 constexpr RasterFormatId kRunLength = 3;
 
-using Bytes = std::vector<uint8_t>;
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using testfiles::Bytes;
+using testfiles::Runs;
+using testfiles::toRuns;
 
 void putBe16(Bytes& v, uint32_t x) {
   v.push_back(static_cast<uint8_t>(x >> 8));
@@ -89,89 +88,16 @@ void putMarker(Bytes& v, int32_t width, bool endOfImage = false) {
   putRecord(v, static_cast<uint32_t>(width - 1), 0, true, endOfImage);
 }
 
-Runs runsOf(const int32_t* line) {
-  Runs r;
-  for (; line[0] != kSlineEnd; line += 2) r.emplace_back(line[0], line[1]);
-  return r;
-}
+using ReadResult = testfiles::DriverRead;
 
-struct ReadResult {
-  RioStatus openStatus = 0;
-  RioStatus status = 0;   // after the last read
-  RioStatus warning = 0;  // before close
-  RioStatus closeWarning = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  int32_t attribute = 0;
-  int32_t xExtent = 0;
-  int32_t yExtent = 0;
-  std::string makerTag;
-  Bytes extra;
-  std::vector<Runs> lines;
-};
-
-class NativeTest : public ::testing::Test {
+class NativeTest : public testfiles::FileTest {
  protected:
-  void SetUp() override {
-    baseline_ = rioBytesInUse();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name)
-      if (c == '/') c = '_';
-    dir_ = fs::temp_directory_path() / ("vantrel_native_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
-  }
+  fs::path file(const std::string& name, const Bytes& bytes) { return save(dir_ / name, bytes); }
+  static Bytes contents(const fs::path& p) { return load(p); }
 
-  fs::path file(const std::string& name, const Bytes& bytes) {
-    fs::path p = dir_ / name;
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return p;
-  }
-  static Bytes contents(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-
-  // Opens the file through streamOpen and reads lines until there are none.
+  // Reads lines until there are none, without swapping the line buffers.
   static ReadResult read(const fs::path& p, RasterFormatId format = 0, int32_t maxLines = 1 << 20) {
-    ReadResult r;
-    std::FILE* f = std::fopen(p.c_str(), "rb");
-    EXPECT_NE(f, nullptr);
-    if (!f) return r;
-    RasterStream* in = streamOpen(f, "r");
-    RCB* rcb = rioOpenRasterRead(in, format, &r.openStatus);
-    if (rcb) {
-      r.width = rcb->width;
-      r.height = rcb->height;
-      r.xDpi = rcb->xDpi;
-      r.yDpi = rcb->yDpi;
-      r.attribute = rcb->attribute;
-      r.xExtent = rcb->xExtent;
-      r.yExtent = rcb->yExtent;
-      r.makerTag.assign(rcb->makerTag, 4);
-      if (rcb->extraHeader) r.extra.assign(rcb->extraHeader, rcb->extraHeader + rcb->extraHeaderLength);
-      for (int32_t i = 0; i < maxLines; ++i) {
-        Sline line = rioReadRasterSline(rcb);
-        if (!line) break;
-        r.lines.push_back(runsOf(line));
-      }
-      r.status = rcb->status;
-      r.warning = rcb->warning;
-      (void)kNativeRunLengthDriver.close(rcb);
-      r.closeWarning = rcb->warning;
-      (void)rioCloseRaster(rcb);
-    }
-    (void)streamClose(in);
-    std::fclose(f);
-    return r;
+    return testfiles::readWithDriver(p, format, maxLines, false);
   }
 
   struct WriteOptions {
@@ -179,60 +105,23 @@ class NativeTest : public ::testing::Test {
     double yDpi = 200;
     int32_t attribute = 126;
   };
-  struct WriteResult {
-    RioStatus openStatus = 0;
-    int32_t width = 0;  // the RCB's width after open
-    double xDpi = 0;
-    double yDpi = 0;
-    RioStatus status = 0;
-    RioStatus warning = 0;
-    std::vector<RioStatus> lineResults;
-    Bytes bytes;
-  };
+  using WriteResult = testfiles::DriverWrite;
 
-  // Writes the lines through a write RCB (curSline filled by hand) and returns the file's bytes.
+  // Writes the lines through a write RCB, without swapping the line buffers, and returns the file's bytes.
   WriteResult write(const std::string& name, int32_t width, int32_t height, const std::vector<Runs>& lines,
                     WriteOptions opt) {
-    WriteResult w;
-    fs::path p = dir_ / name;
-    std::FILE* f = std::fopen(p.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    RasterStream* out = streamOpen(f, "w");
-    RCB* rcb = rioOpenRasterWrite(out, width, height, kRunLength, &w.openStatus);
-    if (rcb) {
-      w.width = rcb->width;
-      rcb->xDpi = opt.xDpi;
-      rcb->yDpi = opt.yDpi;
-      rcb->attribute = opt.attribute;
-      for (const Runs& line : lines) {
-        int32_t* dst = rcb->curSline;
-        for (auto [s, e] : line) {
-          *dst++ = s;
-          *dst++ = e;
-        }
-        dst[0] = dst[1] = kSlineEnd;
-        w.lineResults.push_back(rioWriteRasterSline(rcb));
-      }
-      w.xDpi = rcb->xDpi;
-      w.yDpi = rcb->yDpi;
-      (void)kNativeRunLengthDriver.finishWrite(rcb);
-      (void)kNativeRunLengthDriver.close(rcb);
-      w.status = rcb->status;
-      w.warning = rcb->warning;
-      rcb->outFormat = 0;  // finishWrite has run: the core's close must not run it again
-      (void)rioCloseRaster(rcb);
-    }
-    EXPECT_EQ(streamClose(out), 1);
-    std::fclose(f);
-    w.bytes = contents(p);
-    return w;
+    return testfiles::writeWithDriver(
+        dir_ / name, kRunLength, width, height, lines,
+        [&](RCB* rcb) {
+          rcb->xDpi = opt.xDpi;
+          rcb->yDpi = opt.yDpi;
+          rcb->attribute = opt.attribute;
+        },
+        false);
   }
   WriteResult write(const std::string& name, int32_t width, int32_t height, const std::vector<Runs>& lines) {
     return write(name, width, height, lines, WriteOptions{});
   }
-
-  fs::path dir_;
-  int64_t baseline_ = 0;
 };
 
 // --- Golden bytes --------------------------------------------------------------------------------------
@@ -242,7 +131,7 @@ TEST_F(NativeTest, HeaderAndRecordsAreTheContract) {
   opt.xDpi = 300;
   opt.yDpi = 200;
   WriteResult w = write("golden.rnl", 100, 3, {{{0, 10}, {20, 30}}, {}, {{90, 100}}}, opt);
-  ASSERT_EQ(w.openStatus, 0);
+  ASSERT_EQ(w.open, 0);
   const Bytes header = {
       'Z',  'E',  'B',  ' ',  0x00, 0x01, 0x03, 0x02, 0x00, 0x00,  // magic, coding, fixed bytes, reserved
       0x00, 0x00, 0x00, 0x80,                                      // 10: header length 128
@@ -307,7 +196,7 @@ TEST_F(NativeTest, UnequalResolutionsReadBackUnswapped) {
   EXPECT_EQ(getBe32(w.bytes, 18), 2000u);  // vertical first
   EXPECT_EQ(getBe32(w.bytes, 22), 3000u);
   ReadResult r = read(dir_ / "dpi.rnl");
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   EXPECT_DOUBLE_EQ(r.xDpi, 300);
   EXPECT_DOUBLE_EQ(r.yDpi, 200);
 }
@@ -385,7 +274,7 @@ TEST_P(NativeWriterRunTest, RunsPastTheWidth) {
   ReadResult r = read(dir_ / "runs.rnl");
   ASSERT_EQ(r.lines.size(), 1u);
   EXPECT_EQ(r.lines[0], c.expected);
-  EXPECT_EQ(r.warning, 0) << "the writer's records need no repair";
+  EXPECT_EQ(r.lineWarning, 0) << "the writer's records need no repair";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -419,7 +308,7 @@ TEST_F(NativeTest, WideWriteIsLoweredTo32767) {
   ASSERT_EQ(r.lines.size(), 1u);
   EXPECT_EQ(r.width, 32767);
   EXPECT_EQ(r.lines[0], (Runs{{32000, 32767}}));
-  EXPECT_EQ(r.warning, 0);
+  EXPECT_EQ(r.lineWarning, 0);
 }
 
 // --- Reader edge cases ---------------------------------------------------------------------------------
@@ -443,7 +332,7 @@ TEST_P(NativeReadFormatTest, ReadsHeaderFieldsAndLines) {
   putMarker(v, 50);
   putRun(v, 40, 50, true, true);
   ReadResult r = read(file("a.rnl", v), GetParam());
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   EXPECT_EQ(r.width, 50);
   EXPECT_EQ(r.height, 3);
   EXPECT_DOUBLE_EQ(r.xDpi, 300);
@@ -458,8 +347,8 @@ TEST_P(NativeReadFormatTest, ReadsHeaderFieldsAndLines) {
   EXPECT_TRUE(r.lines[1].empty());
   EXPECT_EQ(r.lines[2], (Runs{{40, 50}}));
   EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.lineWarning, 0);
   EXPECT_EQ(r.warning, 0);
-  EXPECT_EQ(r.closeWarning, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, NativeReadFormatTest, ::testing::Values(0, kRunLength));
@@ -499,9 +388,9 @@ TEST_F(NativeTest, NulAfterMagicIsReadWithAWarning) {
   Bytes v = h.bytes();
   putRun(v, 5, 6, true, true);
   ReadResult r = read(file("nul.rnl", v));
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   EXPECT_EQ(r.makerTag, std::string("ZEB\0", 4));
-  EXPECT_EQ(r.warning, kRioBadHeader);
+  EXPECT_EQ(r.lineWarning, kRioBadHeader);
   ASSERT_EQ(r.lines.size(), 1u);
   EXPECT_EQ(r.lines[0], (Runs{{5, 6}}));
 }
@@ -513,7 +402,7 @@ TEST_F(NativeTest, HeaderLength200KeepsTheExtraBytes) {
   ASSERT_EQ(v.size(), 200u);
   putRun(v, 0, 100, true, true);
   ReadResult r = read(file("h200.rnl", v));
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   ASSERT_EQ(r.extra.size(), 110u);
   for (size_t i = 0; i < r.extra.size(); ++i) ASSERT_EQ(r.extra[i], i);
   ASSERT_EQ(r.lines.size(), 1u);
@@ -529,7 +418,7 @@ TEST_P(NativeShortHeaderTest, DataStartAt90) {
   ASSERT_EQ(v.size(), 90u);
   putRun(v, 1, 3, true, true);
   ReadResult r = read(file("short.rnl", v));
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   EXPECT_TRUE(r.extra.empty());
   ASSERT_EQ(r.lines.size(), 1u);
   EXPECT_EQ(r.lines[0], (Runs{{1, 3}}));
@@ -553,7 +442,7 @@ TEST_P(NativeBadHeaderTest, IsRefused) {
   Bytes v = h.bytes();
   putMarker(v, 100, true);
   ReadResult r = read(file("bad.rnl", v), kRunLength);
-  EXPECT_EQ(r.openStatus, GetParam().openStatus);
+  EXPECT_EQ(r.open, GetParam().openStatus);
   EXPECT_TRUE(r.lines.empty());
 }
 
@@ -579,8 +468,8 @@ TEST_F(NativeTest, Byte6IsIgnoredByTheRunLengthReader) {
   Bytes v = h.bytes();
   putMarker(v, 100, true);
   ReadResult r = read(file("b6.rnl", v));
-  EXPECT_EQ(r.openStatus, 0);
-  EXPECT_EQ(r.warning, 0);
+  EXPECT_EQ(r.open, 0);
+  EXPECT_EQ(r.lineWarning, 0);
 }
 
 TEST_F(NativeTest, HugeHeaderLengthInASmallFileIsAShortRead) {
@@ -591,7 +480,7 @@ TEST_F(NativeTest, HugeHeaderLengthInASmallFileIsAShortRead) {
   rioResetPeak();
   const int64_t before = rioBytesInUse();
   ReadResult r = read(file("huge.rnl", v));
-  EXPECT_EQ(r.openStatus, kRioStreamIo);
+  EXPECT_EQ(r.open, kRioStreamIo);
   EXPECT_LT(rioBytesPeak() - before, 1 << 20) << "the extra bytes grow only as data arrive";
 }
 
@@ -601,7 +490,7 @@ TEST_F(NativeTest, ExtraHeaderLargerThanOneChunkIsReadWhole) {
   Bytes v = h.bytes();
   putMarker(v, 100, true);
   ReadResult r = read(file("big.rnl", v));
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   ASSERT_EQ(r.extra.size(), 300000u);
   EXPECT_EQ(r.extra[299999], static_cast<uint8_t>(299999));
   EXPECT_EQ(r.lines.size(), 1u);
@@ -613,10 +502,10 @@ TEST_F(NativeTest, NegativeResolutionIsUnknownWithAWarning) {
   Bytes v = h.bytes();
   putMarker(v, 100, true);
   ReadResult r = read(file("negdpi.rnl", v));
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   EXPECT_EQ(r.xDpi, 0);
   EXPECT_DOUBLE_EQ(r.yDpi, 200);
-  EXPECT_EQ(r.warning, kRioBadHeader);
+  EXPECT_EQ(r.lineWarning, kRioBadHeader);
 }
 
 TEST_F(NativeTest, OutOfMemoryAtEveryAllocationOfAnOpen) {
@@ -679,10 +568,10 @@ TEST_P(NativeTruncatedTest, EndsWithAShortRead) {
   for (RasterFormatId format : {0, kRunLength}) {
     ReadResult r = read(file("cut.rnl", v), format);
     if (cut < 128) {
-      EXPECT_EQ(r.openStatus, kRioStreamIo) << "format " << format;
+      EXPECT_EQ(r.open, kRioStreamIo) << "format " << format;
       continue;
     }
-    ASSERT_EQ(r.openStatus, 0);
+    ASSERT_EQ(r.open, 0);
     EXPECT_EQ(r.lines.size(), complete);
     EXPECT_EQ(r.status, kRioStreamIo);
   }
@@ -711,10 +600,10 @@ TEST_P(NativeRecordTest, LineIsRepaired) {
     putRecord(v, static_cast<uint32_t>(rec.last), static_cast<uint32_t>(rec.length), false);
   putMarker(v, 100, true);
   ReadResult r = read(file("rec.rnl", v));
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   ASSERT_EQ(r.lines.size(), 1u);
   EXPECT_EQ(r.lines[0], GetParam().expected);
-  EXPECT_EQ(r.warning, GetParam().warning);
+  EXPECT_EQ(r.lineWarning, GetParam().warning);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -739,10 +628,10 @@ TEST_F(NativeTest, ShortReadInARepairedLineAlsoWarns) {
   putRun(v, 0, 10);
   putRun(v, 5, 15);
   ReadResult r = read(file("repair-cut.rnl", v));
-  ASSERT_EQ(r.openStatus, 0);
+  ASSERT_EQ(r.open, 0);
   EXPECT_TRUE(r.lines.empty());
   EXPECT_EQ(r.status, kRioStreamIo);
-  EXPECT_EQ(r.warning, kRioBadData);
+  EXPECT_EQ(r.lineWarning, kRioBadData);
 }
 
 // The runs clipping the raw list to the width gives (the repair a whole line gets).
@@ -756,7 +645,7 @@ Runs clippedOracle(const std::vector<Record>& records, int32_t width) {
   raw.push_back(kSlineEnd);
   raw.push_back(kSlineEnd);
   rioClipSline(raw.data(), width);
-  return runsOf(raw.data());
+  return toRuns(raw.data());
 }
 
 // Thousands of records in one line, in any order and size, never overrun the line buffer and give what
@@ -780,7 +669,7 @@ TEST_F(NativeTest, ThousandsOfRandomRecordsInOneLine) {
         putRecord(v, static_cast<uint32_t>(rec.last), static_cast<uint32_t>(rec.length), false);
       putMarker(v, width, true);
       ReadResult r = read(file("many.rnl", v));
-      ASSERT_EQ(r.openStatus, 0);
+      ASSERT_EQ(r.open, 0);
       ASSERT_EQ(r.lines.size(), 1u);
       EXPECT_EQ(r.lines[0], clippedOracle(records, width)) << "width " << width << " round " << round;
       EXPECT_LE(r.lines[0].size(), static_cast<size_t>((width + 1) / 2));
@@ -801,7 +690,7 @@ TEST_F(NativeTest, AlternatingPixelsFillTheLine) {
   ReadResult r = read(file("alt.rnl", v));
   ASSERT_EQ(r.lines.size(), 1u);
   EXPECT_EQ(r.lines[0], expected);
-  EXPECT_EQ(r.warning, 0);
+  EXPECT_EQ(r.lineWarning, 0);
 }
 
 // --- Round trips ---------------------------------------------------------------------------------------
@@ -835,7 +724,7 @@ TEST_F(NativeTest, SeededPageRoundTrips) {
     ASSERT_EQ(w.status, 0);
     ASSERT_EQ(w.warning, 0);
     ReadResult r = read(dir_ / "page.rnl");
-    ASSERT_EQ(r.openStatus, 0);
+    ASSERT_EQ(r.open, 0);
     EXPECT_EQ(r.width, width);
     EXPECT_EQ(r.height, height);
     EXPECT_DOUBLE_EQ(r.xDpi, 406.4);
@@ -843,7 +732,7 @@ TEST_F(NativeTest, SeededPageRoundTrips) {
     EXPECT_EQ(r.attribute, 3);
     EXPECT_EQ(r.lines, page) << "width " << width;
     EXPECT_EQ(r.status, kRioEndOfPage);
-    EXPECT_EQ(r.warning, 0);
+    EXPECT_EQ(r.lineWarning, 0);
   }
 }
 

@@ -14,13 +14,14 @@
 #include "codec/fax.h"
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/file_fixture.h"
 #include "tests/support/pbm.h"
 
 namespace vantrel {
 namespace {
 
 using namespace testpbm;
-using Bytes = std::vector<uint8_t>;
+using testfiles::Bytes;
 
 constexpr RasterFormatId kTiff = 10, kOpt = 15, kStrips = 17, kTiffU = 22, kTiffG3 = 23, kTiled = 27;
 
@@ -196,11 +197,11 @@ Bitmap inverted(const Bitmap& page) {
 
 // ---- the fixture
 
-class TiffTest : public ::testing::Test {
+// Rows per strip come from the environment: each test starts without ZEB_STRIPS and leaves it as it was.
+class TiffTest : public testfiles::FileTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.ok());
-    baseline_ = rioBytesInUse();
+    FileTest::SetUp();
     const char* old = std::getenv("ZEB_STRIPS");
     if (old) saved_ = old;
     unsetenv("ZEB_STRIPS");
@@ -210,28 +211,20 @@ class TiffTest : public ::testing::Test {
       setenv("ZEB_STRIPS", saved_->c_str(), 1);
     else
       unsetenv("ZEB_STRIPS");
-    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
+    FileTest::TearDown();
   }
 
-  fs::path save(const Bytes& bytes) {
-    const fs::path p = dir_ / ("f" + std::to_string(files_++));
-    EXPECT_TRUE(writeBytes(p, bytes));
-    return p;
-  }
   ReadResult readBytes(const Bytes& bytes) { return readThroughLibrary(save(bytes)); }
   Bytes write(RasterFormatId id, const Bitmap& page, double dpi = 300, RioStatus* status = nullptr) {
-    const fs::path p = dir_ / ("w" + std::to_string(files_++));
+    const fs::path p = fresh();
     const RioStatus r = writeThroughLibrary(p, id, page, dpi);
     if (status)
       *status = r;
     else
       EXPECT_EQ(r, 0);
-    return testpbm::readBytes(p);
+    return load(p);
   }
 
-  ScratchDir dir_{"vantrel-tiff"};
-  int files_ = 0;
-  int64_t baseline_ = 0;
   std::optional<std::string> saved_;
 };
 

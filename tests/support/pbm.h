@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,10 @@ struct Bitmap {
     for (int32_t y = 0; y < height; ++y)
       for (int32_t x = 0; x < width; ++x) n += black(x, y);
     return n;
+  }
+  bool operator==(const Bitmap&) const = default;
+  friend void PrintTo(const Bitmap& page, std::ostream* os) {
+    *os << page.width << "x" << page.height << ", " << page.blackCount() << " black";
   }
 };
 
@@ -190,6 +195,12 @@ inline bool readPnm(const fs::path& path, Bitmap* page) {
     for (int32_t x = 0; x < page->width; ++x)
       if (2 * data[at + static_cast<size_t>(y) * page->width + x] < maxval) page->set(x, y);
   return true;
+}
+
+// Raw PBM (P4) only.
+inline bool readPbm(const fs::path& path, Bitmap* page) {
+  const std::vector<uint8_t> data = readBytes(path);
+  return data.size() >= 2 && data[0] == 'P' && data[1] == '4' && readPnm(path, page);
 }
 
 // ---- shell commands

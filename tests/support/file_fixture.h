@@ -1,0 +1,192 @@
+// The fixture of the tests that go through real files: a scratch folder of the test's own, removed after
+// it, a check that the test gave back all accounted memory, files saved and loaded as bytes, and pages
+// written and read line by line through a driver whose own status and warnings the tests inspect.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "formats/registry.h"
+#include "rio/alloc.h"
+#include "rio/rcb.h"
+#include "rio/sline.h"
+#include "rio/stream.h"
+#include "tests/support/run_pages.h"
+
+namespace vantrel::testfiles {
+
+namespace fs = std::filesystem;
+
+using Bytes = std::vector<uint8_t>;
+using Runs = testruns::Runs;
+using testruns::toRuns;
+
+inline Bytes loadBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool saveBytes(const fs::path& p, const Bytes& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+// Puts the runs into a line buffer and ends it.
+inline void putRuns(int32_t* line, const Runs& runs) {
+  for (auto [s, e] : runs) *line++ = s, *line++ = e;
+  line[0] = line[1] = kSlineEnd;
+}
+
+// ---- through a driver
+
+struct DriverWrite {
+  RioStatus open = 0;
+  std::vector<RioStatus> lineResults;
+  int32_t width = 0;  // the RCB's after open
+  double xDpi = 0;    // the RCB's after the lines
+  double yDpi = 0;
+  RioStatus status = 0;  // the RCB's after the driver's finish and close
+  RioStatus warning = 0;
+  Bytes bytes;
+};
+
+// Writes the lines with the driver of `format`; `setup` runs before the first line. The driver is
+// finished and closed by hand, so status and warning are its own before the core's close.
+inline DriverWrite writeWithDriver(const fs::path& p, RasterFormatId format, int32_t width, int32_t height,
+                                   const std::vector<Runs>& lines,
+                                   const std::function<void(RCB*)>& setup = {}, bool swapLines = true) {
+  DriverWrite w;
+  std::FILE* f = std::fopen(p.c_str(), "wb");
+  EXPECT_NE(f, nullptr) << p;
+  if (!f) return w;
+  RasterStream* out = streamOpen(f, "w");
+  if (RCB* rcb = rioOpenRasterWrite(out, width, height, format, &w.open)) {
+    w.width = rcb->width;
+    if (setup) setup(rcb);
+    for (const Runs& line : lines) {
+      putRuns(rcb->curSline, line);
+      w.lineResults.push_back(rioWriteRasterSline(rcb));
+      if (swapLines) rioSwapSlines(rcb);  // a two-dimensional coder takes the previous line as reference
+    }
+    w.xDpi = rcb->xDpi;
+    w.yDpi = rcb->yDpi;
+    const FormatDriver* d = rioFormatDriver(format);
+    (void)d->finishWrite(rcb);
+    (void)d->close(rcb);
+    w.status = rcb->status;
+    w.warning = rcb->warning;
+    rcb->outFormat = 0;  // finishWrite has run: the core's close must not run it again
+    (void)rioCloseRaster(rcb);
+  }
+  EXPECT_EQ(streamClose(out), 1);
+  std::fclose(f);
+  w.bytes = loadBytes(p);
+  return w;
+}
+
+struct DriverRead {
+  RioStatus open = 0;
+  RioStatus status = 0;       // after the last line
+  RioStatus lineWarning = 0;  // after the last line, before the driver's close
+  RioStatus warning = 0;      // after the driver's close
+  int32_t width = 0;
+  int32_t height = 0;
+  double xDpi = 0;
+  double yDpi = 0;
+  int32_t rorient[2] = {};
+  int32_t attribute = 0;
+  int32_t xExtent = 0;
+  int32_t yExtent = 0;
+  std::string makerTag;
+  std::string srcdocid;
+  std::string notes;
+  Bytes extra;
+  std::vector<Runs> lines;
+};
+
+// Reads up to maxLines lines with `format` (0: recognise the file), then closes the driver by hand.
+inline DriverRead readWithDriver(const fs::path& p, RasterFormatId format = 0, int32_t maxLines = 1 << 20,
+                                 bool swapLines = true) {
+  DriverRead r;
+  std::FILE* f = std::fopen(p.c_str(), "rb");
+  EXPECT_NE(f, nullptr) << p;
+  if (!f) return r;
+  RasterStream* in = streamOpen(f, "r");
+  if (RCB* rcb = rioOpenRasterRead(in, format, &r.open)) {
+    r.width = rcb->width;
+    r.height = rcb->height;
+    r.xDpi = rcb->xDpi;
+    r.yDpi = rcb->yDpi;
+    r.rorient[0] = rcb->rorient[0];
+    r.rorient[1] = rcb->rorient[1];
+    r.attribute = rcb->attribute;
+    r.xExtent = rcb->xExtent;
+    r.yExtent = rcb->yExtent;
+    r.makerTag.assign(rcb->makerTag, 4);
+    r.srcdocid = rioGetCalsText(rcb, CalsText::kSrcdocid);
+    r.notes = rioGetCalsText(rcb, CalsText::kNotes);
+    if (rcb->extraHeader) r.extra.assign(rcb->extraHeader, rcb->extraHeader + rcb->extraHeaderLength);
+    for (int32_t i = 0; i < maxLines; ++i) {
+      Sline line = rioReadRasterSline(rcb);
+      if (!line) break;
+      r.lines.push_back(toRuns(line));
+      if (swapLines) rioSwapSlines(rcb);
+    }
+    r.status = rcb->status;
+    r.lineWarning = rcb->warning;
+    (void)rioFormatDriver(rcb->inFormat)->close(rcb);
+    r.warning = rcb->warning;
+    (void)rioCloseRaster(rcb);
+  }
+  (void)streamClose(in);
+  std::fclose(f);
+  return r;
+}
+
+// ---- the fixture
+
+// A scratch folder named after the test, made fresh in SetUp and removed in TearDown, which also checks
+// that the test gave back every accounted byte.
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    baseline_ = rioBytesInUse();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::string pattern = (fs::temp_directory_path() / ("vantrel-" + name + "-XXXXXX")).string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << pattern;
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
+  }
+
+  // A new file name in the folder: the stem and a number.
+  fs::path fresh(const std::string& stem = "out") { return dir_ / (stem + std::to_string(files_++)); }
+  fs::path save(const Bytes& bytes) { return save(fresh("in"), bytes); }
+  fs::path save(const fs::path& p, const Bytes& bytes) {
+    EXPECT_TRUE(saveBytes(p, bytes)) << p;
+    return p;
+  }
+  static Bytes load(const fs::path& p) { return loadBytes(p); }
+
+  fs::path dir_;
+  int files_ = 0;
+  int64_t baseline_ = 0;
+};
+
+}  // namespace vantrel::testfiles
