@@ -25,6 +25,7 @@
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/status.h"
+#include "bench/rng.h"
 #include "rio/stream.h"
 
 namespace vantrel {
@@ -32,24 +33,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// splitmix64: small, fast and the same on every platform (the standard distributions are not).
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : state_(seed) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }  // [0, 1)
-  double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
-  int below(int n) { return n <= 1 ? 0 : static_cast<int>(next() % static_cast<uint64_t>(n)); }
-  bool chance(double p) { return uniform() < p; }
-
- private:
-  uint64_t state_;
-};
 
 struct Point {
   double x, y;

@@ -12,6 +12,7 @@
 #include "codec/fax.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
+#include "bench/rng.h"
 #include "rio/stream.h"
 
 namespace vantrel {
@@ -513,21 +514,6 @@ TEST(FaxBitWriter, CodeThatFillsTheWordExactly) {
 // ---------------------------------------------------------------------------------------------------------
 // Round trips over seeded pages.
 
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : state_(seed) {}
-  uint64_t next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  int32_t below(int64_t n) { return n <= 1 ? 0 : static_cast<int32_t>(next() % static_cast<uint64_t>(n)); }
-  bool chance(int percent) { return below(100) < percent; }
-
- private:
-  uint64_t state_;
-};
 
 Runs runsOf(const std::vector<uint8_t>& pixels) {
   Runs r;

@@ -18,6 +18,7 @@
 #include "formats/registry.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
+#include "tests/support/pbm.h"
 
 namespace vantrel {
 namespace {
@@ -29,26 +30,8 @@ std::string readBytes(const fs::path& p) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Exit status of a shell command, -1 when it did not exit normally.
-int runCommand(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Standard output (and, with 2>&1 in the command, the error output) of a shell command.
-std::string capture(const std::string& command, int* exitStatus = nullptr) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  const int status = pclose(p);
-  if (exitStatus) *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
-
-bool toolExists(const std::string& tool) { return runCommand("command -v " + tool + " >/dev/null 2>&1") == 0; }
+using testpbm::capture;
+using testpbm::toolExists;
 
 // A page as black runs per row: (start, end) pairs, end exclusive.
 struct Page {
