@@ -325,7 +325,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, Hpgl2RoundTripTest, ::testing::Values(1, 2, 9, 
 // ---- failures ----
 
 TEST_F(Hpgl2Test, ReadingIsNotImplemented) {
-  EXPECT_EQ(devicetest::openForReading(kHpgl2, "\033%-1BBPIN"), devicetest::kReadingRefused);
+  EXPECT_EQ(testread::readBackBytes("\033%-1BBPIN", kHpgl2).open, kRioNotImplemented);
 }
 
 TEST_F(Hpgl2Test, OutOfMemoryAtOpen) {

@@ -380,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, HpRasterRoundTripTest,
 
 TEST_F(HpRasterTest, ReadingIsNotImplemented) {
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
-    EXPECT_EQ(devicetest::openForReading(id, "\033E\033*r1S"), devicetest::kReadingRefused) << id;
+    EXPECT_EQ(testread::readBackBytes("\033E\033*r1S", id).open, kRioNotImplemented) << id;
   }
 }
 

@@ -23,6 +23,7 @@
 #include "rio/stream.h"
 #include "tests/support/file_fixture.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 extern char** environ;
 
@@ -39,7 +40,6 @@ using testfiles::Bytes;
 using testfiles::loadBytes;
 using testfiles::putRuns;
 using testfiles::Runs;
-using testfiles::toRuns;
 using Page = std::vector<Runs>;
 
 const Bytes kClosing = {0x9B, 0x5D, 0x00, 0x02, 0x00, 0x00};
@@ -155,40 +155,11 @@ Written writeMmr(int32_t width, const Page& rows, const WriteOptions& o = {}) {
 
 // ---- reading through the core
 
-struct Read {
-  RioStatus open = 0;
-  RioStatus end = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  Page rows;
-};
+using Read = testread::PageRecord;
 
-constexpr size_t kMaxRowsRead = 1 << 16;  // hostile heights must not keep a test going
-
+// Hostile heights must not keep a test going.
 Read readMmr(const Bytes& bytes, RasterFormatId format = kMmr) {
-  Read r;
-  static uint8_t none = 0;
-  std::FILE* f = fmemopen(bytes.empty() ? &none : const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
-  RasterStream* in = streamOpen(f, "r");
-  if (RCB* rcb = rioOpenRasterRead(in, format, &r.open)) {
-    r.width = rcb->width;
-    r.height = rcb->height;
-    r.xDpi = rcb->xDpi;
-    r.yDpi = rcb->yDpi;
-    while (r.rows.size() < kMaxRowsRead) {
-      Sline line = rioReadRasterSline(rcb);
-      if (!line) break;
-      r.rows.push_back(toRuns(line));
-      rioSwapSlines(rcb);
-    }
-    r.end = rcb->status;
-    (void)rioCloseRaster(rcb);
-  }
-  (void)streamClose(in);
-  std::fclose(f);
-  return r;
+  return testread::readBackBytes(bytes, format, {.maxLines = 1 << 16});
 }
 
 // ---- Group 4 data and headers made without the driver
@@ -313,7 +284,7 @@ TEST(MmrWriter, RoundTripsDrawingsOfManyWidths) {
     EXPECT_EQ(r.width, width);
     EXPECT_EQ(r.height, 90);
     EXPECT_EQ(r.end, kRioEndOfPage);
-    EXPECT_EQ(r.rows, page) << "width " << width;
+    EXPECT_EQ(r.lines, page) << "width " << width;
   }
 }
 
@@ -328,10 +299,10 @@ TEST(MmrWriter, PadsMissingRowsWithWhite) {
     ASSERT_EQ(w.close, kRioOk);
     const Read r = readMmr(w.bytes);
     ASSERT_EQ(r.open, kRioOk);
-    ASSERT_EQ(r.rows.size(), 32u) << "swap " << swap;
+    ASSERT_EQ(r.lines.size(), 32u) << "swap " << swap;
     EXPECT_EQ(r.end, kRioEndOfPage);
-    for (size_t y = 0; y < 20; ++y) EXPECT_EQ(r.rows[y], given[y]) << "row " << y;
-    for (size_t y = 20; y < 32; ++y) EXPECT_TRUE(r.rows[y].empty()) << "row " << y << " swap " << swap;
+    for (size_t y = 0; y < 20; ++y) EXPECT_EQ(r.lines[y], given[y]) << "row " << y;
+    for (size_t y = 20; y < 32; ++y) EXPECT_TRUE(r.lines[y].empty()) << "row " << y << " swap " << swap;
   }
 }
 
@@ -344,7 +315,7 @@ TEST(MmrWriter, WithoutAnyRowStillWritesAWellFormedPage) {
     const Read r = readMmr(w.bytes, 0);
     ASSERT_EQ(r.open, kRioOk);
     EXPECT_EQ(r.height, height);
-    EXPECT_EQ(r.rows, Page(static_cast<size_t>(height)));
+    EXPECT_EQ(r.lines, Page(static_cast<size_t>(height)));
   }
 }
 
@@ -361,7 +332,7 @@ TEST(MmrWriter, RowsPastTheHeightAreLeftOut) {
   ASSERT_EQ(w.close, kRioOk);
   EXPECT_EQ(w.warning, kRioBadRows);
   const Read r = readMmr(w.bytes);
-  EXPECT_EQ(r.rows, Page(page.begin(), page.begin() + 8));
+  EXPECT_EQ(r.lines, Page(page.begin(), page.begin() + 8));
   EXPECT_EQ(be32(w.bytes, 32), encodeG4(80, Page(page.begin(), page.begin() + 8)).size());
 }
 
@@ -508,7 +479,7 @@ TEST(MmrReader, RecordsInAnyOrder) {
     const Read r = readMmr(file);
     ASSERT_EQ(r.open, kRioOk) << "order " << orders;
     EXPECT_EQ(r.xDpi, 200);
-    EXPECT_EQ(r.rows, page) << "order " << orders;
+    EXPECT_EQ(r.lines, page) << "order " << orders;
     ++orders;
   } while (std::next_permutation(records.begin(), records.end()));
   EXPECT_EQ(orders, 120);
@@ -525,7 +496,7 @@ TEST_P(MmrBitOrder, DecodesTheDataInThatOrder) {
   const Read r = readMmr(
       concat({standardHeader(700, 25, static_cast<uint32_t>(data.size()), order), stored, kClosing}), 0);
   ASSERT_EQ(r.open, kRioOk);
-  EXPECT_EQ(r.rows, page);
+  EXPECT_EQ(r.lines, page);
   EXPECT_EQ(r.end, kRioEndOfPage);
 }
 
@@ -554,7 +525,7 @@ TEST(MmrReader, HeightEndsThePage) {
     for (const uint32_t length : {0u, 5u, 0xFFFFFFFFu}) {
       const Read r = readMmr(concat({standardHeader(256, 30, length), body}));
       ASSERT_EQ(r.open, kRioOk);
-      EXPECT_EQ(r.rows, page);
+      EXPECT_EQ(r.lines, page);
       EXPECT_EQ(r.end, kRioEndOfPage);
     }
   }
@@ -655,13 +626,13 @@ TEST(MmrHostile, TruncatedAtEveryByte) {
       continue;
     }
     ASSERT_EQ(r.open, kRioOk) << n;
-    ASSERT_LE(r.rows.size(), page.size());
-    for (size_t y = 0; y < r.rows.size(); ++y)
-      ASSERT_EQ(r.rows[y], page[y]) << "cut at " << n << " row " << y;
+    ASSERT_LE(r.lines.size(), page.size());
+    for (size_t y = 0; y < r.lines.size(); ++y)
+      ASSERT_EQ(r.lines[y], page[y]) << "cut at " << n << " row " << y;
     if (n >= dataEnd) {
-      EXPECT_EQ(r.rows.size(), page.size()) << n;
+      EXPECT_EQ(r.lines.size(), page.size()) << n;
       EXPECT_EQ(r.end, kRioEndOfPage) << n;
-    } else if (r.rows.size() < page.size()) {
+    } else if (r.lines.size() < page.size()) {
       EXPECT_NE(r.end, kRioOk) << n;
       EXPECT_NE(r.end, kRioEndOfPage) << n;
     }
@@ -679,11 +650,11 @@ TEST(MmrHostile, GarbageAfterTheHeader) {
         {standardHeader(width, height, static_cast<uint32_t>(body.size()), static_cast<uint8_t>(rng() % 4)),
          body}));
     ASSERT_EQ(r.open, kRioOk);
-    EXPECT_LE(r.rows.size(), height);
-    if (r.rows.size() < height) {
+    EXPECT_LE(r.lines.size(), height);
+    if (r.lines.size() < height) {
       EXPECT_NE(r.end, kRioEndOfPage) << "trial " << trial;
     }
-    for (const Runs& row : r.rows)
+    for (const Runs& row : r.lines)
       for (auto [s, e] : row) ASSERT_TRUE(0 <= s && s < e && e <= static_cast<int32_t>(width));
   }
 }
@@ -697,8 +668,8 @@ TEST(MmrHostile, CorruptedBytesOfAGoodFile) {
     for (int k = 0; k < 3; ++k) b[rng() % b.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
     const Read r = readMmr(b, 0);
     if (r.open != kRioOk) continue;
-    EXPECT_LE(r.rows.size(), static_cast<size_t>(std::max(r.height, 0)));
-    for (const Runs& row : r.rows)
+    EXPECT_LE(r.lines.size(), static_cast<size_t>(std::max(r.height, 0)));
+    for (const Runs& row : r.lines)
       for (auto [s, e] : row) ASSERT_TRUE(0 <= s && s < e && e <= r.width);
   }
 }
@@ -868,7 +839,7 @@ TEST_F(MmrScratch, OurReaderDecodesLibtiffGroup4Strips) {
                   0);
       ASSERT_EQ(r.open, kRioOk);
       EXPECT_EQ(r.end, kRioEndOfPage);
-      EXPECT_EQ(pixelsOf(r.rows, width), px) << "width " << width << " lsb first " << lsbFirst;
+      EXPECT_EQ(pixelsOf(r.lines, width), px) << "width " << width << " lsb first " << lsbFirst;
     }
   }
 }
@@ -946,7 +917,7 @@ TEST_F(MmrScratch, ProgramTranslatesCalsToMmr) {
   ASSERT_EQ(r.open, kRioOk);
   EXPECT_EQ(r.width, 864);
   EXPECT_EQ(r.xDpi, 400) << "300 dpi has no code of its own";
-  EXPECT_EQ(r.rows, page);
+  EXPECT_EQ(r.lines, page);
 }
 
 }  // namespace

@@ -272,7 +272,7 @@ TEST_F(CalCompWriter, SinkAcceptingNothingIsReportedByTheStream) {
 }
 
 TEST_F(CalCompWriter, ReadingIsNotImplemented) {
-  EXPECT_EQ(devicetest::openForReading(kCrf, "&&&&CALCOMP DEVICE CONTROL\n"), devicetest::kReadingRefused);
+  EXPECT_EQ(testread::readBackBytes("&&&&CALCOMP DEVICE CONTROL\n", kCrf).open, kRioNotImplemented);
   EXPECT_EQ(kCalCompDriver.spare2(nullptr), kRioNotImplemented);
 }
 

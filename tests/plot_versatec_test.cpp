@@ -297,7 +297,7 @@ TEST_F(VersatecWriter, SinkReceivesTheBytesOfTheFile) {
 
 TEST_F(VersatecWriter, ReadingIsNotImplemented) {
   const std::string startOfPlot("\x18\x01\x00\x00\x18\x02", 6);
-  EXPECT_EQ(devicetest::openForReading(kVbf, startOfPlot), devicetest::kReadingRefused);
+  EXPECT_EQ(testread::readBackBytes(startOfPlot, kVbf).open, kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare1(nullptr), kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare3(nullptr), kRioNotImplemented);
 }
