@@ -79,7 +79,9 @@ class CalsTest : public testfiles::FileTest {
     return w;
   }
 
-  static ReadResult read(const fs::path& p, RasterFormatId format = 0) { return testread::readBack(p, format); }
+  static ReadResult read(const fs::path& p, RasterFormatId format = 0) {
+    return testread::readBack(p, format);
+  }
 
   // A file of the given header records followed by the image data of a page this writer made.
   fs::path withRecords(const std::vector<std::string>& records, const Bytes& image = {}) {

@@ -31,8 +31,8 @@ const std::string kOrigin = "__";
 using devicetest::decodeHpgl2;
 using devicetest::Hpgl2Decoded;
 using devicetest::Runs;
-using devicetest::Stroke;
 using devicetest::Sink;
+using devicetest::Stroke;
 using devicetest::Written;
 
 struct Picture {

@@ -64,7 +64,9 @@ class NativeFaxTest : public testfiles::FileTest {
     return w;
   }
 
-  static ReadResult read(const fs::path& p, RasterFormatId format = 0) { return testread::readBack(p, format); }
+  static ReadResult read(const fs::path& p, RasterFormatId format = 0) {
+    return testread::readBack(p, format);
+  }
 };
 
 // --- Round trips -----------------------------------------------------------------------------------------

@@ -32,13 +32,13 @@ constexpr RasterFormatId kNativeRunLength = 3;
 constexpr RasterFormatId kNativeGroup4 = 5;
 constexpr RasterFormatId kCals = 6;
 
+using testread::PageRecord;
+using testread::readBack;
 using testruns::File;
 using testruns::Page;
 using testruns::Runs;
 using testruns::toRuns;
 using testruns::writePage;
-using testread::PageRecord;
-using testread::readBack;
 
 struct PictureFree {
   void operator()(TPicture* p) const { FreeTPicture(p); }

@@ -1,5 +1,6 @@
 // CalComp raster writer: the stream is parsed back by the tests' decoder of its layout (preamble, set-up
-// block, rows of count-and-group records, trailer; tests/support/device_decoders.h), and every decoded row must equal the input.
+// block, rows of count-and-group records, trailer; tests/support/device_decoders.h), and every decoded row
+// must equal the input.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Versatec block format writer: the stream is parsed back by the tests' decoder of the record layout
-// (opcode, body length, body; big-endian; tests/support/device_decoders.h), and every decoded row must equal the input cut or padded to the
-// plotter model's line length.
+// (opcode, body length, body; big-endian; tests/support/device_decoders.h), and every decoded row must equal
+// the input cut or padded to the plotter model's line length.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -74,7 +74,8 @@ class RecognizeFile : public ::testing::Test {
 };
 
 TEST_F(RecognizeFile, EmptyAndShortFilesFailTheOpenWithStreamIoError) {
-  for (size_t n : {0, 3, 4}) EXPECT_EQ(testread::readBackBytes(std::vector<uint8_t>(n, 'I')).open, kRioStreamIo) << n;
+  for (size_t n : {0, 3, 4})
+    EXPECT_EQ(testread::readBackBytes(std::vector<uint8_t>(n, 'I')).open, kRioStreamIo) << n;
 }
 
 TEST_F(RecognizeFile, UnknownBytesGiveUnknownFormat) {

@@ -86,7 +86,8 @@ inline PageRecord readBack(RasterStream* in, RasterFormatId format, const ReadOp
   r.makerTag.assign(tag, 4);
   r.srcdocid = rioGetCalsText(rcb, CalsText::kSrcdocid);
   r.notes = rioGetCalsText(rcb, CalsText::kNotes);
-  if (const uint8_t* extra = rioGetExtraHeader(rcb)) r.extra.assign(extra, extra + rioGetExtraHeaderLength(rcb));
+  if (const uint8_t* extra = rioGetExtraHeader(rcb))
+    r.extra.assign(extra, extra + rioGetExtraHeaderLength(rcb));
   for (int32_t n = 0; n < options.maxLines; ++n) {
     Sline line = rioReadRasterSline(rcb);
     if (!line) break;
@@ -120,7 +121,8 @@ inline PageRecord readBack(const fs::path& path, RasterFormatId format = 0, cons
   return readBack(stream.get(), format, options);
 }
 
-inline PageRecord readBackBytes(const Bytes& bytes, RasterFormatId format = 0, const ReadOptions& options = {}) {
+inline PageRecord readBackBytes(const Bytes& bytes, RasterFormatId format = 0,
+                                const ReadOptions& options = {}) {
   std::unique_ptr<std::FILE, FileCloser> file(std::tmpfile());
   if (!file || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()))
     return fileNotOpened();
