@@ -8,42 +8,78 @@
 namespace vantrel {
 namespace {
 
-TEST(Registry, ConsoleKnows31NamesAndTheBatchTranslator37) {
+TEST(Registry, ThirtySevenNamesOfWhichTheUsualThirtyOneAreListed) {
   int count = 0;
   const FormatName* names = rioFormatNames(&count);
-  int console = 0;
+  int listed = 0;
   std::set<std::string> seen;
   for (int i = 0; i < count; ++i) {
     EXPECT_TRUE(seen.insert(names[i].name).second) << names[i].name;
-    if (!names[i].guiOnly) ++console;
-    EXPECT_EQ(rioFormatFromName(names[i].name, NameTable::kGui), names[i].id);
-    EXPECT_EQ(rioFormatFromName(names[i].name, NameTable::kConsole), names[i].guiOnly ? 0 : names[i].id);
+    if (names[i].listed) ++listed;
+    EXPECT_EQ(rioFormatFromName(names[i].name), names[i].id);
   }
-  EXPECT_EQ(console, 31);
+  EXPECT_EQ(listed, 31);
   EXPECT_EQ(count, 37);
 }
 
 struct PathCase {
   const char* path;
-  RasterFormatId console;
-  RasterFormatId gui;
+  RasterFormatId id;
 };
 
 class FormatFromPath : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(FormatFromPath, LooksAtTheTextAfterTheLastDot) {
-  EXPECT_EQ(rioFormatFromPath(GetParam().path, NameTable::kConsole), GetParam().console);
-  EXPECT_EQ(rioFormatFromPath(GetParam().path, NameTable::kGui), GetParam().gui);
+  EXPECT_EQ(rioFormatFromPath(GetParam().path), GetParam().id);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, FormatFromPath,
-                         ::testing::Values(PathCase{"out.rnl", 3, 3}, PathCase{"OUT.RTL", 8, 8},
-                                           PathCase{"a/b.c/drawing.cg4", 6, 6}, PathCase{"x.tiff", 10, 10},
-                                           PathCase{".rnl", 0, 0},           // the dot is the first character
-                                           PathCase{"noextension", 0, 0},   //
-                                           PathCase{"dir.rnl/file", 0, 0},  // the last dot's text is "rnl/file"
-                                           PathCase{"in.gp4", 0, 6}, PathCase{"in.c4", 0, 32},
-                                           PathCase{"in.xyz", 0, 0}, PathCase{"in.", 0, 0}));
+                         ::testing::Values(PathCase{"out.rnl", 3}, PathCase{"OUT.RTL", 8},
+                                           PathCase{"a/b.c/drawing.cg4", 6}, PathCase{"x.tiff", 10},
+                                           PathCase{".rnl", 0},           // the dot is the first character
+                                           PathCase{"noextension", 0},   //
+                                           PathCase{"dir.rnl/file", 0},  // the last dot's text is "rnl/file"
+                                           PathCase{"in.gp4", 6}, PathCase{"in.MIL", 6}, PathCase{"in.tg4", 31},
+                                           PathCase{"in.c4", 32}, PathCase{"in.b4", 33}, PathCase{"in.xyz", 0},
+                                           PathCase{"in.", 0}));
+
+// Every probe answers only for bytes of its own format: recognition gives each magic the format it names,
+// whatever order the probes are tried in.
+TEST(Registry, EachProbeAnswersForItsOwnMagicAlone) {
+  const struct {
+    uint8_t bytes[5];
+    RasterFormatId id;
+  } kMagics[] = {{{'I', 'I', 42, 0, 8}, 10}, {{'M', 'M', 0, 42, 0}, 10}, {{'D', 'I', 0, 0, 0}, 13},
+                 {{'s', 'r', 'c', 'd', 'o'}, 6}, {{'Z', 'E', 'B', ' ', 0}, 3}, {{'Z', 'E', 'B', 0, 2}, 5},
+                 {{0x9B, 0x52, 0, 0, 0}, 34}, {{0x0A, 5, 1, 1, 0}, 20}, {{0x02, 0, 0, 0, 0}, 25},
+                 {{0x03, 0, 0, 0, 0}, 26}, {{0x12, 0, 0, 0, 0}, 30}, {{0x08, 0x09, 0, 0, 0}, 31}};
+  int probes = 0;
+  const FormatProbe* probe = rioRecognitionProbes(&probes);
+  for (const auto& m : kMagics) {
+    int answered = 0;
+    for (int i = 0; i < probes; ++i) {
+      RioStatus st = 0;
+      const RasterFormatId id = probe[i](m.bytes, &st);
+      if (id != 0) {
+        ++answered;
+        EXPECT_EQ(id, m.id);
+      }
+      EXPECT_EQ(st, 0);
+    }
+    EXPECT_EQ(answered, 1) << "format " << m.id;
+  }
+}
+
+// What each writer needs of its output and where it may go.
+TEST(Registry, CapabilitiesOfTheWriters) {
+  for (RasterFormatId id : {10, 13, 15, 17, 22, 23, 25, 26, 27, 32, 33, 34})
+    EXPECT_TRUE(rioFormatInfo(id).seekableOutput) << id;
+  for (RasterFormatId id : {3, 4, 5, 6, 8, 12, 14, 16, 19, 29}) EXPECT_FALSE(rioFormatInfo(id).seekableOutput) << id;
+  for (RasterFormatId id = 1; id <= kMaxFormatId; ++id)
+    EXPECT_EQ(rioFormatInfo(id).toPort, id != kFormatPcl && id != kFormatPostScript) << id;
+  for (RasterFormatId id = 1; id <= kMaxFormatId; ++id)
+    EXPECT_EQ(rioFormatInfo(id).byNameOnly, id == 7 || id == 18 || id == 24 || id == 32 || id == 33) << id;
+}
 
 TEST(Registry, EveryIdHasADriverAndUnknownIdsAnswerNotImplemented) {
   for (RasterFormatId id = 0; id <= 40; ++id) {
