@@ -5,10 +5,12 @@
 # part of its line, so a refusal that changes also shows.
 #   bench/output_hashes.sh [build dir] > hashes.txt
 set -euo pipefail
-build=${1:-build}
+build=$(realpath "${1:-build}")
 [ -x "$build/vantrel" ] && [ -x "$build/drawgen" ] || { echo "output_hashes: build $build first" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The messages name the files: relative names keep them the same from one run to the next.
+cd "$work"
 
 formats="rnl g3 g4 cg4 rtl ps tif jdl crf pcl opt vbf pcx rle tiffu tiffg3 grphtec img tiled jd4 hpg mmr
 gp4 mil tg4 cit c4 b4"
@@ -18,10 +20,10 @@ run() {
   local label=$1 in=$2 out=$3 rc=0
   shift 3
   rm -f "$out"
-  "$build/vantrel" "$in" "$out" "$@" >"$work/log" 2>&1 || rc=$?
+  "$build/vantrel" "$in" "$out" "$@" >"log" 2>&1 || rc=$?
   local hash=-
   [ -f "$out" ] && hash=$(sha256sum <"$out" | cut -c1-64)
-  echo "$hash rc=$rc $(sha256sum <"$work/log" | cut -c1-12) $label"
+  echo "$hash rc=$rc $(sha256sum <"log" | cut -c1-12) $label"
 }
 
 pages=("a4:-p a4 -dpi 200" "odd:-w 1001 -h 403 -dpi 300 -seed 7" "wide:-w 40000 -h 64 -dpi 400 -seed 3"
@@ -29,14 +31,14 @@ pages=("a4:-p a4 -dpi 200" "odd:-w 1001 -h 403 -dpi 300 -seed 7" "wide:-w 40000 
 for page in "${pages[@]}"; do
   name=${page%%:*}
   # shellcheck disable=SC2086
-  "$build/drawgen" ${page#*:} -f rnl "$work/$name.rnl"
-  for f in $formats; do run "$name -> $f" "$work/$name.rnl" "$work/out.$f"; done
+  "$build/drawgen" ${page#*:} -f rnl "$name.rnl"
+  for f in $formats; do run "$name -> $f" "$name.rnl" "out.$f"; done
 done
 
 # Inputs of every readable format the writers made, copied back to run-length.
 for f in g3 g4 cg4 tif opt tiffu tiffg3 tiled mmr; do
-  "$build/vantrel" "$work/odd.rnl" "$work/src.$f" >/dev/null || true
-  run "odd.$f -> rnl" "$work/src.$f" "$work/back.rnl"
+  "$build/vantrel" "odd.rnl" "src.$f" >/dev/null || true
+  run "odd.$f -> rnl" "src.$f" "back.rnl"
 done
 
 options=("-dpi 300" "-xdpi 100" "-ydpi 150" "-odpi 100" "-odpi 400" "-xdpi 333 -ydpi 77" "-rot 90" "-rot 180"
@@ -44,11 +46,11 @@ options=("-dpi 300" "-xdpi 100" "-ydpi 150" "-odpi 100" "-odpi 400" "-xdpi 333 -
 for opt in "${options[@]}"; do
   for f in rnl g4 cg4 tif tiled mmr pcl; do
     # shellcheck disable=SC2086
-    run "odd $opt -> $f" "$work/odd.rnl" "$work/out.$f" $opt
+    run "odd $opt -> $f" "odd.rnl" "out.$f" $opt
     # shellcheck disable=SC2086
-    run "a4 $opt -> $f" "$work/a4.rnl" "$work/out.$f" $opt
+    run "a4 $opt -> $f" "a4.rnl" "out.$f" $opt
   done
 done
 # An A0 page at 200 dpi for the paper-size conversions into mmr.
-"$build/drawgen" -p a0 -dpi 200 -f rnl "$work/a0.rnl"
-for size in a0 a1 a2 a3 a4 a2l; do run "a0 -size $size -> mmr" "$work/a0.rnl" "$work/out.mmr" -size "$size"; done
+"$build/drawgen" -p a0 -dpi 200 -f rnl "a0.rnl"
+for size in a0 a1 a2 a3 a4 a2l; do run "a0 -size $size -> mmr" "a0.rnl" "out.mmr" -size "$size"; done

@@ -1,7 +1,24 @@
 #include <cstdio>
 
-#include "cli/translate.h"
+#include "cli/console.h"
+#include "rio/diagnostics.h"
+
+namespace {
+
+// The library's diagnostic notes are appended to "debug.out" in the working directory.
+void appendToDebugFile(void*, const char* text) {
+  if (std::FILE* f = std::fopen("debug.out", "a")) {
+    std::fputs(text, f);
+    std::fclose(f);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  return vantrel::runConsoleTranslator(argc - 1, argv + 1, stdout);
+  vantrel::rioSetDiagnostics({appendToDebugFile, nullptr});
+  const vantrel::RioSettings settings = vantrel::settingsFromEnvironment();
+  vantrel::RunEnvironment environment;
+  environment.settings = &settings;
+  return vantrel::runConsoleTranslator(argc - 1, argv + 1, stdout, environment);
 }

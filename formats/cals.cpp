@@ -327,4 +327,9 @@ extern const FormatDriver kCalsDriver = {
     calsNothing,   calsFinishWrite, calsClose,
 };
 
+// A CALS file starts with its srcdocid record.
+RasterFormatId probeCals(const uint8_t* b, RioStatus*) {
+  return b[0] == 's' && b[1] == 'r' && b[2] == 'c' && b[3] == 'd' ? kFormatCals : 0;
+}
+
 }  // namespace vantrel

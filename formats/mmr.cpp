@@ -255,4 +255,9 @@ extern const FormatDriver kMmrDriver = {
     mmrNotImplemented, mmrNotImplemented, mmrNothing,     mmrFinishWrite, mmrClose,
 };
 
+// The first header record: 0x9B, then "R" or one of 0x5C..0x5F.
+RasterFormatId probeMmr(const uint8_t* b, RioStatus*) {
+  return b[0] == 0x9B && (b[1] == 0x52 || (b[1] >= 0x5C && b[1] <= 0x5F)) ? kFormatMmr : 0;
+}
+
 }  // namespace vantrel

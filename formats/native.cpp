@@ -407,4 +407,18 @@ extern const FormatDriver kNativeRunLengthDriver = {
     nativeNothing,   nativeFinishWrite,  nativeClose,
 };
 
+// "ZEB" and a space or 0, then the coding: 0 run-length, 1 Group 3, 2 Group 4; another coding is a native
+// file no reader takes.
+RasterFormatId probeNative(const uint8_t* b, RioStatus* status) {
+  if (!(b[0] == 'Z' && b[1] == 'E' && b[2] == 'B' && (b[3] == ' ' || b[3] == 0))) return 0;
+  switch (b[4]) {
+    case 0: return kFormatRunLength;
+    case 1: return kFormatNativeG3;
+    case 2: return kFormatNativeG4;
+    default:
+      if (status) *status = kRioUnknownFormat;
+      return 0;
+  }
+}
+
 }  // namespace vantrel

@@ -18,57 +18,103 @@ namespace {
 
 const FormatDriver* const kNone = &kNoFormatDriver;
 
+// Capability columns: reads, writes, seekable output, read by name only, may go to a port.
+constexpr bool R = true, W = true, S = true, N = true, P = true;
+constexpr bool no = false;
+
 // Index = id - 1.
 const FormatInfo kFormats[kMaxFormatId] = {
-    {1, "internal run-list dump", &kRunDumpDriver, true, true},
-    {2, "no format", kNone, false, false},
-    {3, "native run-length", &kNativeRunLengthDriver, true, true},
-    {4, "native Group 3", &kNativeFaxDriver, true, true},
-    {5, "native Group 4", &kNativeFaxDriver, true, true},
-    {6, "CALS Type 1 Group 4", &kCalsDriver, true, true},
-    {7, "Image Systems run-length", kNone, false, false},
-    {8, "HP RTL (HP-GL/2 frame)", &kRtlDriver, false, true},
-    {9, "PostScript", &kPostScriptDriver, false, true},
-    {10, "TIFF Group 4", &kTiffDriver, true, true},
-    {11, "Japan Digital Labs", kNone, false, false},
-    {12, "CalComp raster", &kCalCompDriver, false, true},
-    {13, "DI Group 4", kNone, false, false},
-    {14, "HP PCL", &kPclDriver, false, true},
-    {15, "TIFF (Optigraphics)", &kTiffDriver, true, true},
-    {16, "Versatec block format", &kVersatecDriver, false, true},
-    {17, "TIFF", &kTiffDriver, true, true},
-    {18, "Image Systems run-length family", kNone, false, false},
-    {19, "HP RTL", &kRtlDriver, false, true},
-    {20, "PCX", kNone, false, false},
-    {21, "Oce / NKK run-length", kNone, false, false},
-    {22, "TIFF uncompressed", &kTiffDriver, true, true},
-    {23, "TIFF Group 3", &kTiffDriver, true, true},
-    {24, "Graphtec run-length", kNone, false, false},
-    {25, "FileNet IMG", kNone, false, false},
-    {26, "FileNet IMG variant", kNone, false, false},
-    {27, "TIFF tiled Group 4", &kTiffDriver, false, true},
-    {28, "Japan Digital Labs 4000E", kNone, false, false},
-    {29, "HP-GL/2", &kHpgl2Driver, false, true},
-    {30, "fixed-frame raw scan", kNone, false, false},
-    {31, "Intergraph CIT", kNone, false, false},
-    {32, "JEDMICS C4", kNone, false, false},
-    {33, "EDMICS B4", kNone, false, false},
-    {34, "Fuji Xerox MMR", &kMmrDriver, true, true},
+    {kFormatRunDump, "internal run-list dump", &kRunDumpDriver, R, W, no, no, P},
+    {kFormatNoFormat, "no format", kNone, no, no, no, no, P},
+    {kFormatRunLength, "native run-length", &kNativeRunLengthDriver, R, W, no, no, P},
+    {kFormatNativeG3, "native Group 3", &kNativeFaxDriver, R, W, no, no, P},
+    {kFormatNativeG4, "native Group 4", &kNativeFaxDriver, R, W, no, no, P},
+    {kFormatCals, "CALS Type 1 Group 4", &kCalsDriver, R, W, no, no, P},
+    {kFormatRlc, "Image Systems run-length", kNone, no, no, no, N, P},
+    {kFormatRtl, "HP RTL (HP-GL/2 frame)", &kRtlDriver, no, W, no, no, P},
+    {kFormatPostScript, "PostScript", &kPostScriptDriver, no, W, no, no, no},
+    {kFormatTiff, "TIFF Group 4", &kTiffDriver, R, W, S, no, P},
+    {kFormatJdl, "Japan Digital Labs", kNone, no, no, no, no, P},
+    {kFormatCalComp, "CalComp raster", &kCalCompDriver, no, W, no, no, P},
+    {kFormatDsig4, "DI Group 4", kNone, no, no, S, no, P},
+    {kFormatPcl, "HP PCL", &kPclDriver, no, W, no, no, no},
+    {kFormatOptigraphics, "TIFF (Optigraphics)", &kTiffDriver, R, W, S, no, P},
+    {kFormatVersatec, "Versatec block format", &kVersatecDriver, no, W, no, no, P},
+    {kFormatTiffPlain, "TIFF", &kTiffDriver, R, W, S, no, P},
+    {kFormatRlcFamily, "Image Systems run-length family", kNone, no, no, no, N, P},
+    {kFormatRtlPlain, "HP RTL", &kRtlDriver, no, W, no, no, P},
+    {kFormatPcx, "PCX", kNone, no, no, no, no, P},
+    {kFormatNkk, "Oce / NKK run-length", kNone, no, no, no, no, P},
+    {kFormatTiffUncompressed, "TIFF uncompressed", &kTiffDriver, R, W, S, no, P},
+    {kFormatTiffG3, "TIFF Group 3", &kTiffDriver, R, W, S, no, P},
+    {kFormatGraphtec, "Graphtec run-length", kNone, no, no, no, N, P},
+    {kFormatFileNet, "FileNet IMG", kNone, no, no, S, no, P},
+    {kFormatFileNetVariant, "FileNet IMG variant", kNone, no, no, S, no, P},
+    {kFormatTiffTiled, "TIFF tiled Group 4", &kTiffDriver, no, W, S, no, P},
+    {kFormatJdl4000, "Japan Digital Labs 4000E", kNone, no, no, no, no, P},
+    {kFormatHpgl2, "HP-GL/2", &kHpgl2Driver, no, W, no, no, P},
+    {kFormatFixedFrame, "fixed-frame raw scan", kNone, no, no, no, no, P},
+    {kFormatCit, "Intergraph CIT", kNone, no, no, no, no, P},
+    {kFormatJedmicsC4, "JEDMICS C4", kNone, no, no, S, N, P},
+    {kFormatEdmicsB4, "EDMICS B4", kNone, no, no, S, N, P},
+    {kFormatMmr, "Fuji Xerox MMR", &kMmrDriver, R, W, S, no, P},
 };
 
-// The console knows the first 31 names, the batch translator all 37.
+// Every name that selects a format; the first 31 are the ones the console has always listed.
 const FormatName kNames[] = {
-    {"rnl", 3, false},     {"g3", 4, false},      {"zebg3", 4, false},   {"g4", 5, false},
-    {"zebg4", 5, false},   {"cg4", 6, false},     {"cal", 6, false},     {"calsg4", 6, false},
-    {"rlc", 7, false},     {"rtl", 8, false},     {"ps", 9, false},      {"tif", 10, false},
-    {"tiff", 10, false},   {"tiffg4", 10, false}, {"jdl", 11, false},    {"crf", 12, false},
-    {"ccrf", 12, false},   {"pcl", 14, false},    {"opt", 15, false},    {"vbf", 16, false},
-    {"pcx", 20, false},    {"rle", 21, false},    {"nkk", 21, false},    {"tiffu", 22, false},
-    {"tiffg3", 23, false}, {"grphtec", 24, false}, {"img", 25, false},   {"tiled", 27, false},
-    {"jd4", 28, false},    {"hpg", 29, false},    {"mmr", 34, false},    {"gp4", 6, true},
-    {"mil", 6, true},      {"tg4", 31, true},     {"cit", 31, true},     {"c4", 32, true},
-    {"b4", 33, true},
+    {"rnl", kFormatRunLength, true},
+    {"g3", kFormatNativeG3, true},
+    {"zebg3", kFormatNativeG3, true},
+    {"g4", kFormatNativeG4, true},
+    {"zebg4", kFormatNativeG4, true},
+    {"cg4", kFormatCals, true},
+    {"cal", kFormatCals, true},
+    {"calsg4", kFormatCals, true},
+    {"rlc", kFormatRlc, true},
+    {"rtl", kFormatRtl, true},
+    {"ps", kFormatPostScript, true},
+    {"tif", kFormatTiff, true},
+    {"tiff", kFormatTiff, true},
+    {"tiffg4", kFormatTiff, true},
+    {"jdl", kFormatJdl, true},
+    {"crf", kFormatCalComp, true},
+    {"ccrf", kFormatCalComp, true},
+    {"pcl", kFormatPcl, true},
+    {"opt", kFormatOptigraphics, true},
+    {"vbf", kFormatVersatec, true},
+    {"pcx", kFormatPcx, true},
+    {"rle", kFormatNkk, true},
+    {"nkk", kFormatNkk, true},
+    {"tiffu", kFormatTiffUncompressed, true},
+    {"tiffg3", kFormatTiffG3, true},
+    {"grphtec", kFormatGraphtec, true},
+    {"img", kFormatFileNet, true},
+    {"tiled", kFormatTiffTiled, true},
+    {"jd4", kFormatJdl4000, true},
+    {"hpg", kFormatHpgl2, true},
+    {"mmr", kFormatMmr, true},
+    {"gp4", kFormatCals, false},
+    {"mil", kFormatCals, false},
+    {"tg4", kFormatCit, false},
+    {"cit", kFormatCit, false},
+    {"c4", kFormatJedmicsC4, false},
+    {"b4", kFormatEdmicsB4, false},
 };
+
+// Probes of recognised formats whose drivers are not built yet; each moves to its driver's file with it.
+RasterFormatId probeDsig4(const uint8_t* b, RioStatus*) { return b[0] == 'D' && b[1] == 'I' ? kFormatDsig4 : 0; }
+RasterFormatId probePcx(const uint8_t* b, RioStatus*) { return b[0] == 0x0A ? kFormatPcx : 0; }
+RasterFormatId probeFileNet(const uint8_t* b, RioStatus*) {
+  return b[0] == 0x02 ? kFormatFileNet : b[0] == 0x03 ? kFormatFileNetVariant : 0;
+}
+RasterFormatId probeFixedFrame(const uint8_t* b, RioStatus*) { return b[0] == 0x12 ? kFormatFixedFrame : 0; }
+RasterFormatId probeCit(const uint8_t* b, RioStatus*) {
+  return b[0] == 0x08 && (b[1] == 0x00 || b[1] == 0x09) ? kFormatCit : 0;
+}
+
+// Recognition order: the first probe that answers decides.
+const FormatProbe kProbes[] = {probeTiff, probeDsig4,   probeCals,       probeNative, probeMmr,
+                               probePcx,  probeFileNet, probeFixedFrame, probeCit};
 
 }  // namespace
 
@@ -78,7 +124,7 @@ const FormatDriver* rioFormatDriver(RasterFormatId id) {
 }
 
 const FormatInfo& rioFormatInfo(RasterFormatId id) {
-  if (id < 1 || id > kMaxFormatId) return kFormats[1];  // "no format"
+  if (id < 1 || id > kMaxFormatId) return kFormats[kFormatNoFormat - 1];
   return kFormats[id - 1];
 }
 
@@ -87,7 +133,12 @@ const FormatName* rioFormatNames(int* count) {
   return kNames;
 }
 
-RasterFormatId rioFormatFromName(const char* name, NameTable table) {
+const FormatProbe* rioRecognitionProbes(int* count) {
+  if (count) *count = static_cast<int>(sizeof kProbes / sizeof kProbes[0]);
+  return kProbes;
+}
+
+RasterFormatId rioFormatFromName(const char* name) {
   if (!name) return 0;
   char lower[16];
   size_t n = std::strlen(name);
@@ -96,18 +147,16 @@ RasterFormatId rioFormatFromName(const char* name, NameTable table) {
     char c = name[i];
     lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
-  for (const FormatName& f : kNames) {
-    if (f.guiOnly && table == NameTable::kConsole) continue;
+  for (const FormatName& f : kNames)
     if (std::strcmp(f.name, lower) == 0) return f.id;
-  }
   return 0;
 }
 
-RasterFormatId rioFormatFromPath(const char* path, NameTable table) {
+RasterFormatId rioFormatFromPath(const char* path) {
   if (!path) return 0;
   const char* dot = std::strrchr(path, '.');
   if (!dot || dot == path) return 0;
-  return rioFormatFromName(dot + 1, table);
+  return rioFormatFromName(dot + 1);
 }
 
 }  // namespace vantrel

@@ -1,9 +1,11 @@
-// The one registry of formats: every RasterFormatId with its driver, what it reads and writes today, and
-// the names (extensions and -rof names) that select it in each front end.
+// The one registry of formats: every RasterFormatId with its driver, what it reads and writes today, what
+// its writer needs of the output, how inputs are recognised, and the names (extensions and -rof names) that
+// select it.
 #pragma once
 
 #include <cstdint>
 
+#include "rio/format_id.h"
 #include "rio/rcb.h"
 
 namespace vantrel {
@@ -14,32 +16,39 @@ struct FormatInfo {
   const FormatDriver* driver;  // never null; ids without a built driver answer -16 in every slot
   bool reads;                  // the driver reads this format today
   bool writes;                 // the driver writes this format today
+  bool seekableOutput;         // the writer goes back over what it wrote (a port output is spooled)
+  bool byNameOnly;             // no magic: read only when the caller names the format
+  bool toPort;                 // may be sent to a printer port (the page-printer languages may not)
 };
-
-// Which front end's name table a lookup uses: the console knows 31 names, the batch translator 37.
-enum class NameTable { kConsole, kGui };
 
 // The driver of an id in 0..34 (0 and unknown ids get the driver that answers -16 everywhere).
 const FormatDriver* rioFormatDriver(RasterFormatId id);
-const FormatInfo& rioFormatInfo(RasterFormatId id);  // id 1..34
+const FormatInfo& rioFormatInfo(RasterFormatId id);  // id 1..34; any other id gets "no format"
 
-// Lower-cases the name (A-Z only) and looks it up; 0 when no name matches.
-RasterFormatId rioFormatFromName(const char* name, NameTable table = NameTable::kConsole);
+// Lower-cases the name (A-Z only) and looks it up among the 37 names; 0 when no name matches.
+RasterFormatId rioFormatFromName(const char* name);
 // Looks up the text after the last '.' found at a position other than the first character; 0 if none.
-RasterFormatId rioFormatFromPath(const char* path, NameTable table = NameTable::kConsole);
+RasterFormatId rioFormatFromPath(const char* path);
 
 struct FormatName {
   const char* name;
   RasterFormatId id;
-  bool guiOnly;
+  bool listed;  // one of the 31 names the console has always listed (the README's names column)
 };
 // The names in table order (for usage checks, documentation and tests).
 const FormatName* rioFormatNames(int* count);
 
+// A recognition probe looks at the first five bytes of an input. It answers the format id when they are
+// its format's, 0 when they are not; when they are its format's magic but name a variant no driver reads,
+// it answers 0 with *status set (recognition then stops there).
+using FormatProbe = RasterFormatId (*)(const uint8_t* bytes, RioStatus* status);
+// The probes in the order recognition tries them; the first that answers decides.
+const FormatProbe* rioRecognitionProbes(int* count);
+
 // The driver answering -16 in every slot (id 2, and ids whose driver is not built).
 extern const FormatDriver kNoFormatDriver;
 
-// Drivers defined in their own files.
+// Drivers and probes defined in their own files.
 extern const FormatDriver kRunDumpDriver;          // id 1
 extern const FormatDriver kNativeRunLengthDriver;  // id 3
 extern const FormatDriver kNativeFaxDriver;        // ids 4 and 5
@@ -52,5 +61,10 @@ extern const FormatDriver kPclDriver;              // id 14
 extern const FormatDriver kHpgl2Driver;            // id 29
 extern const FormatDriver kTiffDriver;             // ids 10, 15, 17, 22, 23 and 27
 extern const FormatDriver kMmrDriver;              // id 34
+
+RasterFormatId probeTiff(const uint8_t* bytes, RioStatus* status);
+RasterFormatId probeCals(const uint8_t* bytes, RioStatus* status);
+RasterFormatId probeNative(const uint8_t* bytes, RioStatus* status);  // ids 3, 4 and 5
+RasterFormatId probeMmr(const uint8_t* bytes, RioStatus* status);
 
 }  // namespace vantrel

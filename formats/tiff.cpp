@@ -1187,4 +1187,9 @@ extern const FormatDriver kTiffDriver = {
     tiffNothing,   tiffFinishWrite, tiffClose,
 };
 
+// Every TIFF starts with its byte order, "II" or "MM"; the header reader checks the rest.
+RasterFormatId probeTiff(const uint8_t* b, RioStatus*) {
+  return (b[0] == 'I' && b[1] == 'I') || (b[0] == 'M' && b[1] == 'M') ? kFormatTiff : 0;
+}
+
 }  // namespace vantrel

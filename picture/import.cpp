@@ -4,34 +4,22 @@
 #include <cstdio>
 #include <utility>
 
+#include "rio/diagnostics.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
+#include "rio/resample.h"
 
 namespace vantrel {
 namespace {
-
-constexpr int64_t kFixedOne = 32768;  // 1.0 with 15 fraction bits
 
 void setMappedError(RioStatus status, const char* routine) {
   if (RastError e = rastErrorFromStatus(status)) rastSetError(e, routine);
 }
 
-// The diagnostics notes of export: appended to "debug.out" in the working directory, one open per note.
-void appendNote(const char* format, int32_t a, int32_t b = 0) {
-  std::FILE* f = std::fopen("debug.out", "a");
-  if (!f) return;
-  std::fprintf(f, format, a, b);
-  std::fclose(f);
-}
-
+// The diagnostics notes of export go to the sink the front end installed.
 void noteFailedAt(int32_t line) {
-  appendNote("Failed in SOURCE\\tileio line %d\n", line);
+  rioDiagnostic("Failed in SOURCE\\tileio line %d\n", line);
 }
-
-struct SlineDeleter {
-  void operator()(int32_t* runs) const { free_sline(runs); }
-};
-using SlinePtr = std::unique_ptr<int32_t, SlineDeleter>;
 
 // The reading side of an import: the stream over the caller's file and the RCB on it. The RCB goes first.
 struct ImportSource {
@@ -41,8 +29,9 @@ struct ImportSource {
 };
 
 // Opens the reading side; false with the error set (under `routine`) when it cannot be had.
-bool openSource(std::FILE* file, RasterFormatId format, const char* routine, ImportSource* src) {
-  src->stream.reset(streamOpen(file, "r"));
+bool openSource(std::FILE* file, RasterFormatId format, const char* routine, ImportSource* src,
+                const RioSettings* settings = nullptr) {
+  src->stream.reset(streamOpen(file, "r", settings));
   if (!src->stream) {
     rastSetError(kRastOutOfMemory, routine);
     return false;
@@ -84,29 +73,26 @@ TPicture* finishImport(ImportSource* src, TPicturePtr picture, bool stopped, boo
 }
 
 // Whether to go on: the callback's word (always without one); a stop is error 20.
+struct SlineDeleter {
+  void operator()(int32_t* runs) const { free_sline(runs); }
+};
+using SlinePtr = std::unique_ptr<int32_t, SlineDeleter>;
+
 bool reportProgress(RastProgressFn progress, int32_t total, int32_t done, const char* routine) {
   if (!progress || progress(total, done) != 0) return true;
   rastSetError(kRastStopped, routine);
   return false;
 }
 
-// A size computed in doubles as a picture side: the ceiling, refused (false) when it leaves 1..max.
-bool ceilingSide(double value, int32_t* side) {
-  if (!std::isfinite(value)) return false;
-  double c = std::ceil(value);
-  if (c < 1 || c > kMaxPictureSide) return false;
-  *side = static_cast<int32_t>(c);
-  return true;
-}
-
 }  // namespace
 
 TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn progress,
-                         RasterFormatId* outFormat, RastHeaderBlock* outHeader, RioStatus* readStatus) {
+                         RasterFormatId* outFormat, RastHeaderBlock* outHeader, RioStatus* readStatus,
+                         const RioSettings* settings) {
   static constexpr const char* kRoutine = "ImportTPicture";
   rastClearLastError();
   ImportSource src;
-  if (!openSource(file, format, kRoutine, &src)) {
+  if (!openSource(file, format, kRoutine, &src, settings)) {
     if (readStatus) *readStatus = src.openStatus != 0 ? src.openStatus : kRioOutOfMemory;
     return nullptr;
   }
@@ -157,19 +143,16 @@ TPicture* ImportScaleTPicture(std::FILE* file, RasterFormatId format, RastProgre
   const double yDpi = rioGetYDpi(rcb);
   int32_t newWidth = width;
   int32_t newHeight = height;
-  int64_t xFactor = kFixedOne;
-  int64_t step = kFixedOne;
+  double h = 1, v = 1;
   if (xDpi != 0 && yDpi != 0) {
-    const double h = targetColumnDpi / xDpi;
-    const double v = targetRowDpi / yDpi;
+    h = targetColumnDpi / xDpi;
+    v = targetRowDpi / yDpi;
     // An empty side stays empty; any other must give at least one pixel.
-    if ((width != 0 && !ceilingSide(width * h, &newWidth)) || (height != 0 && !ceilingSide(height * v, &newHeight))) {
+    if ((width != 0 && !scaledSide(width, h, SizeRule::kCeiling, kMaxPictureSide, &newWidth)) ||
+        (height != 0 && !scaledSide(height, v, SizeRule::kCeiling, kMaxPictureSide, &newHeight))) {
       rastSetError(kRastBadSize, kRoutine);
       return nullptr;
     }
-    // Both factors are bounded by the sizes just checked, so their fixed-point forms fit in 64 bits.
-    xFactor = static_cast<int64_t>(h * kFixedOne);
-    step = newHeight < height ? static_cast<int64_t>(v * kFixedOne) : static_cast<int64_t>(kFixedOne / v);
   }
 
   TPicturePtr picture(AllocTPicture(newHeight, newWidth));
@@ -177,45 +160,24 @@ TPicture* ImportScaleTPicture(std::FILE* file, RasterFormatId format, RastProgre
   picture->columnDpi = static_cast<float>(targetColumnDpi);
   picture->rowDpi = static_cast<float>(targetRowDpi);
 
-  SlinePtr scaled;
-  SlinePtr merged;
-  if (newWidth != width) {
-    scaled.reset(alloc_sline(width));
-    merged.reset(alloc_sline(width));
-    if (!scaled || !merged) return finishImport(&src, nullptr, true, false, outFormat, outHeader, kRoutine);
-  }
+  // Both factors are bounded by the sizes just checked, so their fixed-point forms fit in 64 bits.
+  LineResampler resampler;
+  if (resampler.init(width, height, newWidth, newHeight, h, v) != kRioOk)
+    return finishImport(&src, nullptr, true, false, outFormat, outHeader, kRoutine);
 
   bool stopped = false;
   bool writeFailed = false;
   int32_t row = 0;
-  int64_t acc = 0;
   for (int32_t done = 1; rioReadRasterSline(rcb) != nullptr; ++done) {
-    const int32_t* line = rcb->curSline;
-    if (newWidth != width) {
-      rioCopySline(line, scaled.get());
-      rioScaleSlineFixed(scaled.get(), static_cast<uint64_t>(xFactor));
-      line = scaled.get();
-      if (newWidth < width) {
-        rioNormalizeSline(scaled.get(), merged.get());  // black that shrank to nothing keeps a pixel
-        line = merged.get();
-      }
-    }
+    const int32_t* line = resampler.scaleRow(rcb->curSline);
     bool ok = true;
-    if (newHeight < height) {
+    if (resampler.shrinking()) {
+      // Merged lines collect in one row (black wins) until the row is complete.
       ok = WriteRunsTPicture(picture.get(), row, line, 1);
-      acc += step;
-      if (acc > kFixedOne) {
-        acc -= kFixedOne;
-        ++row;
-      }
-    } else if (newHeight == height) {
-      ok = WriteRunsTPicture(picture.get(), row++, line, 1);
+      row += resampler.rowsAfterLine(newHeight - row);
     } else {
-      while (ok && acc < kFixedOne && row < newHeight) {
+      for (int32_t n = resampler.rowsAfterLine(newHeight - row); ok && n > 0; --n)
         ok = WriteRunsTPicture(picture.get(), row++, line, 1);
-        acc += step;
-      }
-      acc -= kFixedOne;
     }
     if (!ok) {
       writeFailed = true;
@@ -227,8 +189,6 @@ TPicture* ImportScaleTPicture(std::FILE* file, RasterFormatId format, RastProgre
       break;
     }
   }
-  scaled.reset();
-  merged.reset();
   return finishImport(&src, std::move(picture), stopped, writeFailed, outFormat, outHeader, kRoutine);
 }
 
@@ -315,7 +275,7 @@ int ExportTPictureWindow(std::FILE* file, const TPicture* picture, RasterFormatI
 
   auto writeFailed = [&](int32_t line, RioStatus r) {
     noteFailedAt(line);
-    appendNote("rioWriteRasterSline status = %d expected %d\n", r, 0);
+    rioDiagnostic("rioWriteRasterSline status = %d expected %d\n", r, 0);
     const RioStatus rcbStatus = rcb->status != 0 ? rcb->status : r;
     rcb.reset();
     stream.reset();
@@ -362,7 +322,7 @@ int ExportTPictureWindow(std::FILE* file, const TPicture* picture, RasterFormatI
     return 0;
   }
   if (!complete) {
-    appendNote("Failed in tileio line %d\n", 674);
+    rioDiagnostic("Failed in tileio line %d\n", 674);
     rastSetError(kRastOutputIncomplete, kRoutine);
     return 0;
   }

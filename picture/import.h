@@ -14,6 +14,7 @@
 
 #include "picture/tpicture.h"
 #include "rio/rcb.h"
+#include "rio/settings.h"
 
 namespace vantrel {
 
@@ -36,7 +37,7 @@ struct RastHeaderBlock {
 // callers that report it in the raster library's words.
 [[nodiscard]] TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn progress,
                                        RasterFormatId* outFormat, RastHeaderBlock* outHeader,
-                                       RioStatus* readStatus = nullptr);
+                                       RioStatus* readStatus = nullptr, const RioSettings* settings = nullptr);
 
 // As ImportTPicture, scaled to targetRowDpi rows and targetColumnDpi columns per inch: lines are merged
 // (black wins) or repeated with a fixed-point accumulator, runs scaled as run lists. An input that knows

@@ -28,10 +28,7 @@ size_t portWriteCallback(const void* data, size_t size, size_t count, void* ctx)
     }
     (void)write(job->port, bytes[i]);
   }
-  if (job->progress) {
-    std::fputc('.', job->progress);
-    std::fflush(job->progress);
-  }
+  if (job->progress) job->progress(job->progressContext);
   return count;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 namespace vantrel {
 
@@ -29,11 +28,13 @@ struct PortJob {
   int32_t status = 0;      // the last printer status that stopped output
   bool initialised = false;
   PortPrimitives primitives{};
-  std::FILE* progress = nullptr;  // receives one "." per buffer sent; none when null
+  // Called once per buffer sent in full (the console prints a dot); none when null.
+  void (*progress)(void* context) = nullptr;
+  void* progressContext = nullptr;
 };
 
 // StreamWriteFn for a PortJob (ctx): sends the bytes one by one while the status allows, one "." to
-// `progress` per call that went out in full. Returns the units sent (bytes, as the stream calls it).
+// progress call per buffer that went out in full. Returns the units sent (bytes, as the stream calls it).
 size_t portWriteCallback(const void* data, size_t size, size_t count, void* job);
 
 }  // namespace vantrel

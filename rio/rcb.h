@@ -7,14 +7,12 @@
 #include <memory>
 
 #include "rio/alloc.h"
+#include "rio/format_id.h"
 #include "rio/sline.h"
 #include "rio/status.h"
 #include "rio/stream.h"
 
 namespace vantrel {
-
-using RasterFormatId = int32_t;
-inline constexpr RasterFormatId kMaxFormatId = 34;
 
 struct RCB;
 using DriverOp = RioStatus (*)(RCB*);

@@ -1,7 +1,8 @@
 #include "rio/status.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "rio/diagnostics.h"
 
 namespace vantrel {
 namespace {
@@ -50,8 +51,10 @@ const char* rioConsoleStatusText(RioStatus code) { return code > 0 ? std::strerr
 const char* rioGuiStatusText(RioStatus code) { return code > 0 ? std::strerror(code) : lookup(code).gui; }
 
 void rioPrintStatus(const char* prefix, RioStatus code) {
-  if (prefix) std::fprintf(stderr, "%s: ", prefix);
-  std::printf("%s\n", rioStatusText(code));
+  if (prefix)
+    rioDiagnostic("%s: %s\n", prefix, rioStatusText(code));
+  else
+    rioDiagnostic("%s\n", rioStatusText(code));
 }
 
 }  // namespace vantrel

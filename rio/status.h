@@ -40,8 +40,7 @@ const char* rioStatusText(RioStatus code);         // the core's texts
 const char* rioConsoleStatusText(RioStatus code);  // the console translator's texts
 const char* rioGuiStatusText(RioStatus code);      // the batch translator's texts
 
-// Writes prefix and ": " to the error output (when prefix is given), then the core text and a line end
-// to the standard output.
+// Hands "prefix: text" (or the text alone) and a line end to the thread's diagnostics sink.
 void rioPrintStatus(const char* prefix, RioStatus code);
 
 }  // namespace vantrel

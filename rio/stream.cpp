@@ -138,7 +138,7 @@ int32_t spoolInput(RasterStream* s) {
 
 }  // namespace
 
-RasterStream* streamOpen(std::FILE* file, const char* modeText) {
+RasterStream* streamOpen(std::FILE* file, const char* modeText, const RioSettings* settings) {
   RasterStream* s = rioNew<RasterStream>();
   if (!s) return nullptr;
   s->block = static_cast<uint8_t*>(rioMalloc(kStreamBufferSize));
@@ -147,6 +147,7 @@ RasterStream* streamOpen(std::FILE* file, const char* modeText) {
     return nullptr;
   }
   s->file = file;
+  s->settings = settings;
   s->base = s->block;
   s->mode = modeText && modeText[0] == 'r' ? kModeRead : kModeWrite;
   if (s->mode == kModeRead) {

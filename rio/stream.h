@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "rio/settings.h"
+
 namespace vantrel {
 
 inline constexpr int32_t kStreamBufferSize = 16384;
@@ -49,9 +51,11 @@ struct RasterStream {
   int64_t fillOffset = 0;  // file position left by the last fill
   int64_t taken = 0;       // bytes taken from the underlying file so far (judges a pipe for spooling)
   uint8_t* block = nullptr;  // the allocation behind base (one buffer, or all windows)
+  const RioSettings* settings = nullptr;  // the front end's; nullptr = all unset
 };
 
-[[nodiscard]] RasterStream* streamOpen(std::FILE* file, const char* modeText);
+[[nodiscard]] RasterStream* streamOpen(std::FILE* file, const char* modeText,
+                                       const RioSettings* settings = nullptr);
 [[nodiscard]] int32_t streamRead(RasterStream* s, void* dest, int32_t n);
 [[nodiscard]] int32_t streamWrite(RasterStream* s, const void* src, int32_t n);
 int32_t streamFill(RasterStream* s);

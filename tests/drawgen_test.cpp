@@ -235,7 +235,7 @@ TEST_F(DrawgenTest, EveryWrittenFormatCarriesThePbmPixels) {
   const FormatName* names = rioFormatNames(&count);
   std::map<RasterFormatId, std::string> formats;  // the first console name of each id
   for (int i = 0; i < count; ++i)
-    if (!names[i].guiOnly) formats.emplace(names[i].id, names[i].name);
+    if (names[i].listed) formats.emplace(names[i].id, names[i].name);
   int checked = 0;
   for (const auto& [id, name] : formats) {
     const FormatInfo& info = rioFormatInfo(id);
@@ -265,7 +265,7 @@ TEST_F(DrawgenTest, EveryWriterProducesAFile) {
   const FormatName* names = rioFormatNames(&count);
   int written = 0;
   for (int i = 0; i < count; ++i) {
-    if (names[i].guiOnly || !rioFormatInfo(names[i].id).writes) continue;
+    if (!names[i].listed || !rioFormatInfo(names[i].id).writes) continue;
     SCOPED_TRACE(names[i].name);
     const fs::path out = path(std::string("page.") + names[i].name);
     std::string output;
@@ -342,7 +342,7 @@ TEST_F(DrawgenTest, FormatWithoutWriterLeavesNoFile) {
   const FormatName* names = rioFormatNames(&count);
   const char* unwritten = nullptr;
   for (int i = 0; i < count && !unwritten; ++i)
-    if (!names[i].guiOnly && !rioFormatInfo(names[i].id).writes) unwritten = names[i].name;
+    if (names[i].listed && !rioFormatInfo(names[i].id).writes) unwritten = names[i].name;
   if (!unwritten) GTEST_SKIP() << "every named format has a writer";
   const fs::path out = path(std::string("out.") + unwritten);
   std::string output;

@@ -54,12 +54,12 @@ struct PairCase {
   PageShape shape;
 };
 
-// The first console name of an id, or "id" and its number.
+// The first name the console lists for an id, or "id" and its number.
 std::string nameOf(RasterFormatId id) {
   int count = 0;
   const FormatName* names = rioFormatNames(&count);
   for (int i = 0; i < count; ++i)
-    if (names[i].id == id && !names[i].guiOnly) return names[i].name;
+    if (names[i].id == id && names[i].listed) return names[i].name;
   return "id" + std::to_string(id);
 }
 

@@ -74,7 +74,7 @@ TEST(Readme, FormatTableAgreesWithTheRegistry) {
   const FormatName* names = rioFormatNames(&count);
   std::map<int, std::vector<std::string>> consoleNames;
   for (int i = 0; i < count; ++i)
-    if (!names[i].guiOnly) consoleNames[names[i].id].push_back(names[i].name);
+    if (names[i].listed) consoleNames[names[i].id].push_back(names[i].name);
 
   EXPECT_EQ(table.size(), static_cast<size_t>(kMaxFormatId));
   for (RasterFormatId id = 1; id <= kMaxFormatId; ++id) {

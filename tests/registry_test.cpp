@@ -2,48 +2,110 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace vantrel {
 namespace {
 
-TEST(Registry, ConsoleKnows31NamesAndTheBatchTranslator37) {
+TEST(Registry, ThirtySevenNamesOfWhichTheUsualThirtyOneAreListed) {
   int count = 0;
   const FormatName* names = rioFormatNames(&count);
-  int console = 0;
+  int listed = 0;
   std::set<std::string> seen;
   for (int i = 0; i < count; ++i) {
     EXPECT_TRUE(seen.insert(names[i].name).second) << names[i].name;
-    if (!names[i].guiOnly) ++console;
-    EXPECT_EQ(rioFormatFromName(names[i].name, NameTable::kGui), names[i].id);
-    EXPECT_EQ(rioFormatFromName(names[i].name, NameTable::kConsole), names[i].guiOnly ? 0 : names[i].id);
+    if (names[i].listed) ++listed;
+    EXPECT_EQ(rioFormatFromName(names[i].name), names[i].id);
   }
-  EXPECT_EQ(console, 31);
+  EXPECT_EQ(listed, 31);
   EXPECT_EQ(count, 37);
 }
 
 struct PathCase {
   const char* path;
-  RasterFormatId console;
-  RasterFormatId gui;
+  RasterFormatId id;
 };
 
 class FormatFromPath : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(FormatFromPath, LooksAtTheTextAfterTheLastDot) {
-  EXPECT_EQ(rioFormatFromPath(GetParam().path, NameTable::kConsole), GetParam().console);
-  EXPECT_EQ(rioFormatFromPath(GetParam().path, NameTable::kGui), GetParam().gui);
+  EXPECT_EQ(rioFormatFromPath(GetParam().path), GetParam().id);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, FormatFromPath,
-                         ::testing::Values(PathCase{"out.rnl", 3, 3}, PathCase{"OUT.RTL", 8, 8},
-                                           PathCase{"a/b.c/drawing.cg4", 6, 6}, PathCase{"x.tiff", 10, 10},
-                                           PathCase{".rnl", 0, 0},           // the dot is the first character
-                                           PathCase{"noextension", 0, 0},   //
-                                           PathCase{"dir.rnl/file", 0, 0},  // the last dot's text is "rnl/file"
-                                           PathCase{"in.gp4", 0, 6}, PathCase{"in.c4", 0, 32},
-                                           PathCase{"in.xyz", 0, 0}, PathCase{"in.", 0, 0}));
+                         ::testing::Values(PathCase{"out.rnl", 3}, PathCase{"OUT.RTL", 8},
+                                           PathCase{"a/b.c/drawing.cg4", 6}, PathCase{"x.tiff", 10},
+                                           PathCase{".rnl", 0},           // the dot is the first character
+                                           PathCase{"noextension", 0},   //
+                                           PathCase{"dir.rnl/file", 0},  // the last dot's text is "rnl/file"
+                                           PathCase{"in.gp4", 6}, PathCase{"in.MIL", 6}, PathCase{"in.tg4", 31},
+                                           PathCase{"in.c4", 32}, PathCase{"in.b4", 33}, PathCase{"in.xyz", 0},
+                                           PathCase{"in.", 0}));
+
+// Every probe answers only for bytes of its own format: recognition gives each magic the format it names,
+// whatever order the probes are tried in.
+TEST(Registry, EachProbeAnswersForItsOwnMagicAlone) {
+  const struct {
+    uint8_t bytes[5];
+    RasterFormatId id;
+  } kMagics[] = {{{'I', 'I', 42, 0, 8}, 10}, {{'M', 'M', 0, 42, 0}, 10}, {{'D', 'I', 0, 0, 0}, 13},
+                 {{'s', 'r', 'c', 'd', 'o'}, 6}, {{'Z', 'E', 'B', ' ', 0}, 3}, {{'Z', 'E', 'B', 0, 2}, 5},
+                 {{0x9B, 0x52, 0, 0, 0}, 34}, {{0x0A, 5, 1, 1, 0}, 20}, {{0x02, 0, 0, 0, 0}, 25},
+                 {{0x03, 0, 0, 0, 0}, 26}, {{0x12, 0, 0, 0, 0}, 30}, {{0x08, 0x09, 0, 0, 0}, 31}};
+  int probes = 0;
+  const FormatProbe* probe = rioRecognitionProbes(&probes);
+  for (const auto& m : kMagics) {
+    int answered = 0;
+    for (int i = 0; i < probes; ++i) {
+      RioStatus st = 0;
+      const RasterFormatId id = probe[i](m.bytes, &st);
+      if (id != 0) {
+        ++answered;
+        EXPECT_EQ(id, m.id);
+      }
+      EXPECT_EQ(st, 0);
+    }
+    EXPECT_EQ(answered, 1) << "format " << m.id;
+  }
+}
+
+// The seekable-output flag says what each writer does: into a pipe, exactly the writers that go back over
+// their output spool it; every other writer streams it.
+TEST(Registry, WritersThatSeekAreTheOnesFlaggedSo) {
+  for (RasterFormatId id = 1; id <= kMaxFormatId; ++id) {
+    const FormatInfo& info = rioFormatInfo(id);
+    if (!info.writes) continue;
+    SCOPED_TRACE(info.title);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::FILE* out = ::fdopen(fds[1], "wb");
+    ASSERT_NE(out, nullptr);
+    RasterStream* stream = streamOpen(out, "w");
+    RioStatus st = 0;
+    RCB* rcb = rioOpenRasterWrite(stream, 64, 2, id, &st);
+    ASSERT_NE(rcb, nullptr) << st;
+    for (int row = 0; row < 2; ++row) {
+      rcb->curSline[0] = row;
+      rcb->curSline[1] = row + 8;
+      rcb->curSline[2] = rcb->curSline[3] = kSlineEnd;
+      EXPECT_EQ(rioWriteRasterSline(rcb), 0);
+      rioSwapSlines(rcb);
+    }
+    EXPECT_EQ(stream->spooling, info.seekableOutput);
+    // The pipe is read only after the close: small pages fit in its buffer.
+    EXPECT_EQ(rioCloseRaster(rcb), 0);
+    EXPECT_EQ(streamClose(stream), 1);
+    std::fclose(out);
+    std::vector<char> bytes(1 << 16);
+    EXPECT_GT(::read(fds[0], bytes.data(), bytes.size()), 0);
+    ::close(fds[0]);
+  }
+}
 
 TEST(Registry, EveryIdHasADriverAndUnknownIdsAnswerNotImplemented) {
   for (RasterFormatId id = 0; id <= 40; ++id) {

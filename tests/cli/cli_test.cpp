@@ -17,7 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "cli/translate.h"
+#include "cli/console.h"
+#include "run/translate.h"
+#include "tests/support/recording_reporter.h"
 #include "rio/alloc.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
@@ -476,18 +478,16 @@ TEST_F(CliProgram, LinesAreClippedToANarrowerWriter) {
   writeFile(at("wide.dump"), dump);
 
   TranslateJob job;
-  job.inName = at("wide.dump").string();
-  job.outName = at("out.rnl").string();
-  job.inFormat = 1;
-  job.outFormat = 3;
-  job.inFile.reset(std::fopen(job.inName.c_str(), "rb"));
-  job.outFile.reset(std::fopen(job.outName.c_str(), "wb"));
+  job.options.inName = at("wide.dump").string();
+  job.options.outName = at("out.rnl").string();
+  job.options.inFormat = 1;
+  job.options.outFormat = 3;
+  job.inFile.reset(std::fopen(job.options.inName.c_str(), "rb"));
+  job.outFile.reset(std::fopen(job.options.outName.c_str(), "wb"));
   ASSERT_TRUE(job.inFile && job.outFile);
-  std::FILE* messages = std::tmpfile();
-  ASSERT_NE(messages, nullptr);
-  EXPECT_TRUE(runTranslation(job, messages));
-  EXPECT_EQ(std::ftell(messages), 0) << "no message on success";
-  std::fclose(messages);
+  testsupport::RecordingReporter messages;
+  EXPECT_TRUE(runTranslation(kConsoleDialect, job, messages));
+  EXPECT_EQ(messages.all, "") << "no message on success";
   ASSERT_EQ(std::fclose(job.outFile.release()), 0);
 
   const PageRecord out = readBack(at("out.rnl"));
@@ -571,7 +571,7 @@ TEST_F(CliProgram, EveryAllocationFailureEndsCleanly) {
     std::FILE* messages = std::tmpfile();
     ASSERT_NE(messages, nullptr);
     rioFailAllocationAfter(n);
-    int status = runConsoleTranslator(static_cast<int>(argv.size()), argv.data(), messages);
+    int status = runConsoleTranslator(static_cast<int>(argv.size()), argv.data(), messages, {});
     rioFailAllocationAfter(-1);
     std::rewind(messages);
     std::string text;

@@ -1,6 +1,6 @@
-// The console command line: which argument lists are accepted, what they set in the TranslateJob, and
-// the messages printed before the usage text.
-#include "cli/options.h"
+// The command lines of both programs: which argument lists are accepted, what they set in the options of
+// the run, and the messages reported (the console's before its usage text).
+#include "run/parse.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/console.h"
+#include "formats/registry.h"
+#include "tests/support/recording_reporter.h"
+
 namespace vantrel {
 namespace {
 
@@ -24,15 +28,19 @@ const char* const kPortRefused = "vantrel: Printer port only supported for large
 
 struct Parsed {
   bool ok = false;
-  TranslateJob job;
+  ParseResult result = ParseResult::kOk;
+  RunOptions job;
   std::string messages;
 };
 
-Parsed parse(const std::vector<std::string>& args) {
+Parsed parse(const std::vector<std::string>& args, const Dialect& dialect = kConsoleDialect) {
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
   Parsed p;
-  p.ok = parseCommandLine(static_cast<int>(argv.size()), argv.data(), &p.job, &p.messages);
+  testsupport::RecordingReporter reporter;
+  p.result = parseArguments(dialect, static_cast<int>(argv.size()), argv.data(), &p.job, reporter);
+  p.ok = p.result == ParseResult::kOk;
+  p.messages = reporter.all;
   return p;
 }
 
@@ -93,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct AcceptedCase {
   const char* label;
   std::vector<std::string> args;
-  std::function<void(const TranslateJob&)> check;
+  std::function<void(const RunOptions&)> check;
 };
 
 class AcceptedCommandLine : public ::testing::TestWithParam<AcceptedCase> {};
@@ -105,7 +113,7 @@ TEST_P(AcceptedCommandLine, FillsTheJob) {
   GetParam().check(p.job);
 }
 
-void plainFile(const TranslateJob& j) {
+void plainFile(const RunOptions& j) {
   EXPECT_EQ(j.inName, "in.rnl");
   EXPECT_EQ(j.outName, "out.rnl");
   EXPECT_EQ(j.port, kNoPort);
@@ -116,10 +124,7 @@ void plainFile(const TranslateJob& j) {
   EXPECT_EQ(j.outYDpi, 0);
   EXPECT_EQ(j.sizeCode, 0);
   EXPECT_EQ(j.rotation, 0);
-  EXPECT_EQ(j.scale, 0);
-  EXPECT_EQ(j.picture, nullptr);
-  EXPECT_EQ(j.inFile, nullptr);
-  EXPECT_EQ(j.outFile, nullptr);
+  EXPECT_FALSE(j.inFormatFromExtension);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, AcceptedCommandLine,
@@ -127,128 +132,128 @@ INSTANTIATE_TEST_SUITE_P(Cli, AcceptedCommandLine,
                              Values(AcceptedCase{"TwoNames", {"in.rnl", "out.rnl"}, plainFile},
                                     AcceptedCase{"Dpi10000",
                                                  {"in.rnl", "out.rnl", "-dpi", "10000"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.inDpi, 10000); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.inDpi, 10000); }},
                                     AcceptedCase{"Dpi50",
                                                  {"in.rnl", "out.rnl", "-dpi", "50"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.inDpi, 50); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.inDpi, 50); }},
                                     AcceptedCase{"UpperCaseOption",
                                                  {"in.rnl", "out.rnl", "-DPI", "300"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.inDpi, 300); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.inDpi, 300); }},
                                     AcceptedCase{"DpiFraction",
                                                  {"-dpi", "299.5", "in.rnl", "out.rnl"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.inDpi, 299.5);
                                                    EXPECT_EQ(j.inName, "in.rnl");
                                                    EXPECT_EQ(j.outName, "out.rnl");
                                                  }},
                                     AcceptedCase{"DpiLongestNumericPrefix",
                                                  {"in.rnl", "out.rnl", "-dpi", "300dpi"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.inDpi, 300); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.inDpi, 300); }},
                                     AcceptedCase{"DpiLeadingSpaceAndSign",
                                                  {"in.rnl", "out.rnl", "-dpi", " +4e2"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.inDpi, 400); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.inDpi, 400); }},
                                     AcceptedCase{"DpiHexadecimal",
                                                  {"in.rnl", "out.rnl", "-dpi", "0x12C"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.inDpi, 300); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.inDpi, 300); }},
                                     AcceptedCase{"XDpiAlone",
                                                  {"in.rnl", "out.rnl", "-xdpi", "300"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.outXDpi, 300);
                                                    EXPECT_EQ(j.outYDpi, 0);
                                                    EXPECT_EQ(j.inDpi, 0);
                                                  }},
                                     AcceptedCase{"YDpiAlone",
                                                  {"in.rnl", "out.rnl", "-Ydpi", "150"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.outXDpi, 0);
                                                    EXPECT_EQ(j.outYDpi, 150);
                                                  }},
                                     AcceptedCase{"ODpiSetsBoth",
                                                  {"in.rnl", "out.rnl", "-odpi", "600"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.outXDpi, 600);
                                                    EXPECT_EQ(j.outYDpi, 600);
                                                  }},
                                     AcceptedCase{"Rot90",
                                                  {"in.rnl", "out.rnl", "-rot", "90"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.rotation, 90); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.rotation, 90); }},
                                     AcceptedCase{"Rot90Point9IsTruncated",
                                                  {"in.rnl", "out.rnl", "-rot", "90.9"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.rotation, 90); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.rotation, 90); }},
                                     AcceptedCase{"Rot180",
                                                  {"in.rnl", "out.rnl", "-rot", "180"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.rotation, 180); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.rotation, 180); }},
                                     AcceptedCase{"Rot270",
                                                  {"in.rnl", "out.rnl", "-rot", "270.99"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.rotation, 270); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.rotation, 270); }},
                                     AcceptedCase{"Rot0",
                                                  {"in.rnl", "out.rnl", "-rot", "-0.5"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.rotation, 0); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.rotation, 0); }},
                                     AcceptedCase{"SizeA2L",
                                                  {"in.rnl", "out.rnl", "-size", "A2L"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.sizeCode, 11); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.sizeCode, 11); }},
                                     AcceptedCase{"SizeA0",
                                                  {"in.rnl", "out.rnl", "-size", "a0"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.sizeCode, 1); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.sizeCode, 1); }},
                                     AcceptedCase{"SizeA4l",
                                                  {"in.rnl", "out.rnl", "-SIZE", "a4l"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.sizeCode, 13); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.sizeCode, 13); }},
                                     AcceptedCase{"SizeA4xIsA4",
                                                  {"in.rnl", "out.rnl", "-size", "a4x"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.sizeCode, 5); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.sizeCode, 5); }},
                                     AcceptedCase{"SizeA10IsA1",
                                                  {"in.rnl", "out.rnl", "-size", "a10"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.sizeCode, 2); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.sizeCode, 2); }},
                                     AcceptedCase{"RofPcl",
                                                  {"in.rnl", "out.rnl", "-rof", "pcl"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.outFormat, 14); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.outFormat, 14); }},
                                     AcceptedCase{"RofAnyCase",
                                                  {"in.rnl", "out.rnl", "-ROF", "RNL"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.outFormat, 3); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.outFormat, 3); }},
                                     AcceptedCase{"RofUnknownLeavesNone",
                                                  {"in.rnl", "out.rnl", "-rof", "xyz"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.outFormat, 0); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.outFormat, 0); }},
                                     AcceptedCase{"RofLastWins",
                                                  {"-rof", "pcl", "-rof", "nonsense", "in.rnl", "out.rnl"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.outFormat, 0); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.outFormat, 0); }},
                                     AcceptedCase{"OutputNameKeepsItsCase",
                                                  {"in.tif", "OUT.RTL", "-rof", "pcl"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.outName, "OUT.RTL");
                                                    EXPECT_EQ(j.outFormat, 14);
                                                    EXPECT_EQ(j.port, kNoPort);
                                                  }},
                                     AcceptedCase{"NamesDifferingInCase",
                                                  {"IN.TIF", "in.tif"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.inName, "IN.TIF");
                                                    EXPECT_EQ(j.outName, "in.tif");
                                                  }},
                                     AcceptedCase{"Lpt1",
                                                  {"in.rnl", "lpt1", "-rof", "rtl"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.port, 0);
                                                    EXPECT_EQ(j.outName, "lpt1");
                                                    EXPECT_EQ(j.outFormat, 8);
                                                  }},
                                     AcceptedCase{"UpperCaseLpt1",
                                                  {"in.rnl", "LPT1"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.port, 0);
                                                    EXPECT_EQ(j.outName, "lpt1");
                                                  }},
                                     AcceptedCase{"MixedCaseLpt2",
                                                  {"in.rnl", "Lpt2"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.port, 1);
                                                    EXPECT_EQ(j.outName, "lpt2");
                                                  }},
                                     AcceptedCase{"Lpt3IsPort3",
                                                  {"in.rnl", "lpt3"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.port, 3); }},
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.port, 3); }},
                                     AcceptedCase{"Lpt4IsAFile",
                                                  {"in.rnl", "lpt4"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.port, kNoPort);
                                                    EXPECT_EQ(j.outName, "lpt4");
                                                  }},
@@ -256,13 +261,13 @@ INSTANTIATE_TEST_SUITE_P(Cli, AcceptedCommandLine,
                                     // port name; the run refuses a later one.
                                     AcceptedCase{"PsAfterPort",
                                                  {"in.rnl", "lpt2", "-rof", "ps"},
-                                                 [](const TranslateJob& j) {
+                                                 [](const RunOptions& j) {
                                                    EXPECT_EQ(j.port, 1);
                                                    EXPECT_EQ(j.outFormat, 9);
                                                  }},
                                     AcceptedCase{"RtlBeforePort",
                                                  {"-rof", "rtl", "in.rnl", "lpt2"},
-                                                 [](const TranslateJob& j) { EXPECT_EQ(j.port, 1); }}),
+                                                 [](const RunOptions& j) { EXPECT_EQ(j.port, 1); }}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 // ---- number reading
@@ -317,14 +322,73 @@ TEST(CliNumbers, PortNamesInAnyCase) {
   EXPECT_EQ(portFromName("./lpt1"), kNoPort);
 }
 
+// The format an input's extension names, kept by a dialect (0 = recognise from the data).
+RasterFormatId keptInputFormat(const Dialect& dialect, const char* path, bool extOption = false) {
+  const RasterFormatId format = rioFormatFromPath(path);
+  return dialect.keepsInputFormat(format, extOption) ? format : 0;
+}
+
 TEST(CliInputFormat, OnlyFormatsWithoutMagicAreTakenFromTheName) {
-  EXPECT_EQ(inputFormatFromPath("scan.rlc"), 7);
-  EXPECT_EQ(inputFormatFromPath("dir.v2/SCAN.RLC"), 7);
-  EXPECT_EQ(inputFormatFromPath("scan.tif"), 0);
-  EXPECT_EQ(inputFormatFromPath("scan.rnl"), 0);
-  EXPECT_EQ(inputFormatFromPath("scan.c4"), 0);  // a batch-translator name only
-  EXPECT_EQ(inputFormatFromPath("rlc"), 0);
-  EXPECT_EQ(inputFormatFromPath(".rlc"), 0);
+  for (const Dialect* d : {&kConsoleDialect, &kBatchDialect}) {
+    EXPECT_EQ(keptInputFormat(*d, "scan.rlc"), 7);
+    EXPECT_EQ(keptInputFormat(*d, "dir.v2/SCAN.RLC"), 7);
+    EXPECT_EQ(keptInputFormat(*d, "scan.tif"), 0);
+    EXPECT_EQ(keptInputFormat(*d, "scan.rnl"), 0);
+    EXPECT_EQ(keptInputFormat(*d, "scan.c4"), 32);
+    EXPECT_EQ(keptInputFormat(*d, "scan.B4"), 33);
+    EXPECT_EQ(keptInputFormat(*d, "scan.grphtec"), 0);
+    EXPECT_EQ(keptInputFormat(*d, "rlc"), 0);
+    EXPECT_EQ(keptInputFormat(*d, ".rlc"), 0);
+  }
+  // -ext keeps whatever the batch translator's extension names; the console has no such option.
+  EXPECT_EQ(keptInputFormat(kBatchDialect, "scan.tif", true), 10);
+  EXPECT_EQ(keptInputFormat(kConsoleDialect, "scan.tif", true), 0);
+}
+
+// ---- the batch translator's dialect: each problem reported in its own words, no usage text
+
+struct BatchCase {
+  const char* label;
+  std::vector<std::string> args;
+  const char* message;  // nullptr: accepted
+};
+
+class BatchCommandLine : public ::testing::TestWithParam<BatchCase> {};
+
+TEST_P(BatchCommandLine, ReportsEachProblem) {
+  Parsed p = parse(GetParam().args, kBatchDialect);
+  if (!GetParam().message) {
+    EXPECT_TRUE(p.ok) << p.messages;
+    EXPECT_EQ(p.messages, "");
+  } else {
+    EXPECT_EQ(p.result, ParseResult::kRefused);
+    EXPECT_EQ(p.messages, GetParam().message);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batch, BatchCommandLine,
+    ::testing::Values(
+        BatchCase{"Plain", {"in.tif", "out.cg4", "-rof", "cg4"}, nullptr},
+        BatchCase{"GuiNames", {"in.tif", "out.x", "-rof", "GP4", "-ext"}, nullptr},
+        BatchCase{"ThirdName", {"in.tif", "out.cg4", "more"}, "Too many filenames"},
+        BatchCase{"Rotation", {"in.tif", "out.cg4", "-rot", "90"}, "Unrecognized argument"},
+        BatchCase{"Size", {"in.tif", "out.mmr", "-size", "a4"}, "Unrecognized argument"},
+        BatchCase{"RofLast", {"in.tif", "out.cg4", "-rof"}, "-rof option requires a format name"},
+        BatchCase{"DpiLast", {"in.tif", "out.cg4", "-DPI"}, "-dpi option requires a resolution"},
+        BatchCase{"XDpiLow", {"in.tif", "out.cg4", "-xdpi", "49"}, "-xdpi option requires a resolution from 50 to 10000"},
+        BatchCase{"ODpiText", {"in.tif", "out.cg4", "-odpi", "x"}, "-odpi option requires a resolution from 50 to 10000"},
+        BatchCase{"SameName", {"in.tif", "in.tif"}, "Infile and outfile must have different names"},
+        // A port is an ordinary output name to the batch translator.
+        BatchCase{"PortName", {"in.tif", "LPT1", "-rof", "pcl"}, nullptr}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(BatchCommandLine, TakesTheOutputNameAsGivenAndCaseMatters) {
+  Parsed p = parse({"IN.TIF", "in.tif", "-ext"}, kBatchDialect);
+  EXPECT_TRUE(p.ok);
+  EXPECT_EQ(p.job.outName, "in.tif");
+  EXPECT_EQ(p.job.port, kNoPort);
+  EXPECT_TRUE(p.job.inFormatFromExtension);
 }
 
 // ---- the output is the input under another name

@@ -1,7 +1,7 @@
 // The console's geometry paths: the paper-size check with its refusals, and the resize path through the
 // translation run (new resolutions, merged and repeated lines, writers with a reference line, the mmr
 // output rounded to 32), unknown resolutions and sizes that cannot be represented.
-#include "cli/resize.h"
+#include "run/translate.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -17,11 +17,11 @@
 #include <utility>
 #include <vector>
 
-#include "cli/translate.h"
 #include "rio/alloc.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
 #include "tests/support/read_back.h"
+#include "tests/support/recording_reporter.h"
 #include "tests/support/run_pages.h"
 
 namespace vantrel {
@@ -41,24 +41,6 @@ using testruns::writePage;
 
 using Result = testread::PageRecord;
 using testread::readBack;
-
-// What a FILE* received, as text.
-class Captured {
- public:
-  Captured() : file_(std::tmpfile()) {}
-  ~Captured() { std::fclose(file_); }
-  std::FILE* file() const { return file_; }
-  std::string text() const {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string s;
-    for (int c; (c = std::fgetc(file_)) != EOF;) s.push_back(static_cast<char>(c));
-    return s;
-  }
-
- private:
-  std::FILE* file_;
-};
 
 // ---- paper size
 
@@ -83,15 +65,15 @@ TEST_P(PaperSize, AcceptsOrRefusesWithItsText) {
   in.xDpi = c.xDpi;
   in.yDpi = c.yDpi;
   TranslateJob job;
-  job.sizeCode = c.sizeCode;
-  Captured out;
-  const bool accepted = checkPaperSize(&in, job, out.file());
+  job.options.sizeCode = c.sizeCode;
+  testsupport::RecordingReporter out;
+  const bool accepted = checkPaperSize(&in, job, kConsoleDialect, out);
   if (c.refusal) {
     EXPECT_FALSE(accepted);
-    EXPECT_EQ(out.text(), std::string("vantrel: ") + c.refusal + "\n");
+    EXPECT_EQ(out.all, std::string("vantrel: ") + c.refusal + "\n");
   } else {
     EXPECT_TRUE(accepted);
-    EXPECT_EQ(out.text(), "");
+    EXPECT_EQ(out.all, "");
   }
   EXPECT_DOUBLE_EQ(job.scale, c.scale);
 }
@@ -140,17 +122,16 @@ class ResizeRun : public ::testing::Test {
 
   // Runs the translation of `input` into `out` with the job's options; the messages go to messages_.
   bool translate(const fs::path& input, const std::string& out, TranslateJob job) {
-    job.inName = input.string();
-    job.outName = (dir_ / out).string();
-    job.inFile.reset(std::fopen(job.inName.c_str(), "rb"));
-    job.outFile.reset(std::fopen(job.outName.c_str(), "wb"));
+    job.options.inName = input.string();
+    job.options.outName = (dir_ / out).string();
+    job.inFile.reset(std::fopen(job.options.inName.c_str(), "rb"));
+    job.outFile.reset(std::fopen(job.options.outName.c_str(), "wb"));
     EXPECT_TRUE(job.inFile && job.outFile);
-    Captured messages;
-    bool ok = runTranslation(job, messages.file());
-    releaseJobPicture(job);
+    testsupport::RecordingReporter messages;
+    bool ok = runTranslation(kConsoleDialect, job, messages);
     job.inFile.reset();
     ok = std::fclose(job.outFile.release()) == 0 && ok;
-    messages_ = messages.text();
+    messages_ = messages.all;
     return ok;
   }
 
@@ -161,13 +142,14 @@ class ResizeRun : public ::testing::Test {
     FilePtr outFile(std::fopen((dir_ / out).c_str(), "wb"));
     StreamPtr inStream(streamOpen(inFile.get(), "r"));
     StreamPtr outStream(streamOpen(outFile.get(), "w"));
-    RioStatus st = 0;
-    RcbPtr in(rioOpenRasterRead(inStream.get(), inFormat, &st));
-    EXPECT_TRUE(in) << st;
-    if (!in) return st;
-    in->xDpi = xDpi;
-    in->yDpi = yDpi;
-    st = resizeTranslate(std::move(in), job, outStream.get(), outFormat);
+    RunInput in;
+    RioStatus st = in.openReader(inStream.get(), inFormat);
+    EXPECT_EQ(st, 0);
+    if (st != 0) return st;
+    in.rcb()->xDpi = xDpi;
+    in.rcb()->yDpi = yDpi;
+    job.options.outFormat = outFormat;
+    st = resizeTranslate(in, job, outStream.get(), kConsoleDialect);
     inStream.reset();
     EXPECT_EQ(streamClose(outStream.release()), 1);
     return st;
@@ -201,8 +183,8 @@ class ResizeFormats : public ResizeRun, public ::testing::WithParamInterface<Ras
 TEST_P(ResizeFormats, HalvingMergesLinesAndPadsWithTheLastLineWritten) {
   writePage(dir_ / "in.rnl", kNativeRunLength, ladder(1000, 200));
   TranslateJob job;
-  job.outFormat = GetParam();
-  job.outXDpi = job.outYDpi = 100;
+  job.options.outFormat = GetParam();
+  job.options.outXDpi = job.options.outYDpi = 100;
   ASSERT_TRUE(translate(dir_ / "in.rnl", "out", std::move(job))) << messages_;
   EXPECT_EQ(messages_, "");
   Result r = readBack(dir_ / "out");
@@ -220,8 +202,8 @@ TEST_P(ResizeFormats, DoublingRepeatsEveryLineAndDoublesEveryRun) {
   const Page in = distinctLines(60, 300, 200);
   writePage(dir_ / "in.rnl", kNativeRunLength, in);
   TranslateJob job;
-  job.outFormat = GetParam();
-  job.outXDpi = job.outYDpi = 400;
+  job.options.outFormat = GetParam();
+  job.options.outXDpi = job.options.outYDpi = 400;
   ASSERT_TRUE(translate(dir_ / "in.rnl", "out", std::move(job))) << messages_;
   Result r = readBack(dir_ / "out");
   ASSERT_EQ(r.open, 0);
@@ -240,8 +222,8 @@ TEST_P(ResizeFormats, UnevenRepeatsAreTheLinesThemselves) {
   const Page in = distinctLines(41, 120, 200);
   writePage(dir_ / "in.rnl", kNativeRunLength, in);
   TranslateJob job;
-  job.outFormat = GetParam();
-  job.outYDpi = 300;
+  job.options.outFormat = GetParam();
+  job.options.outYDpi = 300;
   ASSERT_TRUE(translate(dir_ / "in.rnl", "out", std::move(job))) << messages_;
   Result r = readBack(dir_ / "out");
   ASSERT_EQ(r.open, 0);
@@ -259,8 +241,8 @@ TEST_P(ResizeFormats, XDpiAloneKeepsTheHeight) {
   const Page in = distinctLines(25, 200, 200);
   writePage(dir_ / "in.rnl", kNativeRunLength, in);
   TranslateJob job;
-  job.outFormat = GetParam();
-  job.outXDpi = 400;
+  job.options.outFormat = GetParam();
+  job.options.outXDpi = 400;
   ASSERT_TRUE(translate(dir_ / "in.rnl", "out", std::move(job))) << messages_;
   Result r = readBack(dir_ / "out");
   EXPECT_EQ(r.width, 400);
@@ -287,8 +269,8 @@ TEST_F(ResizeRun, SizeIsIgnoredForOutputsOtherThanMmr) {
   const Page in = distinctLines(10, 100, 200);  // far from any sheet size
   writePage(dir_ / "in.rnl", kNativeRunLength, in);
   TranslateJob job;
-  job.outFormat = kNativeRunLength;
-  job.sizeCode = 5;
+  job.options.outFormat = kNativeRunLength;
+  job.options.sizeCode = 5;
   ASSERT_TRUE(translate(dir_ / "in.rnl", "out.rnl", std::move(job))) << messages_;
   EXPECT_EQ(readBack(dir_ / "out.rnl").lines, in.lines);
 }
@@ -296,8 +278,8 @@ TEST_F(ResizeRun, SizeIsIgnoredForOutputsOtherThanMmr) {
 TEST_F(ResizeRun, MmrOutputOfANonStandardPageIsRefused) {
   writePage(dir_ / "in.rnl", kNativeRunLength, distinctLines(10, 100, 200));
   TranslateJob job;
-  job.outFormat = kFormatMmr;
-  job.sizeCode = 11;
+  job.options.outFormat = kFormatMmr;
+  job.options.sizeCode = 11;
   EXPECT_FALSE(translate(dir_ / "in.rnl", "out.mmr", std::move(job)));
   EXPECT_EQ(messages_, std::string("vantrel: ") + kNotStandard + "\n");
 }
@@ -309,8 +291,8 @@ TEST_F(ResizeRun, A0ToA4IntoMmrIsRoundedTo32) {
   in.lines.front() = in.lines.back() = Runs{{0, 6622}};
   writePage(dir_ / "in.rnl", kNativeRunLength, in);
   TranslateJob job;
-  job.outFormat = kFormatMmr;
-  job.sizeCode = 5;
+  job.options.outFormat = kFormatMmr;
+  job.options.sizeCode = 5;
   ASSERT_TRUE(translate(dir_ / "in.rnl", "out.mmr", std::move(job))) << messages_;
   Result r = readBack(dir_ / "out.mmr");
   ASSERT_EQ(r.open, 0);
@@ -326,8 +308,8 @@ TEST_F(ResizeRun, OneUnknownResolutionCountsAs200) {
   const Page in = distinctLines(8, 64, 0);
   writePage(dir_ / "in.dump", kRunDump, in);
   TranslateJob job;
-  job.outXDpi = 400;
-  job.outYDpi = 200;
+  job.options.outXDpi = 400;
+  job.options.outYDpi = 200;
   // x: 0 -> 200, so 400 doubles; y: 100 -> 200 doubles too.
   ASSERT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, 0, 100, job, kRunDump, "out.dump"), 0);
   Result r = readBack(dir_ / "out.dump", kRunDump);
@@ -340,7 +322,7 @@ TEST_F(ResizeRun, WidePageAtHighTargetIsComputedInSixtyFourBits) {
   Page in{13244, 50, 50, {{{0, 13244}}, {{100, 101}, {13000, 13001}}}};
   writePage(dir_ / "in.dump", kRunDump, in);
   TranslateJob job;
-  job.outXDpi = 10000;
+  job.options.outXDpi = 10000;
   ASSERT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, 50, 50, job, kRunDump, "out.dump"), 0);
   Result r = readBack(dir_ / "out.dump", kRunDump);
   EXPECT_EQ(r.width, 2648800);
@@ -367,8 +349,8 @@ TEST_P(ResizeRefused, SizesThatCannotBeRepresented) {
   in.lines.assign(static_cast<size_t>(c.lines), Runs{{0, 1}});
   writePage(dir_ / "in.dump", kRunDump, in);
   TranslateJob job;
-  job.outXDpi = c.outXDpi;
-  job.outYDpi = c.outYDpi;
+  job.options.outXDpi = c.outXDpi;
+  job.options.outYDpi = c.outYDpi;
   EXPECT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, c.inDpi, c.inDpi, job, kRunDump, "out.dump"), c.status);
 }
 
@@ -399,24 +381,21 @@ TEST_F(ResizeRun, ConsoleProgramDoublesIntoCals) {
   }
 }
 
-TEST_F(ResizeRun, PictureLinesComeFromTheJobsPicture) {
-  TranslateJob job;
-  job.picture.reset(AllocTPicture(3, 40));
-  std::vector<int32_t> runs = {2, 5, 30, 40, -1, -1};
-  ASSERT_TRUE(WriteRunsTPicture(job.picture.get(), 1, runs.data(), 1));
-  RCB in;
-  in.width = 40;
-  in.height = 3;
-  std::vector<int32_t> line(static_cast<size_t>(slineValues(40)) + 2, 0);
-  in.curSline = line.data() + 2;
-  in.curSline[0] = in.curSline[1] = kSlineEnd;
+TEST_F(ResizeRun, PictureLinesAreServedAsInputLines) {
+  writePage(dir_ / "in.rnl", kNativeRunLength, Page{40, 200, 300, {{}, {{2, 5}, {30, 40}}, {{0, 1}}}});
+  FilePtr file(std::fopen((dir_ / "in.rnl").c_str(), "rb"));
+  RunInput in;
+  RasterFormatId formatRead = 0;
+  ASSERT_EQ(in.openTurned(file.get(), 0, 180, 0, nullptr, &formatRead), 0);
+  EXPECT_EQ(formatRead, kNativeRunLength);
+  // Turned by a half turn: the rows in reverse order, each mirrored; the resolutions stay per axis.
+  EXPECT_EQ(in.rcb()->xDpi, 200);
+  EXPECT_EQ(in.rcb()->yDpi, 300);
   std::vector<Runs> got;
-  while (nextInputLine(&in, job)) got.push_back(toRuns(in.curSline));
-  EXPECT_EQ(got, (std::vector<Runs>{{}, {{2, 5}, {30, 40}}, {}}));
-  EXPECT_EQ(in.linesRead, 3);
-  in.curSline = nullptr;  // not the RCB's own buffer
-  releaseJobPicture(job);
-  EXPECT_FALSE(job.picture);
+  while (in.next()) got.push_back(toRuns(in.rcb()->curSline));
+  EXPECT_EQ(got, (std::vector<Runs>{{{39, 40}}, {{0, 10}, {35, 38}}, {}}));
+  EXPECT_TRUE(in.endedWell());
+  in.closeReader();
 }
 
 }  // namespace

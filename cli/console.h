@@ -1,0 +1,33 @@
+// The console front end: the usage text, the reporter that prints every message to a file handle, the
+// settings read from the environment, and one invocation of the translator.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "rio/settings.h"
+#include "run/reporter.h"
+#include "run/translate.h"
+
+namespace vantrel {
+
+const std::string& usageText();
+
+// Prints each message as it comes; progress dots are flushed at once.
+class ConsoleReporter : public Reporter {
+ public:
+  explicit ConsoleReporter(std::FILE* out) : out_(out) {}
+  void report(Severity severity, const std::string& text) override;
+
+ private:
+  std::FILE* out_;
+};
+
+// "ZEB_STRIPS", "ZEB_VBF" and the temporary folder, as the process environment gives them.
+RioSettings settingsFromEnvironment();
+
+// One invocation over the arguments after the program's own name; every message goes to `out`. Returns
+// the exit status: 1 when the translation completed, 0 in every other case.
+int runConsoleTranslator(int argc, const char* const argv[], std::FILE* out, const RunEnvironment& environment);
+
+}  // namespace vantrel

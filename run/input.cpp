@@ -1,0 +1,91 @@
+#include "run/input.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "picture/import.h"
+#include "picture/transform.h"
+#include "rio/sline.h"
+
+namespace vantrel {
+namespace {
+
+constexpr double kRadiansPerDegree = 0.017453292519943295;
+
+// The raster status whose text names a failed turn, from the toolkit's last error.
+RioStatus turnFailureStatus(RastError error) {
+  // A quarter turn that could not finish gives 19; it fails only for lack of memory.
+  return error == kRastOutOfMemory || error == kRastTransformFailed ? kRioOutOfMemory : kRioInternal;
+}
+
+}  // namespace
+
+RioStatus RunInput::openReader(RasterStream* stream, RasterFormatId format) {
+  RioStatus status = 0;
+  rcb_.reset(rioOpenRasterRead(stream, format, &status));
+  return rcb_ ? kRioOk : status;
+}
+
+RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t degrees, double dpi,
+                               const RioSettings* settings, RasterFormatId* formatRead) {
+  RastHeaderBlock header;
+  RioStatus readStatus = 0;
+  picture_.reset(ImportTPicture(file, format, nullptr, formatRead, &header, &readStatus, settings));
+  // Header data the reader hands on travel with the served lines, as on the plain path.
+  struct HeaderFree {
+    void operator()(uint8_t* block) const { rioFree(block); }
+  };
+  std::unique_ptr<uint8_t, HeaderFree> headerBlock(header.data);
+  // An import that ended with an error (undecipherable data, a page that ended early) is never turned.
+  if (!picture_ || rastGetLastError() != kRastNoError) {
+    picture_.reset();
+    return readStatus != 0 && readStatus != kRioEndOfPage ? readStatus : kRioOutOfMemory;
+  }
+
+  RcbPtr rcb(rioNew<RCB>());
+  if (!rcb) return kRioOutOfMemory;
+  const double angle = degrees * kRadiansPerDegree;
+  if (angle != 0) {
+    // The turn consumes the picture whether or not it succeeds.
+    picture_.reset(rastRotateImage(picture_.release(), angle, nullptr, 0));
+    if (!picture_) return turnFailureStatus(rastGetLastError());
+  }
+  const TPicture* picture = picture_.get();
+  // The turned page's column resolution is its x resolution and its row resolution its y; -dpi sets both.
+  rcb->xDpi = dpi > 0 ? dpi : rastGetImageColumnDPI(picture);
+  rcb->yDpi = dpi > 0 ? dpi : rastGetImageRowDPI(picture);
+  rcb->width = static_cast<int32_t>(rastGetImageWidth(picture));
+  rcb->height = static_cast<int32_t>(rastGetImageHeight(picture));
+  if (rcb->width < 1 || rcb->width > kMaxLineWidth) return kRioBadColumns;
+  if (RioStatus r = rioAllocSlinePair(rcb.get())) return r;
+  if (headerBlock) {
+    const int32_t length = header.length;
+    if (RioStatus r = rioAttachExtraHeader(rcb.get(), headerBlock.release(), length)) return r;
+  }
+  rcb_ = std::move(rcb);
+  return kRioOk;
+}
+
+bool RunInput::next() {
+  RCB* in = rcb_.get();
+  const TPicture* picture = picture_.get();
+  if (!picture) return rioReadRasterSline(in) != nullptr;
+  // The RCB's line buffers are made for its width: never take more columns or rows than both have.
+  const int32_t rows = std::min(in->height, picture->height);
+  const int32_t columns = std::min(in->width, picture->width);
+  if (in->linesRead >= rows || in->curSline == nullptr) return false;
+  if (columns > 0) {
+    (void)ExtractRunsTPicture(picture, in->linesRead, in->curSline, 0, columns - 1);
+  } else {
+    in->curSline[0] = in->curSline[1] = kSlineEnd;
+  }
+  ++in->linesRead;
+  return true;
+}
+
+bool RunInput::endedWell() const {
+  const RCB* in = rcb_.get();
+  return in->status == 0 || (in->status == kRioEndOfPage && in->linesRead >= in->height);
+}
+
+}  // namespace vantrel

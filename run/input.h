@@ -1,0 +1,37 @@
+// The input side of a run: a reading RCB, or, with a rotation, the whole page read into a picture,
+// turned, and served line by line through a bare RCB. Either way the copy loop asks for the next line
+// and finds it in rcb()->curSline.
+#pragma once
+
+#include <cstdio>
+
+#include "picture/tpicture.h"
+#include "rio/rcb.h"
+#include "rio/settings.h"
+#include "rio/stream.h"
+
+namespace vantrel {
+
+class RunInput {
+ public:
+  // A reader on the stream; the format 0 is recognised.
+  [[nodiscard]] RioStatus openReader(RasterStream* stream, RasterFormatId format);
+  // The file imported whole, turned counter-clockwise by `degrees`, served row by row. `dpi` (when above
+  // 0) replaces the picture's resolutions. *formatRead receives the format the import recognised.
+  [[nodiscard]] RioStatus openTurned(std::FILE* file, RasterFormatId format, int32_t degrees, double dpi,
+                                     const RioSettings* settings, RasterFormatId* formatRead);
+
+  RCB* rcb() const { return rcb_.get(); }
+  // The next line into rcb()->curSline; false when none is left (the RCB's status says why).
+  [[nodiscard]] bool next();
+  // No error, or the end of the page after every line of the height.
+  bool endedWell() const;
+  // Closes the RCB (the reader's close); the picture stays until the run ends.
+  void closeReader() { rcb_.reset(); }
+
+ private:
+  RcbPtr rcb_;
+  TPicturePtr picture_;
+};
+
+}  // namespace vantrel

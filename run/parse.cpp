@@ -1,0 +1,237 @@
+#include "run/parse.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "formats/registry.h"
+
+namespace vantrel {
+namespace {
+
+char asciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string asciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = asciiLower(c);
+  return out;
+}
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+enum class Option { kRof, kDpi, kXDpi, kYDpi, kODpi, kRot, kSize, kExt };
+
+struct OptionName {
+  const char* name;
+  Option option;
+  bool takesValue;
+};
+
+constexpr OptionName kOptions[] = {
+    {"-rof", Option::kRof, true},   {"-dpi", Option::kDpi, true},   {"-xdpi", Option::kXDpi, true},
+    {"-ydpi", Option::kYDpi, true}, {"-odpi", Option::kODpi, true}, {"-rot", Option::kRot, true},
+    {"-size", Option::kSize, true}, {"-ext", Option::kExt, false},
+};
+
+const OptionName* findOption(const Dialect& dialect, const std::string& name) {
+  for (const OptionName& o : kOptions) {
+    if (name != o.name) continue;
+    if ((o.option == Option::kRot || o.option == Option::kSize) && !dialect.geometryOptions) return nullptr;
+    if (o.option == Option::kExt && !dialect.extOption) return nullptr;
+    return &o;
+  }
+  return nullptr;
+}
+
+class Parser {
+ public:
+  Parser(const Dialect& dialect, RunOptions* options, Reporter& reporter)
+      : dialect_(dialect), options_(options), reporter_(reporter) {}
+
+  ParseResult run(int argc, const char* const argv[]) {
+    int names = 0;
+    for (int i = 0; i < argc; ++i) {
+      const char* arg = argv[i];
+      if (arg[0] == '-') {
+        const std::string name = asciiLower(arg);
+        const OptionName* option = findOption(dialect_, name);
+        if (!option) return fail(Message::kUnrecognized);
+        const char* value = nullptr;
+        if (option->takesValue) {
+          if (i + 1 >= argc) {
+            if (option->option == Option::kRof) return fail(Message::kNeedsFormat, name);
+            return fail(Message::kNeedsResolution, name);
+          }
+          value = argv[++i];
+        }
+        if (ParseResult r = apply(option->option, name, value); r != ParseResult::kOk) return r;
+        continue;
+      }
+      if (names == 0) {
+        options_->inName = arg;
+      } else if (names == 1) {
+        if (ParseResult r = takeOutputName(arg); r != ParseResult::kOk) return r;
+      } else {
+        return fail(Message::kTooManyNames);
+      }
+      ++names;
+    }
+    if (names == 2) return ParseResult::kOk;
+    // The batch translator always names both files; a vector without them cannot open its input.
+    return fail(Message::kCannotOpenInput);
+  }
+
+ private:
+  bool console() const { return dialect_.kind == DialectKind::kConsole; }
+
+  // The console answers every problem with its usage text (the messages it reports itself come first);
+  // the batch translator reports the problem.
+  ParseResult fail(Message message, const std::string& argument = {}) {
+    if (console()) return ParseResult::kUsage;
+    reporter_.report(Severity::kError, dialect_.text(message, argument));
+    return ParseResult::kRefused;
+  }
+
+  ParseResult apply(Option option, const std::string& name, const char* value) {
+    switch (option) {
+      case Option::kRof:
+        options_->outFormat = rioFormatFromName(value);
+        return ParseResult::kOk;
+      case Option::kDpi:
+      case Option::kXDpi:
+      case Option::kYDpi:
+      case Option::kODpi: {
+        std::optional<double> dpi = parseResolution(value);
+        if (!dpi) return fail(Message::kResolutionRange, name);
+        if (option == Option::kDpi) options_->inDpi = *dpi;
+        if (option == Option::kXDpi || option == Option::kODpi) options_->outXDpi = *dpi;
+        if (option == Option::kYDpi || option == Option::kODpi) options_->outYDpi = *dpi;
+        return ParseResult::kOk;
+      }
+      case Option::kRot: {
+        std::optional<int32_t> rotation = parseRotation(value);
+        if (!rotation) return fail(Message::kUnrecognized);
+        options_->rotation = *rotation;
+        return ParseResult::kOk;
+      }
+      case Option::kSize: {
+        std::optional<int32_t> size = parseSizeCode(value);
+        if (!size) return fail(Message::kUnrecognized);
+        options_->sizeCode = *size;
+        return ParseResult::kOk;
+      }
+      case Option::kExt:
+        options_->inFormatFromExtension = true;
+        return ParseResult::kOk;
+    }
+    return fail(Message::kUnrecognized);
+  }
+
+  // The second name: the output file or, on the console, a port.
+  ParseResult takeOutputName(const char* name) {
+    // Names compare exactly, case included (IN.TIF and in.tif differ).
+    if (options_->inName == name) return refuseSameName();
+    const int32_t port = dialect_.ports ? portFromName(name) : kNoPort;
+    if (port == kNoPort) {
+      if (dialect_.sameFile(options_->inName, name)) return refuseSameName();
+      options_->outName = name;
+      return ParseResult::kOk;
+    }
+    options_->port = port;
+    options_->outName = asciiLower(name);
+    if (!rioFormatInfo(options_->outFormat).toPort) {
+      reporter_.report(Severity::kError, dialect_.text(Message::kPortRefused));
+      return ParseResult::kUsage;
+    }
+    return ParseResult::kOk;
+  }
+
+  ParseResult refuseSameName() {
+    reporter_.report(Severity::kError, dialect_.text(Message::kDifferentNames));
+    return console() ? ParseResult::kUsage : ParseResult::kRefused;
+  }
+
+  const Dialect& dialect_;
+  RunOptions* options_;
+  Reporter& reporter_;
+};
+
+}  // namespace
+
+ParseResult parseArguments(const Dialect& dialect, int argc, const char* const argv[], RunOptions* options,
+                           Reporter& reporter) {
+  return Parser(dialect, options, reporter).run(argc, argv);
+}
+
+std::optional<double> parseLeadingNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && isSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  const char* first = text.data() + i;
+  const char* last = text.data() + text.size();
+  double value = 0;
+  std::from_chars_result r{};
+  bool hex = last - first >= 2 && first[0] == '0' && (first[1] == 'x' || first[1] == 'X');
+  // from_chars takes a minus sign of its own; here the sign has been read already, so a second one ends
+  // the number.
+  const char* digits = hex ? first + 2 : first;
+  bool signAgain = digits < last && (*digits == '-' || *digits == '+');
+  if (hex) {
+    if (!signAgain) r = std::from_chars(digits, last, value, std::chars_format::hex);
+    // "0x" not followed by a hexadecimal number reads as the number 0.
+    if (signAgain || r.ec == std::errc::invalid_argument) return negative ? -0.0 : 0.0;
+  } else {
+    if (signAgain) return std::nullopt;
+    r = std::from_chars(digits, last, value, std::chars_format::general);
+    if (r.ec == std::errc::invalid_argument) return std::nullopt;
+  }
+  if (r.ec == std::errc::result_out_of_range) {
+    // Underflow when the exponent is negative, overflow otherwise (as the C conversion answers them).
+    std::string_view matched(first, static_cast<size_t>(r.ptr - first));
+    size_t e = matched.find_last_of(hex ? "pP" : "eE");
+    bool tiny = e != std::string_view::npos && e + 1 < matched.size() && matched[e + 1] == '-';
+    value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
+  }
+  return negative ? -value : value;
+}
+
+std::optional<double> parseResolution(std::string_view text) {
+  std::optional<double> v = parseLeadingNumber(text);
+  if (!v || !std::isfinite(*v) || *v < 50 || *v > 10000) return std::nullopt;
+  return v;
+}
+
+std::optional<int32_t> parseRotation(std::string_view text) {
+  std::optional<double> v = parseLeadingNumber(text);
+  if (!v || !std::isfinite(*v) || *v <= -1 || *v >= 271) return std::nullopt;
+  int32_t degrees = static_cast<int32_t>(*v);  // truncation toward zero: 90.9 is 90
+  if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270) return std::nullopt;
+  return degrees;
+}
+
+std::optional<int32_t> parseSizeCode(std::string_view text) {
+  std::string value = asciiLower(text);
+  if (value.size() < 2 || value[0] != 'a' || value[1] < '0' || value[1] > '4') return std::nullopt;
+  int32_t code = value[1] - '0' + 1;
+  if (value.size() >= 3 && value[2] == 'l') code += 8;
+  return code;
+}
+
+int32_t portFromName(std::string_view name) {
+  std::string lower = asciiLower(name);
+  if (lower == "lpt1") return kPortNumbers[0];
+  if (lower == "lpt2") return kPortNumbers[1];
+  if (lower == "lpt3") return kPortNumbers[2];
+  return kNoPort;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,212 @@
+// The geometry branches of the console translation run: the paper-size check of mmr output and the resize
+// path, which the batch translator's resampling shares with its own rounding of the sizes.
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "picture/tpicture.h"
+#include "rio/resample.h"
+#include "rio/sline.h"
+#include "rio/status.h"
+#include "run/translate.h"
+
+namespace vantrel {
+namespace {
+
+constexpr double kMmPerInch = 25.4;
+constexpr double kAssumedDpi = 200;  // an axis whose resolution is unknown
+
+// Long side of sheet A(k) for k = 0..5; sheet A(k) is entry k+1 by entry k.
+constexpr int32_t kPaperMm[] = {1189, 841, 594, 420, 297, 210};
+constexpr int kPaperEntries = 6;
+constexpr int32_t kPaperToleranceMm = 20;
+constexpr int32_t kLongSizeBit = 8;
+
+// Round half away from zero.
+double roundHalfAway(double v) {
+  return v < 0 ? std::trunc(v - 0.5) : std::trunc(v + 0.5);
+}
+
+double axisDpi(double dpi) {
+  return dpi == 0 ? kAssumedDpi : dpi;
+}
+
+// The last table entry that lies within the tolerance of `mm`; -1 when none.
+int lastMatch(double mm) {
+  int found = -1;
+  for (int k = 0; k < kPaperEntries; ++k)
+    if (std::fabs(mm - kPaperMm[k]) <= kPaperToleranceMm) found = k;
+  return found;
+}
+
+int32_t paperIndex(int32_t sizeCode) {
+  return (sizeCode - 1) % 8;
+}
+
+bool refuse(const Dialect& dialect, Reporter& reporter, const char* text) {
+  reporter.report(Severity::kError, dialect.text(Message::kRefusal, text));
+  return false;
+}
+
+struct BitmapDeleter {
+  void operator()(uint32_t* bits) const { FreeBitmapString(bits); }
+};
+using BitmapPtr = std::unique_ptr<uint32_t, BitmapDeleter>;
+
+int32_t roundUp32(int32_t v) {
+  return static_cast<int32_t>((static_cast<int64_t>(v) + 31) / 32 * 32);
+}
+
+// The writing side of the resize path. Every written line stays in curSline afterwards, also for a writer
+// that keeps a reference line: after the swap the line just written is copied back, so a repeat writes the
+// line itself and the coder's reference is the previous written line.
+class ResizeOutput {
+ public:
+  ResizeOutput(RCB* rcb, int32_t lines) : rcb_(rcb), lines_(lines) {}
+
+  bool full() const { return rcb_->linesWritten >= lines_; }
+  int64_t rowsLeft() const { return static_cast<int64_t>(lines_) - rcb_->linesWritten; }
+
+  RioStatus writeCurrent() {
+    if (full()) return kRioOk;
+    if (RioStatus r = rioWriteRasterSline(rcb_)) return r;
+    rioSwapSlines(rcb_);
+    if (rcb_->slineCount == 2) rioCopySline(rcb_->refSline, rcb_->curSline);
+    return kRioOk;
+  }
+
+ private:
+  RCB* rcb_;
+  int32_t lines_;
+};
+
+}  // namespace
+
+bool checkPaperSize(const RCB* in, TranslateJob& job, const Dialect& dialect, Reporter& reporter) {
+  if (job.options.sizeCode == 0) return true;
+  static constexpr const char* kNotStandard = "Input file must be a standard size (A0-A4 or A0L - A4L)";
+  const double w = roundHalfAway(rioGetWidth(in) / axisDpi(rioGetXDpi(in)) * kMmPerInch);
+  const double h = roundHalfAway(rioGetHeight(in) / axisDpi(rioGetYDpi(in)) * kMmPerInch);
+  const double shortSide = std::min(w, h);
+  const double longSide = std::max(w, h);
+  const int s = lastMatch(shortSide);
+  const int l = lastMatch(longSide);
+  if (s < 0 || l < 0) return refuse(dialect, reporter, kNotStandard);
+
+  int32_t inputCode = 0;
+  if (s - l == 1) {
+    inputCode = l + 1;  // the page is A(l)
+  } else if (s == 0 || longSide < kPaperMm[s - 1]) {
+    return refuse(dialect, reporter, kNotStandard);
+  } else {
+    inputCode = s + kLongSizeBit;  // the short side of A(s-1) with a longer sheet's long side: A(s-1)L
+  }
+
+  const int32_t target = job.options.sizeCode;
+  if (inputCode == target) return true;
+  const bool inputLong = (inputCode & kLongSizeBit) != 0;
+  const bool targetLong = (target & kLongSizeBit) != 0;
+  if (inputLong != targetLong)
+    return refuse(dialect, reporter,
+                  inputLong ? "Cannot convert long size to standard" : "Cannot convert standard size to long");
+  job.scale = static_cast<double>(kPaperMm[paperIndex(target)]) / kPaperMm[paperIndex(inputCode)];
+  return true;
+}
+
+RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStream* outStream,
+                          const Dialect& dialect) {
+  RCB* in = source.rcb();
+  const RasterFormatId outFormat = job.options.outFormat;
+  const int32_t inWidth = rioGetWidth(in);
+  const int32_t inHeight = rioGetHeight(in);
+
+  // Scale factors and output resolutions; an axis of unknown resolution counts as 200 dpi.
+  double sx = 0, sy = 0, outXDpi = 0, outYDpi = 0;
+  if (job.scale != 0) {
+    sx = sy = job.scale;
+    outXDpi = rioGetXDpi(in);
+    outYDpi = rioGetYDpi(in);
+  } else {
+    const double inX = axisDpi(rioGetXDpi(in));
+    const double inY = axisDpi(rioGetYDpi(in));
+    outXDpi = job.options.outXDpi != 0 ? job.options.outXDpi : inX;
+    outYDpi = job.options.outYDpi != 0 ? job.options.outYDpi : inY;
+    sx = outXDpi / inX;
+    sy = outYDpi / inY;
+  }
+
+  // Output sizes: a width the line buffers can hold, a height that stays an int32 when rounded up to 32.
+  int32_t outW = 0, outH = 0;
+  if (!scaledSide(inWidth, sx, dialect.sizeRule, kMaxLineWidth, &outW)) return kRioBadColumns;
+  if (!scaledSide(inHeight, sy, dialect.sizeRule, INT32_MAX - 31, &outH)) return kRioBadRows;
+
+  const int32_t words = static_cast<int32_t>(bitmapWords(outW));
+  BitmapPtr bitmap(AllocBitmapString(words));
+  if (!bitmap) return kRioOutOfMemory;
+
+  // The console opens the mmr writer with sizes rounded up to 32, and the writer pads the page itself;
+  // outH lines of outW pixels are written either way.
+  const bool roundTo32 = outFormat == kFormatMmr && dialect.kind == DialectKind::kConsole;
+  RioStatus status = 0;
+  RcbPtr output(rioOpenRasterWrite(outStream, roundTo32 ? roundUp32(outW) : outW,
+                                   roundTo32 ? roundUp32(outH) : outH, outFormat, &status));
+  if (!output) return status;
+  (void)rioSetXDpi(output.get(), outXDpi);
+  (void)rioSetYDpi(output.get(), outYDpi);
+  if (in->extraHeader) status = rioSetExtraHeader(output.get(), in->extraHeader, in->extraHeaderLength);
+
+  LineResampler resampler;
+  if (status == 0) status = resampler.init(inWidth, inHeight, outW, outH, sx, sy);
+
+  // Lines go out over the columns both the page and the writer's line buffers hold.
+  const int32_t lastColumn = std::min(outW, rioGetWidth(output.get())) - 1;
+  ResizeOutput writer(output.get(), outH);
+  auto emit = [&]() -> RioStatus {
+    if (writer.full()) return kRioOk;
+    (void)BitmapStringToRuns(bitmap.get(), words, output->curSline, 0, lastColumn);
+    FillBitmapString(bitmap.get(), words, 0);
+    return writer.writeCurrent();
+  };
+
+  bool pending = false;  // lines collected into the bitmap that no output line holds yet
+  while (status == 0 && source.next()) {
+    // The scaled line is clipped in place: it is the resampler's, or the input's own line when the
+    // widths agree.
+    auto* line = const_cast<int32_t*>(resampler.scaleRow(in->curSline));
+    rioClipSline(line, outW);
+    WriteRunsBitmapString(bitmap.get(), words, line, 1);
+    pending = true;
+
+    if (resampler.shrinking()) {
+      if (resampler.rowsAfterLine(writer.rowsLeft()) > 0) {
+        status = emit();
+        pending = false;
+      }
+    } else {
+      const int32_t rows = resampler.rowsAfterLine(writer.rowsLeft());
+      (void)BitmapStringToRuns(bitmap.get(), words, output->curSline, 0, lastColumn);
+      for (int32_t i = 0; status == 0 && i < rows; ++i) status = writer.writeCurrent();
+      FillBitmapString(bitmap.get(), words, 0);
+      pending = false;
+    }
+    rioSwapSlines(in);
+  }
+
+  if (status == 0) {
+    // A page that gave no output line yet gets what it collected; after that the padding repeats the last
+    // line written.
+    if (output->linesWritten == 0 && pending) status = emit();
+    if (output->linesWritten == 0) output->curSline[0] = output->curSline[1] = kSlineEnd;
+    while (status == 0 && !writer.full()) status = writer.writeCurrent();
+  }
+  bitmap.reset();
+  if (status == 0 && !source.endedWell()) status = in->status;
+  // A failed run's output is deleted: the writer is told, so that it does not pad the page.
+  if (status != 0) rioSetError(output.get(), status);
+  source.closeReader();
+  // The writer's close finishes the file (trailers, patched headers): its failure fails the run.
+  const RioStatus closed = rioCloseRaster(output.release());
+  return status != 0 ? status : closed;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,293 @@
+#include "run/translate.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+#include "formats/registry.h"
+#include "rio/sline.h"
+#include "run/parse.h"
+
+namespace vantrel {
+namespace {
+
+void say(Reporter& reporter, const Dialect& dialect, Severity severity, Message message,
+         const std::string& argument = {}) {
+  const std::string text = dialect.text(message, argument);
+  if (!text.empty()) reporter.report(severity, text);
+}
+
+void sayStatus(Reporter& reporter, const Dialect& dialect, RioStatus status) {
+  say(reporter, dialect, Severity::kError, Message::kStatus, dialect.statusText(status));
+}
+
+// The output file this run made. It is removed on failure only while its name still names the regular
+// file the run opened: never a device such as /dev/full, never a file that replaced it meanwhile.
+class CreatedOutput {
+ public:
+  void opened(const std::string& name, std::FILE* file) {
+    struct stat st {};
+    if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    name_ = name;
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    armed_ = true;
+  }
+
+  void remove() const {
+    if (!armed_) return;
+    struct stat st {};
+    if (::stat(name_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_) return;
+    std::remove(name_.c_str());
+  }
+
+ private:
+  std::string name_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  bool armed_ = false;
+};
+
+// Opens the input for reading; a directory counts as an input that cannot be opened.
+FilePtr openInputFile(const std::string& name) {
+  FilePtr file(std::fopen(name.c_str(), "rb"));
+  if (!file) return nullptr;
+  struct stat st {};
+  if (::fstat(::fileno(file.get()), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  return file;
+}
+
+// Resolution of the input: -dpi wins; an input that knows neither resolution gets 200 dpi. When only one
+// of them is known, both stay as they are.
+void applyInputResolution(RCB* in, double inDpi) {
+  if (inDpi != 0) {
+    (void)rioSetXDpi(in, inDpi);
+    (void)rioSetYDpi(in, inDpi);
+  } else if (rioGetXDpi(in) == 0 && rioGetYDpi(in) == 0) {
+    (void)rioSetXDpi(in, 200);
+    (void)rioSetYDpi(in, 200);
+  }
+}
+
+// Ends a write RCB: a failed run's output is deleted, so the writer is told first (it then does not pad
+// the page to its height); the writer's close finishes the file (trailers, patched headers) and its
+// failure fails the run.
+RioStatus closeOutput(RCB* output, RioStatus status) {
+  if (status != 0) rioSetError(output, status);
+  const RioStatus closed = rioCloseRaster(output);
+  return status != 0 ? status : closed;
+}
+
+// Two RCBs: every input line copied into the output RCB. *reported is set when the cause has been
+// reported already (the output RCB could not be opened).
+RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outStream, const Dialect& dialect,
+                             Reporter& reporter, bool* reported) {
+  RCB* input = in.rcb();
+  RioStatus status = 0;
+  RcbPtr output(
+      rioOpenRasterWrite(outStream, rioGetWidth(input), rioGetHeight(input), job.options.outFormat, &status));
+  if (!output) {
+    sayStatus(reporter, dialect, status);
+    *reported = true;
+    return status;
+  }
+  (void)rioSetXDpi(output.get(), rioGetXDpi(input));
+  (void)rioSetYDpi(output.get(), rioGetYDpi(input));
+  // Header data a reader hands on (a CALS input's identification records, for one) reach the writer.
+  if (input->extraHeader) status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeaderLength);
+
+  const int32_t outputWidth = rioGetWidth(output.get());
+  while (status == 0 && in.next()) {
+    rioCopySlineClipped(input->curSline, output->curSline, outputWidth);
+    status = rioWriteRasterSline(output.get());
+    if (status != 0) break;
+    rioSwapSlines(output.get());
+    rioSwapSlines(input);
+  }
+  if (status == 0 && !in.endedWell()) status = input->status;
+  in.closeReader();
+  return closeOutput(output.release(), status);
+}
+
+// One RCB that reads and writes: the line read is the line written.
+RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStream* outStream,
+                            const Dialect& dialect, Reporter& reporter, bool* reported) {
+  RioStatus status = 0;
+  RcbPtr rcb(rioOpenRasterReadWrite(inStream, job.options.inFormat, outStream, job.options.outFormat, &status));
+  if (!rcb) {
+    sayStatus(reporter, dialect, status);
+    *reported = true;
+    return status;
+  }
+  applyInputResolution(rcb.get(), job.options.inDpi);
+  while (rioReadRasterSline(rcb.get()) != nullptr) {
+    status = rioWriteRasterSline(rcb.get());
+    if (status != 0) break;
+    rioSwapSlines(rcb.get());
+  }
+  const bool endedWell =
+      rcb->status == 0 || (rcb->status == kRioEndOfPage && rcb->linesRead >= rcb->height);
+  if (status == 0 && !endedWell) status = rcb->status;
+  return closeOutput(rcb.release(), status);
+}
+
+void reportPortFailure(Reporter& reporter, const Dialect& dialect, int32_t portStatus) {
+  if (portStatus & kPortOutOfPaper)
+    say(reporter, dialect, Severity::kError, Message::kPrinterOutOfPaper);
+  else if (portStatus & kPortIoError)
+    say(reporter, dialect, Severity::kError, Message::kPrinterIoError);
+  else if (portStatus & kPortTimedOut)
+    say(reporter, dialect, Severity::kError, Message::kPrinterTimedOut);
+}
+
+void portProgress(void* context) {
+  static_cast<Reporter*>(context)->report(Severity::kProgress, ".");
+}
+
+// The steps after the arguments: formats, files, the run and its report (without the outcome line).
+RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& reporter,
+                        const RunEnvironment& environment, CreatedOutput* created) {
+  RunOptions& o = job.options;
+  const RasterFormatId fromExtension = rioFormatFromPath(o.inName.c_str());
+  o.inFormat = dialect.keepsInputFormat(fromExtension, o.inFormatFromExtension) ? fromExtension : 0;
+
+  job.inFile = openInputFile(o.inName);
+  if (!job.inFile) {
+    say(reporter, dialect, Severity::kError, Message::kCannotOpenInput);
+    return RunOutcome::kRefused;
+  }
+  if (o.outFormat == 0) o.outFormat = rioFormatFromPath(o.outName.c_str());
+
+  if (o.port == kNoPort) {
+    // The console needs a format before it creates the file; the batch translator opens the file first
+    // and deletes it again when there is none.
+    if (o.outFormat == 0 && dialect.kind == DialectKind::kConsole) {
+      say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
+      return RunOutcome::kRefused;
+    }
+    job.outFile.reset(std::fopen(o.outName.c_str(), "wb"));
+    if (!job.outFile) {
+      say(reporter, dialect, Severity::kError, Message::kCannotOpenOutput);
+      return RunOutcome::kRefused;
+    }
+    created->opened(o.outName, job.outFile.get());
+    if (o.outFormat == 0) {
+      say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
+      return RunOutcome::kRefused;
+    }
+    say(reporter, dialect, Severity::kProgress, Message::kGenerating, o.outName);
+  } else {
+    if (o.outFormat == 0) {
+      say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
+      return RunOutcome::kRefused;
+    }
+    if (!rioFormatInfo(o.outFormat).toPort) {
+      say(reporter, dialect, Severity::kError, Message::kPortRefused);
+      return RunOutcome::kRefused;
+    }
+    say(reporter, dialect, Severity::kProgress, Message::kWritingToPort, o.outName);
+  }
+
+  bool ok = runTranslation(dialect, job, reporter, environment);
+  if (job.outFile) {
+    // The translation is complete only when every byte is in the file.
+    const bool closed = std::fclose(job.outFile.release()) == 0;
+    if (ok && !closed) {
+      say(reporter, dialect, Severity::kError, Message::kUnableToComplete);
+      ok = false;
+    }
+  }
+  return ok ? RunOutcome::kComplete : RunOutcome::kFailed;
+}
+
+}  // namespace
+
+bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporter,
+                    const RunEnvironment& environment) {
+  const RunOptions& o = job.options;
+  StreamPtr inStream(streamOpen(job.inFile.get(), "r", environment.settings));
+  StreamPtr outStream(streamOpen(job.outFile.get(), "w", environment.settings));
+  if (!inStream || !outStream) {
+    say(reporter, dialect, Severity::kError, Message::kOutOfMemory);
+    return false;
+  }
+  // Outlives the output stream, whose close may still send bytes to the port.
+  PortJob portJob;
+  RioStatus status = 0;
+  bool reported = false;
+  if (o.port != kNoPort) {
+    portJob.port = o.port;
+    portJob.primitives = environment.ports;
+    portJob.progress = portProgress;
+    portJob.progressContext = &reporter;
+    if (!streamSetWriteCallback(outStream.get(), portWriteCallback, &portJob)) {
+      status = kRioInternal;
+      sayStatus(reporter, dialect, status);
+      reported = true;
+    }
+  }
+
+  const bool resampling = o.outXDpi != 0 || o.outYDpi != 0;
+  if (!reported && dialect.readWriteRcb && !resampling) {
+    status = copyThroughOneRcb(inStream.get(), job, outStream.get(), dialect, reporter, &reported);
+  } else if (!reported) {
+    RunInput in;
+    RasterFormatId formatRead = 0;
+    status = o.rotation != 0
+                 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi, environment.settings, &formatRead)
+                 : in.openReader(inStream.get(), o.inFormat);
+    if (status != 0) {
+      sayStatus(reporter, dialect, status);
+      reported = true;
+    } else {
+      applyInputResolution(in.rcb(), o.inDpi);
+      if (dialect.geometryOptions && o.outFormat == kFormatMmr && !checkPaperSize(in.rcb(), job, dialect, reporter)) {
+        reported = true;  // the check has reported its refusal
+      } else if (job.scale != 0 || resampling) {
+        status = resizeTranslate(in, job, outStream.get(), dialect);
+      } else {
+        status = copyThroughTwoRcbs(in, job, outStream.get(), dialect, reporter, &reported);
+      }
+    }
+  }
+
+  inStream.reset();
+  const bool complete = streamClose(outStream.release()) == 1;
+  if (reported) return false;
+  if (complete) {
+    if (status != 0) sayStatus(reporter, dialect, status);
+    return status == 0;
+  }
+  if (o.port == kNoPort)
+    say(reporter, dialect, Severity::kError, Message::kUnableToComplete);
+  else
+    reportPortFailure(reporter, dialect, portJob.status);
+  return false;
+}
+
+RunOutcome runTranslationEntry(const Dialect& dialect, int argc, const char* const argv[], Reporter& reporter,
+                               const RunEnvironment& environment) {
+  TranslateJob job;
+  switch (parseArguments(dialect, argc, argv, &job.options, reporter)) {
+    case ParseResult::kOk:
+      break;
+    case ParseResult::kUsage:
+      return RunOutcome::kUsage;
+    case ParseResult::kRefused:
+      return RunOutcome::kRefused;
+  }
+  CreatedOutput created;
+  const RunOutcome outcome = translateJob(dialect, job, reporter, environment, &created);
+  if (outcome == RunOutcome::kComplete)
+    say(reporter, dialect, Severity::kProgress, Message::kComplete);
+  else if (outcome == RunOutcome::kFailed)
+    say(reporter, dialect, Severity::kError, Message::kIncomplete);
+
+  job.inFile.reset();
+  job.outFile.reset();
+  if (outcome != RunOutcome::kComplete) created.remove();
+  return outcome;
+}
+
+}  // namespace vantrel

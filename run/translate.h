@@ -1,0 +1,64 @@
+// The translation entry shared by both programs: the arguments of one run parsed in the front end's
+// dialect, the files opened, the page copied (with the console's rotation, paper-size and resize
+// branches, or the batch translator's resampling), every outcome reported, and a failed run's output
+// deleted.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+#include "rio/port.h"
+#include "rio/settings.h"
+#include "rio/stream.h"
+#include "run/dialect.h"
+#include "run/input.h"
+#include "run/options.h"
+#include "run/reporter.h"
+
+namespace vantrel {
+
+// What the front end hands the run besides the arguments.
+struct RunEnvironment {
+  const RioSettings* settings = nullptr;  // what it read from its environment; nullptr = all unset
+  PortPrimitives ports{};                 // the printer-port primitives (a test gives its own)
+};
+
+enum class RunOutcome {
+  kUsage,     // console: the arguments were not acceptable; the front end shows its usage text
+  kRefused,   // nothing was translated (the reason has been reported)
+  kFailed,    // the translation failed and its output was deleted
+  kComplete,  // the translation is complete
+};
+
+// Parses the arguments after the program's own name and runs the translation they ask for.
+RunOutcome runTranslationEntry(const Dialect& dialect, int argc, const char* const argv[], Reporter& reporter,
+                               const RunEnvironment& environment = {});
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// One run: its options and what it opens.
+struct TranslateJob {
+  RunOptions options;
+  FilePtr inFile;
+  FilePtr outFile;  // none for a port
+  double scale = 0;  // set by the paper-size conversion; 0 = none
+};
+
+// The translation over a job whose input is open and whose output file is open (or which writes to a
+// port): streams, RCBs, the line loop and the report of its cause when it fails. True on success, which
+// still needs the output file to close cleanly.
+[[nodiscard]] bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporter,
+                                  const RunEnvironment& environment = {});
+
+// The paper-size check of an mmr output: accepts (perhaps setting job.scale) or reports its refusal.
+[[nodiscard]] bool checkPaperSize(const RCB* in, TranslateJob& job, const Dialect& dialect, Reporter& reporter);
+
+// Writes the input scaled to the output resolutions or the paper-size factor; closes the input and the
+// output RCB. The result is the run's status.
+[[nodiscard]] RioStatus resizeTranslate(RunInput& in, const TranslateJob& job, RasterStream* outStream,
+                                        const Dialect& dialect);
+
+}  // namespace vantrel

@@ -1,0 +1,151 @@
+// The batch translator's translation entry, driven as the dialog drives it: one read-write RCB for a
+// plain copy, resampling with sizes rounded up, each problem reported in its own words, and no output
+// left behind by a failed file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "formats/registry.h"
+#include "rio/alloc.h"
+#include "run/translate.h"
+#include "tests/support/read_back.h"
+#include "tests/support/recording_reporter.h"
+#include "tests/support/run_pages.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testread::PageRecord;
+using testread::readBack;
+using testruns::Page;
+using testruns::Runs;
+using testruns::writePage;
+
+// A page with a frame and a diagonal of dots, so that every line differs from the one above it.
+Page framedPage(int32_t width, int32_t height, double dpi) {
+  Page page{width, dpi, dpi, {}};
+  for (int32_t y = 0; y < height; ++y) {
+    if (y == 0 || y == height - 1) {
+      page.lines.push_back({{0, width}});
+      continue;
+    }
+    const int32_t x = 2 + (y * 7) % (width - 4);
+    page.lines.push_back({{0, 1}, {x, x + 1}, {width - 1, width}});
+  }
+  return page;
+}
+
+class BatchRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vantrel-batch-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    baseline_ = rioBytesInUse();
+  }
+  void TearDown() override {
+    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
+    fs::remove_all(dir_);
+  }
+
+  std::string at(const char* name) const { return (dir_ / name).string(); }
+
+  RunOutcome run(std::vector<std::string> args) {
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    reporter_ = {};
+    return runTranslationEntry(kBatchDialect, static_cast<int>(argv.size()), argv.data(), reporter_);
+  }
+
+  fs::path dir_;
+  int64_t baseline_ = 0;
+  testsupport::RecordingReporter reporter_;
+};
+
+// Every readable-and-writable pair copies the page through one RCB, byte for byte the pixels.
+TEST_F(BatchRun, CopiesThroughOneRcbIntoEveryWritableFileFormat) {
+  const Page page = framedPage(301, 57, 300);
+  writePage(dir_ / "in.rnl", kFormatRunLength, page);
+  for (const char* name : {"rnl", "g3", "g4", "cg4", "tif", "opt", "tiffu", "tiffg3", "tiled", "mmr"}) {
+    SCOPED_TRACE(name);
+    const std::string out = at("out.") + name;
+    ASSERT_EQ(run({at("in.rnl"), out, "-rof", name}), RunOutcome::kComplete) << reporter_.all;
+    EXPECT_EQ(reporter_.all, "");
+    const PageRecord back = readBack(out);
+    EXPECT_EQ(back.width, page.width);
+    EXPECT_EQ(back.lines, page.lines);
+    fs::remove(out);
+  }
+}
+
+TEST_F(BatchRun, AnInputWithoutResolutionIsWrittenAt200Dpi) {
+  writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(64, 8, 0));
+  ASSERT_EQ(run({at("in.rnl"), at("out.cg4"), "-rof", "cg4"}), RunOutcome::kComplete) << reporter_.all;
+  const PageRecord back = readBack(at("out.cg4"));
+  EXPECT_EQ(back.xDpi, 200);
+  EXPECT_EQ(back.yDpi, 200);
+  ASSERT_EQ(run({at("in.rnl"), at("out.tif"), "-rof", "tif", "-dpi", "150"}), RunOutcome::kComplete);
+  EXPECT_EQ(readBack(at("out.tif")).xDpi, 150);
+}
+
+// The batch translator rounds a resampled side up: 1000 pixels at 300 dpi become 334 at 100 dpi where
+// the console makes 333, and 667 at 200 dpi in both.
+TEST_F(BatchRun, ResamplingRoundsTheSizesUp) {
+  writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(1000, 1000, 300));
+  ASSERT_EQ(run({at("in.rnl"), at("a.rnl"), "-xdpi", "200", "-ydpi", "200"}), RunOutcome::kComplete)
+      << reporter_.all;
+  const PageRecord a = readBack(at("a.rnl"));
+  EXPECT_EQ(a.width, 667);
+  EXPECT_EQ(a.lines.size(), 667u);
+  EXPECT_EQ(a.xDpi, 200);
+  ASSERT_EQ(run({at("in.rnl"), at("b.rnl"), "-odpi", "100"}), RunOutcome::kComplete) << reporter_.all;
+  const PageRecord b = readBack(at("b.rnl"));
+  EXPECT_EQ(b.width, 334);
+  EXPECT_EQ(b.lines.size(), 334u);
+  // Black wins when lines merge: the frame's top and left edges survive. Run positions scale by the
+  // truncated factor, so the column that rounding up added stays white.
+  EXPECT_EQ(b.lines.front(), (Runs{{0, 333}}));
+  EXPECT_EQ(b.lines[100].front(), std::make_pair(0, 1));
+}
+
+struct Refusal {
+  const char* label;
+  std::vector<std::string> args;  // "@" stands for the scratch folder
+  std::vector<std::string> messages;
+  const char* leftBehind;  // a file that must not exist afterwards
+};
+
+class BatchRefusal : public BatchRun, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(BatchRefusal, ReportsAndLeavesNoOutput) {
+  writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(64, 8, 200));
+  std::ofstream(dir_ / "text.tif") << "II this is not really a TIFF file";
+  std::ofstream(dir_ / "junk.bin") << "nothing a reader knows";
+  std::vector<std::string> args;
+  for (std::string a : GetParam().args) args.push_back(a[0] == '@' ? (dir_ / a.substr(1)).string() : a);
+  EXPECT_NE(run(args), RunOutcome::kComplete);
+  EXPECT_EQ(reporter_.errors, GetParam().messages);
+  EXPECT_FALSE(fs::exists(dir_ / GetParam().leftBehind));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BatchRefusal,
+    ::testing::Values(
+        Refusal{"UnknownFormat", {"@junk.bin", "@out.cg4"}, {"unknown raster format type", "Incomplete translation"},
+                "out.cg4"},
+        Refusal{"BadTiff", {"@text.tif", "@out.cg4"}, {"bad header data", "Incomplete translation"}, "out.cg4"},
+        Refusal{"NoWriter", {"@in.rnl", "@out.jdl"}, {"read or write function not implemented",
+                                                      "Incomplete translation"}, "out.jdl"},
+        Refusal{"NoFormat", {"@in.rnl", "@out.xyz"}, {"Invalid output format type"}, "out.xyz"},
+        Refusal{"NoInput", {"@missing.rnl", "@out.cg4"}, {"Cannot open input file"}, "out.cg4"},
+        Refusal{"NoFolder", {"@in.rnl", "@no/out.cg4"}, {"Cannot open output file"}, "no"},
+        Refusal{"SameName", {"@in.rnl", "@in.rnl"}, {"Infile and outfile must have different names"}, "x"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace vantrel
