@@ -22,6 +22,7 @@
 
 #include "formats/native.h"
 #include "formats/registry.h"
+#include "rio/format_id.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
@@ -97,17 +98,17 @@ enum class Check {
 
 Check checkOf(RasterFormatId id) {
   switch (id) {
-    case 8:
-    case 14:
-    case 19:
+    case kFormatRtl:
+    case kFormatPcl:
+    case kFormatRtlPlain:
       return Check::kHpRaster;
-    case 16:
+    case kFormatVersatec:
       return Check::kVersatec;
-    case 12:
+    case kFormatCalComp:
       return Check::kCalComp;
-    case 29:
+    case kFormatHpgl2:
       return Check::kHpgl2;
-    case 9:
+    case kFormatPostScript:
       return Check::kCleanClose;
     default:
       return Check::kReadBack;
@@ -118,7 +119,7 @@ Check checkOf(RasterFormatId id) {
 // format cuts lines at its 15-bit pixel fields, a Versatec plotter at its model's line length (checked
 // against the decoded line length); every other format here holds the whole line.
 int32_t columnsHeld(RasterFormatId id, int32_t width) {
-  return id == 3 ? std::min(width, kNativeMaxWidth) : width;
+  return id == kFormatRunLength ? std::min(width, kNativeMaxWidth) : width;
 }
 
 struct Outcome {
