@@ -139,7 +139,7 @@ class DevicePages : public devicetest::AccountedMemoryTest, public ::testing::Wi
 TEST_P(DevicePages, EveryModelDecodesToTheSourceRows) {
   const int32_t width = GetParam();
   std::vector<Runs> rows = pageRuns(width, 40, 0x1D1 + width);
-  rows.push_back({{-5, 3}, {width - 2, width + 50}});  // runs past both edges are clipped
+  if (width >= 8) rows.push_back({{-5, 3}, {width - 2, width + 50}});  // runs past both edges are clipped
   for (const RasterFormatId id : {kFormatJdl, kFormatJdl4000, kFormatNkk}) {
     SCOPED_TRACE(id);
     const Written w = devicetest::writePage(id, width, rows);
