@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "formats/registry.h"
+#include "tests/support/device_decoders.h"
 #include "tests/support/device_page.h"
+#include "tests/support/read_back.h"
 #include "tests/support/pbm.h"
 
 namespace vantrel {
@@ -21,101 +23,11 @@ using devicetest::packRow;
 using devicetest::Runs;
 using devicetest::Written;
 using Bytes = std::vector<uint8_t>;
-using Rows = std::vector<Bytes>;
-
-uint32_t le16(const Bytes& b, size_t at) { return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8; }
-uint32_t le32(const Bytes& b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
-
-bool takes(const Bytes& b, size_t* at, const std::string& literal) {
-  if (b.size() < *at + literal.size() || std::string(b.begin() + *at, b.begin() + *at + literal.size()) != literal)
-    return false;
-  *at += literal.size();
-  return true;
-}
-
-// ---- decoders from the layouts; each returns "" or what is wrong
-
-std::string decodeJdl(const Bytes& b, int32_t width, Rows* rows) {
-  const size_t r = (width + 7) / 8;
-  size_t at = 0;
-  if (!takes(b, &at, "\x1B\x0D\x50\x1B\x7A\x4D\x01")) return "header";
-  while (takes(b, &at, "\x1B\x67\x49\x01")) {
-    if (b.size() < at + 2 + r + 3 || le16(b, at) != r) return "row length";
-    rows->emplace_back(b.begin() + at + 2, b.begin() + at + 2 + r);
-    at += 2 + r;
-    if (!takes(b, &at, "\x0D\x1B\x76")) return "row end";
-  }
-  if (!takes(b, &at, "\x1B\x19\x52") || at != b.size()) return "trailer";
-  return "";
-}
-
-struct Jd4Header {
-  uint32_t dots = 0, height = 0;
-  std::string paper;  // "W,L:"
-};
-
-std::string decodeJd4(const Bytes& b, int32_t width, Jd4Header* h, Rows* rows) {
-  const size_t r = (width + 7) / 8;
-  size_t at = 0;
-  if (!takes(b, &at, "\x1B*@\x1B/@JDRL:\x1B*H") || b.size() < at + 2) return "header start";
-  h->dots = le16(b, at);
-  at += 2;
-  if (!takes(b, &at, "\x1B*I") || b.size() < at + 2) return "height";
-  h->height = le16(b, at);
-  at += 2;
-  if (!takes(b, &at, "\x1B/A0,0,")) return "area";
-  while (at < b.size() && b[at] != 0x1B) h->paper += static_cast<char>(b[at++]);
-  if (!takes(b, &at, std::string("\x1B\x2A\x45\x01\x1B*Q", 7))) return "raster start";
-  while (at < b.size() && b[at] != 0x1B) {
-    Bytes row;
-    int lastCount = 255;
-    while (row.size() < r) {
-      if (at + 2 > b.size()) return "row cut";
-      const uint8_t count = b[at], value = b[at + 1];
-      at += 2;
-      if (row.size() + count + 1 > r) return "pair past the row";
-      if (!row.empty() && row.back() == value && lastCount < 255) return "equal bytes split";
-      row.insert(row.end(), count + 1u, value);
-      lastCount = count;
-    }
-    rows->push_back(row);
-  }
-  if (!takes(b, &at, "\x1B*Z") || at != b.size()) return "trailer";
-  return "";
-}
-
-std::string decodeNkk(const Bytes& b, uint32_t* width, uint32_t* height, char* flag, Rows* rows) {
-  if (b.size() < 76) return "short header";
-  const Bytes want = {'P', 'G', ';', 'X', 'R'};
-  if (!std::equal(want.begin(), want.end(), b.begin())) return "PG;XR";
-  *flag = static_cast<char>(b[5]);
-  if (std::string(b.begin() + 6, b.begin() + 12) != ";IN;ZN" || b[12] != 1 || b[13] != 1) return "header text";
-  for (size_t i : {14, 15, 16, 17, 18, 19, 20, 21, 22, 23})
-    if (b[i] != 0) return "header zeros";
-  for (size_t i = 32; i < 76; ++i)
-    if (b[i] != 0) return "header tail";
-  *width = le32(b, 24);
-  *height = le32(b, 28);
-  const size_t r = *width / 8 + 1;
-  size_t at = 76;
-  while (at < b.size()) {
-    Bytes row;
-    while (row.size() < r) {
-      if (at >= b.size()) return "row cut";
-      const int8_t n = static_cast<int8_t>(b[at++]);
-      if (n >= 0) {
-        if (at + n + 1u > b.size() || row.size() + n + 1 > r) return "literal past the row";
-        row.insert(row.end(), b.begin() + at, b.begin() + at + n + 1);
-        at += n + 1u;
-      } else {
-        if (n == -128 || n == -1 || at >= b.size() || row.size() + 1 - n > r) return "bad repeat";
-        row.insert(row.end(), static_cast<size_t>(1 - n), b[at++]);
-      }
-    }
-    rows->push_back(row);
-  }
-  return "";
-}
+using devicetest::decodeJd4;
+using devicetest::decodeJdl;
+using devicetest::decodeNkk;
+using devicetest::Jd4Header;
+using Rows = devicetest::ByteRows;
 
 // A drawing-like page as run lists.
 std::vector<Runs> pageRuns(int32_t width, int32_t height, uint64_t seed) {
@@ -244,7 +156,7 @@ TEST_F(FixedBytes, NkkLongRunsAndLongLiteralsSplitAt128) {
 
 TEST_F(FixedBytes, OutputOnlyModelsRefuseToRead) {
   for (const RasterFormatId id : {kFormatJdl, kFormatJdl4000, kFormatNkk}) {
-    EXPECT_EQ(devicetest::openForReading(id, std::string(100, 'x')), devicetest::kReadingRefused) << id;
+    EXPECT_EQ(testread::readBackBytes(std::string(100, 'x'), id).open, kRioNotImplemented) << id;
   }
 }
 
