@@ -6,7 +6,7 @@
 // start of an image with the most common options (most significant bit first; Group 3 lines with
 // end-of-line codes, byte-aligned when encoding). A codec knows nothing of the format it serves.
 //
-// Run lists: out must have room for slineValues(width) int32 (a line buffer of the RCB has). Decoders
+// Run lists: out must have room for slineValues(width) int32 (every line buffer of that width has). Decoders
 // always terminate `out`, also after a failure, and what they deliver is sorted, non-touching and inside
 // [0, width]. Reference lines are read up to their first value that breaks that order.
 #pragma once
@@ -19,8 +19,6 @@
 #include "rio/stream.h"
 
 namespace vantrel {
-
-struct RCB;
 
 // ---------------------------------------------------------------------------------------------------------
 // Decoding.
@@ -101,24 +99,10 @@ int32_t faxNormalizeLine(int32_t* runs, int32_t width);
 // up to the terminator or the first pair that is empty, out of order, touching or beyond the width.
 [[nodiscard]] int32_t faxReferenceLength(const int32_t* ref, int32_t width);
 
-// ---------------------------------------------------------------------------------------------------------
-// RCB operations for the format drivers: the line is rcb->curSline, the reference rcb->refSline, the
-// stream rcb->inStream or rcb->outStream, the width rcb->width. Any failure is also recorded as the RCB's
-// status when none is set yet.
-
-[[nodiscard]] RioStatus g3ReadSline(RCB* rcb, FaxDecoder* d);
-[[nodiscard]] RioStatus g4ReadSline(RCB* rcb, FaxDecoder* d);
-[[nodiscard]] RioStatus g3WriteSline(RCB* rcb, FaxEncoder* e);
-[[nodiscard]] RioStatus g3FinishWrite(RCB* rcb, FaxEncoder* e);
-[[nodiscard]] RioStatus g4WriteSline(RCB* rcb, FaxEncoder* e);
-[[nodiscard]] RioStatus g4FinishWrite(RCB* rcb, FaxEncoder* e);
-
 namespace fax_detail {
 
 // Shared by the two codecs.
 void putRun(FaxBitWriter& w, RasterStream* out, int colour, int32_t run);  // makeup and terminating codes
-RioStatus checkRcb(RCB* rcb, bool reading);
-RioStatus record(RCB* rcb, RioStatus status);  // status, kept as the RCB's first error when not 0
 
 }  // namespace fax_detail
 

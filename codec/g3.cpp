@@ -5,7 +5,6 @@
 
 #include "codec/fax.h"
 #include "codec/fax_tables.h"
-#include "rio/rcb.h"
 
 namespace vantrel {
 
@@ -240,36 +239,6 @@ RioStatus g3EncodeFinish(FaxEncoder* e, RasterStream* out) {
   if (!e->noEol)
     for (int i = 0; i < 5; ++i) putEol(e->bits, out, false);
   return faxEncoderFlush(e, out);
-}
-
-// ---------------------------------------------------------------------------------------------------------
-// RCB operations.
-
-RioStatus fax_detail::checkRcb(RCB* rcb, bool reading) {
-  if (!rcb) return kRioNoRcb;
-  if (!(reading ? rcb->inStream : rcb->outStream)) return rioSetError(rcb, kRioBadStream);
-  if (!rcb->curSline || rcb->width < 0) return rioSetError(rcb, kRioInternal);
-  return kRioOk;
-}
-
-RioStatus fax_detail::record(RCB* rcb, RioStatus status) {
-  return status ? rioSetError(rcb, status) : status;
-}
-
-RioStatus g3ReadSline(RCB* rcb, FaxDecoder* d) {
-  if (RioStatus s = fax_detail::checkRcb(rcb, true)) return s;
-  return fax_detail::record(rcb, g3DecodeLine(d, rcb->inStream, rcb->width, rcb->curSline));
-}
-
-RioStatus g3WriteSline(RCB* rcb, FaxEncoder* e) {
-  if (RioStatus s = fax_detail::checkRcb(rcb, false)) return s;
-  return fax_detail::record(rcb, g3EncodeLine(e, rcb->outStream, rcb->width, rcb->curSline));
-}
-
-RioStatus g3FinishWrite(RCB* rcb, FaxEncoder* e) {
-  if (!rcb) return kRioNoRcb;
-  if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
-  return fax_detail::record(rcb, g3EncodeFinish(e, rcb->outStream));
 }
 
 }  // namespace vantrel

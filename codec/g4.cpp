@@ -8,7 +8,6 @@
 
 #include "codec/fax.h"
 #include "codec/fax_tables.h"
-#include "rio/rcb.h"
 
 namespace vantrel {
 
@@ -235,22 +234,6 @@ RioStatus g4EncodeFinish(FaxEncoder* e, RasterStream* out) {
   const uint32_t eol = kEolEncode.bits;
   bitsPut(e->bits, out, (eol << kEolEncode.length) | eol, 2 * kEolEncode.length);
   return faxEncoderFlush(e, out);
-}
-
-RioStatus g4ReadSline(RCB* rcb, FaxDecoder* d) {
-  if (RioStatus s = fax_detail::checkRcb(rcb, true)) return s;
-  return fax_detail::record(rcb, g4DecodeLine(d, rcb->inStream, rcb->width, rcb->refSline, rcb->curSline));
-}
-
-RioStatus g4WriteSline(RCB* rcb, FaxEncoder* e) {
-  if (RioStatus s = fax_detail::checkRcb(rcb, false)) return s;
-  return fax_detail::record(rcb, g4EncodeLine(e, rcb->outStream, rcb->width, rcb->curSline, rcb->refSline));
-}
-
-RioStatus g4FinishWrite(RCB* rcb, FaxEncoder* e) {
-  if (!rcb) return kRioNoRcb;
-  if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
-  return fax_detail::record(rcb, g4EncodeFinish(e, rcb->outStream));
 }
 
 }  // namespace vantrel

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "codec/fax.h"
+#include "formats/fax_lines.h"
 #include "formats/registry.h"
 
 namespace vantrel {

@@ -1,6 +1,6 @@
 // Tests of the CCITT Group 3 and Group 4 line codecs: hand-made bit vectors written from the T.4/T.6 code
-// words, exact encoder output, seeded round trips over many widths and options, hostile data, and the RCB
-// operations.
+// words, exact encoder output, seeded round trips over many widths and options, hostile data, and the fax
+// line adapters that apply them to an RCB.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec/fax.h"
+#include "formats/fax_lines.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "bench/rng.h"
