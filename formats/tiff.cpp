@@ -676,11 +676,10 @@ void segmentRuns(const int32_t* src, int32_t* dst, int32_t width, bool invert) {
 // ---------------------------------------------------------------------------------------------------------
 // Writing.
 
-// ZEB_STRIPS: rows per strip; decimal, 0x hexadecimal or 0 octal. Unset or without digits: 200; 0 or
-// below: one strip.
-int64_t configuredRowsPerStrip() {
-  const char* text = std::getenv("ZEB_STRIPS");
-  if (!text) return kDefaultRowsPerStrip;
+// Rows per strip from the settings ("ZEB_STRIPS"): decimal, 0x hexadecimal or 0 octal. Unset or without
+// digits: 200; 0 or below: one strip.
+int64_t configuredRowsPerStrip(const RioSettings& settings) {
+  const char* text = settings.tiffStrips.c_str();
   char* end = nullptr;
   errno = 0;
   const long long v = std::strtoll(text, &end, 0);
@@ -1053,11 +1052,12 @@ RioStatus openWriter(RCB* rcb) {
   if (int32_t r = streamMakeSeekable(rcb->outStream)) return r;
   auto* st = rioNewState<TiffWriteState>(rcb->writerState);
   if (!st) return kRioOutOfMemory;
+  const int64_t rowsPerStrip = configuredRowsPerStrip(rioSettings(rcb));
   switch (rcb->outFormat) {
     case kTiffG4Id: st->compression = kGroup4; st->rowsPerStrip = INT64_MAX; break;
-    case kOptId: case kStripsG4Id: st->compression = kGroup4; st->rowsPerStrip = configuredRowsPerStrip(); break;
-    case kUncompressedId: st->compression = kNone; st->rowsPerStrip = configuredRowsPerStrip(); break;
-    case kG3Id: st->compression = kGroup3; st->rowsPerStrip = configuredRowsPerStrip(); break;
+    case kOptId: case kStripsG4Id: st->compression = kGroup4; st->rowsPerStrip = rowsPerStrip; break;
+    case kUncompressedId: st->compression = kNone; st->rowsPerStrip = rowsPerStrip; break;
+    case kG3Id: st->compression = kGroup3; st->rowsPerStrip = rowsPerStrip; break;
     default: st->compression = kGroup4; st->tiled = true; break;
   }
   st->encoder = FaxEncoder{};

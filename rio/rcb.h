@@ -8,6 +8,7 @@
 
 #include "rio/alloc.h"
 #include "rio/format_id.h"
+#include "rio/settings.h"
 #include "rio/sline.h"
 #include "rio/status.h"
 #include "rio/stream.h"
@@ -79,6 +80,9 @@ struct RCB {
   RasterFormatId outFormat = 0;
   RasterStream* inStream = nullptr;   // owned by the caller
   RasterStream* outStream = nullptr;  // owned by the caller
+  // The settings of the output stream when the RCB writes and it has some, else the input stream's
+  // (nullptr: all unset). A read-write RCB's input settings stay reachable through inStream.
+  const RioSettings* settings = nullptr;
   int32_t width = INT32_MAX;
   int32_t height = INT32_MAX;
   int32_t linesRead = 0;
@@ -139,6 +143,9 @@ inline RioStatus rioSetError(RCB* rcb, RioStatus code) {
 inline void rioSetWarning(RCB* rcb, RioStatus code) {
   if (rcb->warning == 0) rcb->warning = code;
 }
+
+// The settings drivers read: the RCB's, or a set with everything unset.
+const RioSettings& rioSettings(const RCB* rcb);
 
 // Reads header bytes for a reader: first what recognition took (probeBytes), then the stream. Returns the
 // bytes delivered; the probe block is released once it is used up.
