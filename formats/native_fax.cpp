@@ -56,7 +56,7 @@ RioStatus faxWriteHeader(RCB* rcb) {
   e.codingWord = group3 ? 1 : 0;
   e.lineAlign = group3;
   e.bits.lsbFirst = group3;
-  return nativeWriteHeader(rcb, codingOf(rcb->outFormat));
+  return nativeWriteHeader(rcb, codingOf(rcb->outFormat), rcb->width);
 }
 
 RioStatus faxAllocSlines(RCB* rcb) { return rioAllocSlinePair(rcb); }
