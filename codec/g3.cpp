@@ -40,7 +40,8 @@ RioStatus faxEncoderFlush(FaxEncoder* e, RasterStream* out) {
   return e->bits.failed ? kRioStreamIo : kRioOk;
 }
 
-int32_t faxNormalizeLine(int32_t* runs, int32_t width) {
+// Writing `out` never overtakes reading `runs` (n <= i), so both may be one buffer.
+int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width) {
   int32_t n = 0;
   int32_t lastEnd = -1;
   for (int32_t i = 0; runs[i] != kSlineEnd; i += 2) {
@@ -49,14 +50,14 @@ int32_t faxNormalizeLine(int32_t* runs, int32_t width) {
     if (start >= width) break;
     if (end <= start) continue;
     if (n > 0 && start <= lastEnd) {
-      if (end > lastEnd) runs[n - 1] = lastEnd = end;
+      if (end > lastEnd) out[n - 1] = lastEnd = end;
       continue;
     }
-    runs[n] = start;
-    runs[n + 1] = lastEnd = end;
+    out[n] = start;
+    out[n + 1] = lastEnd = end;
     n += 2;
   }
-  runs[n] = runs[n + 1] = kSlineEnd;
+  out[n] = out[n + 1] = kSlineEnd;
   return n;
 }
 
@@ -214,9 +215,9 @@ inline void putEol(FaxBitWriter& w, RasterStream* out, bool aligned) {
 
 }  // namespace
 
-RioStatus g3EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, int32_t* cur) {
+RioStatus g3EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, const int32_t* cur) {
   if (width < 0) return kRioBadParameter;
-  const int32_t n = faxNormalizeLine(cur, width);
+  const int32_t n = faxReferenceLength(cur, width);
   FaxBitWriter w = e->bits;
   if (!e->noEol && !e->started) putEol(w, out, false);
   e->started = true;

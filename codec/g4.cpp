@@ -195,9 +195,10 @@ RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int
   return status;
 }
 
-RioStatus g4EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, int32_t* cur, const int32_t* ref) {
+RioStatus g4EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, const int32_t* cur,
+                       const int32_t* ref) {
   if (width < 0) return kRioBadParameter;
-  const Changes a{cur, faxNormalizeLine(cur, width), width};
+  const Changes a{cur, faxReferenceLength(cur, width), width};
   const Changes b{ref, faxReferenceLength(ref, width), width};
   FaxBitWriter w = e->bits;
   int32_t a0 = -1;

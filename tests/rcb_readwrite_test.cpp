@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 #include <string>
 
 #include "rio/rcb.h"
@@ -108,11 +110,56 @@ INSTANTIATE_TEST_SUITE_P(
     Pairs, ReadWriteRcb,
     ::testing::Combine(
         ::testing::Values(PairCase{"WideGroup4ToRunLength", kNativeG4, kRunLength, 40000, 12},
+                          PairCase{"Group4ToGroup4", kNativeG4, kNativeG4, 1733, 60},
+                          PairCase{"Group3ToGroup4", kNativeG3, kNativeG4, 1000, 40},
+                          PairCase{"CalsToCals", kCals, kCals, 1200, 50},
+                          PairCase{"MmrToCals", kMmr, kCals, 999, 40},
+                          PairCase{"CalsToMmr", kCals, kMmr, 640, 33},
+                          PairCase{"TiffToTiff", kTiffG4, kTiffG4, 1300, 70},
+                          PairCase{"TiffStripsToTiffGroup3", kTiffStrips, kTiffG3, 800, 450},
                           PairCase{"TiffToRunLength", kTiffG4, kRunLength, 500, 30}),
-        ::testing::Values(true)),
+        ::testing::Bool()),
     [](const auto& info) {
       return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Swapped" : "NeverSwapped");
     });
+
+// A writer codes a normalised copy: the line it was given, here with unsorted, touching and overlapping
+// runs, stays as it was (in a read-write RCB it is the reader's line and the reader's next reference).
+class WriterLeavesTheLine : public ::testing::TestWithParam<RasterFormatId> {};
+
+TEST_P(WriterLeavesTheLine, CurSlineIsUntouchedAndTheFileHoldsTheJoinedRuns) {
+  ScratchDir dir("vantrel-writer-line");
+  ASSERT_TRUE(dir.ok());
+  const int32_t raw[] = {4, 9, 9, 12, 30, 31, 20, 25, 22, 24, 50, 70, 0, 0, kSlineEnd, kSlineEnd};
+  const int32_t width = 64;  // the run (50, 70) ends beyond it
+  const int32_t rows = 3;
+  Bitmap want(width, rows);
+  for (int32_t y = 0; y < rows; ++y)
+    // Normalised for coding: touching runs joined, a run starting before the end reached joins it.
+    for (const auto& [s, e] : {std::pair{4, 12}, std::pair{30, 31}, std::pair{50, 64}})
+      want.fill(s, e, y);
+
+  const fs::path out = dir / "out";
+  FilePtr file(std::fopen(out.c_str(), "wb"));
+  ASSERT_TRUE(file);
+  RasterStream* stream = streamOpen(file.get(), "w");
+  RioStatus status = 0;
+  RCB* rcb = rioOpenRasterWrite(stream, width, rows, GetParam(), &status);
+  ASSERT_NE(rcb, nullptr) << status;
+  for (int32_t y = 0; y < rows; ++y) {
+    std::copy(std::begin(raw), std::end(raw), rcb->curSline);
+    EXPECT_EQ(rioWriteRasterSline(rcb), kRioOk);
+    EXPECT_TRUE(std::equal(std::begin(raw), std::end(raw), rcb->curSline)) << "row " << y;
+  }
+  EXPECT_EQ(rioCloseRaster(rcb), kRioOk);
+  EXPECT_EQ(streamClose(stream), 1);
+  file.reset();
+  EXPECT_EQ(difference(readThroughLibrary(out).page, want), "equal");
+}
+
+INSTANTIATE_TEST_SUITE_P(FaxAndTiffWriters, WriterLeavesTheLine,
+                         ::testing::Values(kNativeG3, kNativeG4, kCals, kTiffG4, kTiffStrips, kTiffG3,
+                                           RasterFormatId{22}, RasterFormatId{27}, kMmr));
 
 }  // namespace
 }  // namespace vantrel
