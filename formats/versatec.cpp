@@ -76,14 +76,14 @@ uint16_t headerDpi(double xDpi, double yDpi) {
 }
 
 VersatecState* stateOf(RCB* rcb) {
-  return rioState<VersatecState>(rioSlot(rcb, DriverSlot::kVersatec));
+  return rioState<VersatecState>(rcb->writerState);
 }
 
 RioStatus versatecOpen(RCB* rcb) {
   if (!rcb->writing || rcb->outFormat != kVersatecId) return rioSetError(rcb, kRioNotImplemented);
   const uint16_t lineBytes = modelLineBytes(rioSettings(rcb).versatecModel.c_str());
   if (lineBytes == 0) return rioSetError(rcb, kRioNotImplemented);
-  auto* st = rioNewState<VersatecState>(rioSlot(rcb, DriverSlot::kVersatec));
+  auto* st = rioNewState<VersatecState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioOutOfMemory);
   if (!st->record) {
     st->record = static_cast<uint8_t*>(rioMalloc(size_t{kRecordHead} + lineBytes));
@@ -162,7 +162,7 @@ RioStatus versatecFinishWrite(RCB* rcb) {
 }
 
 RioStatus versatecClose(RCB* rcb) {
-  rioReleaseState(rioSlot(rcb, DriverSlot::kVersatec));
+  rioReleaseState(rcb->writerState);
   return kRioOk;
 }
 

@@ -14,8 +14,6 @@ void releaseRcb(RCB* rcb) {
   rioFreeSlines(rcb);
   rioReleaseState(rcb->readerState);
   rioReleaseState(rcb->writerState);
-  rioReleaseState(rcb->auxState);
-  for (StateBlock& slot : rcb->slots) rioReleaseState(slot);
   rioFree(rcb->probeBytes);
   rioFree(rcb->extraHeader);
   rioDelete(rcb);

@@ -40,30 +40,6 @@ struct StateBlock {
   void (*release)(void*) = nullptr;
 };
 
-// Per-driver-family slots. Drivers that would keep "one record for the process" keep it here instead.
-enum class DriverSlot : int {
-  kTiffReader,
-  kTiffWriter,
-  kJdl,
-  kCalComp,
-  kPcl,
-  kVersatec,
-  kPcx,
-  kRleNkk,
-  kImgReader,
-  kImgWriter,
-  kJd4000,
-  kHpgl2,
-  kCit,
-  kMmr,
-  kCals,
-  kTiled,
-  kPostScript,
-  kRunLength,
-  kDsig4,
-  kCount
-};
-
 enum class CalsText : int { kSrcdocid, kDstdocid, kTxtfilid, kFigid, kSrcgph, kDoccls, kNotes, kCount };
 // Each text's width is what a 128-byte CALS record leaves after its keyword.
 inline constexpr int kCalsTextWidth[] = {118, 118, 118, 121, 120, 120, 121};
@@ -95,10 +71,10 @@ struct RCB {
   uint8_t* probeBytes = nullptr;  // the first 5 input bytes, taken by recognition
   int32_t probeCount = 0;
   int32_t probeUsed = 0;  // probe bytes already handed to the reader
+  // One private state per side, released once by the core when the RCB goes away. A driver that reads and
+  // writes in one RCB keeps its reading state in readerState and its writing state in writerState.
   StateBlock readerState;
   StateBlock writerState;
-  StateBlock auxState;
-  StateBlock slots[static_cast<int>(DriverSlot::kCount)];
   char makerTag[4] = {'Z', 'E', 'B', ' '};
   double xDpi = 0;
   double yDpi = 0;
@@ -159,7 +135,6 @@ template <class T>
 T* rioState(const StateBlock& block) {
   return static_cast<T*>(block.data);
 }
-inline StateBlock& rioSlot(RCB* rcb, DriverSlot slot) { return rcb->slots[static_cast<int>(slot)]; }
 
 // Accessors. A null RCB: setters answer -9, getters 0 (or none).
 int32_t rioGetWidth(const RCB* rcb);

@@ -115,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                           PairCase{"CalsToCals", kCals, kCals, 1200, 50},
                           PairCase{"MmrToCals", kMmr, kCals, 999, 40},
                           PairCase{"CalsToMmr", kCals, kMmr, 640, 33},
+                          PairCase{"MmrToMmr", kMmr, kMmr, 777, 21},
                           PairCase{"TiffToTiff", kTiffG4, kTiffG4, 1300, 70},
                           PairCase{"TiffStripsToTiffGroup3", kTiffStrips, kTiffG3, 800, 450},
                           PairCase{"TiffToRunLength", kTiffG4, kRunLength, 500, 30}),
