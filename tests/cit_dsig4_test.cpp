@@ -14,6 +14,7 @@
 #include "tests/support/device_page.h"
 #include "tests/support/group4_tiff.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
@@ -179,12 +180,12 @@ TEST_P(OurGroup4File, HeaderAsLaidOutAndLibtiffDecodesTheData) {
   }
   EXPECT_EQ(data.size() % 4, 0u) << "whole 32-bit words";
   EXPECT_EQ(difference(libtiffPixels(c.width, c.height, data, lsbFirst), page), "equal");
-  const ReadResult back = readThroughLibrary(file);
+  const testread::PageRecord back = testread::readBack(file);
   EXPECT_EQ(back.format, c.id);
   EXPECT_EQ(back.end, kRioEndOfPage);
   EXPECT_EQ(back.xDpi, 300);
   EXPECT_EQ(back.yDpi, 300);
-  EXPECT_EQ(difference(back.page, page), "equal");
+  EXPECT_EQ(difference(back.bitmap(), page), "equal");
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, OurGroup4File,
@@ -217,13 +218,13 @@ TEST_P(IndependentGroup4, ReadsToTheSourcePixels) {
                            : dsig4Header(1733, 90, c.resolutionWord, c.skip);
   const fs::path file = save(concat(header, data));
   for (const RasterFormatId asked : {RasterFormatId{0}, c.id}) {
-    const ReadResult r = readThroughLibrary(file, asked);
+    const testread::PageRecord r = testread::readBack(file, asked);
     ASSERT_EQ(r.open, kRioOk);
     EXPECT_EQ(r.format, c.id);
     EXPECT_EQ(r.end, kRioEndOfPage);
     EXPECT_EQ(r.xDpi, c.dpi);
     EXPECT_EQ(r.yDpi, c.dpi);
-    EXPECT_EQ(difference(r.page, page), "equal");
+    EXPECT_EQ(difference(r.bitmap(), page), "equal");
   }
 }
 
@@ -242,19 +243,19 @@ TEST_F(Group4Files, CitByteRunRowsEvenWhenRepeatsCrossTheRowEnd) {
     for (const bool acrossRows : {false, true}) {
       SCOPED_TRACE(std::to_string(width) + (acrossRows ? " across rows" : " row by row"));
       const fs::path file = save(concat(citHeader(0x01FE, 9, width, 60, 0), byteRunCode(page, acrossRows)));
-      const ReadResult r = readThroughLibrary(file);
+      const testread::PageRecord r = testread::readBack(file);
       ASSERT_EQ(r.open, kRioOk);
       EXPECT_EQ(r.end, kRioEndOfPage);
       EXPECT_EQ(r.xDpi, 0);
-      EXPECT_EQ(difference(r.page, page), "equal");
+      EXPECT_EQ(difference(r.bitmap(), page), "equal");
     }
   }
   // 0xC3 0xFF: three stored 0xFF bytes, white; 0xC3 0x00 makes them black.
   Bitmap black(24, 2);
   black.fill(0, 24, 1);
-  const ReadResult r = readThroughLibrary(save(concat(citHeader(0x01FE, 9, 24, 2, 0), {0xC3, 0xFF, 0xC3, 0x00})));
+  const testread::PageRecord r = testread::readBack(save(concat(citHeader(0x01FE, 9, 24, 2, 0), {0xC3, 0xFF, 0xC3, 0x00})));
   EXPECT_EQ(r.end, kRioEndOfPage);
-  EXPECT_EQ(difference(r.page, black), "equal");
+  EXPECT_EQ(difference(r.bitmap(), black), "equal");
 }
 
 // Both frames, told apart by 0xFF at 839 and 840 alone: a smaller frame whose data start 0xFF 0xFE stays
@@ -274,15 +275,15 @@ TEST_F(Group4Files, FixedFrameScansInBothFrames) {
     if (f.large) file[839] = file[840] = 0xFF;
     file = concat(file, page.bits);
     const fs::path p = save(file);
-    const ReadResult r = readThroughLibrary(p);
+    const testread::PageRecord r = testread::readBack(p);
     ASSERT_EQ(r.open, kRioOk);
     EXPECT_EQ(r.format, kFormatFixedFrame);
     EXPECT_EQ(r.end, kRioEndOfPage);
     EXPECT_EQ(r.xDpi, 0);
-    EXPECT_EQ(difference(r.page, page), "equal");
+    EXPECT_EQ(difference(r.bitmap(), page), "equal");
     // One byte short of the frame: refused, not padded with white.
     file.pop_back();
-    EXPECT_EQ(readThroughLibrary(save(file)).open, kRioUnexpectedEof);
+    EXPECT_EQ(testread::readBack(save(file)).open, kRioUnexpectedEof);
   }
 }
 
@@ -338,7 +339,7 @@ TEST_P(HostileInput, EndsInItsStatus) {
   ASSERT_EQ(writeThroughLibrary(dir_ / "good.cit", kFormatCit, page, 200), 0);
   ASSERT_EQ(writeThroughLibrary(dir_ / "good.dsig4", kFormatDsig4, page, 200), 0);
   const Bytes bad = GetParam().make(readBytes(dir_ / "good.cit"), readBytes(dir_ / "good.dsig4"));
-  const ReadResult r = readThroughLibrary(save(bad));
+  const testread::PageRecord r = testread::readBack(save(bad));
   EXPECT_EQ(r.open, GetParam().open);
   if (r.open == kRioOk) {
     EXPECT_EQ(r.end, GetParam().end);
@@ -392,9 +393,9 @@ TEST_F(Group4Files, ConsoleWritesCitByItsNames) {
                        " >/dev/null"),
               1)
         << name;
-    const ReadResult r = readThroughLibrary(dir_ / name);
+    const testread::PageRecord r = testread::readBack(dir_ / name);
     EXPECT_EQ(r.format, kFormatCit);
-    EXPECT_EQ(difference(r.page, page), "equal");
+    EXPECT_EQ(difference(r.bitmap(), page), "equal");
   }
 }
 

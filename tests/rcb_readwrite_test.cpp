@@ -11,6 +11,7 @@
 
 #include "rio/rcb.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
@@ -100,10 +101,10 @@ TEST_P(ReadWriteRcb, OutputHoldsTheInputPage) {
 
   // The run-length writer cuts its own columns to what its fields hold; the reader keeps the full width.
   const int32_t width = c.out == kRunLength ? std::min(c.width, kRunLengthMaxWidth) : c.width;
-  const ReadResult back = readThroughLibrary(out);
+  const testread::PageRecord back = testread::readBack(out);
   ASSERT_EQ(back.open, kRioOk);
   EXPECT_EQ(back.end, kRioEndOfPage);
-  EXPECT_EQ(difference(back.page, widened(page, width)), "equal");
+  EXPECT_EQ(difference(back.bitmap(), widened(page, width)), "equal");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,7 +156,7 @@ TEST_P(WriterLeavesTheLine, CurSlineIsUntouchedAndTheFileHoldsTheJoinedRuns) {
   EXPECT_EQ(rioCloseRaster(rcb), kRioOk);
   EXPECT_EQ(streamClose(stream), 1);
   file.reset();
-  EXPECT_EQ(difference(readThroughLibrary(out).page, want), "equal");
+  EXPECT_EQ(difference(testread::readBack(out).bitmap(), want), "equal");
 }
 
 INSTANTIATE_TEST_SUITE_P(FaxAndTiffWriters, WriterLeavesTheLine,
