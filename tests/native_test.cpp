@@ -165,8 +165,8 @@ TEST_F(NativeTest, GroupCodingsSetTheirHeaderFields) {
   rcb.height = 2200;
   uint8_t g3[kNativeWrittenHeaderSize];
   uint8_t g4[kNativeWrittenHeaderSize];
-  nativeEncodeHeader(&rcb, kNativeGroup3, g3);
-  nativeEncodeHeader(&rcb, kNativeGroup4, g4);
+  nativeEncodeHeader(&rcb, kNativeGroup3, rcb.width, g3);
+  nativeEncodeHeader(&rcb, kNativeGroup4, rcb.width, g4);
   EXPECT_EQ(g3[4], 1);
   EXPECT_EQ(g3[50] << 8 | g3[51], 1);
   EXPECT_EQ(g3[53], 1);
@@ -296,9 +296,10 @@ TEST_F(NativeTest, RunAfterTheLastColumnIsAnInternalError) {
   EXPECT_EQ(w.lineResults[0], kRioInternal);
 }
 
-TEST_F(NativeTest, WideWriteIsLoweredTo32767) {
+// The file holds 32767 columns; the RCB keeps its width, which a reader sharing it decodes with.
+TEST_F(NativeTest, WideWriteIsCutTo32767) {
   WriteResult w = write("wide.rnl", 40000, 1, {{{32000, 39000}}});
-  EXPECT_EQ(w.width, 32767);
+  EXPECT_EQ(w.width, 40000);
   EXPECT_EQ(w.warning, kRioBadColumns);
   EXPECT_EQ(getBe32(w.bytes, 30), 32767u);
   Bytes expected;

@@ -14,6 +14,7 @@
 #include "tests/support/device_page.h"
 #include "tests/support/read_back.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -201,27 +200,13 @@ Bitmap inverted(const Bitmap& page) {
 
 // ---- the fixture
 
-// Rows per strip come from the environment: each test starts without ZEB_STRIPS and leaves it as it was.
+// Rows per strip come from the settings the written stream carries: unset unless a test sets them.
 class TiffTest : public testfiles::FileTest {
  protected:
-  void SetUp() override {
-    FileTest::SetUp();
-    const char* old = std::getenv("ZEB_STRIPS");
-    if (old) saved_ = old;
-    unsetenv("ZEB_STRIPS");
-  }
-  void TearDown() override {
-    if (saved_)
-      setenv("ZEB_STRIPS", saved_->c_str(), 1);
-    else
-      unsetenv("ZEB_STRIPS");
-    FileTest::TearDown();
-  }
-
   PageRecord readBytes(const Bytes& bytes) { return readBackBytes(bytes); }
   Bytes write(RasterFormatId id, const Bitmap& page, double dpi = 300, RioStatus* status = nullptr) {
     const fs::path p = fresh();
-    const RioStatus r = writeThroughLibrary(p, id, page, dpi);
+    const RioStatus r = writeThroughLibrary(p, id, page, dpi, &settings_);
     if (status)
       *status = r;
     else
@@ -229,7 +214,7 @@ class TiffTest : public testfiles::FileTest {
     return load(p);
   }
 
-  std::optional<std::string> saved_;
+  RioSettings settings_;
 };
 
 // ---- the written header and directory
@@ -391,14 +376,14 @@ TEST_F(TiffTest, Group3StripsOf200RowsEachBeginWithAnEndOfLine) {
 }
 
 struct StripsCase {
-  const char* variable;  // nullptr: unset
+  const char* text;      // nullptr: unset
   int32_t rowsPerStrip;  // expected; 0: one strip
 };
 
 class TiffZebStrips : public TiffTest, public ::testing::WithParamInterface<StripsCase> {};
 
-TEST_P(TiffZebStrips, RowsPerStripFromTheEnvironment) {
-  if (GetParam().variable) setenv("ZEB_STRIPS", GetParam().variable, 1);
+TEST_P(TiffZebStrips, RowsPerStripFromTheSettings) {
+  if (GetParam().text) settings_.tiffStrips = GetParam().text;
   const int32_t height = 90;
   const Bitmap page = makePage(120, height, 8);
   for (RasterFormatId id : {kOpt, kStrips, kTiffU, kTiffG3}) {
@@ -411,7 +396,7 @@ TEST_P(TiffZebStrips, RowsPerStripFromTheEnvironment) {
     EXPECT_EQ(p.value(278), static_cast<uint32_t>(stripsOf(p) == 1 ? height : rows));
     EXPECT_EQ(difference(readBackBytes(b).bitmap(), page), "equal");
   }
-  // Id 10 keeps one strip whatever the variable says.
+  // Id 10 keeps one strip whatever the settings say.
   EXPECT_EQ(stripsOf(parseLittleEndian(write(kTiff, page))), 1);
 }
 
@@ -422,7 +407,7 @@ INSTANTIATE_TEST_SUITE_P(Values, TiffZebStrips,
                                            StripsCase{"99999999999", 0}));
 
 TEST_F(TiffTest, ManyStripsGrowTheTables) {
-  setenv("ZEB_STRIPS", "1", 1);
+  settings_.tiffStrips = "1";
   const Bitmap page = makePage(40, 2500, 9);
   const Bytes b = write(kStrips, page);
   const Parsed p = parseLittleEndian(b);
@@ -495,7 +480,7 @@ class TiffRoundTrip : public TiffTest, public ::testing::WithParamInterface<Roun
 
 TEST_P(TiffRoundTrip, ReadsBackWhatItWrote) {
   const auto [id, width, height] = GetParam();
-  setenv("ZEB_STRIPS", "37", 1);
+  settings_.tiffStrips = "37";
   const Bitmap page = makePage(width, height, 1000 + width * 7 + height);
   const PageRecord r = readBackBytes(write(id, page));
   EXPECT_EQ(r.open, 0);
@@ -791,7 +776,7 @@ TEST_F(TiffTest, DirectoryOffsets) {
 }
 
 TEST_F(TiffTest, TruncatedFilesEndInAStatus) {
-  setenv("ZEB_STRIPS", "9", 1);
+  settings_.tiffStrips = "9";
   for (RasterFormatId id : {kTiff, kTiffG3, kTiffU, kTiled}) {
     const Bitmap page = makePage(600, 40, 20 + id);
     const Bytes b = write(id, page);

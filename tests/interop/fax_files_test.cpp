@@ -37,7 +37,7 @@ std::vector<uint8_t> nativeHeader(int codingType, int32_t width, int32_t height,
   rcb.height = height;
   rcb.xDpi = rcb.yDpi = 200;
   std::vector<uint8_t> header(kNativeWrittenHeaderSize);
-  nativeEncodeHeader(&rcb, codingType, header.data());
+  nativeEncodeHeader(&rcb, codingType, rcb.width, header.data());
   header[kLineAlignedAt] = lineAligned;
   header[kBitReversedAt] = bitReversed;
   return header;

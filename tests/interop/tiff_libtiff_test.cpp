@@ -25,9 +25,7 @@ class TiffTools : public ::testing::Test {
     ASSERT_TRUE(dir_.ok());
     for (const char* tool : {"tiffinfo", "tiffcp", "tiffdump", "tifftopnm", "pnmtotiff", "pgmramp"})
       ASSERT_TRUE(toolExists(tool)) << tool << " is missing: install libtiff-tools and netpbm";
-    unsetenv("ZEB_STRIPS");
   }
-  void TearDown() override { unsetenv("ZEB_STRIPS"); }
 
   // The pixels tifftopnm makes of a TIFF (tiles first become strips through tiffcp).
   Bitmap throughLibtiff(const fs::path& tiff, std::string* errors) {
@@ -50,17 +48,18 @@ struct WriteCase {
   RasterFormatId id;
   int32_t width;
   int32_t height;
-  const char* rowsPerStrip;  // ZEB_STRIPS, nullptr: unset
+  const char* rowsPerStrip;  // the settings' rows per strip, nullptr: unset
 };
 
 class TiffWrittenForLibtiff : public TiffTools, public ::testing::WithParamInterface<WriteCase> {};
 
 TEST_P(TiffWrittenForLibtiff, TiffinfoIsQuietAndThePixelsComeBack) {
   const WriteCase& c = GetParam();
-  if (c.rowsPerStrip) setenv("ZEB_STRIPS", c.rowsPerStrip, 1);
+  RioSettings settings;
+  if (c.rowsPerStrip) settings.tiffStrips = c.rowsPerStrip;
   const Bitmap page = makePage(c.width, c.height, 0x71FF + c.id * 31 + c.width + c.height);
   const fs::path ours = dir_ / "ours.tif";
-  ASSERT_EQ(writeThroughLibrary(ours, c.id, page, 300), 0);
+  ASSERT_EQ(writeThroughLibrary(ours, c.id, page, 300, &settings), 0);
   int status = 0;
   const std::string warnings = capture("tiffinfo -D " + quoted(ours) + " 2>&1 >/dev/null", &status);
   EXPECT_EQ(status, 0);

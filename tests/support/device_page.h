@@ -58,6 +58,7 @@ struct PageSetup {
   StreamWriteFn sink = nullptr;
   void* sinkContext = nullptr;
   int32_t prefill = 0;  // filler bytes put in the stream before the RCB opens, to place a sink failure
+  const RioSettings* settings = nullptr;  // what the output stream carries
 };
 
 // Puts the runs into a line buffer, terminated.
@@ -85,7 +86,7 @@ inline Written writePage(RasterFormatId id, int32_t width, const std::vector<Run
   std::FILE* f = std::tmpfile();
   EXPECT_NE(f, nullptr);
   if (!f) return w;
-  RasterStream* out = streamOpen(f, "w");
+  RasterStream* out = streamOpen(f, "w", setup.settings);
   EXPECT_NE(out, nullptr);
   if (setup.sink) {
     EXPECT_EQ(streamSetWriteCallback(out, setup.sink, setup.sinkContext), 1);

@@ -262,10 +262,10 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Writes the page through the writer of `format`; the RCB's status, or -999 when the file is not written.
 inline RioStatus writeThroughLibrary(const fs::path& path, RasterFormatId format, const Bitmap& page,
-                                     double xDpi, double yDpi) {
+                                     double xDpi, double yDpi, const RioSettings* settings = nullptr) {
   FilePtr file(std::fopen(path.c_str(), "wb"));
   if (!file) return -999;
-  RasterStream* stream = streamOpen(file.get(), "w");
+  RasterStream* stream = streamOpen(file.get(), "w", settings);
   RioStatus status = 0;
   RCB* rcb = rioOpenRasterWrite(stream, page.width, page.height, format, &status);
   if (rcb) {
@@ -295,8 +295,8 @@ inline RioStatus writeThroughLibrary(const fs::path& path, RasterFormatId format
 }
 
 inline RioStatus writeThroughLibrary(const fs::path& path, RasterFormatId format, const Bitmap& page,
-                                     double dpi) {
-  return writeThroughLibrary(path, format, page, dpi, dpi);
+                                     double dpi, const RioSettings* settings = nullptr) {
+  return writeThroughLibrary(path, format, page, dpi, dpi, settings);
 }
 
 }  // namespace vantrel::testpbm
