@@ -95,8 +95,9 @@ void faxEncoderRestart(FaxEncoder* e);
 // Normalises a run list for coding into `out` (which may be `runs` itself, and needs room for
 // slineValues(width) int32): starts below 0 become 0, ends are cut to the width, the list ends at the first
 // run starting at or beyond the width, empty runs are dropped and a run starting at or before the previous
-// end joins it. Returns the number of int32 values before the terminator.
-int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width);
+// end joins it. At most maxValues int32 of `runs` are read (a list that holds no terminator within its
+// buffer ends there). Returns the number of int32 values before the terminator.
+int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width, int64_t maxValues = INT64_MAX);
 // The number of int32 values of `ref` (nullptr: none) that form a valid line of `width` pixels: pairs
 // up to the terminator or the first pair that is empty, out of order, touching or beyond the width.
 [[nodiscard]] int32_t faxReferenceLength(const int32_t* ref, int32_t width);

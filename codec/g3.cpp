@@ -41,10 +41,10 @@ RioStatus faxEncoderFlush(FaxEncoder* e, RasterStream* out) {
 }
 
 // Writing `out` never overtakes reading `runs` (n <= i), so both may be one buffer.
-int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width) {
+int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width, int64_t maxValues) {
   int32_t n = 0;
   int32_t lastEnd = -1;
-  for (int32_t i = 0; runs[i] != kSlineEnd; i += 2) {
+  for (int64_t i = 0; i + 1 < maxValues && runs[i] != kSlineEnd; i += 2) {
     const int32_t start = std::max(runs[i], 0);
     const int32_t end = std::min(runs[i + 1], width);
     if (start >= width) break;

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "formats/data_offset.h"
-#include "formats/group4_lines.h"
+#include "formats/fax_lines.h"
 #include "formats/le_bytes.h"
 #include "formats/registry.h"
 #include "picture/tpicture.h"
@@ -33,8 +33,7 @@ constexpr uint32_t kMaxSide = 65535;  // the 16-bit size fields
 
 struct CitReadState {
   uint8_t dataType = 0;
-  FaxDecoder decoder;
-  Group4Lines lines;
+  FaxLineReader g4;  // the decoder with a line pair of its own
   uint8_t* row = nullptr;  // type 9: one row in whole 32-bit words, pixel 0 first
   int32_t rowBytes = 0;
   int32_t repeatLeft = 0;  // type 9: copies still owed by a run that crossed the end of the row above
@@ -43,8 +42,7 @@ struct CitReadState {
 };
 
 struct CitWriteState {
-  FaxEncoder encoder;
-  Group4Lines lines;
+  FaxLineWriter g4;  // the encoder with a line pair of its own
 };
 
 RioStatus citOpen(RCB* rcb) {
@@ -56,9 +54,9 @@ RioStatus citOpen(RCB* rcb) {
     if (static_cast<uint32_t>(rcb->height) > kMaxSide) return rioSetError(rcb, kRioBadRows);
     auto* st = rioNewState<CitWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
-    st->encoder = FaxEncoder{};
-    st->encoder.bits.lsbFirst = true;
-    if (RioStatus r = group4AllocLines(&st->lines, rcb->width)) return rioSetError(rcb, r);
+    st->g4.encoder = FaxEncoder{};
+    st->g4.encoder.bits.lsbFirst = true;
+    if (RioStatus r = faxLinesAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
   }
   return kRioOk;
 }
@@ -85,9 +83,9 @@ RioStatus citReadHeader(RCB* rcb) {
   int64_t dataBytes = 0;
   if (RioStatus r = seekToImageData(rcb, dataStart, &dataBytes)) return rioSetError(rcb, r);
   if (st->dataType == kTypeGroup4) {
-    st->decoder = FaxDecoder{};
-    st->decoder.bits.lsbFirst = true;
-    if (RioStatus r = group4AllocLines(&st->lines, width)) return rioSetError(rcb, r);
+    st->g4.decoder = FaxDecoder{};
+    st->g4.decoder.bits.lsbFirst = true;
+    if (RioStatus r = faxLinesAlloc(&st->g4.lines, width)) return rioSetError(rcb, r);
   } else {
     st->rowBytes = (width + 7) / 8;
     const int64_t words = bitmapWords(width);
@@ -128,7 +126,7 @@ RioStatus citReadSline(RCB* rcb) {
   auto* st = rioState<CitReadState>(rcb->readerState);
   if (!st || !rcb->curSline) return rioSetError(rcb, kRioInternal);
   if (rcb->linesRead >= rcb->height) return kRioEndOfPage;
-  if (st->dataType == kTypeGroup4) return group4ReadLine(rcb, &st->lines, &st->decoder);
+  if (st->dataType == kTypeGroup4) return g4ReadSline(rcb, &st->g4);
   if (RioStatus r = readByteRunRow(rcb->inStream, st)) return rioSetError(rcb, r);
   BitmapStringToRuns(reinterpret_cast<const uint32_t*>(st->row), static_cast<int32_t>(bitmapWords(rcb->width)),
                      rcb->curSline, 0, rcb->width - 1);
@@ -160,7 +158,7 @@ RioStatus citWriteHeader(RCB* rcb) {
 RioStatus citWriteSline(RCB* rcb) {
   auto* st = rioState<CitWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
-  return group4WriteLine(rcb, &st->lines, &st->encoder);
+  return g4WriteSline(rcb, &st->g4);
 }
 
 RioStatus citFinishWrite(RCB* rcb) {
@@ -171,7 +169,7 @@ RioStatus citFinishWrite(RCB* rcb) {
     rcb->headerWritten = true;
     if (RioStatus r = citWriteHeader(rcb)) return r;
   }
-  if (RioStatus r = g4EncodeFinish(&st->encoder, rcb->outStream)) return rioSetError(rcb, r);
+  if (RioStatus r = g4EncodeFinish(&st->g4.encoder, rcb->outStream)) return rioSetError(rcb, r);
   return kRioOk;
 }
 

@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "formats/data_offset.h"
-#include "formats/group4_lines.h"
+#include "formats/fax_lines.h"
 #include "formats/le_bytes.h"
 #include "formats/registry.h"
 
@@ -26,13 +26,11 @@ constexpr int kWidthAt = 134;
 constexpr int kHeightAt = 138;
 
 struct Dsig4ReadState {
-  FaxDecoder decoder;
-  Group4Lines lines;
+  FaxLineReader g4;  // the decoder with a line pair of its own
 };
 
 struct Dsig4WriteState {
-  FaxEncoder encoder;
-  Group4Lines lines;
+  FaxLineWriter g4;  // the encoder with a line pair of its own
   bool headerDone = false;          // the header reached the stream: the file can be finished
   RioStatus finishStatus = kRioOk;  // what finishWrite met: the result of close
 };
@@ -44,9 +42,9 @@ RioStatus dsig4Open(RCB* rcb) {
     if (rcb->width <= 0) return rioSetError(rcb, kRioBadColumns);
     auto* st = rioNewState<Dsig4WriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
-    st->encoder = FaxEncoder{};
+    st->g4.encoder = FaxEncoder{};
     st->finishStatus = kRioOk;
-    if (RioStatus r = group4AllocLines(&st->lines, rcb->width)) return rioSetError(rcb, r);
+    if (RioStatus r = faxLinesAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
     // The length is patched at the end: random access must be prepared before the first byte leaves.
     if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
     if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
@@ -77,8 +75,8 @@ RioStatus dsig4ReadHeader(RCB* rcb) {
   rcb->height = static_cast<int32_t>(height);
   const uint32_t dpi = getLe16(h + kResolutionAt);
   rcb->xDpi = rcb->yDpi = dpi;
-  st->decoder = FaxDecoder{};
-  if (RioStatus r = group4AllocLines(&st->lines, rcb->width)) return rioSetError(rcb, r);
+  st->g4.decoder = FaxDecoder{};
+  if (RioStatus r = faxLinesAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 
@@ -86,7 +84,7 @@ RioStatus dsig4ReadSline(RCB* rcb) {
   auto* st = rioState<Dsig4ReadState>(rcb->readerState);
   if (!st) return rioSetError(rcb, kRioInternal);
   if (rcb->linesRead >= rcb->height) return kRioEndOfPage;
-  return group4ReadLine(rcb, &st->lines, &st->decoder);
+  return g4ReadSline(rcb, &st->g4);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -115,7 +113,7 @@ RioStatus dsig4WriteHeader(RCB* rcb) {
 RioStatus dsig4WriteSline(RCB* rcb) {
   auto* st = rioState<Dsig4WriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
-  return group4WriteLine(rcb, &st->lines, &st->encoder);
+  return g4WriteSline(rcb, &st->g4);
 }
 
 // The end-of-block code, then the data length patched in at 128 and the stream back at the end.
@@ -128,7 +126,7 @@ RioStatus finishFile(RCB* rcb, Dsig4WriteState* st) {
     if (RioStatus r = dsig4WriteHeader(rcb)) return r;
   }
   if (!st->headerDone) return rcb->status != kRioOk ? rcb->status : rioSetError(rcb, kRioStreamIo);
-  if (RioStatus r = g4EncodeFinish(&st->encoder, out)) return rioSetError(rcb, r);
+  if (RioStatus r = g4EncodeFinish(&st->g4.encoder, out)) return rioSetError(rcb, r);
   const int64_t end = streamTell(out);
   const int64_t length = end - kHeaderSize;
   if (length < 0) return rioSetError(rcb, kRioInternal);

@@ -12,6 +12,9 @@ RioStatus checkRcb(RCB* rcb, const FaxLines& lines, bool reading) {
   return kRioOk;
 }
 
+// The values of curSline's list that its buffer holds: a list without a terminator there is cut.
+int64_t listValues(const RCB* rcb) { return rcb->slineBytes / static_cast<int64_t>(sizeof(int32_t)) - 2; }
+
 // The coder's result, kept as the RCB's first error when it is one.
 RioStatus record(RCB* rcb, RioStatus status) {
   return status ? rioSetError(rcb, status) : status;
@@ -53,8 +56,8 @@ RioStatus faxLinesAlloc(FaxLines* lines, int32_t width) {
 
 void faxLinesRestart(FaxLines* lines) { setWhite(lines->ref); }
 
-int32_t faxLinesTake(FaxLines* lines, const int32_t* runs) {
-  return faxNormalizeLine(runs, lines->cur, lines->width);
+int32_t faxLinesTake(FaxLines* lines, const int32_t* runs, int64_t maxValues) {
+  return faxNormalizeLine(runs, lines->cur, lines->width, maxValues);
 }
 
 void faxLinesAdvance(FaxLines* lines) { std::swap(lines->cur, lines->ref); }
@@ -74,14 +77,14 @@ RioStatus g4ReadSline(RCB* rcb, FaxLineReader* r) {
 RioStatus g3WriteSline(RCB* rcb, FaxLineWriter* w) {
   if (RioStatus s = checkRcb(rcb, w->lines, false)) return s;
   FaxLines& lines = w->lines;
-  faxLinesTake(&lines, rcb->curSline);
+  faxLinesTake(&lines, rcb->curSline, listValues(rcb));
   return record(rcb, g3EncodeLine(&w->encoder, rcb->outStream, lines.width, lines.cur));
 }
 
 RioStatus g4WriteSline(RCB* rcb, FaxLineWriter* w) {
   if (RioStatus s = checkRcb(rcb, w->lines, false)) return s;
   FaxLines& lines = w->lines;
-  faxLinesTake(&lines, rcb->curSline);
+  faxLinesTake(&lines, rcb->curSline, listValues(rcb));
   const RioStatus status = g4EncodeLine(&w->encoder, rcb->outStream, lines.width, lines.cur, lines.ref);
   faxLinesAdvance(&lines);
   return record(rcb, status);

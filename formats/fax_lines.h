@@ -30,8 +30,9 @@ struct FaxLines {
 [[nodiscard]] RioStatus faxLinesAlloc(FaxLines* lines, int32_t width);
 // The reference becomes white: the next line starts an image or strip.
 void faxLinesRestart(FaxLines* lines);
-// Normalises `runs` into lines->cur (faxNormalizeLine) for coding; returns its value count.
-int32_t faxLinesTake(FaxLines* lines, const int32_t* runs);
+// Normalises `runs` into lines->cur (faxNormalizeLine) for coding, reading at most maxValues int32 of it;
+// returns its value count.
+int32_t faxLinesTake(FaxLines* lines, const int32_t* runs, int64_t maxValues = INT64_MAX);
 // The line just coded or decoded becomes the reference of the next.
 void faxLinesAdvance(FaxLines* lines);
 

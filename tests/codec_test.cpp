@@ -835,6 +835,7 @@ TEST(FaxRcb, ReadAndWriteThroughTheRcb) {
     w.outStream = sink.stream();
     w.width = width;
     w.curSline = cur.data();
+    w.slineBytes = (slineValues(width) + 2) * static_cast<int64_t>(sizeof(int32_t));
     FaxLineWriter writer;
     ASSERT_EQ(faxLinesAlloc(&writer.lines, width), kRioOk);
     for (const Runs& line : page) {
@@ -869,6 +870,30 @@ TEST(FaxRcb, ReadAndWriteThroughTheRcb) {
     }
     EXPECT_EQ(group4 ? g4ReadSline(&r, &reader) : g3ReadSline(&r, &reader), kRioEndOfPage);
     EXPECT_EQ(r.status, kRioEndOfPage) << "failures are kept as the RCB's status";
+  }
+}
+
+// A caller's line that holds no terminator within its buffer is read up to the buffer's end, never past it
+// (under ASan a read past the vector fails the test).
+TEST(FaxRcb, AWriterReadsNoFurtherThanTheLineBuffer) {
+  const int32_t width = 40;
+  std::vector<int32_t> buffer(static_cast<size_t>(slineValues(width) + 2), 1);
+  buffer[0] = buffer[1] = 0;
+  for (size_t i = 3; i < buffer.size(); i += 2) buffer[i] = 2;  // (1, 2) over and over: one run
+  Sink sink;
+  RCB w;
+  w.writing = true;
+  w.outStream = sink.stream();
+  w.width = width;
+  w.curSline = buffer.data() + 2;
+  w.slineBytes = static_cast<int64_t>(buffer.size() * sizeof(int32_t));
+  for (bool group4 : {false, true}) {
+    FaxLineWriter writer;
+    ASSERT_EQ(faxLinesAlloc(&writer.lines, width), kRioOk);
+    ASSERT_EQ(group4 ? g4WriteSline(&w, &writer) : g3WriteSline(&w, &writer), kRioOk);
+    // The line coded (Group 4 keeps it as the next reference): the one run, then the end.
+    const int32_t* coded = group4 ? writer.lines.ref : writer.lines.cur;
+    EXPECT_EQ(Runs(coded, coded + 3), (Runs{1, 2, kSlineEnd}));
   }
 }
 
