@@ -10,8 +10,6 @@
 
 namespace vantrel {
 namespace {
-
-constexpr RasterFormatId kCalCompId = 12;
 constexpr int32_t kGroupBytes = 4;
 constexpr int32_t kRecordBytes = 1 + kGroupBytes;
 constexpr int32_t kMaxRepeat = 127;
@@ -54,7 +52,7 @@ CalCompState* stateOf(RCB* rcb) {
 }
 
 RioStatus calcompOpen(RCB* rcb) {
-  if (!rcb->writing || rcb->outFormat != kCalCompId) return rioSetError(rcb, kRioNotImplemented);
+  if (!rcb->writing || rcb->outFormat != kFormatCalComp) return rioSetError(rcb, kRioNotImplemented);
   auto* st = rioNewState<CalCompState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioOutOfMemory);
   const int64_t groups = (int64_t{rcb->width} + 31) / 32;

@@ -13,8 +13,6 @@
 
 namespace vantrel {
 namespace {
-
-constexpr RasterFormatId kCalsId = 6;
 constexpr int kRecordSize = 128;
 constexpr int kRecordCount = 16;
 constexpr int kHeaderSize = kRecordSize * kRecordCount;
@@ -49,9 +47,9 @@ constexpr IdRecord kIdRecords[] = {
 int textWidth(CalsText t) { return kCalsTextWidth[static_cast<int>(t)]; }
 
 RioStatus calsOpen(RCB* rcb) {
-  if (rcb->reading && rcb->inFormat == kCalsId && !rioNewState<CalsReadState>(rcb->readerState))
+  if (rcb->reading && rcb->inFormat == kFormatCals && !rioNewState<CalsReadState>(rcb->readerState))
     return rioSetError(rcb, kRioOutOfMemory);
-  if (rcb->writing && rcb->outFormat == kCalsId) {
+  if (rcb->writing && rcb->outFormat == kFormatCals) {
     auto* st = rioNewState<CalsWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first
@@ -316,8 +314,8 @@ RioStatus calsFinishWrite(RCB* rcb) {
 }
 
 RioStatus calsClose(RCB* rcb) {
-  if (rcb->reading && rcb->inFormat == kCalsId && rcb->linesRead != rcb->height) rioSetWarning(rcb, kRioBadRows);
-  if (rcb->writing && rcb->outFormat == kCalsId && rcb->linesWritten != rcb->height)
+  if (rcb->reading && rcb->inFormat == kFormatCals && rcb->linesRead != rcb->height) rioSetWarning(rcb, kRioBadRows);
+  if (rcb->writing && rcb->outFormat == kFormatCals && rcb->linesWritten != rcb->height)
     rioSetWarning(rcb, kRioBadRows);
   return kRioOk;
 }

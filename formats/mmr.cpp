@@ -7,8 +7,6 @@
 
 namespace vantrel {
 namespace {
-
-constexpr RasterFormatId kMmrId = 34;
 constexpr int kHeaderSize = 36;
 constexpr int kHeaderRecords = 5;
 constexpr int kLengthOffset = 32;  // L, inside the 0x5C record at 30
@@ -44,9 +42,9 @@ void putBE32(uint8_t* p, uint32_t v) {
 }
 
 RioStatus mmrOpen(RCB* rcb) {
-  if (rcb->reading && rcb->inFormat == kMmrId && !rioNewState<MmrReadState>(rcb->readerState))
+  if (rcb->reading && rcb->inFormat == kFormatMmr && !rioNewState<MmrReadState>(rcb->readerState))
     return rioSetError(rcb, kRioOutOfMemory);
-  if (rcb->writing && rcb->outFormat == kMmrId) {
+  if (rcb->writing && rcb->outFormat == kFormatMmr) {
     auto* st = rioNewState<MmrWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first
@@ -64,7 +62,7 @@ RioStatus mmrOpen(RCB* rcb) {
 
 RioStatus mmrReadHeader(RCB* rcb) {
   auto* st = rioState<MmrReadState>(rcb->readerState);
-  if (!st || rcb->inFormat != kMmrId) return rioSetError(rcb, kRioInternal);
+  if (!st || rcb->inFormat != kFormatMmr) return rioSetError(rcb, kRioInternal);
   uint8_t h[kHeaderSize];
   if (rioReadInput(rcb, h, kHeaderSize) != kHeaderSize) return rioSetError(rcb, kRioStreamIo);
 
@@ -140,7 +138,7 @@ RioStatus writeBytes(RCB* rcb, const void* bytes, int32_t n) {
 RioStatus mmrWriteHeader(RCB* rcb) {
   auto* st = rioState<MmrWriteState>(rcb->writerState);
   RasterStream* out = rcb->outStream;
-  if (!st || !out || rcb->outFormat != kMmrId) return rioSetError(rcb, kRioInternal);
+  if (!st || !out || rcb->outFormat != kFormatMmr) return rioSetError(rcb, kRioInternal);
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return rioSetError(rcb, kRioBadColumns);
   if (rcb->height < 0) return rioSetError(rcb, kRioBadRows);
   if (!out->ok || streamSeek(out, 0) != 0) return rioSetError(rcb, kRioStreamIo);
@@ -218,7 +216,7 @@ RioStatus finishFile(RCB* rcb, MmrWriteState* st) {
 
 RioStatus mmrFinishWrite(RCB* rcb) {
   auto* st = rioState<MmrWriteState>(rcb->writerState);
-  if (!st || rcb->outFormat != kMmrId) return rioSetError(rcb, kRioInternal);
+  if (!st || rcb->outFormat != kFormatMmr) return rioSetError(rcb, kRioInternal);
   st->finishStatus = finishFile(rcb, st);
   // The file is not what it should be: the stream reports it too, so that no front end calls it complete.
   if (st->finishStatus != kRioOk && rcb->outStream) rcb->outStream->ok = false;
@@ -227,9 +225,9 @@ RioStatus mmrFinishWrite(RCB* rcb) {
 
 RioStatus mmrClose(RCB* rcb) {
   RioStatus result = kRioOk;
-  if (rcb->reading && rcb->inFormat == kMmrId && rcb->linesRead != rcb->height)
+  if (rcb->reading && rcb->inFormat == kFormatMmr && rcb->linesRead != rcb->height)
     rioSetWarning(rcb, kRioBadRows);
-  if (rcb->writing && rcb->outFormat == kMmrId) {
+  if (rcb->writing && rcb->outFormat == kFormatMmr) {
     if (rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
     if (auto* st = rioState<MmrWriteState>(rcb->writerState)) result = st->finishStatus;
   }

@@ -12,8 +12,6 @@
 
 namespace vantrel {
 namespace {
-
-constexpr RasterFormatId kRunLengthId = 3;
 constexpr int kRecordSize = 4;
 constexpr uint16_t kFlagBit = 0x8000;  // end of image in the last-pixel word, end of line in the length word
 constexpr uint16_t kValueMask = 0x7FFF;
@@ -121,9 +119,9 @@ RioStatus readExtraHeader(RCB* rcb, int32_t length) {
 }
 
 RioStatus nativeOpen(RCB* rcb) {
-  if (rcb->reading && rcb->inFormat == kRunLengthId && !rioNewState<NativeReadState>(rcb->readerState))
+  if (rcb->reading && rcb->inFormat == kFormatRunLength && !rioNewState<NativeReadState>(rcb->readerState))
     return rioSetError(rcb, kRioOutOfMemory);
-  if (rcb->writing && rcb->outFormat == kRunLengthId) {
+  if (rcb->writing && rcb->outFormat == kFormatRunLength) {
     auto* st = rioNewState<NativeWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     // Columns beyond the 15-bit fields are cut off.
@@ -313,9 +311,9 @@ RioStatus nativeFinishWrite(RCB* rcb) {
 }
 
 RioStatus nativeClose(RCB* rcb) {
-  if (rcb->reading && rcb->inFormat == kRunLengthId && rcb->linesRead != rcb->height)
+  if (rcb->reading && rcb->inFormat == kFormatRunLength && rcb->linesRead != rcb->height)
     rioSetWarning(rcb, kRioBadRows);
-  if (rcb->writing && rcb->outFormat == kRunLengthId && rcb->linesWritten != rcb->height)
+  if (rcb->writing && rcb->outFormat == kFormatRunLength && rcb->linesWritten != rcb->height)
     rioSetWarning(rcb, kRioBadRows);
   return kRioOk;
 }

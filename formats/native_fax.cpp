@@ -10,9 +10,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kGroup3Id = 4;
-constexpr RasterFormatId kGroup4Id = 5;
-
 struct NativeFaxReadState {
   NativeHeaderInfo header;
   FaxLineReader fax;
@@ -22,8 +19,8 @@ struct NativeFaxWriteState {
   FaxLineWriter fax;
 };
 
-bool isFaxId(RasterFormatId id) { return id == kGroup3Id || id == kGroup4Id; }
-int codingOf(RasterFormatId id) { return id == kGroup3Id ? kNativeGroup3 : kNativeGroup4; }
+bool isFaxId(RasterFormatId id) { return id == kFormatNativeG3 || id == kFormatNativeG4; }
+int codingOf(RasterFormatId id) { return id == kFormatNativeG3 ? kNativeGroup3 : kNativeGroup4; }
 
 RioStatus faxOpen(RCB* rcb) {
   if (rcb->reading && isFaxId(rcb->inFormat) && !rioNewState<NativeFaxReadState>(rcb->readerState))
@@ -54,7 +51,7 @@ RioStatus faxWriteHeader(RCB* rcb) {
   auto* st = rioState<NativeFaxWriteState>(rcb->writerState);
   if (!st || !isFaxId(rcb->outFormat)) return rioSetError(rcb, kRioInternal);
   FaxEncoder& e = st->fax.encoder;
-  const bool group3 = rcb->outFormat == kGroup3Id;
+  const bool group3 = rcb->outFormat == kFormatNativeG3;
   e.codingWord = group3 ? 1 : 0;
   e.lineAlign = group3;
   e.bits.lsbFirst = group3;
@@ -69,13 +66,13 @@ RioStatus faxReadSline(RCB* rcb) {
   auto* st = rioState<NativeFaxReadState>(rcb->readerState);
   if (!st) return rioSetError(rcb, kRioInternal);
   if (rcb->linesRead >= rcb->height) return kRioEndOfPage;
-  return rcb->inFormat == kGroup3Id ? g3ReadSline(rcb, &st->fax) : g4ReadSline(rcb, &st->fax);
+  return rcb->inFormat == kFormatNativeG3 ? g3ReadSline(rcb, &st->fax) : g4ReadSline(rcb, &st->fax);
 }
 
 RioStatus faxWriteSline(RCB* rcb) {
   auto* st = rioState<NativeFaxWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
-  return rcb->outFormat == kGroup3Id ? g3WriteSline(rcb, &st->fax) : g4WriteSline(rcb, &st->fax);
+  return rcb->outFormat == kFormatNativeG3 ? g3WriteSline(rcb, &st->fax) : g4WriteSline(rcb, &st->fax);
 }
 
 RioStatus faxNotImplemented(RCB*) { return kRioNotImplemented; }
@@ -89,7 +86,7 @@ RioStatus faxFinishWrite(RCB* rcb) {
     rcb->headerWritten = true;
     if (RioStatus r = faxWriteHeader(rcb)) return rioSetError(rcb, r);
   }
-  return rcb->outFormat == kGroup3Id ? g3FinishWrite(rcb, &st->fax) : g4FinishWrite(rcb, &st->fax);
+  return rcb->outFormat == kFormatNativeG3 ? g3FinishWrite(rcb, &st->fax) : g4FinishWrite(rcb, &st->fax);
 }
 
 RioStatus faxClose(RCB* rcb) {

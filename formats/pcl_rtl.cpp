@@ -15,8 +15,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kRtlFramedId = 8;
-
 constexpr double kPlotterUnitsPerInch = 1016;
 
 // Fixed commands; "\033" is the escape byte.
@@ -278,7 +276,7 @@ int64_t rtlResolution(const RCB* rcb) {
 
 RioStatus rtlWriteHeader(RCB* rcb) {
   bool ok = true;
-  if (rcb->outFormat == kRtlFramedId) {
+  if (rcb->outFormat == kFormatRtl) {
     double xDpi = 0;
     double yDpi = 0;
     plotterDpi(rcb, &xDpi, &yDpi);
@@ -314,7 +312,7 @@ RioStatus rtlFinishWrite(RCB* rcb) {
     rcb->headerWritten = true;
     r = rtlWriteHeader(rcb);
   }
-  bool ok = rcb->outFormat == kRtlFramedId ? put(rcb, kEndRasterRtl) && put(rcb, kEnterHpgl2) &&
+  bool ok = rcb->outFormat == kFormatRtl ? put(rcb, kEndRasterRtl) && put(rcb, kEnterHpgl2) &&
                                                  put(rcb, kPageAdvance) && put(rcb, kReset)
                                            : put(rcb, kReset);
   if (!ok) r = rioSetError(rcb, kRioStreamIo);

@@ -11,8 +11,6 @@
 
 namespace vantrel {
 namespace {
-
-constexpr RasterFormatId kPostScriptId = 9;
 constexpr int32_t kMaxRows = 4800;  // 16 inches at 300 units per inch
 
 // Appends text to a line being built; the buffers below are sized for their longest line.
@@ -57,7 +55,7 @@ int64_t dpiInteger(double dpi) {
 }
 
 RioStatus postscriptOpen(RCB* rcb) {
-  if (!rcb->writing || rcb->outFormat != kPostScriptId) return rioSetError(rcb, kRioNotImplemented);
+  if (!rcb->writing || rcb->outFormat != kFormatPostScript) return rioSetError(rcb, kRioNotImplemented);
   return kRioOk;
 }
 

@@ -95,8 +95,8 @@ RioStatus notImplemented(RCB*) { return kRioNotImplemented; }
 RioStatus nothing(RCB*) { return kRioOk; }
 
 RioStatus close(RCB* rcb) {
-  if (rcb->writing && rcb->outFormat == 1 && rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
-  if (rcb->reading && rcb->inFormat == 1 && rcb->linesRead != rcb->height) rioSetWarning(rcb, kRioBadRows);
+  if (rcb->writing && rcb->outFormat == kFormatRunDump && rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
+  if (rcb->reading && rcb->inFormat == kFormatRunDump && rcb->linesRead != rcb->height) rioSetWarning(rcb, kRioBadRows);
   return kRioOk;
 }
 

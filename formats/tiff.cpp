@@ -22,13 +22,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kTiffG4Id = 10;
-constexpr RasterFormatId kOptId = 15;
-constexpr RasterFormatId kStripsG4Id = 17;
-constexpr RasterFormatId kUncompressedId = 22;
-constexpr RasterFormatId kG3Id = 23;
-constexpr RasterFormatId kTiledId = 27;
-
 constexpr int kNone = 1;
 constexpr int kCcittRle = 2;
 constexpr int kGroup3 = 3;
@@ -48,10 +41,10 @@ constexpr char kMaker[] = "ZEB Corporation";  // 15 characters and the NUL: 16 b
 constexpr int64_t kDirectoryOffset = 24;
 
 bool isTiffId(RasterFormatId id) {
-  return id == kTiffG4Id || id == kOptId || id == kStripsG4Id || id == kUncompressedId || id == kG3Id ||
-         id == kTiledId;
+  return id == kFormatTiff || id == kFormatOptigraphics || id == kFormatTiffPlain || id == kFormatTiffUncompressed || id == kFormatTiffG3 ||
+         id == kFormatTiffTiled;
 }
-bool readsId(RasterFormatId id) { return isTiffId(id) && id != kTiledId; }
+bool readsId(RasterFormatId id) { return isTiffId(id) && id != kFormatTiffTiled; }
 
 // ---------------------------------------------------------------------------------------------------------
 // Reader state.
@@ -1057,10 +1050,10 @@ RioStatus openWriter(RCB* rcb) {
   if (!st) return kRioOutOfMemory;
   const int64_t rowsPerStrip = configuredRowsPerStrip(rioSettings(rcb));
   switch (rcb->outFormat) {
-    case kTiffG4Id: st->compression = kGroup4; st->rowsPerStrip = INT64_MAX; break;
-    case kOptId: case kStripsG4Id: st->compression = kGroup4; st->rowsPerStrip = rowsPerStrip; break;
-    case kUncompressedId: st->compression = kNone; st->rowsPerStrip = rowsPerStrip; break;
-    case kG3Id: st->compression = kGroup3; st->rowsPerStrip = rowsPerStrip; break;
+    case kFormatTiff: st->compression = kGroup4; st->rowsPerStrip = INT64_MAX; break;
+    case kFormatOptigraphics: case kFormatTiffPlain: st->compression = kGroup4; st->rowsPerStrip = rowsPerStrip; break;
+    case kFormatTiffUncompressed: st->compression = kNone; st->rowsPerStrip = rowsPerStrip; break;
+    case kFormatTiffG3: st->compression = kGroup3; st->rowsPerStrip = rowsPerStrip; break;
     default: st->compression = kGroup4; st->tiled = true; break;
   }
   st->encoder = FaxEncoder{};
@@ -1089,7 +1082,7 @@ RioStatus tiffOpen(RCB* rcb) {
   if (rcb->writing && isTiffId(rcb->outFormat) && !rcb->writerState.data) {
     if (RioStatus r = openWriter(rcb)) return rioSetError(rcb, r);
   }
-  if (rcb->reading && !rcb->writing && rcb->inFormat == kTiledId) return rioSetError(rcb, kRioNotImplemented);
+  if (rcb->reading && !rcb->writing && rcb->inFormat == kFormatTiffTiled) return rioSetError(rcb, kRioNotImplemented);
   return kRioOk;
 }
 

@@ -11,8 +11,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kVersatecId = 16;
-
 constexpr uint16_t kStartOfPlot = 0x1801;
 constexpr uint16_t kDataBlock = 0x1802;
 constexpr uint16_t kEndOfFile = 0x1803;
@@ -80,7 +78,7 @@ VersatecState* stateOf(RCB* rcb) {
 }
 
 RioStatus versatecOpen(RCB* rcb) {
-  if (!rcb->writing || rcb->outFormat != kVersatecId) return rioSetError(rcb, kRioNotImplemented);
+  if (!rcb->writing || rcb->outFormat != kFormatVersatec) return rioSetError(rcb, kRioNotImplemented);
   const uint16_t lineBytes = modelLineBytes(rioSettings(rcb).versatecModel.c_str());
   if (lineBytes == 0) return rioSetError(rcb, kRioNotImplemented);
   auto* st = rioNewState<VersatecState>(rcb->writerState);

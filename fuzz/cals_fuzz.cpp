@@ -6,6 +6,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LeakCheck leaks;
   std::vector<uint8_t> bytes(data, data + size);
   readAll(bytes, 0);  // recognised
-  readAll(bytes, 6);  // read as CALS whatever it holds
+  readAll(bytes, vantrel::kFormatCals);  // read as CALS whatever it holds
   return 0;
 }

@@ -4,10 +4,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel::fuzz;
-  constexpr vantrel::RasterFormatId kMmr = 34;
   LeakCheck leaks;
   std::vector<uint8_t> bytes(data, data + size);
-  readAll(bytes, 0, kMmr);  // recognised, and written again
-  readAll(bytes, kMmr);     // read as MMR whatever it holds
+  readAll(bytes, 0, vantrel::kFormatMmr);  // recognised, and written again
+  readAll(bytes, vantrel::kFormatMmr);     // read as MMR whatever it holds
   return 0;
 }

@@ -5,7 +5,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel::fuzz;
   LeakCheck leaks;
   std::vector<uint8_t> bytes(data, data + size);
-  readAll(bytes, 0, 10);  // recognised, and written again as one-strip Group 4
-  readAll(bytes, 23);     // named: the reader takes any TIFF whatever the id
+  readAll(bytes, 0, vantrel::kFormatTiff);  // recognised, and written again as one-strip Group 4
+  readAll(bytes, vantrel::kFormatTiffG3);  // named: the reader takes any TIFF whatever the id
   return 0;
 }

@@ -119,7 +119,7 @@ RCB* rioOpenRasterReadWrite(RasterStream* in, RasterFormatId inFormat, RasterStr
 
 Sline rioReadRasterSline(RCB* rcb) {
   if (!rcb) return nullptr;
-  if (rcb->inFormat == 0) {
+  if (rcb->inFormat == kFormatNone) {
     rioSetError(rcb, kRioUnknownFormat);
     return nullptr;
   }
@@ -153,7 +153,7 @@ Sline rioReadRasterSline(RCB* rcb) {
 RioStatus rioWriteRasterSline(RCB* rcb) {
   if (!rcb) return kRioNoRcb;
   if (!rcb->writing) return rioSetError(rcb, kRioWrongMode);
-  if (rcb->outFormat == 0) return rioSetError(rcb, kRioUnknownFormat);
+  if (rcb->outFormat == kFormatNone) return rioSetError(rcb, kRioUnknownFormat);
   const FormatDriver& d = driverOf(rcb->outFormat);
   RioStatus r = kRioOk;
   if (!rcb->headerWritten) {
@@ -173,12 +173,12 @@ void rioSwapSlines(RCB* rcb) {
 RioStatus rioCloseRaster(RCB* rcb) {
   if (!rcb) return kRioNoRcb;
   RioStatus result = kRioOk;
-  if (rcb->writing && rcb->outFormat != 0) {
+  if (rcb->writing && rcb->outFormat != kFormatNone) {
     const FormatDriver& d = driverOf(rcb->outFormat);
     (void)d.finishWrite(rcb);
     result = d.close(rcb);
   }
-  if (rcb->reading && rcb->inFormat != 0 && rcb->inFormat != rcb->outFormat) {
+  if (rcb->reading && rcb->inFormat != kFormatNone && rcb->inFormat != rcb->outFormat) {
     const RioStatus r = driverOf(rcb->inFormat).close(rcb);
     if (result == kRioOk) result = r;  // the writer's failure is not hidden by the reader's close
   }

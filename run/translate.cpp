@@ -157,12 +157,12 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
     say(reporter, dialect, Severity::kError, Message::kCannotOpenInput);
     return RunOutcome::kRefused;
   }
-  if (o.outFormat == 0) o.outFormat = rioFormatFromPath(o.outName.c_str());
+  if (o.outFormat == kFormatNone) o.outFormat = rioFormatFromPath(o.outName.c_str());
 
   if (o.port == kNoPort) {
     // The console needs a format before it creates the file; the batch translator opens the file first
     // and deletes it again when there is none.
-    if (o.outFormat == 0 && dialect.kind == DialectKind::kConsole) {
+    if (o.outFormat == kFormatNone && dialect.kind == DialectKind::kConsole) {
       say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
       return RunOutcome::kRefused;
     }
@@ -172,13 +172,13 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
       return RunOutcome::kRefused;
     }
     created->opened(o.outName, job.outFile.get());
-    if (o.outFormat == 0) {
+    if (o.outFormat == kFormatNone) {
       say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
       return RunOutcome::kRefused;
     }
     say(reporter, dialect, Severity::kProgress, Message::kGenerating, o.outName);
   } else {
-    if (o.outFormat == 0) {
+    if (o.outFormat == kFormatNone) {
       say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
       return RunOutcome::kRefused;
     }
