@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Side-by-side timings of the translator on the drawgen A0 page at 400 dpi (13244 x 18724):
-# 1. writing each plotter and printer stream against writing native run-length from the same input;
+# 1. writing each plotter and printer stream, PCX and the run-length family, and reading PCX and Image
+#    Systems run-length back into native run-length, against native run-length to native run-length;
 # 2. native Group 4 to CALS against libtiff's tiffcp copying the same page as a one-strip Group 4 TIFF
 #    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp.
 # Median of N runs (default 5) each, with peak resident memory. Usage: bench/compare.sh [runs] [build dir]
@@ -55,6 +56,23 @@ for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps; do
   read -r t rss < <(measure "$out")
   printf '%-12s %10.3f %8.2f %10.1f\n' "${out#out.}" "$(echo "$t / 1000000" | bc -l)" \
     "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
+done
+
+# ---- PCX and the run-length family: each writer from the run-length page, each reader back into it (an input
+# named .rlc is read as Image Systems run-length)
+for out in out.pcx out.rlc out.grphtec; do
+  read -r t rss < <(measure "$out")
+  printf '%-12s %10.3f %8.2f %10.1f\n' "${out#out.}" "$(echo "$t / 1000000" | bc -l)" \
+    "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
+done
+for in in pcx rlc; do
+  rc=0
+  "$build/vantrel" "$work/page.rnl" "$work/page.$in" >/dev/null || rc=$?
+  [ "$rc" -eq 1 ] || { echo "compare: writing page.$in failed" >&2; exit 1; }
+  read -r t rss < <(measure_command 1 "$work/back.rnl" "$build/vantrel" "$work/page.$in" "$work/back.rnl")
+  printf '%-12s %10.3f %8.2f %10.1f\n' "$in>rnl" "$(echo "$t / 1000000" | bc -l)" \
+    "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
+  rm -f "$work/page.$in"
 done
 
 # ---- against libtiff
