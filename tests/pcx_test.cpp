@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "tests/support/file_fixture.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
@@ -99,7 +100,7 @@ class PcxHeader : public Pcx, public ::testing::WithParamInterface<HeaderCase> {
 
 TEST_P(PcxHeader, GivesTheSizeAndRowsOrTheStatus) {
   const HeaderCase& c = GetParam();
-  auto r = testfiles::readWithDriver(save(c.file));
+  auto r = testread::readBackBytes(c.file);
   ASSERT_EQ(r.open, c.open);
   if (c.open != kRioOk) return;
   EXPECT_EQ(r.width, c.width);
@@ -107,7 +108,7 @@ TEST_P(PcxHeader, GivesTheSizeAndRowsOrTheStatus) {
   EXPECT_EQ(r.xDpi, 300);
   EXPECT_EQ(r.yDpi, 150);
   EXPECT_EQ(r.lines, c.lines);
-  EXPECT_EQ(r.status, c.end);
+  EXPECT_EQ(r.end, c.end);
 }
 
 INSTANTIATE_TEST_SUITE_P(

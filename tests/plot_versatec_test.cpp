@@ -1,6 +1,6 @@
-// Versatec block format writer: the stream is parsed back by a decoder written from the record layout
-// (opcode, body length, body; big-endian), and every decoded row must equal the input cut or padded to the
-// plotter model's line length.
+// Versatec block format writer: the stream is parsed back by the tests' decoder of the record layout
+// (opcode, body length, body; big-endian; tests/support/device_decoders.h), and every decoded row must equal
+// the input cut or padded to the plotter model's line length.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,16 +14,19 @@
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_decoders.h"
 #include "tests/support/device_page.h"
 
 namespace vantrel {
 namespace {
 
 constexpr RasterFormatId kVbf = 16;
+using devicetest::decodeVbf;
 using devicetest::packRow;
 using devicetest::refuseEverything;
 using devicetest::Runs;
 using devicetest::Sink;
+using devicetest::VbfPlot;
 using devicetest::Written;
 
 // Sets or clears an environment variable for one test and restores it afterwards.
@@ -52,53 +55,6 @@ Written writePage(RasterFormatId id, int32_t width, double xDpi, double yDpi, co
                   StreamWriteFn sink = nullptr, void* sinkContext = nullptr) {
   return devicetest::writePage(id, width, rows,
                                {.xDpi = xDpi, .yDpi = yDpi, .sink = sink, .sinkContext = sinkContext});
-}
-
-struct VbfPlot {
-  uint16_t dpi = 0;
-  uint16_t lineBytes = 0;
-  std::vector<std::vector<uint8_t>> rows;
-};
-
-// Parses a Versatec stream: start of plot, an empty data block, the set-up block, raster-line blocks, the
-// end-of-plot block and the end of file, nothing after it. Returns an explanation when the layout is wrong.
-std::string decodeVbf(const std::vector<uint8_t>& b, VbfPlot* plot) {
-  size_t at = 0;
-  auto word = [&](uint16_t* v) {
-    if (at + 2 > b.size()) return false;
-    *v = static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
-    at += 2;
-    return true;
-  };
-  auto expectRecord = [&](uint16_t op, uint16_t length) {
-    uint16_t o, n;
-    return word(&o) && word(&n) && o == op && n == length;
-  };
-  if (!expectRecord(0x1801, 0)) return "no start of plot";
-  if (!expectRecord(0x1802, 0)) return "no empty data block";
-  if (!expectRecord(0x1802, 6)) return "no set-up block";
-  uint16_t setup;
-  if (!word(&setup) || setup != 0x8200) return "bad set-up word";
-  if (!word(&plot->dpi) || !word(&plot->lineBytes)) return "short set-up block";
-  for (;;) {
-    uint16_t op, length;
-    if (!word(&op) || !word(&length)) return "stream ends inside the data";
-    if (op != 0x1802) return "unexpected opcode";
-    if (length == 2) {
-      uint16_t end;
-      if (!word(&end) || end != 0xFFFF) return "bad end-of-plot block";
-      break;
-    }
-    uint16_t count;
-    if (length != plot->lineBytes + 2 || !word(&count) || count != plot->lineBytes)
-      return "bad raster record";
-    if (at + count > b.size()) return "short raster line";
-    plot->rows.emplace_back(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + count));
-    at += count;
-  }
-  if (!expectRecord(0x1803, 0)) return "no end of file";
-  if (at != b.size()) return "bytes after the end of file";
-  return {};
 }
 
 class VersatecWriter : public devicetest::AccountedMemoryTest {
@@ -297,7 +253,7 @@ TEST_F(VersatecWriter, SinkReceivesTheBytesOfTheFile) {
 
 TEST_F(VersatecWriter, ReadingIsNotImplemented) {
   const std::string startOfPlot("\x18\x01\x00\x00\x18\x02", 6);
-  EXPECT_EQ(devicetest::openForReading(kVbf, startOfPlot), devicetest::kReadingRefused);
+  EXPECT_EQ(testread::readBackBytes(startOfPlot, kVbf).open, kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare1(nullptr), kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare3(nullptr), kRioNotImplemented);
 }

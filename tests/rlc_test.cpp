@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/file_fixture.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
@@ -169,11 +170,11 @@ class RlcRead : public Rlc, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(RlcRead, GivesTheRowsAndTheStatus) {
   const ReadCase& c = GetParam();
-  auto r = testfiles::readWithDriver(save(c.file), kFormatRlc);
+  auto r = testread::readBackBytes(c.file, kFormatRlc);
   ASSERT_EQ(r.open, c.open);
   if (c.open != kRioOk) return;
   EXPECT_EQ(r.lines, c.lines);
-  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.end, c.status);
   EXPECT_EQ(r.lineWarning, c.warning);
 }
 
@@ -207,9 +208,9 @@ INSTANTIATE_TEST_SUITE_P(
 // Id 7 warns at close when the page ended before its H rows; id 18 does not. Id 24 is not read.
 TEST_F(Rlc, OnlyIdSevenCountsTheRowsAtClose) {
   const auto file = save(rlcFile(3, 8, {{}}));
-  EXPECT_EQ(testfiles::readWithDriver(file, kFormatRlc).warning, kRioBadRows);
-  EXPECT_EQ(testfiles::readWithDriver(file, kFormatRlcFamily).warning, kRioOk);
-  EXPECT_EQ(testfiles::readWithDriver(file, kFormatGraphtec).open, kRioNotImplemented);
+  EXPECT_EQ(testread::readBack(file, kFormatRlc).warning, kRioBadRows);
+  EXPECT_EQ(testread::readBack(file, kFormatRlcFamily).warning, kRioOk);
+  EXPECT_EQ(testread::readBack(file, kFormatGraphtec).open, kRioNotImplemented);
 }
 
 }  // namespace

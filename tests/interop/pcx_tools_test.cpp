@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
@@ -87,11 +88,11 @@ TEST_P(PcxTools, TheirFilesReadToTheirPixels) {
   ASSERT_EQ(pillow(kPillowToPcx, pbm, dir_ / "p.pcx"), "");
   for (const char* name : {"n.pcx", "g.pcx", "p.pcx"}) {
     SCOPED_TRACE(name);
-    const ReadResult r = readThroughLibrary(dir_ / name);
+    const testread::PageRecord r = testread::readBack(dir_ / name);
     ASSERT_EQ(r.open, kRioOk);
     EXPECT_EQ(r.format, kPcx);
     EXPECT_EQ(r.end, kRioEndOfPage);
-    EXPECT_EQ(difference(r.page, page), "equal");
+    EXPECT_EQ(difference(r.bitmap(), page), "equal");
   }
 }
 
@@ -112,7 +113,7 @@ TEST_P(PcxRealFiles, ReadAsPillowReadsThemOrRefusedAsColour) {
   requireTools();
   const fs::path file = fs::path(VANTREL_SOURCE_DIR) / "../shared/realworld" / GetParam().name;
   ASSERT_TRUE(fs::exists(file)) << file << " is missing: the shared real-world collection is needed";
-  const ReadResult r = readThroughLibrary(file);
+  const testread::PageRecord r = testread::readBack(file);
   if (GetParam().colour) {
     EXPECT_EQ(r.open, kRioBadHeader);
     return;
@@ -123,7 +124,7 @@ TEST_P(PcxRealFiles, ReadAsPillowReadsThemOrRefusedAsColour) {
   ASSERT_EQ(pillow(kPillowToPbm, file, dir / "p.pbm"), "");
   Bitmap want;
   ASSERT_TRUE(readPnm(dir / "p.pbm", &want));
-  EXPECT_EQ(difference(r.page, want), "equal");
+  EXPECT_EQ(difference(r.bitmap(), want), "equal");
 }
 
 INSTANTIATE_TEST_SUITE_P(
