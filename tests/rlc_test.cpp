@@ -73,8 +73,9 @@ Runs onPage(const Runs& runs, int32_t width) {
 std::vector<Runs> randomRows(uint32_t seed, int32_t width, int count) {
   std::mt19937 rng(seed);
   std::vector<Runs> rows(static_cast<size_t>(count));
+  const size_t room = static_cast<size_t>(width + 1) / 2;  // runs a line buffer of the width holds
   for (Runs& row : rows)
-    for (int32_t x = static_cast<int32_t>(rng() % 4); x < width + 8;) {
+    for (int32_t x = static_cast<int32_t>(rng() % 4); x < width + 8 && row.size() < room;) {
       const int32_t len = 1 + static_cast<int32_t>(rng() % 9);
       row.emplace_back(x, x + len);  // sometimes past the width, sometimes touching the next run
       x += len + static_cast<int32_t>(rng() % 5);
