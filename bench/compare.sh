@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Side-by-side timings of the translator on the drawgen A0 page at 400 dpi (13244 x 18724):
-# 1. writing each plotter and printer stream and the CIT file against writing native run-length from the
-#    same input (the DI Group 4 writer, which no name selects, through drawgen against drawgen writing rnl);
-#    then reading CIT (Group 4 and byte runs), DI Group 4 and a fixed-frame scan into native run-length
-#    against reading native run-length;
+# 1. writing each plotter and printer stream and the CIT, PCX and run-length (Image Systems, Graphtec) files
+#    against writing native run-length from the same input (the DI Group 4 writer, which no name selects,
+#    through drawgen against drawgen writing rnl); then reading CIT (Group 4 and byte runs), DI Group 4, PCX,
+#    Image Systems run-length (an input named .rlc) and a fixed-frame scan into native run-length against
+#    reading native run-length;
 # 2. native Group 4 to CALS against libtiff's tiffcp copying the same page as a one-strip Group 4 TIFF
 #    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp.
 # Median of N runs (default 5) each, with peak resident memory. Usage: bench/compare.sh [runs] [build dir]
@@ -54,7 +55,7 @@ measure() {
 read -r base base_rss < <(measure out.rnl)
 printf '%-12s %10s %8s %10s\n' output seconds ratio peak-MiB
 printf '%-12s %10.3f %8s %10.1f\n' rnl "$(echo "$base / 1000000" | bc -l)" 1.00 "$(echo "$base_rss / 1024" | bc -l)"
-for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps out.jdl out.jd4 out.nkk out.cit; do
+for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps out.jdl out.jd4 out.nkk out.cit out.pcx out.rlc out.grphtec; do
   read -r t rss < <(measure "$out")
   printf '%-12s %10.3f %8.2f %10.1f\n' "${out#out.}" "$(echo "$t / 1000000" | bc -l)" \
     "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
@@ -68,7 +69,7 @@ printf '%-12s %10.3f %8.2f %10.1f   (drawgen writing it, against drawgen writing
   "$(echo "$gen_rnl / 1000000" | bc -l)"
 
 # ---- readers: each input translated to rnl, against rnl to rnl of the same page
-"$build/vantrel" "$work/page.rnl" "$work/page.cit" >/dev/null || true
+for f in cit pcx rlc; do "$build/vantrel" "$work/page.rnl" "$work/page.$f" >/dev/null || true; done
 "$build/drawgen" -f 13 "$work/page.dsig4"
 "$build/drawgen" "$work/page.pbm"
 # CIT data type 9 from the PBM rows: every byte complemented, equal bytes in repeats of at most 63.
@@ -105,7 +106,7 @@ read_as_rnl() {
 }
 read -r base base_rss < <(read_as_rnl "$work/page.rnl")
 printf '%-12s %10.3f %8s %10.1f\n' rnl "$(echo "$base / 1000000" | bc -l)" 1.00 "$(echo "$base_rss / 1024" | bc -l)"
-for in in page.cit runs.cit page.dsig4; do
+for in in page.cit runs.cit page.dsig4 page.pcx page.rlc; do
   read -r t rss < <(read_as_rnl "$work/$in")
   printf '%-12s %10.3f %8.2f %10.1f\n' "$in" "$(echo "$t / 1000000" | bc -l)" \
     "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
@@ -115,7 +116,8 @@ read -r t rss < <(read_as_rnl "$work/frame.scan")
 printf '%-12s %10.3f %8.2f %10.1f   (6736 x 4500, against its rnl: %.3f s)\n' frame.scan \
   "$(echo "$t / 1000000" | bc -l)" "$(echo "$t / $frame_base" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
   "$(echo "$frame_base / 1000000" | bc -l)"
-rm -f "$work/page.cit" "$work/runs.cit" "$work/page.dsig4" "$work/frame.scan" "$work/frame.rnl"
+rm -f "$work/page.cit" "$work/runs.cit" "$work/page.dsig4" "$work/page.pcx" "$work/page.rlc" "$work/frame.scan" \
+  "$work/frame.rnl"
 
 # ---- against libtiff
 

@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 # The messages name the files: relative names keep them the same from one run to the next.
 cd "$work"
 
-formats="rnl g3 g4 cg4 rtl ps tif jdl crf pcl opt vbf pcx rle tiffu tiffg3 grphtec img tiled jd4 hpg mmr
+formats="rnl g3 g4 cg4 rlc rtl ps tif jdl crf pcl opt vbf pcx rle tiffu tiffg3 grphtec img tiled jd4 hpg mmr
 gp4 mil tg4 cit c4 b4"
 
 # One translation: the status and the output's hash (or "-" when no file is left).
@@ -36,7 +36,7 @@ for page in "${pages[@]}"; do
 done
 
 # Inputs of every readable format the writers made, copied back to run-length.
-for f in g3 g4 cg4 tif opt tiffu tiffg3 tiled mmr; do
+for f in g3 g4 cg4 tif opt tiffu tiffg3 tiled mmr pcx rlc; do
   "$build/vantrel" "odd.rnl" "src.$f" >/dev/null || true
   run "odd.$f -> rnl" "src.$f" "back.rnl"
 done

@@ -30,7 +30,7 @@ const FormatInfo kFormats[kMaxFormatId] = {
     {kFormatNativeG3, "native Group 3", &kNativeFaxDriver, R, W, no, no, P},
     {kFormatNativeG4, "native Group 4", &kNativeFaxDriver, R, W, no, no, P},
     {kFormatCals, "CALS Type 1 Group 4", &kCalsDriver, R, W, no, no, P},
-    {kFormatRlc, "Image Systems run-length", kNone, no, no, no, N, P},
+    {kFormatRlc, "Image Systems run-length", &kRlcDriver, R, W, no, N, P},
     {kFormatRtl, "HP RTL (HP-GL/2 frame)", &kRtlDriver, no, W, no, no, P},
     {kFormatPostScript, "PostScript", &kPostScriptDriver, no, W, no, no, no},
     {kFormatTiff, "TIFF Group 4", &kTiffDriver, R, W, S, no, P},
@@ -41,13 +41,13 @@ const FormatInfo kFormats[kMaxFormatId] = {
     {kFormatOptigraphics, "TIFF (Optigraphics)", &kTiffDriver, R, W, S, no, P},
     {kFormatVersatec, "Versatec block format", &kVersatecDriver, no, W, no, no, P},
     {kFormatTiffPlain, "TIFF", &kTiffDriver, R, W, S, no, P},
-    {kFormatRlcFamily, "Image Systems run-length family", kNone, no, no, no, N, P},
+    {kFormatRlcFamily, "Image Systems run-length family", &kRlcDriver, R, W, no, N, P},
     {kFormatRtlPlain, "HP RTL", &kRtlDriver, no, W, no, no, P},
-    {kFormatPcx, "PCX", kNone, no, no, no, no, P},
+    {kFormatPcx, "PCX", &kPcxDriver, R, W, no, no, P},
     {kFormatNkk, "Oce / NKK run-length", &kNkkDriver, no, W, no, no, P},
     {kFormatTiffUncompressed, "TIFF uncompressed", &kTiffDriver, R, W, S, no, P},
     {kFormatTiffG3, "TIFF Group 3", &kTiffDriver, R, W, S, no, P},
-    {kFormatGraphtec, "Graphtec run-length", kNone, no, no, no, N, P},
+    {kFormatGraphtec, "Graphtec run-length", &kRlcDriver, no, W, no, N, P},
     {kFormatFileNet, "FileNet IMG", kNone, no, no, S, no, P},
     {kFormatFileNetVariant, "FileNet IMG variant", kNone, no, no, S, no, P},
     {kFormatTiffTiled, "TIFF tiled Group 4", &kTiffDriver, no, W, S, no, P},
@@ -102,7 +102,6 @@ const FormatName kNames[] = {
 };
 
 // Probes of recognised formats whose drivers are not built yet; each moves to its driver's file with it.
-RasterFormatId probePcx(const uint8_t* b, RioStatus*) { return b[0] == 0x0A ? kFormatPcx : 0; }
 RasterFormatId probeFileNet(const uint8_t* b, RioStatus*) {
   return b[0] == 0x02 ? kFormatFileNet : b[0] == 0x03 ? kFormatFileNetVariant : 0;
 }

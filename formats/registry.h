@@ -66,6 +66,8 @@ extern const FormatDriver kDsig4Driver;            // id 13
 extern const FormatDriver kNkkDriver;              // id 21
 extern const FormatDriver kFixedFrameDriver;       // id 30
 extern const FormatDriver kCitDriver;              // id 31
+extern const FormatDriver kRlcDriver;              // ids 7, 18 and 24
+extern const FormatDriver kPcxDriver;              // id 20
 
 RasterFormatId probeTiff(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeCals(const uint8_t* bytes, RioStatus* status);
@@ -74,5 +76,6 @@ RasterFormatId probeMmr(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeDsig4(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeFixedFrame(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeCit(const uint8_t* bytes, RioStatus* status);
+RasterFormatId probePcx(const uint8_t* bytes, RioStatus* status);
 
 }  // namespace vantrel

@@ -4,10 +4,10 @@
 set -euo pipefail
 
 # Build tools, test frameworks, the fuzzing runtime, the independent tools the interop tests call
-# (netpbm, libtiff-tools, ghostscript, hp2xx), the charmaps localedef needs for the locale tests (locales)
-# and /usr/bin/time for measurements.
+# (netpbm, libtiff-tools, ghostscript, hp2xx, GraphicsMagick and Pillow for Debian's python3), the charmaps
+# localedef needs for the locale tests (locales) and /usr/bin/time for measurements.
 PACKAGES="cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-netpbm libtiff-tools gdal-bin bc ghostscript hp2xx locales time"
+netpbm libtiff-tools gdal-bin bc ghostscript hp2xx graphicsmagick python3-pil locales time"
 
 missing=()
 for package in $PACKAGES; do

@@ -81,6 +81,8 @@ int32_t widestLine(RasterFormatId id) {
     case kFormatJdl:
     case kFormatJdl4000:
       return 8 * 65535;
+    case kFormatPcx:
+      return 65536;
     default:
       return kMaxLineWidth;
   }
@@ -112,6 +114,7 @@ enum class Check {
   kJdl,         // Japan Digital Labs rows
   kJdl4000,     // JDL 4000E count-and-byte pairs
   kNkk,         // PackBits rows of W / 8 + 1 bytes
+  kGraphtec,    // Image Systems run-length behind the Graphtec header: its last four bytes are that header
   kCleanClose,  // no decoder: PostScript is rendered by Ghostscript in tests/interop only
 };
 
@@ -133,6 +136,8 @@ Check checkOf(RasterFormatId id) {
       return Check::kJdl4000;
     case kFormatNkk:
       return Check::kNkk;
+    case kFormatGraphtec:
+      return Check::kGraphtec;
     case kFormatPostScript:
       return Check::kCleanClose;
     default:
@@ -141,9 +146,11 @@ Check checkOf(RasterFormatId id) {
 }
 
 // Columns of a `width` wide page that a format holds, as its writer documents it: the native run-length
-// format cuts lines at its 15-bit pixel fields, a Versatec plotter at its model's line length (checked
-// against the decoded line length); every other format here holds the whole line.
+// format cuts lines at its 15-bit pixel fields, the Image Systems family at 65534 columns, a Versatec
+// plotter at its model's line length (checked against the decoded line length); every other format here
+// holds the whole line.
 int32_t columnsHeld(RasterFormatId id, int32_t width) {
+  if (id == kFormatRlc || id == kFormatRlcFamily || id == kFormatGraphtec) return std::min(width, 65534);
   return id == kFormatRunLength ? std::min(width, kNativeMaxWidth) : width;
 }
 
@@ -300,6 +307,15 @@ class PairMatrix : public testfiles::FileTest, public ::testing::WithParamInterf
           EXPECT_EQ(width, static_cast<uint32_t>(want.width));
         }
         EXPECT_EQ(testpbm::difference(pageOfRows(rows, want.width), want), "equal");
+        return;
+      }
+      case Check::kGraphtec: {
+        ASSERT_GE(bytes.size(), 20u);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "GRAPHTEC");
+        const testread::PageRecord back = testread::readBackBytes(Bytes(bytes.begin() + 16, bytes.end()), kFormatRlc);
+        ASSERT_EQ(back.open, kRioOk);
+        EXPECT_EQ(back.end, kRioEndOfPage);
+        EXPECT_EQ(testpbm::difference(back.bitmap(), want), "equal");
         return;
       }
       case Check::kCleanClose:
