@@ -160,6 +160,7 @@ void MainDialog::buildControls() {
 void MainDialog::applyControls() {
   const ControlStates s = presenter_.controls();
   c_.addFiles->setEnabled(s.addEnabled);
+  c_.quit->setEnabled(s.quitEnabled);
   c_.removeFiles->setEnabled(s.removeEnabled);
   c_.translate->setVisible(s.translateVisible);
   c_.translate->setEnabled(s.translateEnabled);

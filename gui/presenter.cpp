@@ -35,7 +35,8 @@ DialogSettings Presenter::settings() const {
 ControlStates Presenter::controls() const {
   ControlStates c;
   const bool running = phase_ == RunPhase::kRunning;
-  c.addEnabled = !running;
+  c.addEnabled = phase_ == RunPhase::kIdle;
+  c.quitEnabled = !running;
   c.removeEnabled = !running && selectedCount_ > 0 && !files_.empty();
   c.translateVisible = phase_ == RunPhase::kIdle;
   c.translateEnabled = !files_.empty();

@@ -37,7 +37,8 @@ enum class RunPhase { kIdle, kRunning, kDone };
 
 // What the dialog shows.
 struct ControlStates {
-  bool addEnabled = true;
+  bool addEnabled = true;   // from a run's start until Restart: disabled
+  bool quitEnabled = true;  // a run is never left half done
   bool removeEnabled = false;
   bool translateVisible = true;
   bool translateEnabled = false;

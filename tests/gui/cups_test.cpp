@@ -5,6 +5,7 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <QPrintDialog>
 #include <QSignalSpy>
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 
 #include "gui/batch_runner.h"
 #include "gui/cups_job.h"
+#include "gui/dialogs.h"
 #include "tests/gui/gui_support.h"
 
 namespace vantrel::gui {
@@ -88,6 +90,23 @@ TEST_P(CupsPrinting, ARawJobHoldsWhatVantrelWritesToAFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, CupsPrinting, ::testing::Values("rtl", "hpg"));
+
+// Qt's print dialog lists the server's queues; confirming it gives the queue's name.
+TEST(CupsPrintingDialog, OffersTheQueueAndGivesItsName) {
+  ASSERT_NE(std::getenv("CUPS_SERVER"), nullptr) << "run by tests/gui/cups_test.sh";
+  QtUiServices services;
+  bool sawDialog = false;
+  const auto answerer = testing::answerNextModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QPrintDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    sawDialog = true;
+    dialog->accept();
+  });
+  const std::optional<QString> printer = services.choosePrinter();
+  EXPECT_TRUE(sawDialog);
+  ASSERT_TRUE(printer.has_value());
+  EXPECT_EQ(printer->toStdString(), "plotter");
+}
 
 }  // namespace
 }  // namespace vantrel::gui

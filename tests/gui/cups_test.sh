@@ -85,6 +85,6 @@ device="$work/device/plotter.out"
 lpadmin -p plotter -v "file://$device" -P "$(dirname "${BASH_SOURCE[0]}")/passthrough.ppd" -E 2>/dev/null
 export VANTREL_CUPS_DEVICE="$device"
 status=0
-"$tests" --gtest_filter='*CupsPrinting.*' || status=$?
+"$tests" --gtest_filter='*CupsPrinting*' || status=$?
 [ "$status" -eq 0 ] || cat "$work/log/error_log" >&2 || true
 exit "$status"

@@ -196,6 +196,7 @@ TEST_F(Dialog, ARunShowsItsProgressThenRestartAndYesToAllLastsForTheProgram) {
   EXPECT_EQ(dialog_->progressDialog()->windowTitle(), "Translating");
   EXPECT_TRUE(c().translate->isHidden());
   EXPECT_FALSE(c().addFiles->isEnabled());
+  EXPECT_FALSE(c().quit->isEnabled());
   QPointer<ProgressDialog> progress = dialog_->progressDialog();
   ASSERT_TRUE(finished.wait(20000));
   EXPECT_TRUE(progress.isNull()) << "the progress dialog is gone after the run";
@@ -239,19 +240,7 @@ TEST_F(Dialog, CancelInTheProgressDialogOnlySaysSo) {
 
 // ---- the real boxes, answered by a timer that waits for the next modal window
 
-// The timer lives as long as the test holds it, so a box that never came answers no later test.
-std::unique_ptr<QTimer> answerNextModal(std::function<void(QWidget*)> act) {
-  auto timer = std::make_unique<QTimer>();
-  QTimer* t = timer.get();
-  QObject::connect(t, &QTimer::timeout, [t, act] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      t->stop();
-      act(modal);
-    }
-  });
-  t->start(10);
-  return timer;
-}
+using testing::answerNextModal;
 
 TEST(RealBoxes, AMessageBoxShowsItsTitleIconAndText) {
   QtUiServices services;

@@ -6,11 +6,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QApplication>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -145,5 +149,19 @@ class FakeBatchUi : public BatchUi {
   std::deque<OverwriteAnswer> answers;
   std::deque<std::optional<std::string>> printers;
 };
+
+// The timer lives as long as the test holds it, so a box that never came answers no later test.
+inline std::unique_ptr<QTimer> answerNextModal(std::function<void(QWidget*)> act) {
+  auto timer = std::make_unique<QTimer>();
+  QTimer* t = timer.get();
+  QObject::connect(t, &QTimer::timeout, [t, act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      t->stop();
+      act(modal);
+    }
+  });
+  t->start(10);
+  return timer;
+}
 
 }  // namespace vantrel::gui::testing

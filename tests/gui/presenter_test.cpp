@@ -45,21 +45,6 @@ INSTANTIATE_TEST_SUITE_P(Boxes, ControlRules,
                                            BoxCase{true, true, false, true, false, false, false, false},
                                            BoxCase{false, false, true, true, true, true, false, false}));
 
-TEST(Presenter, FirstStartShowsTheDefaults) {
-  const Presenter p({});
-  EXPECT_EQ(p.numberText(NumberField::kDpi), "200");
-  EXPECT_EQ(p.numberText(NumberField::kXResolution), "200");
-  EXPECT_EQ(p.numberText(NumberField::kYResolution), "200");
-  const ControlStates s = p.controls();
-  EXPECT_TRUE(s.addEnabled);
-  EXPECT_FALSE(s.removeEnabled);
-  EXPECT_TRUE(s.translateVisible);
-  EXPECT_FALSE(s.translateEnabled);
-  EXPECT_FALSE(s.restartVisible);
-  EXPECT_FALSE(s.outputDirEnabled);
-  EXPECT_FALSE(s.printBoxVisible);
-}
-
 struct NumberCase {
   const char* typed;
   const char* left;  // the edit's text afterwards
@@ -157,14 +142,17 @@ TEST(Presenter, ARunGoesFromIdleToDoneAndRestartEmptiesTheList) {
   EXPECT_FALSE(s.addEnabled);
   EXPECT_FALSE(s.removeEnabled);
   EXPECT_FALSE(s.restartVisible);
+  EXPECT_FALSE(s.quitEnabled);
   p.runFinished();
   s = p.controls();
   EXPECT_TRUE(s.restartVisible);
   EXPECT_FALSE(s.translateVisible);
-  EXPECT_TRUE(s.addEnabled);
+  EXPECT_FALSE(s.addEnabled) << "Add Files waits for Restart";
+  EXPECT_TRUE(s.quitEnabled);
   p.restart();
   s = p.controls();
   EXPECT_TRUE(p.files().empty());
+  EXPECT_TRUE(s.addEnabled);
   EXPECT_TRUE(s.translateVisible);
   EXPECT_FALSE(s.translateEnabled);
   EXPECT_FALSE(s.restartVisible);
