@@ -267,6 +267,7 @@ bool MainDialog::filterNumberKey(QLineEdit*, QEvent* event) {
   // Keys that type nothing, and the dialog's own keys, pass.
   switch (key->key()) {
     case Qt::Key_Backspace:
+    case Qt::Key_Delete:
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Return:

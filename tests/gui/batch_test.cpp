@@ -88,6 +88,23 @@ TEST_F(Batch, TheSameFileEndsTheWholeRun) {
   EXPECT_FALSE(std::filesystem::exists(scratch_.at("y.cg4")));
 }
 
+// An output name that is the input under another name (a hard link in the output directory) stops the
+// run before the input is overwritten.
+TEST_F(Batch, TheInputUnderAnotherNameEndsTheWholeRun) {
+  std::filesystem::create_directory(scratch_.at("in"));
+  std::filesystem::create_directory(scratch_.at("out"));
+  testruns::writePage(scratch_.at("in/x.g4"), kFormatNativeG4, framedPage(64, 8, 200));
+  std::filesystem::create_hard_link(scratch_.at("in/x.g4"), scratch_.at("out/x.g4"));
+  BatchPlan p = plan("zebg4", {scratch_.at("in/x.g4")});
+  p.outputDir = scratch_.at("out/");
+  ui_.answers = {OverwriteAnswer::kYes};
+  EXPECT_TRUE(run(p).stopped);
+  EXPECT_EQ(ui_.errors, std::vector<std::string>{"Output file cannot be the same as input file:" +
+                                                 scratch_.at("in/x.g4")});
+  EXPECT_TRUE(ui_.questions.empty());
+  EXPECT_EQ(readPage(scratch_.at("in/x.g4")).lines, framedPage(64, 8, 200).lines);
+}
+
 // Names that differ in case are different files here: the run goes on.
 TEST_F(Batch, ANameDifferingInCaseIsAnotherFile) {
   writePage(scratch_.at("x.CG4"), kFormatCals, framedPage(64, 8, 200));

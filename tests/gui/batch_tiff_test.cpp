@@ -73,6 +73,10 @@ struct TiffCase {
   int32_t rowsPerStrip;
 };
 
+void PrintTo(const TiffCase& c, std::ostream* os) {
+  *os << c.width << "x" << c.height << ", " << c.rowsPerStrip << " rows per strip";
+}
+
 class BatchCopiesTiff : public ::testing::TestWithParam<TiffCase> {};
 
 TEST_P(BatchCopiesTiff, IntoEveryReadableFormatOfTheList) {
