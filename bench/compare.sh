@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Side-by-side timings of the translator on the drawgen A0 page at 400 dpi (13244 x 18724):
-# 1. writing each plotter and printer stream against writing native run-length from the same input;
+# 1. writing each plotter and printer stream and the CIT file against writing native run-length from the
+#    same input (the DI Group 4 writer, which no name selects, through drawgen against drawgen writing rnl);
+#    then reading CIT (Group 4 and byte runs), DI Group 4 and a fixed-frame scan into native run-length
+#    against reading native run-length;
 # 2. native Group 4 to CALS against libtiff's tiffcp copying the same page as a one-strip Group 4 TIFF
 #    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp.
 # Median of N runs (default 5) each, with peak resident memory. Usage: bench/compare.sh [runs] [build dir]
@@ -51,11 +54,68 @@ measure() {
 read -r base base_rss < <(measure out.rnl)
 printf '%-12s %10s %8s %10s\n' output seconds ratio peak-MiB
 printf '%-12s %10.3f %8s %10.1f\n' rnl "$(echo "$base / 1000000" | bc -l)" 1.00 "$(echo "$base_rss / 1024" | bc -l)"
-for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps; do
+for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps out.jdl out.jd4 out.nkk out.cit; do
   read -r t rss < <(measure "$out")
   printf '%-12s %10.3f %8.2f %10.1f\n' "${out#out.}" "$(echo "$t / 1000000" | bc -l)" \
     "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
 done
+
+# The DI Group 4 writer has no name: drawgen writes it by number, against drawgen writing rnl.
+read -r gen_rnl gen_rnl_rss < <(measure_command 0 "$work/gen.rnl" "$build/drawgen" -f rnl "$work/gen.rnl")
+read -r t rss < <(measure_command 0 "$work/gen.dsig4" "$build/drawgen" -f 13 "$work/gen.dsig4")
+printf '%-12s %10.3f %8.2f %10.1f   (drawgen writing it, against drawgen writing rnl: %.3f s)\n' "dsig4" \
+  "$(echo "$t / 1000000" | bc -l)" "$(echo "$t / $gen_rnl" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
+  "$(echo "$gen_rnl / 1000000" | bc -l)"
+
+# ---- readers: each input translated to rnl, against rnl to rnl of the same page
+"$build/vantrel" "$work/page.rnl" "$work/page.cit" >/dev/null || true
+"$build/drawgen" -f 13 "$work/page.dsig4"
+"$build/drawgen" "$work/page.pbm"
+# CIT data type 9 from the PBM rows: every byte complemented, equal bytes in repeats of at most 63.
+python3 - "$work/page.pbm" "$work/page.cit" "$work/runs.cit" <<'PY'
+import re, sys
+pbm = open(sys.argv[1], 'rb').read()
+fields = pbm.split(b'\n', 2)
+width, height = map(int, fields[1].split())
+raster = fields[2]
+header = bytearray(open(sys.argv[2], 'rb').read()[:1024])
+header[4] = 9
+row_bytes = (width + 7) // 8
+out = [bytes(header)]
+table = bytes(255 - b for b in range(256))
+for y in range(height):
+    row = raster[y * row_bytes:(y + 1) * row_bytes].translate(table)
+    for m in re.finditer(rb'(.)\1{0,62}', row, re.S):
+        run = m.end() - m.start()
+        value = row[m.start()]
+        out.append(bytes([value]) if run == 1 and value < 0xC0 else bytes([0xC0 | run, value]))
+open(sys.argv[3], 'wb').write(b''.join(out))
+PY
+rm -f "$work/page.pbm"
+# A fixed-frame scan: the smaller frame, 839 header bytes, then the rows of a drawgen page of that size.
+"$build/drawgen" -w 6736 -h 4500 "$work/frame.pbm"
+"$build/drawgen" -w 6736 -h 4500 -f rnl "$work/frame.rnl"
+{ printf '\022'; head -c 838 /dev/zero; tail -c $(( 842 * 4500 )) "$work/frame.pbm"; } >"$work/frame.scan"
+rm -f "$work/frame.pbm"
+
+echo
+printf '%-12s %10s %8s %10s\n' input seconds ratio peak-MiB
+read_as_rnl() {
+  measure_command 1 "$work/back.rnl" "$build/vantrel" "$1" "$work/back.rnl"
+}
+read -r base base_rss < <(read_as_rnl "$work/page.rnl")
+printf '%-12s %10.3f %8s %10.1f\n' rnl "$(echo "$base / 1000000" | bc -l)" 1.00 "$(echo "$base_rss / 1024" | bc -l)"
+for in in page.cit runs.cit page.dsig4; do
+  read -r t rss < <(read_as_rnl "$work/$in")
+  printf '%-12s %10.3f %8.2f %10.1f\n' "$in" "$(echo "$t / 1000000" | bc -l)" \
+    "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
+done
+read -r frame_base frame_base_rss < <(read_as_rnl "$work/frame.rnl")
+read -r t rss < <(read_as_rnl "$work/frame.scan")
+printf '%-12s %10.3f %8.2f %10.1f   (6736 x 4500, against its rnl: %.3f s)\n' frame.scan \
+  "$(echo "$t / 1000000" | bc -l)" "$(echo "$t / $frame_base" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
+  "$(echo "$frame_base / 1000000" | bc -l)"
+rm -f "$work/page.cit" "$work/runs.cit" "$work/page.dsig4" "$work/frame.scan" "$work/frame.rnl"
 
 # ---- against libtiff
 

@@ -5,8 +5,8 @@
 //
 //   drawgen [-w W] [-h H] [-dpi D] [-p a0..a4] [-landscape] [-seed S] [-f format] out
 //
-// Output is raw PBM (P4) by default or with -f pbm; any other -f name is written through the format
-// writers of the library.
+// Output is raw PBM (P4) by default or with -f pbm; any other -f name, or a format id (for the formats no
+// name selects, such as 13), is written through the format writers of the library.
 
 #include <algorithm>
 #include <cctype>
@@ -695,7 +695,7 @@ bool writeFormat(Renderer& r, int32_t width, int32_t height, double dpi, RasterF
 void usage() {
   std::fprintf(stderr,
                "usage: drawgen [-w width] [-h height] [-dpi resolution] [-p a0|a1|a2|a3|a4] [-landscape]\n"
-               "               [-seed n] [-f pbm|format name] outfile\n"
+               "               [-seed n] [-f pbm|format name|format id] outfile\n"
                "  default: A0 portrait at 400 dpi (13244 x 18724 pixels), seed 1, raw PBM\n");
 }
 
@@ -781,6 +781,9 @@ int run(int argc, char** argv) {
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   if (lower != "pbm") {
     formatId = rioFormatFromName(format.c_str());
+    if (formatId == 0 && !format.empty() && format.find_first_not_of("0123456789") == std::string::npos &&
+        format.size() <= 2 && rioFormatInfo(std::stoi(format)).writes)
+      formatId = std::stoi(format);
     if (formatId == 0) {
       std::fprintf(stderr, "drawgen: unknown format %s\n", format.c_str());
       return 2;

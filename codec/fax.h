@@ -6,7 +6,7 @@
 // start of an image with the most common options (most significant bit first; Group 3 lines with
 // end-of-line codes, byte-aligned when encoding). A codec knows nothing of the format it serves.
 //
-// Run lists: out must have room for slineValues(width) int32 (a line buffer of the RCB has). Decoders
+// Run lists: out must have room for slineValues(width) int32 (every line buffer of that width has). Decoders
 // always terminate `out`, also after a failure, and what they deliver is sorted, non-touching and inside
 // [0, width]. Reference lines are read up to their first value that breaks that order.
 #pragma once
@@ -19,8 +19,6 @@
 #include "rio/stream.h"
 
 namespace vantrel {
-
-struct RCB;
 
 // ---------------------------------------------------------------------------------------------------------
 // Decoding.
@@ -59,9 +57,10 @@ int32_t faxDecoderBufferedBytes(const FaxDecoder* d);
 // ---------------------------------------------------------------------------------------------------------
 // Encoding.
 //
-// The current line is normalised in place first (clipped to the width, empty runs dropped, touching or
-// overlapping runs joined), so that it is a valid reference line for the next one. Results: 0, or -8 when
-// the stream did not take a word (and for every call after that).
+// The current line is read, never written: the caller codes a line as faxNormalizeLine leaves it (inside
+// the width, sorted, no empty or touching runs), which is then a valid reference line for the next one.
+// Like a reference line, it is coded up to its first value that breaks that order. Results: 0, or -8
+// when the stream did not take a word (and for every call after that).
 
 struct FaxEncoder {
   int32_t codingWord = 0;     // for the file header; not used for coding
@@ -78,12 +77,12 @@ void faxEncoderRestart(FaxEncoder* e);
 
 // One Group 3 line: the leading end-of-line code before the first line, then the runs, then an end-of-line
 // code ending on a byte boundary (0-7 fill bits in front).
-[[nodiscard]] RioStatus g3EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, int32_t* cur);
+[[nodiscard]] RioStatus g3EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, const int32_t* cur);
 // Five more end-of-line codes without fill (with the one ending the last line: return-to-control), then
 // the last word padded with zero bits.
 [[nodiscard]] RioStatus g3EncodeFinish(FaxEncoder* e, RasterStream* out);
 // One Group 4 line coded against `ref` (nullptr: all white). No end-of-line code, no fill.
-[[nodiscard]] RioStatus g4EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, int32_t* cur,
+[[nodiscard]] RioStatus g4EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, const int32_t* cur,
                                      const int32_t* ref);
 // The end-of-block code, then the last word padded with zero bits.
 [[nodiscard]] RioStatus g4EncodeFinish(FaxEncoder* e, RasterStream* out);
@@ -93,32 +92,20 @@ void faxEncoderRestart(FaxEncoder* e);
 // ---------------------------------------------------------------------------------------------------------
 // Run-list helpers.
 
-// Normalises a run list in place for coding: starts below 0 become 0, ends are cut to the width, the list
-// ends at the first run starting at or beyond the width, empty runs are dropped and a run starting at or
-// before the previous end joins it. Returns the number of int32 values before the terminator.
-int32_t faxNormalizeLine(int32_t* runs, int32_t width);
+// Normalises a run list for coding into `out` (which may be `runs` itself, and needs room for
+// slineValues(width) int32): starts below 0 become 0, ends are cut to the width, the list ends at the first
+// run starting at or beyond the width, empty runs are dropped and a run starting at or before the previous
+// end joins it. At most maxValues int32 of `runs` are read (a list that holds no terminator within its
+// buffer ends there). Returns the number of int32 values before the terminator.
+int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width, int64_t maxValues = INT64_MAX);
 // The number of int32 values of `ref` (nullptr: none) that form a valid line of `width` pixels: pairs
 // up to the terminator or the first pair that is empty, out of order, touching or beyond the width.
 [[nodiscard]] int32_t faxReferenceLength(const int32_t* ref, int32_t width);
-
-// ---------------------------------------------------------------------------------------------------------
-// RCB operations for the format drivers: the line is rcb->curSline, the reference rcb->refSline, the
-// stream rcb->inStream or rcb->outStream, the width rcb->width. Any failure is also recorded as the RCB's
-// status when none is set yet.
-
-[[nodiscard]] RioStatus g3ReadSline(RCB* rcb, FaxDecoder* d);
-[[nodiscard]] RioStatus g4ReadSline(RCB* rcb, FaxDecoder* d);
-[[nodiscard]] RioStatus g3WriteSline(RCB* rcb, FaxEncoder* e);
-[[nodiscard]] RioStatus g3FinishWrite(RCB* rcb, FaxEncoder* e);
-[[nodiscard]] RioStatus g4WriteSline(RCB* rcb, FaxEncoder* e);
-[[nodiscard]] RioStatus g4FinishWrite(RCB* rcb, FaxEncoder* e);
 
 namespace fax_detail {
 
 // Shared by the two codecs.
 void putRun(FaxBitWriter& w, RasterStream* out, int colour, int32_t run);  // makeup and terminating codes
-RioStatus checkRcb(RCB* rcb, bool reading);
-RioStatus record(RCB* rcb, RioStatus status);  // status, kept as the RCB's first error when not 0
 
 }  // namespace fax_detail
 

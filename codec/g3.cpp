@@ -5,7 +5,6 @@
 
 #include "codec/fax.h"
 #include "codec/fax_tables.h"
-#include "rio/rcb.h"
 
 namespace vantrel {
 
@@ -41,23 +40,24 @@ RioStatus faxEncoderFlush(FaxEncoder* e, RasterStream* out) {
   return e->bits.failed ? kRioStreamIo : kRioOk;
 }
 
-int32_t faxNormalizeLine(int32_t* runs, int32_t width) {
+// Writing `out` never overtakes reading `runs` (n <= i), so both may be one buffer.
+int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width, int64_t maxValues) {
   int32_t n = 0;
   int32_t lastEnd = -1;
-  for (int32_t i = 0; runs[i] != kSlineEnd; i += 2) {
+  for (int64_t i = 0; i + 1 < maxValues && runs[i] != kSlineEnd; i += 2) {
     const int32_t start = std::max(runs[i], 0);
     const int32_t end = std::min(runs[i + 1], width);
     if (start >= width) break;
     if (end <= start) continue;
     if (n > 0 && start <= lastEnd) {
-      if (end > lastEnd) runs[n - 1] = lastEnd = end;
+      if (end > lastEnd) out[n - 1] = lastEnd = end;
       continue;
     }
-    runs[n] = start;
-    runs[n + 1] = lastEnd = end;
+    out[n] = start;
+    out[n + 1] = lastEnd = end;
     n += 2;
   }
-  runs[n] = runs[n + 1] = kSlineEnd;
+  out[n] = out[n + 1] = kSlineEnd;
   return n;
 }
 
@@ -215,9 +215,9 @@ inline void putEol(FaxBitWriter& w, RasterStream* out, bool aligned) {
 
 }  // namespace
 
-RioStatus g3EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, int32_t* cur) {
+RioStatus g3EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, const int32_t* cur) {
   if (width < 0) return kRioBadParameter;
-  const int32_t n = faxNormalizeLine(cur, width);
+  const int32_t n = faxReferenceLength(cur, width);
   FaxBitWriter w = e->bits;
   if (!e->noEol && !e->started) putEol(w, out, false);
   e->started = true;
@@ -240,36 +240,6 @@ RioStatus g3EncodeFinish(FaxEncoder* e, RasterStream* out) {
   if (!e->noEol)
     for (int i = 0; i < 5; ++i) putEol(e->bits, out, false);
   return faxEncoderFlush(e, out);
-}
-
-// ---------------------------------------------------------------------------------------------------------
-// RCB operations.
-
-RioStatus fax_detail::checkRcb(RCB* rcb, bool reading) {
-  if (!rcb) return kRioNoRcb;
-  if (!(reading ? rcb->inStream : rcb->outStream)) return rioSetError(rcb, kRioBadStream);
-  if (!rcb->curSline || rcb->width < 0) return rioSetError(rcb, kRioInternal);
-  return kRioOk;
-}
-
-RioStatus fax_detail::record(RCB* rcb, RioStatus status) {
-  return status ? rioSetError(rcb, status) : status;
-}
-
-RioStatus g3ReadSline(RCB* rcb, FaxDecoder* d) {
-  if (RioStatus s = fax_detail::checkRcb(rcb, true)) return s;
-  return fax_detail::record(rcb, g3DecodeLine(d, rcb->inStream, rcb->width, rcb->curSline));
-}
-
-RioStatus g3WriteSline(RCB* rcb, FaxEncoder* e) {
-  if (RioStatus s = fax_detail::checkRcb(rcb, false)) return s;
-  return fax_detail::record(rcb, g3EncodeLine(e, rcb->outStream, rcb->width, rcb->curSline));
-}
-
-RioStatus g3FinishWrite(RCB* rcb, FaxEncoder* e) {
-  if (!rcb) return kRioNoRcb;
-  if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
-  return fax_detail::record(rcb, g3EncodeFinish(e, rcb->outStream));
 }
 
 }  // namespace vantrel

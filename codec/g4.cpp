@@ -8,7 +8,6 @@
 
 #include "codec/fax.h"
 #include "codec/fax_tables.h"
-#include "rio/rcb.h"
 
 namespace vantrel {
 
@@ -196,9 +195,10 @@ RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int
   return status;
 }
 
-RioStatus g4EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, int32_t* cur, const int32_t* ref) {
+RioStatus g4EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, const int32_t* cur,
+                       const int32_t* ref) {
   if (width < 0) return kRioBadParameter;
-  const Changes a{cur, faxNormalizeLine(cur, width), width};
+  const Changes a{cur, faxReferenceLength(cur, width), width};
   const Changes b{ref, faxReferenceLength(ref, width), width};
   FaxBitWriter w = e->bits;
   int32_t a0 = -1;
@@ -235,22 +235,6 @@ RioStatus g4EncodeFinish(FaxEncoder* e, RasterStream* out) {
   const uint32_t eol = kEolEncode.bits;
   bitsPut(e->bits, out, (eol << kEolEncode.length) | eol, 2 * kEolEncode.length);
   return faxEncoderFlush(e, out);
-}
-
-RioStatus g4ReadSline(RCB* rcb, FaxDecoder* d) {
-  if (RioStatus s = fax_detail::checkRcb(rcb, true)) return s;
-  return fax_detail::record(rcb, g4DecodeLine(d, rcb->inStream, rcb->width, rcb->refSline, rcb->curSline));
-}
-
-RioStatus g4WriteSline(RCB* rcb, FaxEncoder* e) {
-  if (RioStatus s = fax_detail::checkRcb(rcb, false)) return s;
-  return fax_detail::record(rcb, g4EncodeLine(e, rcb->outStream, rcb->width, rcb->curSline, rcb->refSline));
-}
-
-RioStatus g4FinishWrite(RCB* rcb, FaxEncoder* e) {
-  if (!rcb) return kRioNoRcb;
-  if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
-  return fax_detail::record(rcb, g4EncodeFinish(e, rcb->outStream));
 }
 
 }  // namespace vantrel

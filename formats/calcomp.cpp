@@ -50,12 +50,12 @@ uint16_t lengthInches(int32_t height, double xDpi, double yDpi) {
 }
 
 CalCompState* stateOf(RCB* rcb) {
-  return rioState<CalCompState>(rioSlot(rcb, DriverSlot::kCalComp));
+  return rioState<CalCompState>(rcb->writerState);
 }
 
 RioStatus calcompOpen(RCB* rcb) {
   if (!rcb->writing || rcb->outFormat != kCalCompId) return rioSetError(rcb, kRioNotImplemented);
-  auto* st = rioNewState<CalCompState>(rioSlot(rcb, DriverSlot::kCalComp));
+  auto* st = rioNewState<CalCompState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioOutOfMemory);
   const int64_t groups = (int64_t{rcb->width} + 31) / 32;
   st->groups = static_cast<int32_t>(std::min<int64_t>(groups, kMaxGroups));
@@ -145,7 +145,7 @@ RioStatus calcompFinishWrite(RCB* rcb) {
 }
 
 RioStatus calcompClose(RCB* rcb) {
-  rioReleaseState(rioSlot(rcb, DriverSlot::kCalComp));
+  rioReleaseState(rcb->writerState);
   return kRioOk;
 }
 

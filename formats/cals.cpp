@@ -8,7 +8,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "codec/fax.h"
+#include "formats/fax_lines.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -26,11 +26,11 @@ constexpr int32_t kMaxDensity = 9999;
 constexpr int32_t kMaxOrient = 999;
 
 struct CalsReadState {
-  FaxDecoder decoder;
+  FaxLineReader fax;
 };
 
 struct CalsWriteState {
-  FaxEncoder encoder;
+  FaxLineWriter fax;
 };
 
 // The identification records: record number (1-based), keyword and the RCB text they carry.
@@ -54,7 +54,8 @@ RioStatus calsOpen(RCB* rcb) {
   if (rcb->writing && rcb->outFormat == kCalsId) {
     auto* st = rioNewState<CalsWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
-    st->encoder = FaxEncoder{};  // empty accumulator, most significant bit first
+    st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first
+    if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   }
   return kRioOk;
 }
@@ -172,7 +173,8 @@ RioStatus readHeaderRecords(RCB* rcb, uint8_t* extra, int32_t* extraLength) {
 }
 
 RioStatus calsReadHeader(RCB* rcb) {
-  if (!rioState<CalsReadState>(rcb->readerState)) return rioSetError(rcb, kRioInternal);
+  auto* st = rioState<CalsReadState>(rcb->readerState);
+  if (!st) return rioSetError(rcb, kRioInternal);
   auto* extra = static_cast<uint8_t*>(rioMalloc(kExtraCapacity));
   if (!extra) return rioSetError(rcb, kRioOutOfMemory);
   int32_t used = 0;
@@ -182,6 +184,7 @@ RioStatus calsReadHeader(RCB* rcb) {
   }
   if (auto* shrunk = static_cast<uint8_t*>(rioRealloc(extra, static_cast<size_t>(used)))) extra = shrunk;
   (void)rioAttachExtraHeader(rcb, extra, used);
+  if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 
@@ -289,13 +292,13 @@ RioStatus calsReadSline(RCB* rcb) {
   auto* st = rioState<CalsReadState>(rcb->readerState);
   if (!st) return rioSetError(rcb, kRioInternal);
   if (rcb->linesRead >= rcb->height) return kRioEndOfPage;
-  return g4ReadSline(rcb, &st->decoder);
+  return g4ReadSline(rcb, &st->fax);
 }
 
 RioStatus calsWriteSline(RCB* rcb) {
   auto* st = rioState<CalsWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
-  return g4WriteSline(rcb, &st->encoder);
+  return g4WriteSline(rcb, &st->fax);
 }
 
 RioStatus calsNotImplemented(RCB*) { return kRioNotImplemented; }
@@ -309,7 +312,7 @@ RioStatus calsFinishWrite(RCB* rcb) {
     rcb->headerWritten = true;
     if (RioStatus r = calsWriteHeader(rcb)) return r;
   }
-  return g4FinishWrite(rcb, &st->encoder);
+  return g4FinishWrite(rcb, &st->fax);
 }
 
 RioStatus calsClose(RCB* rcb) {

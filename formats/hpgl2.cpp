@@ -28,7 +28,7 @@ struct PenState {
 };
 
 PenState* penState(RCB* rcb) {
-  return rioState<PenState>(rioSlot(rcb, DriverSlot::kHpgl2));
+  return rioState<PenState>(rcb->writerState);
 }
 
 // Polyline-encoded number, 7-bit mode: z = 2v (v >= 0) or 2|v| + 1, sent in base-32 digits, low digits
@@ -90,7 +90,7 @@ RioStatus allocSlines(RCB* rcb) {
 
 RioStatus open(RCB* rcb) {
   if (!rcb->writing) return kRioNotImplemented;
-  PenState* pen = rioNewState<PenState>(rioSlot(rcb, DriverSlot::kHpgl2));
+  PenState* pen = rioNewState<PenState>(rcb->writerState);
   if (!pen) return kRioOutOfMemory;
   *pen = PenState{};
   return kRioOk;
@@ -174,7 +174,7 @@ RioStatus finishWrite(RCB* rcb) {
 }
 
 RioStatus close(RCB* rcb) {
-  rioReleaseState(rioSlot(rcb, DriverSlot::kHpgl2));
+  rioReleaseState(rcb->writerState);
   return kRioOk;
 }
 

@@ -2,7 +2,7 @@
 // numbers), the image coded in Group 4 from offset 36, then a six-byte closing record. The header's
 // length field L counts the coded bytes, so the closing record stands at 36 + L and the file is
 // 36 + L + 6 bytes long. The writer patches L once the image is coded, so its output must be seekable.
-#include "codec/fax.h"
+#include "formats/fax_lines.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -23,14 +23,13 @@ constexpr uint8_t kGroup4Scheme = 7;  // the only coding scheme there is
 constexpr uint8_t kClosingRecord[6] = {kRecordMark, kCodingCode, 0x00, 0x02, 0x00, 0x00};
 
 struct MmrReadState {
-  FaxDecoder decoder;
+  FaxLineReader fax;
 };
 
 struct MmrWriteState {
-  FaxEncoder encoder;
-  bool headerDone = false;           // the header reached the stream: the file can be finished
-  const int32_t* lastRow = nullptr;  // the run list last coded (an RCB line buffer), the padding's reference
-  RioStatus finishStatus = kRioOk;   // what finishWrite met: the result of close
+  FaxLineWriter fax;                // its reference line is the last row coded, the padding's reference
+  bool headerDone = false;          // the header reached the stream: the file can be finished
+  RioStatus finishStatus = kRioOk;  // what finishWrite met: the result of close
 };
 
 uint32_t getBE32(const uint8_t* p) {
@@ -50,8 +49,9 @@ RioStatus mmrOpen(RCB* rcb) {
   if (rcb->writing && rcb->outFormat == kMmrId) {
     auto* st = rioNewState<MmrWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
-    st->encoder = FaxEncoder{};  // empty accumulator, most significant bit first
+    st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first
     st->finishStatus = kRioOk;
+    if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
     // L is patched at the end: random access must be prepared before the first byte leaves.
     if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
     if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
@@ -114,8 +114,9 @@ RioStatus mmrReadHeader(RCB* rcb) {
   rcb->width = static_cast<int32_t>(width);
   rcb->height = static_cast<int32_t>(height);
 
-  st->decoder = FaxDecoder{};
-  st->decoder.bits.lsbFirst = bitOrder != kMsbFirst;
+  st->fax.decoder = FaxDecoder{};
+  st->fax.decoder.bits.lsbFirst = bitOrder != kMsbFirst;
+  if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 
@@ -125,7 +126,7 @@ RioStatus mmrReadSline(RCB* rcb) {
   auto* st = rioState<MmrReadState>(rcb->readerState);
   if (!st) return rioSetError(rcb, kRioInternal);
   if (rcb->linesRead >= rcb->height) return kRioEndOfPage;
-  return g4ReadSline(rcb, &st->decoder);
+  return g4ReadSline(rcb, &st->fax);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -167,18 +168,15 @@ RioStatus mmrWriteSline(RCB* rcb) {
     rioSetWarning(rcb, kRioBadRows);
     return kRioOk;
   }
-  const RioStatus r = g4WriteSline(rcb, &st->encoder);
-  st->lastRow = r == kRioOk ? rcb->curSline : nullptr;
-  return r;
+  return g4WriteSline(rcb, &st->fax);
 }
 
-// White rows up to the height. The first is coded against the last row written (whether or not the
-// caller has swapped the line buffers since), the rest against white.
+// White rows up to the height. The first is coded against the last row written, the rest against white.
 RioStatus padToHeight(RCB* rcb, MmrWriteState* st) {
-  int32_t white[4] = {0, 0, kSlineEnd, kSlineEnd};  // with the (0, 0) pair a coder may look back at
-  const int32_t* ref = st->lastRow;
+  const int32_t white[4] = {0, 0, kSlineEnd, kSlineEnd};  // with the (0, 0) pair a coder may look back at
+  const int32_t* ref = st->fax.lines.ref;
   for (int64_t row = rcb->linesWritten; row < rcb->height; ++row) {
-    if (RioStatus r = g4EncodeLine(&st->encoder, rcb->outStream, rcb->width, white + 2, ref))
+    if (RioStatus r = g4EncodeLine(&st->fax.encoder, rcb->outStream, st->fax.lines.width, white + 2, ref))
       return rioSetError(rcb, r);
     ref = nullptr;
   }
@@ -203,7 +201,7 @@ RioStatus finishFile(RCB* rcb, MmrWriteState* st) {
   if (!failed && rcb->linesWritten < rcb->height) {
     if (RioStatus r = padToHeight(rcb, st)) return r;
   }
-  if (RioStatus r = g4FinishWrite(rcb, &st->encoder)) return r;
+  if (RioStatus r = g4FinishWrite(rcb, &st->fax)) return r;
   const int64_t end = streamTell(out);
   const int64_t length = end - kHeaderSize;
   if (length < 0) return rioSetError(rcb, kRioInternal);

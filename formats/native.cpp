@@ -24,7 +24,9 @@ struct NativeReadState {
   NativeHeaderInfo header;
 };
 
+// The writer keeps its own width: in an RCB that also reads, the reader's width must stay as it is.
 struct NativeWriteState {
+  int32_t width = 0;  // the RCB's width held to the 15-bit fields
   uint8_t held[kRecordSize] = {};  // the last record of the last line, held back for the end-of-image flag
   bool holding = false;
 };
@@ -122,12 +124,11 @@ RioStatus nativeOpen(RCB* rcb) {
   if (rcb->reading && rcb->inFormat == kRunLengthId && !rioNewState<NativeReadState>(rcb->readerState))
     return rioSetError(rcb, kRioOutOfMemory);
   if (rcb->writing && rcb->outFormat == kRunLengthId) {
-    if (rcb->width > kNativeMaxWidth) {
-      // Columns beyond the 15-bit fields are cut off.
-      rcb->width = kNativeMaxWidth;
-      rioSetWarning(rcb, kRioBadColumns);
-    }
-    if (!rioNewState<NativeWriteState>(rcb->writerState)) return rioSetError(rcb, kRioOutOfMemory);
+    auto* st = rioNewState<NativeWriteState>(rcb->writerState);
+    if (!st) return rioSetError(rcb, kRioOutOfMemory);
+    // Columns beyond the 15-bit fields are cut off.
+    st->width = std::min(rcb->width, kNativeMaxWidth);
+    if (rcb->width > kNativeMaxWidth) rioSetWarning(rcb, kRioBadColumns);
   }
   return kRioOk;
 }
@@ -139,11 +140,9 @@ RioStatus nativeReadHeaderOp(RCB* rcb) {
 }
 
 RioStatus nativeWriteHeaderOp(RCB* rcb) {
-  if (rcb->width > kNativeMaxWidth) {
-    rcb->width = kNativeMaxWidth;
-    rioSetWarning(rcb, kRioBadColumns);
-  }
-  return nativeWriteHeader(rcb, kNativeRunLength);
+  auto* st = rioState<NativeWriteState>(rcb->writerState);
+  if (!st) return rioSetError(rcb, kRioInternal);
+  return nativeWriteHeader(rcb, kNativeRunLength, st->width);
 }
 
 RioStatus nativeAllocSlines(RCB* rcb) {
@@ -218,7 +217,7 @@ RioStatus nativeWriteSline(RCB* rcb) {
     rioSetWarning(rcb, kRioBadRows);
     return kRioOk;
   }
-  const int32_t width = std::min(rcb->width, kNativeMaxWidth);
+  const int32_t width = st->width;
   LineState state = LineState::kStart;
   int64_t previousE = -2;
   uint8_t rec[kRecordSize];
@@ -288,7 +287,7 @@ RioStatus nativeFinishWrite(RCB* rcb) {
   const bool failed = rcb->status != kRioOk && rcb->status != kRioEndOfPage;
   if (!failed && rcb->linesWritten < rcb->height) {
     if ((r = flushHeld(rcb, st)) != kRioOk) return r;
-    const int32_t width = std::min(rcb->width, kNativeMaxWidth);
+    const int32_t width = st->width;
     constexpr int kBlockRecords = 4096;
     uint8_t block[kBlockRecords * kRecordSize];
     for (int i = 0; i < kBlockRecords; ++i) encodeMarker(block + i * kRecordSize, width);
@@ -307,7 +306,7 @@ RioStatus nativeFinishWrite(RCB* rcb) {
     return writeBytes(rcb, st->held, kRecordSize);
   }
   uint8_t last[kRecordSize];
-  encodeMarker(last, std::min(rcb->width, kNativeMaxWidth));
+  encodeMarker(last, st->width);
   last[0] |= kFlagBit >> 8;
   rcb->linesWritten += 1;
   return writeBytes(rcb, last, kRecordSize);
@@ -374,7 +373,7 @@ RioStatus nativeReadHeader(RCB* rcb, int codingType, NativeHeaderInfo* out) {
   return kRioOk;
 }
 
-void nativeEncodeHeader(RCB* rcb, int codingType, uint8_t out[kNativeWrittenHeaderSize]) {
+void nativeEncodeHeader(RCB* rcb, int codingType, int32_t width, uint8_t out[kNativeWrittenHeaderSize]) {
   std::memset(out, 0, kNativeWrittenHeaderSize);
   std::memcpy(out, "ZEB ", 4);
   out[4] = static_cast<uint8_t>(codingType);
@@ -387,7 +386,7 @@ void nativeEncodeHeader(RCB* rcb, int codingType, uint8_t out[kNativeWrittenHead
   putBe32(out + 18, dpiTenths(rcb->yDpi));
   putBe32(out + 22, dpiTenths(rcb->xDpi));
   putBe32(out + 26, static_cast<uint32_t>(rcb->height));
-  putBe32(out + 30, static_cast<uint32_t>(rcb->width));
+  putBe32(out + 30, static_cast<uint32_t>(width));
   out[41] = static_cast<uint8_t>(rcb->attribute);
   const bool group3 = codingType == kNativeGroup3;
   putBe16(out + 50, group3 ? 1 : 0);
@@ -395,9 +394,9 @@ void nativeEncodeHeader(RCB* rcb, int codingType, uint8_t out[kNativeWrittenHead
   out[54] = group3 ? 1 : 0;
 }
 
-RioStatus nativeWriteHeader(RCB* rcb, int codingType) {
+RioStatus nativeWriteHeader(RCB* rcb, int codingType, int32_t width) {
   uint8_t h[kNativeWrittenHeaderSize];
-  nativeEncodeHeader(rcb, codingType, h);
+  nativeEncodeHeader(rcb, codingType, width, h);
   return writeBytes(rcb, h, kNativeWrittenHeaderSize);
 }
 

@@ -32,11 +32,11 @@ struct NativeHeaderInfo {
 // yDpi, width, height, attribute, x and y extent and the extra-header block; leaves the stream at the data.
 [[nodiscard]] RioStatus nativeReadHeader(RCB* rcb, int codingType, NativeHeaderInfo* out);
 
-// Fills the 128 header bytes from the RCB for `codingType`; replaces an unknown (0) resolution by 200 dpi
-// in the RCB as well.
-void nativeEncodeHeader(RCB* rcb, int codingType, uint8_t out[kNativeWrittenHeaderSize]);
+// Fills the 128 header bytes from the RCB for `codingType` and the writer's own `width`; replaces an
+// unknown (0) resolution by 200 dpi in the RCB as well.
+void nativeEncodeHeader(RCB* rcb, int codingType, int32_t width, uint8_t out[kNativeWrittenHeaderSize]);
 
 // Writes the 128-byte header to outStream (nativeEncodeHeader); -8 on a short write.
-[[nodiscard]] RioStatus nativeWriteHeader(RCB* rcb, int codingType);
+[[nodiscard]] RioStatus nativeWriteHeader(RCB* rcb, int codingType, int32_t width);
 
 }  // namespace vantrel

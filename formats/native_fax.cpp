@@ -3,7 +3,7 @@
 // bit first; Group 4 most significant bit first. The reader takes alignment and bit order from the header.
 #include <cstring>
 
-#include "codec/fax.h"
+#include "formats/fax_lines.h"
 #include "formats/native.h"
 #include "formats/registry.h"
 
@@ -15,11 +15,11 @@ constexpr RasterFormatId kGroup4Id = 5;
 
 struct NativeFaxReadState {
   NativeHeaderInfo header;
-  FaxDecoder decoder;
+  FaxLineReader fax;
 };
 
 struct NativeFaxWriteState {
-  FaxEncoder encoder;
+  FaxLineWriter fax;
 };
 
 bool isFaxId(RasterFormatId id) { return id == kGroup3Id || id == kGroup4Id; }
@@ -31,7 +31,8 @@ RioStatus faxOpen(RCB* rcb) {
   if (rcb->writing && isFaxId(rcb->outFormat)) {
     auto* st = rioNewState<NativeFaxWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
-    st->encoder = FaxEncoder{};  // empty accumulator
+    st->fax.encoder = FaxEncoder{};  // empty accumulator
+    if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   }
   return kRioOk;
 }
@@ -40,23 +41,24 @@ RioStatus faxReadHeader(RCB* rcb) {
   auto* st = rioState<NativeFaxReadState>(rcb->readerState);
   if (!st || !isFaxId(rcb->inFormat)) return rioSetError(rcb, kRioInternal);
   if (RioStatus r = nativeReadHeader(rcb, codingOf(rcb->inFormat), &st->header)) return r;
-  FaxDecoder& d = st->decoder;
+  FaxDecoder& d = st->fax.decoder;
   d = FaxDecoder{};
   d.codingWord = st->header.codingWord;
   d.lineAlign = st->header.lineAligned;
   d.bits.lsbFirst = st->header.bitReversed;
+  if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 
 RioStatus faxWriteHeader(RCB* rcb) {
   auto* st = rioState<NativeFaxWriteState>(rcb->writerState);
   if (!st || !isFaxId(rcb->outFormat)) return rioSetError(rcb, kRioInternal);
-  FaxEncoder& e = st->encoder;
+  FaxEncoder& e = st->fax.encoder;
   const bool group3 = rcb->outFormat == kGroup3Id;
   e.codingWord = group3 ? 1 : 0;
   e.lineAlign = group3;
   e.bits.lsbFirst = group3;
-  return nativeWriteHeader(rcb, codingOf(rcb->outFormat));
+  return nativeWriteHeader(rcb, codingOf(rcb->outFormat), st->fax.lines.width);
 }
 
 RioStatus faxAllocSlines(RCB* rcb) { return rioAllocSlinePair(rcb); }
@@ -67,13 +69,13 @@ RioStatus faxReadSline(RCB* rcb) {
   auto* st = rioState<NativeFaxReadState>(rcb->readerState);
   if (!st) return rioSetError(rcb, kRioInternal);
   if (rcb->linesRead >= rcb->height) return kRioEndOfPage;
-  return rcb->inFormat == kGroup3Id ? g3ReadSline(rcb, &st->decoder) : g4ReadSline(rcb, &st->decoder);
+  return rcb->inFormat == kGroup3Id ? g3ReadSline(rcb, &st->fax) : g4ReadSline(rcb, &st->fax);
 }
 
 RioStatus faxWriteSline(RCB* rcb) {
   auto* st = rioState<NativeFaxWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
-  return rcb->outFormat == kGroup3Id ? g3WriteSline(rcb, &st->encoder) : g4WriteSline(rcb, &st->encoder);
+  return rcb->outFormat == kGroup3Id ? g3WriteSline(rcb, &st->fax) : g4WriteSline(rcb, &st->fax);
 }
 
 RioStatus faxNotImplemented(RCB*) { return kRioNotImplemented; }
@@ -87,7 +89,7 @@ RioStatus faxFinishWrite(RCB* rcb) {
     rcb->headerWritten = true;
     if (RioStatus r = faxWriteHeader(rcb)) return rioSetError(rcb, r);
   }
-  return rcb->outFormat == kGroup3Id ? g3FinishWrite(rcb, &st->encoder) : g4FinishWrite(rcb, &st->encoder);
+  return rcb->outFormat == kGroup3Id ? g3FinishWrite(rcb, &st->fax) : g4FinishWrite(rcb, &st->fax);
 }
 
 RioStatus faxClose(RCB* rcb) {

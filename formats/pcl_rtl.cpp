@@ -176,12 +176,12 @@ RioStatus allocSlines(RCB* rcb) {
 // ---- PCL (id 14) ----
 
 PclState* pclState(RCB* rcb) {
-  return rioState<PclState>(rioSlot(rcb, DriverSlot::kPcl));
+  return rioState<PclState>(rcb->writerState);
 }
 
 RioStatus pclOpen(RCB* rcb) {
   if (!rcb->writing) return kRioNotImplemented;
-  PclState* st = rioNewState<PclState>(rioSlot(rcb, DriverSlot::kPcl));
+  PclState* st = rioNewState<PclState>(rcb->writerState);
   if (!st) return kRioOutOfMemory;
   st->rowBytes = static_cast<int32_t>((static_cast<int64_t>(rcb->width) + 7) / 8);
   st->row = static_cast<uint8_t*>(rioMalloc(static_cast<size_t>(std::max(st->rowBytes, 1))));
@@ -231,19 +231,19 @@ RioStatus pclFinishWrite(RCB* rcb) {
 }
 
 RioStatus pclClose(RCB* rcb) {
-  rioReleaseState(rioSlot(rcb, DriverSlot::kPcl));
+  rioReleaseState(rcb->writerState);
   return kRioOk;
 }
 
 // ---- RTL (ids 8 and 19) ----
 
 RtlState* rtlState(RCB* rcb) {
-  return rioState<RtlState>(rcb->auxState);
+  return rioState<RtlState>(rcb->writerState);
 }
 
 RioStatus rtlOpen(RCB* rcb) {
   if (!rcb->writing) return kRioNotImplemented;
-  RtlState* st = rioNewState<RtlState>(rcb->auxState);
+  RtlState* st = rioNewState<RtlState>(rcb->writerState);
   if (!st) return kRioOutOfMemory;
   int64_t capacity = 2 * ((static_cast<int64_t>(rcb->width) + 7) / 8);
   st->packed = static_cast<uint8_t*>(rioMalloc(static_cast<size_t>(std::max<int64_t>(capacity, 1))));
@@ -322,7 +322,7 @@ RioStatus rtlFinishWrite(RCB* rcb) {
 }
 
 RioStatus rtlClose(RCB* rcb) {
-  rioReleaseState(rcb->auxState);
+  rioReleaseState(rcb->writerState);
   return kRioOk;
 }
 

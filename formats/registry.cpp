@@ -34,9 +34,9 @@ const FormatInfo kFormats[kMaxFormatId] = {
     {kFormatRtl, "HP RTL (HP-GL/2 frame)", &kRtlDriver, no, W, no, no, P},
     {kFormatPostScript, "PostScript", &kPostScriptDriver, no, W, no, no, no},
     {kFormatTiff, "TIFF Group 4", &kTiffDriver, R, W, S, no, P},
-    {kFormatJdl, "Japan Digital Labs", kNone, no, no, no, no, P},
+    {kFormatJdl, "Japan Digital Labs", &kJdlDriver, no, W, no, no, P},
     {kFormatCalComp, "CalComp raster", &kCalCompDriver, no, W, no, no, P},
-    {kFormatDsig4, "DI Group 4", kNone, no, no, S, no, P},
+    {kFormatDsig4, "DI Group 4", &kDsig4Driver, R, W, S, no, P},
     {kFormatPcl, "HP PCL", &kPclDriver, no, W, no, no, no},
     {kFormatOptigraphics, "TIFF (Optigraphics)", &kTiffDriver, R, W, S, no, P},
     {kFormatVersatec, "Versatec block format", &kVersatecDriver, no, W, no, no, P},
@@ -44,17 +44,17 @@ const FormatInfo kFormats[kMaxFormatId] = {
     {kFormatRlcFamily, "Image Systems run-length family", kNone, no, no, no, N, P},
     {kFormatRtlPlain, "HP RTL", &kRtlDriver, no, W, no, no, P},
     {kFormatPcx, "PCX", kNone, no, no, no, no, P},
-    {kFormatNkk, "Oce / NKK run-length", kNone, no, no, no, no, P},
+    {kFormatNkk, "Oce / NKK run-length", &kNkkDriver, no, W, no, no, P},
     {kFormatTiffUncompressed, "TIFF uncompressed", &kTiffDriver, R, W, S, no, P},
     {kFormatTiffG3, "TIFF Group 3", &kTiffDriver, R, W, S, no, P},
     {kFormatGraphtec, "Graphtec run-length", kNone, no, no, no, N, P},
     {kFormatFileNet, "FileNet IMG", kNone, no, no, S, no, P},
     {kFormatFileNetVariant, "FileNet IMG variant", kNone, no, no, S, no, P},
     {kFormatTiffTiled, "TIFF tiled Group 4", &kTiffDriver, no, W, S, no, P},
-    {kFormatJdl4000, "Japan Digital Labs 4000E", kNone, no, no, no, no, P},
+    {kFormatJdl4000, "Japan Digital Labs 4000E", &kJdlDriver, no, W, no, no, P},
     {kFormatHpgl2, "HP-GL/2", &kHpgl2Driver, no, W, no, no, P},
-    {kFormatFixedFrame, "fixed-frame raw scan", kNone, no, no, no, no, P},
-    {kFormatCit, "Intergraph CIT", kNone, no, no, no, no, P},
+    {kFormatFixedFrame, "fixed-frame raw scan", &kFixedFrameDriver, R, no, no, no, P},
+    {kFormatCit, "Intergraph CIT", &kCitDriver, R, W, no, no, P},
     {kFormatJedmicsC4, "JEDMICS C4", kNone, no, no, S, N, P},
     {kFormatEdmicsB4, "EDMICS B4", kNone, no, no, S, N, P},
     {kFormatMmr, "Fuji Xerox MMR", &kMmrDriver, R, W, S, no, P},
@@ -102,14 +102,9 @@ const FormatName kNames[] = {
 };
 
 // Probes of recognised formats whose drivers are not built yet; each moves to its driver's file with it.
-RasterFormatId probeDsig4(const uint8_t* b, RioStatus*) { return b[0] == 'D' && b[1] == 'I' ? kFormatDsig4 : 0; }
 RasterFormatId probePcx(const uint8_t* b, RioStatus*) { return b[0] == 0x0A ? kFormatPcx : 0; }
 RasterFormatId probeFileNet(const uint8_t* b, RioStatus*) {
   return b[0] == 0x02 ? kFormatFileNet : b[0] == 0x03 ? kFormatFileNetVariant : 0;
-}
-RasterFormatId probeFixedFrame(const uint8_t* b, RioStatus*) { return b[0] == 0x12 ? kFormatFixedFrame : 0; }
-RasterFormatId probeCit(const uint8_t* b, RioStatus*) {
-  return b[0] == 0x08 && (b[1] == 0x00 || b[1] == 0x09) ? kFormatCit : 0;
 }
 
 // Recognition order: the first probe that answers decides.

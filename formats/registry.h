@@ -61,10 +61,18 @@ extern const FormatDriver kPclDriver;              // id 14
 extern const FormatDriver kHpgl2Driver;            // id 29
 extern const FormatDriver kTiffDriver;             // ids 10, 15, 17, 22, 23 and 27
 extern const FormatDriver kMmrDriver;              // id 34
+extern const FormatDriver kJdlDriver;              // ids 11 and 28
+extern const FormatDriver kDsig4Driver;            // id 13
+extern const FormatDriver kNkkDriver;              // id 21
+extern const FormatDriver kFixedFrameDriver;       // id 30
+extern const FormatDriver kCitDriver;              // id 31
 
 RasterFormatId probeTiff(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeCals(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeNative(const uint8_t* bytes, RioStatus* status);  // ids 3, 4 and 5
 RasterFormatId probeMmr(const uint8_t* bytes, RioStatus* status);
+RasterFormatId probeDsig4(const uint8_t* bytes, RioStatus* status);
+RasterFormatId probeFixedFrame(const uint8_t* bytes, RioStatus* status);
+RasterFormatId probeCit(const uint8_t* bytes, RioStatus* status);
 
 }  // namespace vantrel

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "codec/fax.h"
+#include "formats/fax_lines.h"
 #include "formats/raster_row.h"
 #include "formats/registry.h"
 #include "picture/tpicture.h"
@@ -127,6 +128,9 @@ struct TiffWriteState {
   bool tiled = false;
   int64_t rowsPerStrip = 0;  // configured; INT64_MAX for one strip
   FaxEncoder encoder;
+  // The row being written, normalised from curSline (which stays as it was: a reader sharing the RCB may
+  // own it), and the row above it, the reference of Group 4 strips.
+  FaxLines lines;
   uint32_t* row = nullptr;  // uncompressed rows: (width + 7) / 8 bytes, in words
   int32_t rowBytes = 0;
 
@@ -144,9 +148,7 @@ struct TiffWriteState {
   int32_t tileLength = 0;
   int32_t tilesAcross = 0;
   int32_t bandRows = 0;
-  int32_t* tileLine = nullptr;  // two rows of one tile, the pair (0, 0) in front of each
-  int32_t* tileRef = nullptr;
-  int32_t* tileBlock = nullptr;
+  FaxLines tileLines;  // two rows of one tile column
 
   // Entry indexes to patch at the end (-1 when not written).
   int32_t entryImageLength = -1, entryOffsets = -1, entryRowsPerStrip = -1, entryByteCounts = -1;
@@ -160,7 +162,6 @@ struct TiffWriteState {
     rioFree(row);
     rioFree(offsets);
     rioFree(byteCounts);
-    rioFree(tileBlock);
     if (band) FreeTPicture(band);
   }
 };
@@ -676,11 +677,10 @@ void segmentRuns(const int32_t* src, int32_t* dst, int32_t width, bool invert) {
 // ---------------------------------------------------------------------------------------------------------
 // Writing.
 
-// ZEB_STRIPS: rows per strip; decimal, 0x hexadecimal or 0 octal. Unset or without digits: 200; 0 or
-// below: one strip.
-int64_t configuredRowsPerStrip() {
-  const char* text = std::getenv("ZEB_STRIPS");
-  if (!text) return kDefaultRowsPerStrip;
+// Rows per strip from the settings ("ZEB_STRIPS"): decimal, 0x hexadecimal or 0 octal. Unset or without
+// digits: 200; 0 or below: one strip.
+int64_t configuredRowsPerStrip(const RioSettings& settings) {
+  const char* text = settings.tiffStrips.c_str();
   char* end = nullptr;
   errno = 0;
   const long long v = std::strtoll(text, &end, 0);
@@ -920,27 +920,29 @@ RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
     st.segmentStart = streamTell(s);
     st.rowInSegment = 0;
     faxEncoderRestart(&st.encoder);  // Group 3: every strip begins with an end-of-line code
+    faxLinesRestart(&st.lines);      // Group 4: every strip begins against a white row
   }
   RioStatus r = kRioOk;
-  const int32_t width = rcb->width;
+  FaxLines& lines = st.lines;
+  const int32_t n = faxLinesTake(&lines, rcb->curSline);
   switch (st.compression) {
     case kGroup4:
-      r = g4EncodeLine(&st.encoder, s, width, rcb->curSline, st.rowInSegment == 0 ? nullptr : rcb->refSline);
+      r = g4EncodeLine(&st.encoder, s, lines.width, lines.cur, lines.ref);
       break;
     case kGroup3:
-      r = g3EncodeLine(&st.encoder, s, width, rcb->curSline);
+      r = g3EncodeLine(&st.encoder, s, lines.width, lines.cur);
       break;
     case kNone: {
-      const int32_t n = faxNormalizeLine(rcb->curSline, width);
       auto* row = reinterpret_cast<uint8_t*>(st.row);
       std::memset(row, 0, static_cast<size_t>(st.rowBytes));
-      for (int32_t i = 0; i < n; i += 2) rowSetRun(row, rcb->curSline[i], rcb->curSline[i + 1]);
+      for (int32_t i = 0; i < n; i += 2) rowSetRun(row, lines.cur[i], lines.cur[i + 1]);
       r = writeBytes(s, row, st.rowBytes);
       break;
     }
     default:
       r = kRioInternal;
   }
+  faxLinesAdvance(&lines);
   if (r != kRioOk) return r;
   if (++st.rowInSegment >= st.rowsPerStrip) return closeStrip(rcb, st);
   return kRioOk;
@@ -953,14 +955,14 @@ RioStatus flushBand(RCB* rcb, TiffWriteState& st) {
   for (int32_t c = 0; c < st.tilesAcross; ++c) {
     const int64_t start = streamTell(s);
     faxEncoderRestart(&st.encoder);
+    FaxLines& lines = st.tileLines;
+    faxLinesRestart(&lines);
     const int32_t left = c * kWriteTileWidth;
-    int32_t* line = st.tileLine;
-    int32_t* ref = st.tileRef;
     for (int32_t y = 0; y < st.tileLength; ++y) {
-      ExtractRunsTPicture(st.band, y, line, left, left + kWriteTileWidth - 1);
-      rioShiftSline(line, -left);
-      if (RioStatus r = g4EncodeLine(&st.encoder, s, kWriteTileWidth, line, y == 0 ? nullptr : ref)) return r;
-      std::swap(line, ref);
+      ExtractRunsTPicture(st.band, y, lines.cur, left, left + kWriteTileWidth - 1);
+      rioShiftSline(lines.cur, -left);
+      if (RioStatus r = g4EncodeLine(&st.encoder, s, kWriteTileWidth, lines.cur, lines.ref)) return r;
+      faxLinesAdvance(&lines);
     }
     if (RioStatus r = g4EncodeFinish(&st.encoder, s)) return r;
     if (RioStatus r = addSegment(st, start, streamTell(s) - start)) return r;
@@ -971,8 +973,8 @@ RioStatus flushBand(RCB* rcb, TiffWriteState& st) {
 }
 
 RioStatus writeTileRow(RCB* rcb, TiffWriteState& st) {
-  faxNormalizeLine(rcb->curSline, rcb->width);
-  if (!WriteRunsTPicture(st.band, st.bandRows, rcb->curSline, 1)) return kRioOutOfMemory;
+  faxLinesTake(&st.lines, rcb->curSline);
+  if (!WriteRunsTPicture(st.band, st.bandRows, st.lines.cur, 1)) return kRioOutOfMemory;
   ++st.bandRows;
   // The last band is coded once the image's last row is in (rows below it stay white).
   if (st.bandRows == st.tileLength || rcb->linesWritten + 1 == rcb->height) return flushBand(rcb, st);
@@ -1053,17 +1055,19 @@ RioStatus openWriter(RCB* rcb) {
   if (int32_t r = streamMakeSeekable(rcb->outStream)) return r;
   auto* st = rioNewState<TiffWriteState>(rcb->writerState);
   if (!st) return kRioOutOfMemory;
+  const int64_t rowsPerStrip = configuredRowsPerStrip(rioSettings(rcb));
   switch (rcb->outFormat) {
     case kTiffG4Id: st->compression = kGroup4; st->rowsPerStrip = INT64_MAX; break;
-    case kOptId: case kStripsG4Id: st->compression = kGroup4; st->rowsPerStrip = configuredRowsPerStrip(); break;
-    case kUncompressedId: st->compression = kNone; st->rowsPerStrip = configuredRowsPerStrip(); break;
-    case kG3Id: st->compression = kGroup3; st->rowsPerStrip = configuredRowsPerStrip(); break;
+    case kOptId: case kStripsG4Id: st->compression = kGroup4; st->rowsPerStrip = rowsPerStrip; break;
+    case kUncompressedId: st->compression = kNone; st->rowsPerStrip = rowsPerStrip; break;
+    case kG3Id: st->compression = kGroup3; st->rowsPerStrip = rowsPerStrip; break;
     default: st->compression = kGroup4; st->tiled = true; break;
   }
   st->encoder = FaxEncoder{};
   st->rowBytes = static_cast<int32_t>((int64_t{rcb->width} + 7) / 8);
   st->row = static_cast<uint32_t*>(rioCalloc(static_cast<size_t>(bitmapWords(rcb->width)), sizeof(uint32_t)));
   if (!st->row) return kRioOutOfMemory;
+  if (RioStatus r = faxLinesAlloc(&st->lines, rcb->width)) return r;
   if (RioStatus r = addSegment(*st, 0, 0)) return r;  // the first 1000 entries
   st->count = 0;
   if (st->tiled) {
@@ -1071,11 +1075,8 @@ RioStatus openWriter(RCB* rcb) {
     st->tileLength = (length + 15) / 16 * 16;
     st->tilesAcross = static_cast<int32_t>((int64_t{rcb->width} + kWriteTileWidth - 1) / kWriteTileWidth);
     st->band = AllocTPicture(st->tileLength, st->tilesAcross * kWriteTileWidth);
-    const int64_t per = lineValues(kWriteTileWidth);
-    st->tileBlock = static_cast<int32_t*>(rioMalloc(static_cast<size_t>(2 * per) * sizeof(int32_t)));
-    if (!st->band || !st->tileBlock) return kRioOutOfMemory;
-    st->tileLine = initLine(st->tileBlock);
-    st->tileRef = initLine(st->tileBlock + per);
+    if (!st->band) return kRioOutOfMemory;
+    if (RioStatus r = faxLinesAlloc(&st->tileLines, kWriteTileWidth)) return r;
   }
   return kRioOk;
 }

@@ -1,9 +1,8 @@
 // Versatec block format writer (id 16). The stream is a sequence of records: a 16-bit opcode, a 16-bit
 // body length, then the body, every 16-bit value big-endian. Each raster line is one data block of exactly
-// L bytes, L being the line length of the plotter model named by the environment variable "ZEB_VBF".
+// L bytes, L being the line length of the plotter model the settings name ("ZEB_VBF").
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "formats/raster_row.h"
@@ -50,8 +49,7 @@ void putBe16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v);
 }
 
-// Line length of the model named by the environment; 0 for a name that is no model. Unset and empty both
-// mean the default model.
+// Line length of the model the settings name; 0 for a name that is no model. Unset means the default model.
 uint16_t modelLineBytes(const char* model) {
   if (!model || !*model) return kUnsetModelLineBytes;
   for (const VersatecModel& m : kModels)
@@ -78,14 +76,14 @@ uint16_t headerDpi(double xDpi, double yDpi) {
 }
 
 VersatecState* stateOf(RCB* rcb) {
-  return rioState<VersatecState>(rioSlot(rcb, DriverSlot::kVersatec));
+  return rioState<VersatecState>(rcb->writerState);
 }
 
 RioStatus versatecOpen(RCB* rcb) {
   if (!rcb->writing || rcb->outFormat != kVersatecId) return rioSetError(rcb, kRioNotImplemented);
-  const uint16_t lineBytes = modelLineBytes(std::getenv("ZEB_VBF"));
+  const uint16_t lineBytes = modelLineBytes(rioSettings(rcb).versatecModel.c_str());
   if (lineBytes == 0) return rioSetError(rcb, kRioNotImplemented);
-  auto* st = rioNewState<VersatecState>(rioSlot(rcb, DriverSlot::kVersatec));
+  auto* st = rioNewState<VersatecState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioOutOfMemory);
   if (!st->record) {
     st->record = static_cast<uint8_t*>(rioMalloc(size_t{kRecordHead} + lineBytes));
@@ -164,7 +162,7 @@ RioStatus versatecFinishWrite(RCB* rcb) {
 }
 
 RioStatus versatecClose(RCB* rcb) {
-  rioReleaseState(rioSlot(rcb, DriverSlot::kVersatec));
+  rioReleaseState(rcb->writerState);
   return kRioOk;
 }
 

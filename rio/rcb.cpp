@@ -14,8 +14,6 @@ void releaseRcb(RCB* rcb) {
   rioFreeSlines(rcb);
   rioReleaseState(rcb->readerState);
   rioReleaseState(rcb->writerState);
-  rioReleaseState(rcb->auxState);
-  for (StateBlock& slot : rcb->slots) rioReleaseState(slot);
   rioFree(rcb->probeBytes);
   rioFree(rcb->extraHeader);
   rioDelete(rcb);
@@ -36,6 +34,7 @@ RioStatus checkReadSize(const RCB* rcb) {
 // The input side of an open: recognition, then open, readHeader and allocSlines of the input driver.
 RioStatus openInputSide(RCB* rcb, RasterStream* in, RasterFormatId format) {
   rcb->inStream = in;
+  rcb->settings = in->settings;
   rcb->reading = true;
   if (format == 0) {
     RioStatus st = kRioOk;
@@ -87,6 +86,7 @@ RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, Raster
   RCB* rcb = rioNew<RCB>();
   if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
   rcb->outStream = out;
+  rcb->settings = out->settings;
   rcb->writing = true;
   rcb->outFormat = format;
   rcb->width = width;
@@ -107,6 +107,7 @@ RCB* rioOpenRasterReadWrite(RasterStream* in, RasterFormatId inFormat, RasterStr
   if (RioStatus r = openInputSide(rcb, in, inFormat)) return failOpen(rcb, r, status);
   if (outFormat < 1 || outFormat > kMaxFormatId) return failOpen(rcb, kRioUnknownFormat, status);
   rcb->outStream = out;
+  if (out->settings) rcb->settings = out->settings;
   rcb->writing = true;
   rcb->outFormat = outFormat;
   const FormatDriver& d = driverOf(outFormat);
@@ -210,6 +211,11 @@ void rioFreeSlines(RCB* rcb) {
   freeLine(rcb->curSline);
   freeLine(rcb->refSline);
   rcb->slineCount = 0;
+}
+
+const RioSettings& rioSettings(const RCB* rcb) {
+  static const RioSettings kUnset;
+  return rcb && rcb->settings ? *rcb->settings : kUnset;
 }
 
 int32_t rioReadInput(RCB* rcb, void* dest, int32_t n) {

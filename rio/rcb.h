@@ -8,6 +8,7 @@
 
 #include "rio/alloc.h"
 #include "rio/format_id.h"
+#include "rio/settings.h"
 #include "rio/sline.h"
 #include "rio/status.h"
 #include "rio/stream.h"
@@ -39,30 +40,6 @@ struct StateBlock {
   void (*release)(void*) = nullptr;
 };
 
-// Per-driver-family slots. Drivers that would keep "one record for the process" keep it here instead.
-enum class DriverSlot : int {
-  kTiffReader,
-  kTiffWriter,
-  kJdl,
-  kCalComp,
-  kPcl,
-  kVersatec,
-  kPcx,
-  kRleNkk,
-  kImgReader,
-  kImgWriter,
-  kJd4000,
-  kHpgl2,
-  kCit,
-  kMmr,
-  kCals,
-  kTiled,
-  kPostScript,
-  kRunLength,
-  kDsig4,
-  kCount
-};
-
 enum class CalsText : int { kSrcdocid, kDstdocid, kTxtfilid, kFigid, kSrcgph, kDoccls, kNotes, kCount };
 // Each text's width is what a 128-byte CALS record leaves after its keyword.
 inline constexpr int kCalsTextWidth[] = {118, 118, 118, 121, 120, 120, 121};
@@ -79,6 +56,9 @@ struct RCB {
   RasterFormatId outFormat = 0;
   RasterStream* inStream = nullptr;   // owned by the caller
   RasterStream* outStream = nullptr;  // owned by the caller
+  // The settings of the output stream when the RCB writes and it has some, else the input stream's
+  // (nullptr: all unset). A read-write RCB's input settings stay reachable through inStream.
+  const RioSettings* settings = nullptr;
   int32_t width = INT32_MAX;
   int32_t height = INT32_MAX;
   int32_t linesRead = 0;
@@ -91,10 +71,10 @@ struct RCB {
   uint8_t* probeBytes = nullptr;  // the first 5 input bytes, taken by recognition
   int32_t probeCount = 0;
   int32_t probeUsed = 0;  // probe bytes already handed to the reader
+  // One private state per side, released once by the core when the RCB goes away. A driver that reads and
+  // writes in one RCB keeps its reading state in readerState and its writing state in writerState.
   StateBlock readerState;
   StateBlock writerState;
-  StateBlock auxState;
-  StateBlock slots[static_cast<int>(DriverSlot::kCount)];
   char makerTag[4] = {'Z', 'E', 'B', ' '};
   double xDpi = 0;
   double yDpi = 0;
@@ -140,6 +120,9 @@ inline void rioSetWarning(RCB* rcb, RioStatus code) {
   if (rcb->warning == 0) rcb->warning = code;
 }
 
+// The settings drivers read: the RCB's, or a set with everything unset.
+const RioSettings& rioSettings(const RCB* rcb);
+
 // Reads header bytes for a reader: first what recognition took (probeBytes), then the stream. Returns the
 // bytes delivered; the probe block is released once it is used up.
 [[nodiscard]] int32_t rioReadInput(RCB* rcb, void* dest, int32_t n);
@@ -152,7 +135,6 @@ template <class T>
 T* rioState(const StateBlock& block) {
   return static_cast<T*>(block.data);
 }
-inline StateBlock& rioSlot(RCB* rcb, DriverSlot slot) { return rcb->slots[static_cast<int>(slot)]; }
 
 // Accessors. A null RCB: setters answer -9, getters 0 (or none).
 int32_t rioGetWidth(const RCB* rcb);

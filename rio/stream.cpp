@@ -16,6 +16,7 @@ namespace {
 constexpr int32_t kModeRead = 0;
 constexpr int32_t kModeWrite = 1;
 constexpr char kSpoolPattern[] = "/vantrel-XXXXXX";
+constexpr char kDefaultTempDir[] = "/tmp";
 // Bounds on read windows: tiled readers use a few hundred at most, each far below these.
 constexpr int32_t kMaxWindows = 65536;
 constexpr int64_t kMaxWindowBlock = int64_t{1} << 30;
@@ -69,10 +70,11 @@ void dropSpool(RasterStream* s) {
   s->spooling = false;
 }
 
-// Creates the spool file with a unique name in TMPDIR (else /tmp). Returns false when it cannot be made.
+// Creates the spool file with a unique name in the settings' folder (else /tmp). Returns false when it
+// cannot be made.
 bool createSpool(RasterStream* s) {
-  const char* dir = std::getenv("TMPDIR");
-  if (!dir || !*dir) dir = "/tmp";
+  const bool given = s->settings && !s->settings->tempDir.empty();
+  const char* dir = given ? s->settings->tempDir.c_str() : kDefaultTempDir;
   const size_t dirLength = std::strlen(dir);
   if (dirLength + sizeof kSpoolPattern > sizeof s->spoolName) return false;
   std::memcpy(s->spoolName, dir, dirLength);

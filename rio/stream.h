@@ -40,7 +40,7 @@ struct RasterStream {
   bool spooling = false;
   int64_t offset = 0;  // reading: file offset past the buffered data; writing: offset of the first buffered byte
   std::FILE* spoolFile = nullptr;
-  char spoolName[1024] = {};  // path of the spool file (in TMPDIR, else /tmp) while it exists
+  char spoolName[1024] = {};  // path of the spool file (in settings->tempDir, else /tmp) while it exists
   StreamWriteFn writeFn = nullptr;
   void* writeCtx = nullptr;
   bool writeFnUsed = false;
@@ -51,9 +51,11 @@ struct RasterStream {
   int64_t fillOffset = 0;  // file position left by the last fill
   int64_t taken = 0;       // bytes taken from the underlying file so far (judges a pipe for spooling)
   uint8_t* block = nullptr;  // the allocation behind base (one buffer, or all windows)
-  const RioSettings* settings = nullptr;  // the front end's; nullptr = all unset
+  const RioSettings* settings = nullptr;  // owned by the opener, outlives the stream; nullptr: all unset
 };
 
+// `settings` travel with the stream to every RCB opened on it (nullptr: all unset); the caller keeps them
+// alive until the stream is closed.
 [[nodiscard]] RasterStream* streamOpen(std::FILE* file, const char* modeText,
                                        const RioSettings* settings = nullptr);
 [[nodiscard]] int32_t streamRead(RasterStream* s, void* dest, int32_t n);

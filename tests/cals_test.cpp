@@ -58,7 +58,7 @@ std::vector<Runs> randomPage(uint32_t seed, int32_t width, int32_t height) {
   return page;
 }
 
-using ReadResult = testfiles::DriverRead;
+using ReadResult = testread::PageRecord;
 
 struct WriteResult : testfiles::DriverWrite {
   std::string header() const { return std::string(bytes.begin(), bytes.begin() + std::min(bytes.size(), kHeader)); }
@@ -80,7 +80,7 @@ class CalsTest : public testfiles::FileTest {
   }
 
   static ReadResult read(const fs::path& p, RasterFormatId format = 0) {
-    return testfiles::readWithDriver(p, format);
+    return testread::readBack(p, format);
   }
 
   // A file of the given header records followed by the image data of a page this writer made.
@@ -208,7 +208,7 @@ TEST_F(CalsTest, PagesReadBackAsWritten) {
     EXPECT_EQ(r.width, width);
     EXPECT_EQ(r.height, height);
     EXPECT_EQ(r.xDpi, 300);
-    EXPECT_EQ(r.status, kRioEndOfPage);
+    EXPECT_EQ(r.end, kRioEndOfPage);
     EXPECT_EQ(r.lines, page) << width;
   }
 }
@@ -306,7 +306,7 @@ TEST_F(CalsTest, ImageWithoutEndCodeOrWithTrailingBytesReadsWhole) {
   trailing.insert(trailing.end(), 64, 0xFF);
   for (const Bytes& file : {cut, trailing}) {
     const ReadResult r = read(save(file));
-    EXPECT_EQ(r.status, kRioEndOfPage);
+    EXPECT_EQ(r.end, kRioEndOfPage);
     EXPECT_EQ(r.warning, 0);
     EXPECT_EQ(r.lines, page);
   }
@@ -314,7 +314,7 @@ TEST_F(CalsTest, ImageWithoutEndCodeOrWithTrailingBytesReadsWhole) {
   Bytes half(w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(kHeader + eofb / 16));
   const ReadResult r = read(save(half));
   EXPECT_LT(r.lines.size(), 12u);
-  EXPECT_NE(r.status, kRioEndOfPage);
+  EXPECT_NE(r.end, kRioEndOfPage);
 }
 
 TEST_F(CalsTest, AbsurdHeightWithNoDataEndsAtTheData) {
@@ -322,8 +322,8 @@ TEST_F(CalsTest, AbsurdHeightWithNoDataEndsAtTheData) {
   ASSERT_EQ(r.open, 0);
   EXPECT_EQ(r.height, 999999);
   EXPECT_TRUE(r.lines.empty());
-  EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.status, kRioEndOfPage);
+  EXPECT_NE(r.end, 0);
+  EXPECT_NE(r.end, kRioEndOfPage);
 }
 
 TEST_F(CalsTest, WriterWithoutLinesWritesAWellFormedFile) {
@@ -332,7 +332,7 @@ TEST_F(CalsTest, WriterWithoutLinesWritesAWellFormedFile) {
   EXPECT_EQ(w.record(9), pad128("rpelcnt: 000320,000000"));
   const ReadResult r = read(save(w.bytes));
   EXPECT_EQ(r.open, 0);
-  EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.end, kRioEndOfPage);
 }
 
 }  // namespace

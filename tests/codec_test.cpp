@@ -1,6 +1,6 @@
 // Tests of the CCITT Group 3 and Group 4 line codecs: hand-made bit vectors written from the T.4/T.6 code
-// words, exact encoder output, seeded round trips over many widths and options, hostile data, and the RCB
-// operations.
+// words, exact encoder output, seeded round trips over many widths and options, hostile data, and the fax
+// line adapters that apply them to an RCB.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec/fax.h"
+#include "formats/fax_lines.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "bench/rng.h"
@@ -441,13 +442,16 @@ const EncodeVector kEncodeVectors[] = {
 INSTANTIATE_TEST_SUITE_P(Codec, EncodeVectorTest, ::testing::ValuesIn(kEncodeVectors),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FaxEncoder, NormalisesTheCurrentLineInPlace) {
-  LineBuffer cur(20);
-  cur.set({-4, 2, 2, 3, 5, 5, 6, 9, 8, 12, 18, 30, 25, 27});
-  FaxEncoder e{};
-  Sink sink;
-  ASSERT_EQ(g4EncodeLine(&e, sink.stream(), 20, cur.data(), nullptr), kRioOk);
-  EXPECT_EQ(cur.get(), (Runs{0, 3, 6, 12, 18, 20}));
+TEST(FaxEncoder, NormaliseLineForCoding) {
+  const Runs raw = {-4, 2, 2, 3, 5, 5, 6, 9, 8, 12, 18, 30, 25, 27};
+  const Runs normal = {0, 3, 6, 12, 18, 20};
+  LineBuffer src(20), dst(20);
+  src.set(raw);
+  EXPECT_EQ(faxNormalizeLine(src.data(), dst.data(), 20), static_cast<int32_t>(normal.size()));
+  EXPECT_EQ(dst.get(), normal);
+  EXPECT_EQ(src.get(), raw) << "the source is only read";
+  faxNormalizeLine(src.data(), src.data(), 20);
+  EXPECT_EQ(src.get(), normal) << "in place";
 }
 
 TEST(FaxEncoder, Group3OptionsWithoutEndOfLineCodes) {
@@ -818,48 +822,78 @@ TEST(FaxDecoder, LeastSignificantBitFirstAcrossBufferRefills) {
 // ---------------------------------------------------------------------------------------------------------
 // RCB operations.
 
+// Each side codes against a line pair of its own: the RCB's buffers are never swapped here, and the line a
+// writer codes is left as the caller put it.
 TEST(FaxRcb, ReadAndWriteThroughTheRcb) {
   const int32_t width = 40;
   const std::vector<Runs> page = randomPage(width, 10, 3);
   for (bool group4 : {false, true}) {
-    LineBuffer cur(width), ref(width);
+    LineBuffer cur(width);
     Sink sink;
     RCB w;
     w.writing = true;
     w.outStream = sink.stream();
     w.width = width;
     w.curSline = cur.data();
-    w.refSline = ref.data();
-    FaxEncoder e{};
+    w.slineBytes = (slineValues(width) + 2) * static_cast<int64_t>(sizeof(int32_t));
+    FaxLineWriter writer;
+    ASSERT_EQ(faxLinesAlloc(&writer.lines, width), kRioOk);
     for (const Runs& line : page) {
-      std::copy(line.begin(), line.end(), w.curSline);
-      w.curSline[line.size()] = w.curSline[line.size() + 1] = kSlineEnd;
-      ASSERT_EQ(group4 ? g4WriteSline(&w, &e) : g3WriteSline(&w, &e), kRioOk);
-      std::swap(w.curSline, w.refSline);
+      // The same runs, each split in two touching halves where it can be: the writer codes them joined.
+      Runs split;
+      for (size_t i = 0; i < line.size(); i += 2) {
+        const int32_t mid = line[i + 1] - line[i] > 1 ? line[i] + 1 : line[i + 1];
+        split.insert(split.end(), {line[i], mid});
+        if (mid < line[i + 1]) split.insert(split.end(), {mid, line[i + 1]});
+      }
+      cur.set(split);
+      ASSERT_EQ(group4 ? g4WriteSline(&w, &writer) : g3WriteSline(&w, &writer), kRioOk);
+      EXPECT_EQ(cur.get(), split) << "the writer changed the caller's line";
     }
-    ASSERT_EQ(group4 ? g4FinishWrite(&w, &e) : g3FinishWrite(&w, &e), kRioOk);
+    ASSERT_EQ(group4 ? g4FinishWrite(&w, &writer) : g3FinishWrite(&w, &writer), kRioOk);
     EXPECT_EQ(w.status, kRioOk);
     const std::vector<uint8_t> bytes = sink.finish();
 
     Source src(bytes);
-    LineBuffer rcur(width), rref(width);
+    LineBuffer rcur(width);
     RCB r;
     r.reading = true;
     r.inStream = src.stream();
     r.width = width;
     r.curSline = rcur.data();
-    r.refSline = rref.data();
-    FaxDecoder d{};
+    FaxLineReader reader;
+    ASSERT_EQ(faxLinesAlloc(&reader.lines, width), kRioOk);
     for (const Runs& line : page) {
-      ASSERT_EQ(group4 ? g4ReadSline(&r, &d) : g3ReadSline(&r, &d), kRioOk);
-      Runs got;
-      for (int32_t i = 0; r.curSline[i] != kSlineEnd; i += 2)
-        got.insert(got.end(), {r.curSline[i], r.curSline[i + 1]});
-      EXPECT_EQ(got, line);
-      std::swap(r.curSline, r.refSline);
+      ASSERT_EQ(group4 ? g4ReadSline(&r, &reader) : g3ReadSline(&r, &reader), kRioOk);
+      EXPECT_EQ(rcur.get(), line);
+      rcur.set({0, width});  // what the caller does with the line handed out is not the reader's reference
     }
-    EXPECT_EQ(group4 ? g4ReadSline(&r, &d) : g3ReadSline(&r, &d), kRioEndOfPage);
+    EXPECT_EQ(group4 ? g4ReadSline(&r, &reader) : g3ReadSline(&r, &reader), kRioEndOfPage);
     EXPECT_EQ(r.status, kRioEndOfPage) << "failures are kept as the RCB's status";
+  }
+}
+
+// A caller's line that holds no terminator within its buffer is read up to the buffer's end, never past it
+// (under ASan a read past the vector fails the test).
+TEST(FaxRcb, AWriterReadsNoFurtherThanTheLineBuffer) {
+  const int32_t width = 40;
+  std::vector<int32_t> buffer(static_cast<size_t>(slineValues(width) + 2), 1);
+  buffer[0] = buffer[1] = 0;
+  for (size_t i = 3; i < buffer.size(); i += 2) buffer[i] = 2;  // (1, 2) over and over: one run
+  Sink sink;
+  RCB w;
+  w.writing = true;
+  w.outStream = sink.stream();
+  w.width = width;
+  w.curSline = buffer.data() + 2;
+  w.slineBytes = static_cast<int64_t>(buffer.size() * sizeof(int32_t));
+  for (bool group4 : {false, true}) {
+    FaxLineWriter writer;
+    ASSERT_EQ(faxLinesAlloc(&writer.lines, width), kRioOk);
+    ASSERT_EQ(group4 ? g4WriteSline(&w, &writer) : g3WriteSline(&w, &writer), kRioOk);
+    // The line coded (Group 4 keeps it as the next reference): the one run, then the end.
+    const int32_t* coded = group4 ? writer.lines.ref : writer.lines.cur;
+    EXPECT_EQ(Runs(coded, coded + 3), (Runs{1, 2, kSlineEnd}));
   }
 }
 
@@ -873,13 +907,14 @@ TEST(FaxRcb, FirstErrorIsKept) {
   r.width = 10;
   r.curSline = cur.data();
   r.status = kRioBadHeader;
-  FaxDecoder d{};
-  EXPECT_EQ(g4ReadSline(&r, &d), kRioBadColumns);
+  FaxLineReader reader;
+  ASSERT_EQ(faxLinesAlloc(&reader.lines, 10), kRioOk);
+  EXPECT_EQ(g4ReadSline(&r, &reader), kRioBadColumns);
   EXPECT_EQ(r.status, kRioBadHeader);
-  EXPECT_EQ(g4ReadSline(nullptr, &d), kRioNoRcb);
+  EXPECT_EQ(g4ReadSline(nullptr, &reader), kRioNoRcb);
   RCB noStream;
   noStream.curSline = cur.data();
-  EXPECT_EQ(g3ReadSline(&noStream, &d), kRioBadStream);
+  EXPECT_EQ(g3ReadSline(&noStream, &reader), kRioBadStream);
 }
 
 }  // namespace

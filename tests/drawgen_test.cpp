@@ -10,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "rio/rcb.h"
 #include "rio/stream.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
@@ -32,16 +32,19 @@ std::string readBytes(const fs::path& p) {
 
 using testpbm::capture;
 using testpbm::toolExists;
+using testread::PageRecord;
+using testread::readBack;
+using testread::Runs;
 
 // A page as black runs per row: (start, end) pairs, end exclusive.
 struct Page {
   int32_t width = 0;
   int32_t height = 0;
-  std::vector<std::vector<int32_t>> rows;
+  std::vector<Runs> rows;
 };
 
-std::vector<int32_t> runsOfBits(const std::vector<bool>& bits) {
-  std::vector<int32_t> runs;
+Runs runsOfBits(const std::vector<bool>& bits) {
+  Runs runs;
   for (size_t x = 0; x < bits.size();) {
     if (!bits[x]) {
       ++x;
@@ -49,8 +52,7 @@ std::vector<int32_t> runsOfBits(const std::vector<bool>& bits) {
     }
     const size_t start = x;
     while (x < bits.size() && bits[x]) ++x;
-    runs.push_back(static_cast<int32_t>(start));
-    runs.push_back(static_cast<int32_t>(x));
+    runs.emplace_back(static_cast<int32_t>(start), static_cast<int32_t>(x));
   }
   return runs;
 }
@@ -92,39 +94,6 @@ bool parsePbm(const std::string& data, Page* page) {
     }
     page->rows.push_back(runsOfBits(bits));
   }
-  return true;
-}
-
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
-
-// Reads a raster file through the library's readers; the status after the last line goes to *endStatus.
-bool readRaster(const fs::path& path, RasterFormatId format, Page* page, RioStatus* endStatus,
-                double* xDpi = nullptr, double* yDpi = nullptr) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
-  StreamPtr stream(streamOpen(file.get(), "r"));
-  if (!stream) return false;
-  RioStatus status = 0;
-  RcbPtr rcb(rioOpenRasterRead(stream.get(), format, &status));
-  if (!rcb) {
-    *endStatus = status;
-    return false;
-  }
-  page->width = rioGetWidth(rcb.get());
-  page->height = rioGetHeight(rcb.get());
-  if (xDpi) *xDpi = rioGetXDpi(rcb.get());
-  if (yDpi) *yDpi = rioGetYDpi(rcb.get());
-  page->rows.clear();
-  while (const int32_t* runs = rioReadRasterSline(rcb.get())) {
-    std::vector<int32_t> row;
-    for (; runs[0] != -1; runs += 2) row.insert(row.end(), {runs[0], runs[1]});
-    page->rows.push_back(std::move(row));
-    if (page->rows.size() > static_cast<size_t>(page->height)) break;
-    rioSwapSlines(rcb.get());  // the line just read is the next line's reference
-  }
-  *endStatus = rioGetStatus(rcb.get());
   return true;
 }
 
@@ -246,11 +215,10 @@ TEST_F(DrawgenTest, PageHasBorderLinesAndLittleInk) {
   int longRows = 0;
   std::map<int32_t, int> verticalWidths;  // widths of runs in rows crossing the page's middle
   for (size_t y = 0; y < page.rows.size(); ++y) {
-    const std::vector<int32_t>& r = page.rows[y];
-    for (size_t i = 0; i < r.size(); i += 2) {
-      black += r[i + 1] - r[i];
-      if (r[i + 1] - r[i] > page.width * 8 / 10) ++longRows;
-      if (y == page.rows.size() / 3) ++verticalWidths[r[i + 1] - r[i]];
+    for (auto [s, e] : page.rows[y]) {
+      black += e - s;
+      if (e - s > page.width * 8 / 10) ++longRows;
+      if (y == page.rows.size() / 3) ++verticalWidths[e - s];
     }
   }
   const double ink = static_cast<double>(black) / (static_cast<double>(page.width) * page.height);
@@ -275,19 +243,17 @@ TEST_F(DrawgenTest, EveryWrittenFormatCarriesThePbmPixels) {
     SCOPED_TRACE(name);
     const fs::path out = path("page." + name);
     ASSERT_EQ(drawgen("-w 500 -h 700 -dpi 100 -seed 5 -f " + name + " " + out.string()), 0);
-    Page page;
-    RioStatus end = 0;
-    double xDpi = 0, yDpi = 0;
-    ASSERT_TRUE(readRaster(out, id, &page, &end, &xDpi, &yDpi)) << "open status " << end;
-    EXPECT_EQ(end, kRioEndOfPage);
+    const PageRecord page = readBack(out, id);
+    ASSERT_EQ(page.open, kRioOk);
+    EXPECT_EQ(page.end, kRioEndOfPage);
     EXPECT_EQ(page.width, reference.width);
     EXPECT_EQ(page.height, reference.height);
     // MMR stores only 200 dpi or 400 dpi: anything but exactly 200 reads back as 400.
     const double dpi = id == 34 ? 400 : 100;
-    EXPECT_DOUBLE_EQ(xDpi, dpi);
-    EXPECT_DOUBLE_EQ(yDpi, dpi);
-    ASSERT_EQ(page.rows.size(), reference.rows.size());
-    for (size_t y = 0; y < page.rows.size(); ++y) ASSERT_EQ(page.rows[y], reference.rows[y]) << "row " << y;
+    EXPECT_DOUBLE_EQ(page.xDpi, dpi);
+    EXPECT_DOUBLE_EQ(page.yDpi, dpi);
+    ASSERT_EQ(page.lines.size(), reference.rows.size());
+    for (size_t y = 0; y < page.lines.size(); ++y) ASSERT_EQ(page.lines[y], reference.rows[y]) << "row " << y;
     ++checked;
   }
   EXPECT_GE(checked, 1);  // the native run-length format at least
@@ -316,12 +282,11 @@ TEST_F(DrawgenTest, EveryWriterProducesAFile) {
 TEST_F(DrawgenTest, NativeRunLengthOutputIsRecognised) {
   const Page reference = pbmPage("-p a4 -dpi 72 -seed 9", "a4.pbm");
   ASSERT_EQ(drawgen("-p a4 -dpi 72 -seed 9 -f RNL " + path("a4.rnl").string()), 0);
-  Page page;
-  RioStatus end = 0;
-  ASSERT_TRUE(readRaster(path("a4.rnl"), 0, &page, &end));
-  EXPECT_EQ(end, kRioEndOfPage);
+  const PageRecord page = readBack(path("a4.rnl"));
+  ASSERT_EQ(page.open, kRioOk);
+  EXPECT_EQ(page.end, kRioEndOfPage);
   EXPECT_EQ(page.width, reference.width);
-  EXPECT_EQ(page.rows, reference.rows);
+  EXPECT_EQ(page.lines, reference.rows);
 }
 
 TEST_F(DrawgenTest, SilentOnSuccess) {

@@ -1,6 +1,7 @@
-// HP-GL/2 writer (id 29). A decoder written here from the polyline-encoded command turns our strokes back
-// into runs, which must equal the input clipped to the width; golden bytes pin the header, the number
-// coding and the trailer; hp2xx, an independent HP-GL/2 interpreter, must read the same strokes.
+// HP-GL/2 writer (id 29). The tests' decoder of the polyline-encoded command (in tests/support/
+// device_decoders.h) turns our strokes back into runs, which must equal the input clipped to the width;
+// golden bytes pin the header, the number coding and the trailer; hp2xx, an independent HP-GL/2
+// interpreter, must read the same strokes.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_decoders.h"
 #include "tests/support/device_page.h"
 
 namespace vantrel {
@@ -26,8 +28,11 @@ namespace {
 constexpr RasterFormatId kHpgl2 = 29;
 const std::string kTrailer = ";PUSP0PG;";
 const std::string kOrigin = "__";
+using devicetest::decodeHpgl2;
+using devicetest::Hpgl2Decoded;
 using devicetest::Runs;
 using devicetest::Sink;
+using devicetest::Stroke;
 using devicetest::Written;
 
 struct Picture {
@@ -50,88 +55,6 @@ Written writePicture(const Picture& p, Sink* sink = nullptr) {
     setup.sinkContext = sink;
   }
   return devicetest::writePage(kHpgl2, p.width, rows, setup);
-}
-
-// ---- the test-side decoder of the polyline-encoded command ----
-
-struct Stroke {
-  int64_t row;
-  int64_t s;
-  int64_t e;
-  bool operator==(const Stroke&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Stroke& k) {
-  return os << "(row " << k.row << ": " << k.s << ".." << k.e << ")";
-}
-
-struct Decoded {
-  std::string header;  // up to and including "PE"
-  std::string body;    // the command's flags and numbers after the opening "7<=__"
-  std::string trailer;
-  std::vector<Stroke> strokes;
-  std::string error;
-};
-
-Decoded decode(const std::string& in) {
-  Decoded d;
-  size_t pe = in.find("PE");
-  if (pe == std::string::npos) {
-    d.error = "no PE command";
-    return d;
-  }
-  d.header = in.substr(0, pe + 2);
-  size_t end = in.find(';', pe);
-  if (end == std::string::npos) {
-    d.error = "PE command not closed";
-    return d;
-  }
-  d.trailer = in.substr(end);
-  const std::string command = in.substr(pe + 2, end - pe - 2);
-  if (command.compare(0, 5, "7<=__") == 0) d.body = command.substr(5);
-  bool sevenBit = false;
-  bool penUp = false;
-  bool absolute = false;
-  int64_t row = 0;
-  int64_t column = 0;
-  std::vector<int64_t> pending;
-  uint64_t z = 0;
-  int shift = 0;
-  for (char ch : command) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c == '<') {
-      penUp = true;
-    } else if (c == '=') {
-      absolute = true;
-    } else if (c == '7') {
-      sevenBit = true;
-    } else if (c >= 63 && c <= 126) {
-      bool last = c >= 95;
-      z |= static_cast<uint64_t>(c - (last ? 95 : 63)) << shift;
-      shift += 5;
-      if (!last) continue;
-      pending.push_back((z & 1) ? -static_cast<int64_t>(z >> 1) : static_cast<int64_t>(z >> 1));
-      z = 0;
-      shift = 0;
-      if (pending.size() < 2) continue;
-      int64_t toRow = absolute ? pending[0] : row + pending[0];
-      int64_t toColumn = absolute ? pending[1] : column + pending[1];
-      if (!penUp) {
-        if (toRow != row) d.error = "pen-down move across rows";
-        d.strokes.push_back({row, std::min(column, toColumn), std::max(column, toColumn)});
-      }
-      row = toRow;
-      column = toColumn;
-      pending.clear();
-      penUp = false;
-      absolute = false;
-    } else {
-      d.error = std::string("unexpected byte in PE: ") + ch;
-    }
-  }
-  if (!sevenBit) d.error = "not 7-bit mode";
-  if (!pending.empty() || shift != 0) d.error = "incomplete pair";
-  return d;
 }
 
 std::vector<Stroke> expectedStrokes(const Picture& p) {
@@ -275,7 +198,7 @@ TEST_P(Hpgl2BodyTest, ItemsByteForByte) {
   Picture p{c.width, c.height, 200, 200, c.rows, -1};
   Written w = writePicture(p);
   ASSERT_EQ(w.open, 0);
-  Decoded d = decode(w.text);
+  Hpgl2Decoded d = decodeHpgl2(w.text);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.trailer, kTrailer);
   EXPECT_EQ(d.body, c.body);
@@ -314,7 +237,7 @@ TEST_P(Hpgl2RoundTripTest, DecodedStrokesAreTheClippedRuns) {
   Picture p = randomPicture(static_cast<uint32_t>(width) * 31u + 7u, width, 60);
   Written w = writePicture(p);
   ASSERT_EQ(w.status, 0);
-  Decoded d = decode(w.text);
+  Hpgl2Decoded d = decodeHpgl2(w.text);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.trailer, kTrailer);
   EXPECT_EQ(d.strokes, expectedStrokes(p));
@@ -325,7 +248,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, Hpgl2RoundTripTest, ::testing::Values(1, 2, 9, 
 // ---- failures ----
 
 TEST_F(Hpgl2Test, ReadingIsNotImplemented) {
-  EXPECT_EQ(devicetest::openForReading(kHpgl2, "\033%-1BBPIN"), devicetest::kReadingRefused);
+  EXPECT_EQ(testread::readBackBytes("\033%-1BBPIN", kHpgl2).open, kRioNotImplemented);
 }
 
 TEST_F(Hpgl2Test, OutOfMemoryAtOpen) {

@@ -1,15 +1,16 @@
-// HP PCL (id 14) and HP RTL (ids 8 and 19) writers. A decoder written here from the stream layout (escape
-// sequences, uncompressed and method-1 rows) turns the output back into a bitmap, which must equal the
-// input clipped to the width; golden bytes pin the headers, trailers and row encodings.
+// HP PCL (id 14) and HP RTL (ids 8 and 19) writers. The tests' decoder of the stream layout (escape
+// sequences, uncompressed and method-1 rows, tests/support/device_decoders.h) turns the output back into a
+// bitmap, which must equal the input clipped to the width; golden bytes pin the headers, trailers and row
+// encodings.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_decoders.h"
 #include "tests/support/device_page.h"
 
 namespace vantrel {
@@ -18,6 +19,8 @@ namespace {
 constexpr RasterFormatId kRtl = 8;
 constexpr RasterFormatId kPcl = 14;
 constexpr RasterFormatId kPlainRtl = 19;
+using devicetest::decodeHpRaster;
+using devicetest::HpRasterDecoded;
 using devicetest::PageSetup;
 using devicetest::Runs;
 using devicetest::Sink;
@@ -27,130 +30,6 @@ using devicetest::Written;
 // Pages here are 300 dpi unless given; the declared height is the number of rows unless given.
 PageSetup page(double xDpi = 300, double yDpi = 300, int32_t height = -1) {
   return {.xDpi = xDpi, .yDpi = yDpi, .height = height};
-}
-
-// ---- the test-side decoder ----
-
-struct Decoded {
-  std::vector<std::string> commands;  // escape commands without the escape: "E", "*r20S", "%0B", ...
-  std::string hpgl;                   // HP-GL/2 text met between "%0B" and the next escape
-  int64_t width = -1;
-  int64_t height = -1;
-  int64_t compression = 0;
-  std::vector<std::string> payloads;       // the data bytes of each "*b#W"
-  std::vector<std::vector<uint8_t>> rows;  // each row's pixels, ceil(width / 8) bytes
-  std::string error;
-};
-
-bool isValueChar(char c) {
-  return std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.';
-}
-
-void decodeRow(Decoded& d, const std::string& payload) {
-  if (d.width < 0) {
-    d.error = "row before the width";
-    return;
-  }
-  size_t rowBytes = static_cast<size_t>((d.width + 7) / 8);
-  std::vector<uint8_t> row;
-  if (d.compression == 0) {
-    row.assign(payload.begin(), payload.end());
-  } else if (d.compression == 1) {
-    if (payload.size() % 2) d.error = "odd method-1 row";
-    for (size_t k = 0; k + 1 < payload.size(); k += 2)
-      row.insert(row.end(), static_cast<uint8_t>(payload[k]) + 1u, static_cast<uint8_t>(payload[k + 1]));
-  } else {
-    d.error = "unknown compression";
-  }
-  if (row.size() > rowBytes) d.error = "row longer than the width";
-  row.resize(rowBytes, 0);
-  d.rows.push_back(row);
-}
-
-Decoded decode(const std::string& in) {
-  Decoded d;
-  bool inHpgl = false;
-  size_t i = 0;
-  while (i < in.size() && d.error.empty()) {
-    if (in[i] != '\033') {
-      if (!inHpgl) {
-        d.error = "stray byte at " + std::to_string(i);
-        break;
-      }
-      d.hpgl += in[i++];
-      continue;
-    }
-    if (i + 1 >= in.size()) {
-      d.error = "escape at the end";
-      break;
-    }
-    char c = in[i + 1];
-    size_t j = i + 2;
-    if (c == '%') {  // language switch: a value and its terminator
-      std::string value;
-      while (j < in.size() && isValueChar(in[j])) value += in[j++];
-      if (j >= in.size()) {
-        d.error = "truncated language switch";
-        break;
-      }
-      char term = in[j++];
-      d.commands.push_back(std::string("%") + value + term);
-      inHpgl = term == 'B';
-      i = j;
-      continue;
-    }
-    inHpgl = false;
-    if (c >= 0x21 && c <= 0x2F) {  // parameterised: group character, then value/parameter pairs
-      if (j >= in.size()) {
-        d.error = "truncated command";
-        break;
-      }
-      char group = in[j++];
-      while (true) {
-        std::string value;
-        while (j < in.size() && isValueChar(in[j])) value += in[j++];
-        if (j >= in.size()) {
-          d.error = "truncated parameter";
-          break;
-        }
-        char p = in[j++];
-        char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(p)));
-        d.commands.push_back(std::string(1, c) + group + value + upper);
-        int64_t v = value.empty() ? 0 : std::stoll(value);
-        if (c == '*' && group == 'r' && upper == 'S') d.width = v;
-        if (c == '*' && group == 'r' && upper == 'T') d.height = v;
-        if (c == '*' && group == 'b' && upper == 'M') d.compression = v;
-        if (c == '*' && group == 'b' && upper == 'W') {
-          if (v < 0 || j + static_cast<size_t>(v) > in.size()) {
-            d.error = "row data beyond the end";
-            break;
-          }
-          std::string payload = in.substr(j, static_cast<size_t>(v));
-          j += static_cast<size_t>(v);
-          d.payloads.push_back(payload);
-          decodeRow(d, payload);
-        }
-        if (p >= 'A' && p <= 'Z') break;
-        if (p < 'a' || p > 'z') {
-          d.error = "bad parameter character";
-          break;
-        }
-      }
-      i = j;
-      continue;
-    }
-    if (c == 'v') {  // the colour index command as the framed stream writes it: value/parameter pairs
-      std::string text = "v";
-      while (j < in.size() && !(in[j] >= 'A' && in[j] <= 'Z')) text += in[j++];
-      if (j < in.size()) text += in[j++];
-      d.commands.push_back(text);
-      i = j;
-      continue;
-    }
-    d.commands.push_back(std::string(1, c));  // two-character command
-    i = j;
-  }
-  return d;
 }
 
 std::vector<uint8_t> expectedRow(int32_t width, const Runs& row) {
@@ -234,7 +113,7 @@ TEST_P(HpRasterFrameTest, ZeroRowsWriteHeaderAndTrailer) {
   ASSERT_EQ(w.open, 0);
   EXPECT_EQ(w.streamOk, 1);
   EXPECT_EQ(w.text, c.header + c.trailer);
-  EXPECT_TRUE(decode(w.text).error.empty());
+  EXPECT_TRUE(decodeHpRaster(w.text).error.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, HpRasterFrameTest, ::testing::ValuesIn(kFrames),
@@ -243,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, HpRasterFrameTest, ::testing::ValuesIn(kFrames)
                          });
 
 TEST_F(HpRasterTest, FramedRtlHpglTextIsPlotSizeAndPageAdvance) {
-  Decoded d = decode(writePage(kRtl, 101, {Runs{{0, 5}}}, page(100, 100, 201)).text);
+  HpRasterDecoded d = decodeHpRaster(writePage(kRtl, 101, {Runs{{0, 5}}}, page(100, 100, 201)).text);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.hpgl, "BP5,1;PS2032,1016;PUPA0,0;PG;");
   EXPECT_EQ(d.commands.front(), "E");
@@ -252,7 +131,7 @@ TEST_F(HpRasterTest, FramedRtlHpglTextIsPlotSizeAndPageAdvance) {
 
 TEST_F(HpRasterTest, ZeroRowImageAtZeroHeightIsWellFormed) {
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
-    Decoded d = decode(writePage(id, 101, {}, page(100, 100, 0)).text);
+    HpRasterDecoded d = decodeHpRaster(writePage(id, 101, {}, page(100, 100, 0)).text);
     EXPECT_EQ(d.error, "") << id;
     EXPECT_TRUE(d.rows.empty()) << id;
     if (id == kRtl) {
@@ -296,7 +175,7 @@ class HpRasterRowTest : public HpRasterTest, public ::testing::WithParamInterfac
 TEST_P(HpRasterRowTest, Method1BytesAndDecodedBitmap) {
   const RowCase& c = GetParam();
   for (RasterFormatId id : {kRtl, kPlainRtl}) {
-    Decoded d = decode(writePage(id, c.width, {c.runs}, page()).text);
+    HpRasterDecoded d = decodeHpRaster(writePage(id, c.width, {c.runs}, page()).text);
     ASSERT_EQ(d.error, "") << id;
     ASSERT_EQ(d.payloads.size(), 1u);
     EXPECT_EQ(d.payloads[0], c.method1) << id;
@@ -306,7 +185,7 @@ TEST_P(HpRasterRowTest, Method1BytesAndDecodedBitmap) {
 
 TEST_P(HpRasterRowTest, PclRowIsTheBitmapInPixelOrder) {
   const RowCase& c = GetParam();
-  Decoded d = decode(writePage(kPcl, c.width, {c.runs}, page()).text);
+  HpRasterDecoded d = decodeHpRaster(writePage(kPcl, c.width, {c.runs}, page()).text);
   ASSERT_EQ(d.error, "");
   ASSERT_EQ(d.payloads.size(), 1u);
   std::vector<uint8_t> want = expectedRow(c.width, c.runs);
@@ -356,7 +235,7 @@ TEST_P(HpRasterRoundTripTest, DecodedBitmapEqualsInput) {
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
     Written w = writePage(id, width, rows, page());
     ASSERT_EQ(w.status, 0);
-    Decoded d = decode(w.text);
+    HpRasterDecoded d = decodeHpRaster(w.text);
     ASSERT_EQ(d.error, "") << id;
     EXPECT_EQ(d.width, width);
     EXPECT_EQ(d.compression, id == kPcl ? 0 : 1);
@@ -380,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, HpRasterRoundTripTest,
 
 TEST_F(HpRasterTest, ReadingIsNotImplemented) {
   for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
-    EXPECT_EQ(devicetest::openForReading(id, "\033E\033*r1S"), devicetest::kReadingRefused) << id;
+    EXPECT_EQ(testread::readBackBytes("\033E\033*r1S", id).open, kRioNotImplemented) << id;
   }
 }
 

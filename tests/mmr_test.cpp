@@ -22,7 +22,9 @@
 #include "rio/rcb.h"
 #include "rio/stream.h"
 #include "tests/support/file_fixture.h"
+#include "tests/support/group4_tiff.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 extern char** environ;
 
@@ -39,7 +41,6 @@ using testfiles::Bytes;
 using testfiles::loadBytes;
 using testfiles::putRuns;
 using testfiles::Runs;
-using testfiles::toRuns;
 using Page = std::vector<Runs>;
 
 const Bytes kClosing = {0x9B, 0x5D, 0x00, 0x02, 0x00, 0x00};
@@ -155,40 +156,11 @@ Written writeMmr(int32_t width, const Page& rows, const WriteOptions& o = {}) {
 
 // ---- reading through the core
 
-struct Read {
-  RioStatus open = 0;
-  RioStatus end = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  Page rows;
-};
+using Read = testread::PageRecord;
 
-constexpr size_t kMaxRowsRead = 1 << 16;  // hostile heights must not keep a test going
-
+// Hostile heights must not keep a test going.
 Read readMmr(const Bytes& bytes, RasterFormatId format = kMmr) {
-  Read r;
-  static uint8_t none = 0;
-  std::FILE* f = fmemopen(bytes.empty() ? &none : const_cast<uint8_t*>(bytes.data()), bytes.size(), "rb");
-  RasterStream* in = streamOpen(f, "r");
-  if (RCB* rcb = rioOpenRasterRead(in, format, &r.open)) {
-    r.width = rcb->width;
-    r.height = rcb->height;
-    r.xDpi = rcb->xDpi;
-    r.yDpi = rcb->yDpi;
-    while (r.rows.size() < kMaxRowsRead) {
-      Sline line = rioReadRasterSline(rcb);
-      if (!line) break;
-      r.rows.push_back(toRuns(line));
-      rioSwapSlines(rcb);
-    }
-    r.end = rcb->status;
-    (void)rioCloseRaster(rcb);
-  }
-  (void)streamClose(in);
-  std::fclose(f);
-  return r;
+  return testread::readBackBytes(bytes, format, {.maxLines = 1 << 16});
 }
 
 // ---- Group 4 data and headers made without the driver
@@ -313,7 +285,7 @@ TEST(MmrWriter, RoundTripsDrawingsOfManyWidths) {
     EXPECT_EQ(r.width, width);
     EXPECT_EQ(r.height, 90);
     EXPECT_EQ(r.end, kRioEndOfPage);
-    EXPECT_EQ(r.rows, page) << "width " << width;
+    EXPECT_EQ(r.lines, page) << "width " << width;
   }
 }
 
@@ -328,10 +300,10 @@ TEST(MmrWriter, PadsMissingRowsWithWhite) {
     ASSERT_EQ(w.close, kRioOk);
     const Read r = readMmr(w.bytes);
     ASSERT_EQ(r.open, kRioOk);
-    ASSERT_EQ(r.rows.size(), 32u) << "swap " << swap;
+    ASSERT_EQ(r.lines.size(), 32u) << "swap " << swap;
     EXPECT_EQ(r.end, kRioEndOfPage);
-    for (size_t y = 0; y < 20; ++y) EXPECT_EQ(r.rows[y], given[y]) << "row " << y;
-    for (size_t y = 20; y < 32; ++y) EXPECT_TRUE(r.rows[y].empty()) << "row " << y << " swap " << swap;
+    for (size_t y = 0; y < 20; ++y) EXPECT_EQ(r.lines[y], given[y]) << "row " << y;
+    for (size_t y = 20; y < 32; ++y) EXPECT_TRUE(r.lines[y].empty()) << "row " << y << " swap " << swap;
   }
 }
 
@@ -344,7 +316,7 @@ TEST(MmrWriter, WithoutAnyRowStillWritesAWellFormedPage) {
     const Read r = readMmr(w.bytes, 0);
     ASSERT_EQ(r.open, kRioOk);
     EXPECT_EQ(r.height, height);
-    EXPECT_EQ(r.rows, Page(static_cast<size_t>(height)));
+    EXPECT_EQ(r.lines, Page(static_cast<size_t>(height)));
   }
 }
 
@@ -361,7 +333,7 @@ TEST(MmrWriter, RowsPastTheHeightAreLeftOut) {
   ASSERT_EQ(w.close, kRioOk);
   EXPECT_EQ(w.warning, kRioBadRows);
   const Read r = readMmr(w.bytes);
-  EXPECT_EQ(r.rows, Page(page.begin(), page.begin() + 8));
+  EXPECT_EQ(r.lines, Page(page.begin(), page.begin() + 8));
   EXPECT_EQ(be32(w.bytes, 32), encodeG4(80, Page(page.begin(), page.begin() + 8)).size());
 }
 
@@ -508,7 +480,7 @@ TEST(MmrReader, RecordsInAnyOrder) {
     const Read r = readMmr(file);
     ASSERT_EQ(r.open, kRioOk) << "order " << orders;
     EXPECT_EQ(r.xDpi, 200);
-    EXPECT_EQ(r.rows, page) << "order " << orders;
+    EXPECT_EQ(r.lines, page) << "order " << orders;
     ++orders;
   } while (std::next_permutation(records.begin(), records.end()));
   EXPECT_EQ(orders, 120);
@@ -525,7 +497,7 @@ TEST_P(MmrBitOrder, DecodesTheDataInThatOrder) {
   const Read r = readMmr(
       concat({standardHeader(700, 25, static_cast<uint32_t>(data.size()), order), stored, kClosing}), 0);
   ASSERT_EQ(r.open, kRioOk);
-  EXPECT_EQ(r.rows, page);
+  EXPECT_EQ(r.lines, page);
   EXPECT_EQ(r.end, kRioEndOfPage);
 }
 
@@ -554,7 +526,7 @@ TEST(MmrReader, HeightEndsThePage) {
     for (const uint32_t length : {0u, 5u, 0xFFFFFFFFu}) {
       const Read r = readMmr(concat({standardHeader(256, 30, length), body}));
       ASSERT_EQ(r.open, kRioOk);
-      EXPECT_EQ(r.rows, page);
+      EXPECT_EQ(r.lines, page);
       EXPECT_EQ(r.end, kRioEndOfPage);
     }
   }
@@ -655,13 +627,13 @@ TEST(MmrHostile, TruncatedAtEveryByte) {
       continue;
     }
     ASSERT_EQ(r.open, kRioOk) << n;
-    ASSERT_LE(r.rows.size(), page.size());
-    for (size_t y = 0; y < r.rows.size(); ++y)
-      ASSERT_EQ(r.rows[y], page[y]) << "cut at " << n << " row " << y;
+    ASSERT_LE(r.lines.size(), page.size());
+    for (size_t y = 0; y < r.lines.size(); ++y)
+      ASSERT_EQ(r.lines[y], page[y]) << "cut at " << n << " row " << y;
     if (n >= dataEnd) {
-      EXPECT_EQ(r.rows.size(), page.size()) << n;
+      EXPECT_EQ(r.lines.size(), page.size()) << n;
       EXPECT_EQ(r.end, kRioEndOfPage) << n;
-    } else if (r.rows.size() < page.size()) {
+    } else if (r.lines.size() < page.size()) {
       EXPECT_NE(r.end, kRioOk) << n;
       EXPECT_NE(r.end, kRioEndOfPage) << n;
     }
@@ -679,11 +651,11 @@ TEST(MmrHostile, GarbageAfterTheHeader) {
         {standardHeader(width, height, static_cast<uint32_t>(body.size()), static_cast<uint8_t>(rng() % 4)),
          body}));
     ASSERT_EQ(r.open, kRioOk);
-    EXPECT_LE(r.rows.size(), height);
-    if (r.rows.size() < height) {
+    EXPECT_LE(r.lines.size(), height);
+    if (r.lines.size() < height) {
       EXPECT_NE(r.end, kRioEndOfPage) << "trial " << trial;
     }
-    for (const Runs& row : r.rows)
+    for (const Runs& row : r.lines)
       for (auto [s, e] : row) ASSERT_TRUE(0 <= s && s < e && e <= static_cast<int32_t>(width));
   }
 }
@@ -697,8 +669,8 @@ TEST(MmrHostile, CorruptedBytesOfAGoodFile) {
     for (int k = 0; k < 3; ++k) b[rng() % b.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
     const Read r = readMmr(b, 0);
     if (r.open != kRioOk) continue;
-    EXPECT_LE(r.rows.size(), static_cast<size_t>(std::max(r.height, 0)));
-    for (const Runs& row : r.rows)
+    EXPECT_LE(r.lines.size(), static_cast<size_t>(std::max(r.height, 0)));
+    for (const Runs& row : r.lines)
       for (auto [s, e] : row) ASSERT_TRUE(0 <= s && s < e && e <= r.width);
   }
 }
@@ -725,85 +697,9 @@ Bitmap pixelsOf(const Page& page, int32_t width) {
   return px;
 }
 
-// A little-endian TIFF of one Group 4 strip: 1 bit, white is zero.
-Bytes group4Tiff(uint32_t width, uint32_t height, const Bytes& strip) {
-  struct Entry {
-    uint16_t tag, type;
-    uint32_t value;
-  };
-  const Entry entries[] = {{256, 4, width}, {257, 4, height}, {258, 3, 1},
-                           {259, 3, 4},     {262, 3, 0},      {273, 4, 0},
-                           {277, 3, 1},     {278, 4, height}, {279, 4, static_cast<uint32_t>(strip.size())}};
-  const uint32_t count = sizeof entries / sizeof entries[0];
-  const uint32_t dataAt = 8 + 2 + count * 12 + 4;
-  Bytes t = {'I', 'I', 42, 0, 8, 0, 0, 0};
-  auto le = [&](uint32_t v, int n) {
-    for (int k = 0; k < n; ++k) t.push_back(static_cast<uint8_t>(v >> (8 * k)));
-  };
-  le(count, 2);
-  for (const Entry& e : entries) {
-    le(e.tag, 2);
-    le(e.type, 2);
-    le(1, 4);
-    le(e.tag == 273 ? dataAt : e.value, 4);  // a SHORT sits in the first two bytes of the value field
-  }
-  le(0, 4);
-  t.insert(t.end(), strip.begin(), strip.end());
-  return t;
-}
-
-// The one strip of a TIFF: its tags read from the first directory, either byte order.
-struct TiffStrip {
-  uint32_t width = 0, height = 0, compression = 0, photometric = 0, fillOrder = 1, strips = 0;
-  Bytes data;
-};
-
-bool parseTiff(const Bytes& t, TiffStrip* out) {
-  if (t.size() < 8) return false;
-  const bool little = t[0] == 'I';
-  auto u = [&](size_t at, int n) -> uint32_t {
-    if (at + static_cast<size_t>(n) > t.size()) return 0;
-    uint32_t v = 0;
-    for (int k = 0; k < n; ++k) v |= uint32_t{t[at + (little ? k : n - 1 - k)]} << (8 * k);
-    return v;
-  };
-  const uint32_t ifd = u(4, 4);
-  const uint32_t count = u(ifd, 2);
-  uint32_t offset = 0, bytes = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    const size_t e = ifd + 2 + 12 * i;
-    const uint32_t tag = u(e, 2), type = u(e + 2, 2), n = u(e + 4, 4);
-    const uint32_t value = type == 3 ? u(e + 8, 2) : u(e + 8, 4);
-    switch (tag) {
-      case 256:
-        out->width = value;
-        break;
-      case 257:
-        out->height = value;
-        break;
-      case 259:
-        out->compression = value;
-        break;
-      case 262:
-        out->photometric = value;
-        break;
-      case 266:
-        out->fillOrder = value;
-        break;
-      case 273:
-        offset = value, out->strips = n;
-        break;
-      case 279:
-        bytes = value;
-        break;
-      default:
-        break;
-    }
-  }
-  if (out->strips != 1 || size_t{offset} + bytes > t.size()) return false;
-  out->data.assign(t.begin() + offset, t.begin() + offset + bytes);
-  return true;
-}
+using testg4::group4Tiff;
+using testg4::parseTiff;
+using testg4::TiffStrip;
 
 // Our Group 4 data, wrapped in a TIFF by the test, decoded by libtiff (tiffcp) and written as PBM by
 // netpbm: the pixels of the source page.
@@ -868,7 +764,7 @@ TEST_F(MmrScratch, OurReaderDecodesLibtiffGroup4Strips) {
                   0);
       ASSERT_EQ(r.open, kRioOk);
       EXPECT_EQ(r.end, kRioEndOfPage);
-      EXPECT_EQ(pixelsOf(r.rows, width), px) << "width " << width << " lsb first " << lsbFirst;
+      EXPECT_EQ(pixelsOf(r.lines, width), px) << "width " << width << " lsb first " << lsbFirst;
     }
   }
 }
@@ -946,7 +842,7 @@ TEST_F(MmrScratch, ProgramTranslatesCalsToMmr) {
   ASSERT_EQ(r.open, kRioOk);
   EXPECT_EQ(r.width, 864);
   EXPECT_EQ(r.xDpi, 400) << "300 dpi has no code of its own";
-  EXPECT_EQ(r.rows, page);
+  EXPECT_EQ(r.lines, page);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ std::vector<Runs> randomPage(uint32_t seed, int32_t width, int32_t height) {
   return page;
 }
 
-using ReadResult = testfiles::DriverRead;
+using ReadResult = testread::PageRecord;
 using WriteResult = testfiles::DriverWrite;
 
 class NativeFaxTest : public testfiles::FileTest {
@@ -65,7 +65,7 @@ class NativeFaxTest : public testfiles::FileTest {
   }
 
   static ReadResult read(const fs::path& p, RasterFormatId format = 0) {
-    return testfiles::readWithDriver(p, format);
+    return testread::readBack(p, format);
   }
 };
 
@@ -92,7 +92,7 @@ TEST_P(NativeFaxTrip, PageReadsBackAsWritten) {
   ASSERT_EQ(r.open, 0);
   EXPECT_EQ(r.width, c.width);
   EXPECT_EQ(r.height, c.height);
-  EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.end, kRioEndOfPage);
   EXPECT_EQ(r.warning, 0);
   EXPECT_EQ(r.lines, page);
 }
@@ -131,7 +131,7 @@ TEST_F(NativeFaxTest, Group3ReadsInEitherBitOrder) {
   for (size_t i = kHeader; i < natural.size(); ++i) natural[i] = kBitReverse[natural[i]];
   EXPECT_EQ(read(save(w.bytes)).lines, page);
   const ReadResult r = read(save(natural));
-  EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.end, kRioEndOfPage);
   EXPECT_EQ(r.lines, page);
   // Without the line-alignment flag the fill bits in front of each end-of-line code are still skipped.
   natural[53] = 0;
@@ -177,7 +177,7 @@ TEST_F(NativeFaxTest, ImageWithoutEndCodeOrWithTrailingBytesReadsWhole) {
   trailing.insert(trailing.end(), 100, 0xA5);
   for (const Bytes& file : {cut, trailing}) {
     const ReadResult r = read(save(file));
-    EXPECT_EQ(r.status, kRioEndOfPage);
+    EXPECT_EQ(r.end, kRioEndOfPage);
     EXPECT_EQ(r.warning, 0);
     EXPECT_EQ(r.lines, page);
   }
@@ -191,8 +191,8 @@ TEST_F(NativeFaxTest, TruncatedDataFailsWithoutReadingTooFar) {
       const ReadResult r = read(save(cut));
       ASSERT_EQ(r.open, 0);
       EXPECT_LT(r.lines.size(), 40u) << "id " << id << " keep " << keep;
-      EXPECT_NE(r.status, 0);
-      EXPECT_NE(r.status, kRioEndOfPage);
+      EXPECT_NE(r.end, 0);
+      EXPECT_NE(r.end, kRioEndOfPage);
     }
     Bytes header(w.bytes.begin(), w.bytes.begin() + 60);
     EXPECT_EQ(read(save(header)).open, kRioStreamIo);
@@ -209,7 +209,7 @@ TEST_F(NativeFaxTest, WriterWithoutLinesWritesAWellFormedFile) {
     EXPECT_EQ(r.open, 0);
     EXPECT_EQ(r.width, 640);
     EXPECT_TRUE(r.lines.empty());
-    EXPECT_EQ(r.status, kRioEndOfPage);
+    EXPECT_EQ(r.end, kRioEndOfPage);
 
     const WriteResult shortPage = write(id, 640, 3, {});
     EXPECT_EQ(shortPage.warning, kRioBadRows);

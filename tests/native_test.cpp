@@ -25,7 +25,7 @@ constexpr RasterFormatId kRunLength = 3;
 
 using testfiles::Bytes;
 using testfiles::Runs;
-using testfiles::toRuns;
+using testread::toRuns;
 
 void putBe16(Bytes& v, uint32_t x) {
   v.push_back(static_cast<uint8_t>(x >> 8));
@@ -88,16 +88,16 @@ void putMarker(Bytes& v, int32_t width, bool endOfImage = false) {
   putRecord(v, static_cast<uint32_t>(width - 1), 0, true, endOfImage);
 }
 
-using ReadResult = testfiles::DriverRead;
+using ReadResult = testread::PageRecord;
 
 class NativeTest : public testfiles::FileTest {
  protected:
   fs::path file(const std::string& name, const Bytes& bytes) { return save(dir_ / name, bytes); }
   static Bytes contents(const fs::path& p) { return load(p); }
 
-  // Reads lines until there are none, without swapping the line buffers.
+  // Reads lines until there are none (the reader keeps one line buffer: there is nothing to swap).
   static ReadResult read(const fs::path& p, RasterFormatId format = 0, int32_t maxLines = 1 << 20) {
-    return testfiles::readWithDriver(p, format, maxLines, false);
+    return testread::readBack(p, format, {.maxLines = maxLines});
   }
 
   struct WriteOptions {
@@ -165,8 +165,8 @@ TEST_F(NativeTest, GroupCodingsSetTheirHeaderFields) {
   rcb.height = 2200;
   uint8_t g3[kNativeWrittenHeaderSize];
   uint8_t g4[kNativeWrittenHeaderSize];
-  nativeEncodeHeader(&rcb, kNativeGroup3, g3);
-  nativeEncodeHeader(&rcb, kNativeGroup4, g4);
+  nativeEncodeHeader(&rcb, kNativeGroup3, rcb.width, g3);
+  nativeEncodeHeader(&rcb, kNativeGroup4, rcb.width, g4);
   EXPECT_EQ(g3[4], 1);
   EXPECT_EQ(g3[50] << 8 | g3[51], 1);
   EXPECT_EQ(g3[53], 1);
@@ -237,7 +237,7 @@ TEST_F(NativeTest, FewerLinesThanHeightArePaddedWithWhite) {
   EXPECT_EQ(r.lines[0], (Runs{{3, 7}}));
   EXPECT_EQ(r.lines[1], (Runs{{10, 20}, {40, 100}}));
   for (int i = 2; i < 5; ++i) EXPECT_TRUE(r.lines[i].empty());
-  EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.end, kRioEndOfPage);
 }
 
 TEST_F(NativeTest, PageClosedWithoutLinesIsAWhitePage) {
@@ -245,7 +245,7 @@ TEST_F(NativeTest, PageClosedWithoutLinesIsAWhitePage) {
   ASSERT_EQ(w.bytes.size(), 128u + 3 * 4);
   ReadResult r = read(dir_ / "none.rnl");
   ASSERT_EQ(r.lines.size(), 3u);
-  EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.end, kRioEndOfPage);
 }
 
 TEST_F(NativeTest, LinesBeyondTheHeightAreDropped) {
@@ -296,9 +296,10 @@ TEST_F(NativeTest, RunAfterTheLastColumnIsAnInternalError) {
   EXPECT_EQ(w.lineResults[0], kRioInternal);
 }
 
-TEST_F(NativeTest, WideWriteIsLoweredTo32767) {
+// The file holds 32767 columns; the RCB keeps its width, which a reader sharing it decodes with.
+TEST_F(NativeTest, WideWriteIsCutTo32767) {
   WriteResult w = write("wide.rnl", 40000, 1, {{{32000, 39000}}});
-  EXPECT_EQ(w.width, 32767);
+  EXPECT_EQ(w.width, 40000);
   EXPECT_EQ(w.warning, kRioBadColumns);
   EXPECT_EQ(getBe32(w.bytes, 30), 32767u);
   Bytes expected;
@@ -346,7 +347,7 @@ TEST_P(NativeReadFormatTest, ReadsHeaderFieldsAndLines) {
   EXPECT_EQ(r.lines[0], (Runs{{0, 1}, {10, 20}}));
   EXPECT_TRUE(r.lines[1].empty());
   EXPECT_EQ(r.lines[2], (Runs{{40, 50}}));
-  EXPECT_EQ(r.status, kRioEndOfPage);
+  EXPECT_EQ(r.end, kRioEndOfPage);
   EXPECT_EQ(r.lineWarning, 0);
   EXPECT_EQ(r.warning, 0);
 }
@@ -573,7 +574,7 @@ TEST_P(NativeTruncatedTest, EndsWithAShortRead) {
     }
     ASSERT_EQ(r.open, 0);
     EXPECT_EQ(r.lines.size(), complete);
-    EXPECT_EQ(r.status, kRioStreamIo);
+    EXPECT_EQ(r.end, kRioStreamIo);
   }
 }
 
@@ -630,7 +631,7 @@ TEST_F(NativeTest, ShortReadInARepairedLineAlsoWarns) {
   ReadResult r = read(file("repair-cut.rnl", v));
   ASSERT_EQ(r.open, 0);
   EXPECT_TRUE(r.lines.empty());
-  EXPECT_EQ(r.status, kRioStreamIo);
+  EXPECT_EQ(r.end, kRioStreamIo);
   EXPECT_EQ(r.lineWarning, kRioBadData);
 }
 
@@ -731,7 +732,7 @@ TEST_F(NativeTest, SeededPageRoundTrips) {
     EXPECT_DOUBLE_EQ(r.yDpi, 203.2);
     EXPECT_EQ(r.attribute, 3);
     EXPECT_EQ(r.lines, page) << "width " << width;
-    EXPECT_EQ(r.status, kRioEndOfPage);
+    EXPECT_EQ(r.end, kRioEndOfPage);
     EXPECT_EQ(r.lineWarning, 0);
   }
 }

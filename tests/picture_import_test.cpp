@@ -20,6 +20,7 @@
 #include "rio/stream.h"
 #include "tests/support/pbm.h"
 #include "tests/support/pbm_picture.h"
+#include "tests/support/read_back.h"
 #include "tests/support/run_pages.h"
 
 namespace vantrel {
@@ -32,9 +33,10 @@ constexpr RasterFormatId kNativeRunLength = 3;
 constexpr RasterFormatId kNativeGroup4 = 5;
 constexpr RasterFormatId kCals = 6;
 
+using testread::PageRecord;
+using testread::readBack;
 using testruns::File;
 using testruns::Page;
-using testruns::readPage;
 using testruns::Runs;
 using testruns::toRuns;
 using testruns::writePage;
@@ -312,8 +314,8 @@ TEST_P(ImportTruncated, GivesThePartialPictureAndTheMappedError) {
   ASSERT_GT(bytes.size(), header + 300);
   putBytes(dir_ / "cut", bytes.substr(0, header + (bytes.size() - header) * 2 / 3));
 
-  RioStatus endStatus = 0;
-  Page readable = readPage(dir_ / "cut", 0, &endStatus);
+  const PageRecord readable = readBack(dir_ / "cut");
+  const RioStatus endStatus = readable.end;
   ASSERT_NE(endStatus, 0);
   ASSERT_NE(endStatus, kRioEndOfPage);
 
@@ -395,7 +397,7 @@ TEST_F(PictureTools, ImportsATiffMadeByNetpbm) {
 TEST_F(PictureTools, DoublesATiffMadeByNetpbmPixelForPixel) {
   const testpbm::Bitmap page = testpbm::makePage(301, 40, 0x77);
   const fs::path tif = toolTiff(page);
-  ASSERT_EQ(readPage(tif).xDpi, 150);
+  ASSERT_EQ(readBack(tif).xDpi, 150);
   Picture p(importScaled(tif, 300, 300));
   ASSERT_TRUE(p);
   testpbm::Bitmap expect(602, 80);
@@ -488,9 +490,8 @@ TEST_P(ExportWindow, WritesRows10To19Columns100To199) {
     ASSERT_EQ(rastExportImageWindow(f.get(), p.get(), c.format, nullptr, nullptr, window, c.keepOrigin), 1);
   }
   EXPECT_EQ(rastGetLastError(), 0);
-  RioStatus end = 0;
-  Page out = readPage(dir_ / "out", 0, &end);
-  EXPECT_EQ(end, kRioEndOfPage);
+  const PageRecord out = readBack(dir_ / "out");
+  EXPECT_EQ(out.end, kRioEndOfPage);
   EXPECT_EQ(out.width, c.keepOrigin ? 200 : 100);
   ASSERT_EQ(out.lines.size(), c.keepOrigin ? 20u : 10u);
   const int32_t dx = c.keepOrigin ? 0 : 100;
@@ -517,7 +518,7 @@ TEST_F(PictureFiles, ExportsTheWholePictureWithItsResolutions) {
     File f(std::fopen((dir_ / "out").c_str(), "wb"));
     ASSERT_EQ(rastExportImage(f.get(), p.get(), kNativeGroup4, nullptr, nullptr), 1);
   }
-  Page out = readPage(dir_ / "out");
+  const PageRecord out = readBack(dir_ / "out");
   EXPECT_EQ(out.width, 200);
   EXPECT_EQ(out.xDpi, 300);
   EXPECT_EQ(out.yDpi, 150);
@@ -535,7 +536,7 @@ TEST_F(PictureFiles, ImportThenExportGivesTheSameLines) {
     File f(std::fopen((dir_ / "out.rnl").c_str(), "wb"));
     ASSERT_EQ(rastExportImage(f.get(), p.get(), kNativeRunLength, nullptr, nullptr), 1);
   }
-  EXPECT_EQ(readPage(dir_ / "out.rnl").lines, page.lines);
+  EXPECT_EQ(readBack(dir_ / "out.rnl").lines, page.lines);
 }
 
 TEST_F(PictureFiles, WindowsOutsideOrInvertedAreError8AndTouchNothing) {
@@ -570,7 +571,7 @@ TEST_F(PictureFiles, ProgressCallbackStopsExportWithError20AndANote) {
   EXPECT_EQ(gCalls, 1);
   EXPECT_EQ(rastGetLastError(), kRastStopped);
   EXPECT_EQ(notes(), "Failed in SOURCE\\tileio line 670\n");
-  EXPECT_LT(readPage(dir_ / "out").lines.size(), 50u);
+  EXPECT_LT(readBack(dir_ / "out").lines.size(), 50u);
 }
 
 TEST_F(PictureFiles, ALostOutputIsError15AndANote) {
@@ -619,7 +620,7 @@ TEST_F(PictureFiles, ExportHandsTheHeaderBlockToTheWriter) {
     EXPECT_EQ(rastExportImage(f.get(), p.get(), kNativeRunLength, &header, nullptr), 1);
   }
   rioFree(header.data);
-  EXPECT_EQ(readPage(dir_ / "out.rnl").lines, page.lines);
+  EXPECT_EQ(readBack(dir_ / "out.rnl").lines, page.lines);
 }
 
 }  // namespace

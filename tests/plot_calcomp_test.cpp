@@ -1,5 +1,6 @@
-// CalComp raster writer: the stream is parsed back by a decoder written from its layout (preamble, set-up
-// block, rows of count-and-group records, trailer), and every decoded row must equal the input.
+// CalComp raster writer: the stream is parsed back by the tests' decoder of its layout (preamble, set-up
+// block, rows of count-and-group records, trailer; tests/support/device_decoders.h), and every decoded row
+// must equal the input.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,12 +12,16 @@
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_decoders.h"
 #include "tests/support/device_page.h"
 
 namespace vantrel {
 namespace {
 
 constexpr RasterFormatId kCrf = 12;
+using devicetest::CrfPlot;
+using devicetest::CrfRecord;
+using devicetest::decodeCrf;
 using devicetest::refuseEverything;
 using devicetest::Runs;
 using devicetest::Written;
@@ -30,62 +35,6 @@ Written writePage(int32_t width, double xDpi, double yDpi, const std::vector<Run
 // A row as the plotter must print it: W groups of 32 pixels, the runs inside [0, width) set.
 std::vector<uint8_t> expectedRow(const Runs& runs, int32_t width, int32_t groups) {
   return devicetest::packRow(runs, std::min(width, groups * 32), static_cast<size_t>(groups) * 4);
-}
-
-struct Record {
-  int count;
-  uint8_t group[4];
-};
-
-struct CrfPlot {
-  uint16_t groups = 0;
-  uint16_t inches = 0;
-  std::vector<std::vector<uint8_t>> rows;
-  std::vector<std::vector<Record>> records;
-};
-
-// Parses a CalComp raster stream. A row is a series of records covering exactly W groups; a record is cut
-// only where the group changes or its count reaches 127. The trailer (its first byte 0, never a count) must
-// end the stream. Returns an explanation when the layout is wrong.
-std::string decodeCrf(const std::vector<uint8_t>& b, CrfPlot* plot) {
-  const std::string preamble = "&&&&CALCOMP DEVICE CONTROL\nCCRF()\n^^^^END OF FILE\n";
-  if (b.size() < preamble.size() + 19) return "short header";
-  if (std::string(b.begin(), b.begin() + static_cast<long>(preamble.size())) != preamble)
-    return "bad preamble";
-  size_t at = preamble.size();
-  const std::vector<uint8_t> setup = {0x02, 0x00, 0x06, 0x08, 0x00, 0x0A, 0x01, 0x00, 0x08, 0x20, 0x00, 0x04};
-  for (uint8_t v : setup)
-    if (b[at++] != v) return "bad set-up block";
-  plot->groups = static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
-  if (b[at + 2] != 0x00 || b[at + 3] != 0x01) return "bad set-up word";
-  plot->inches = static_cast<uint16_t>(b[at + 4] << 8 | b[at + 5]);
-  if (b[at + 6] != 0x00) return "bad set-up end";
-  at += 7;
-  while (at < b.size() && b[at] != 0 && plot->groups > 0) {
-    std::vector<uint8_t> row;
-    std::vector<Record> records;
-    int covered = 0;
-    while (covered < plot->groups) {
-      if (at + 5 > b.size()) return "row ends inside a record";
-      Record r{b[at], {b[at + 1], b[at + 2], b[at + 3], b[at + 4]}};
-      at += 5;
-      if (r.count < 1 || r.count > 127) return "bad count " + std::to_string(r.count);
-      if (!records.empty() && records.back().count != 127 &&
-          std::equal(r.group, r.group + 4, records.back().group))
-        return "record cut before the group changed";
-      covered += r.count;
-      if (covered > plot->groups) return "row covers more than W groups";
-      for (int i = 0; i < r.count; ++i) row.insert(row.end(), r.group, r.group + 4);
-      records.push_back(r);
-    }
-    plot->rows.push_back(std::move(row));
-    plot->records.push_back(std::move(records));
-  }
-  const std::vector<uint8_t> trailer = {0x00, 0x02, 0x00, 0x03, 0x00, 0x00};
-  if (b.size() - at != trailer.size() ||
-      !std::equal(trailer.begin(), trailer.end(), b.begin() + static_cast<long>(at)))
-    return "bad trailer";
-  return {};
 }
 
 class CalCompWriter : public devicetest::AccountedMemoryTest {};
@@ -163,7 +112,7 @@ TEST_P(CalCompRecords, RowIsCutIntoTheseRecords) {
   ASSERT_EQ(decodeCrf(w.bytes, &plot), "");
   ASSERT_EQ(plot.records.size(), 1u);
   std::vector<int> counts;
-  for (const Record& r : plot.records[0]) counts.push_back(r.count);
+  for (const CrfRecord& r : plot.records[0]) counts.push_back(r.count);
   EXPECT_EQ(counts, c.counts);
 }
 
@@ -272,7 +221,7 @@ TEST_F(CalCompWriter, SinkAcceptingNothingIsReportedByTheStream) {
 }
 
 TEST_F(CalCompWriter, ReadingIsNotImplemented) {
-  EXPECT_EQ(devicetest::openForReading(kCrf, "&&&&CALCOMP DEVICE CONTROL\n"), devicetest::kReadingRefused);
+  EXPECT_EQ(testread::readBackBytes("&&&&CALCOMP DEVICE CONTROL\n", kCrf).open, kRioNotImplemented);
   EXPECT_EQ(kCalCompDriver.spare2(nullptr), kRioNotImplemented);
 }
 

@@ -167,7 +167,7 @@ TEST_F(PostScriptWriter, SinkAcceptingNothingFailsTheRowWithStreamIo) {
 }
 
 TEST_F(PostScriptWriter, ReadingIsNotImplemented) {
-  EXPECT_EQ(devicetest::openForReading(kPs, "%!PS-Adobe-2.0\n"), devicetest::kReadingRefused);
+  EXPECT_EQ(testread::readBackBytes("%!PS-Adobe-2.0\n", kPs).open, kRioNotImplemented);
   EXPECT_EQ(kPostScriptDriver.spare1(nullptr), kRioNotImplemented);
 }
 

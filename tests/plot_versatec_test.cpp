@@ -1,12 +1,10 @@
-// Versatec block format writer: the stream is parsed back by a decoder written from the record layout
-// (opcode, body length, body; big-endian), and every decoded row must equal the input cut or padded to the
-// plotter model's line length.
+// Versatec block format writer: the stream is parsed back by the tests' decoder of the record layout
+// (opcode, body length, body; big-endian; tests/support/device_decoders.h), and every decoded row must equal
+// the input cut or padded to the plotter model's line length.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -14,99 +12,36 @@
 
 #include "formats/registry.h"
 #include "rio/rcb.h"
+#include "tests/support/device_decoders.h"
 #include "tests/support/device_page.h"
 
 namespace vantrel {
 namespace {
 
 constexpr RasterFormatId kVbf = 16;
+using devicetest::decodeVbf;
 using devicetest::packRow;
 using devicetest::refuseEverything;
 using devicetest::Runs;
 using devicetest::Sink;
+using devicetest::VbfPlot;
 using devicetest::Written;
 
-// Sets or clears an environment variable for one test and restores it afterwards.
-class EnvGuard {
- public:
-  EnvGuard(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) saved_ = std::string(old);
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvGuard() {
-    if (saved_)
-      setenv(name_, saved_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
-
-Written writePage(RasterFormatId id, int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows,
+// Writes the rows through the settings naming `model` (nullptr: unset).
+Written writePage(const char* model, int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows,
                   StreamWriteFn sink = nullptr, void* sinkContext = nullptr) {
-  return devicetest::writePage(id, width, rows,
-                               {.xDpi = xDpi, .yDpi = yDpi, .sink = sink, .sinkContext = sinkContext});
-}
-
-struct VbfPlot {
-  uint16_t dpi = 0;
-  uint16_t lineBytes = 0;
-  std::vector<std::vector<uint8_t>> rows;
-};
-
-// Parses a Versatec stream: start of plot, an empty data block, the set-up block, raster-line blocks, the
-// end-of-plot block and the end of file, nothing after it. Returns an explanation when the layout is wrong.
-std::string decodeVbf(const std::vector<uint8_t>& b, VbfPlot* plot) {
-  size_t at = 0;
-  auto word = [&](uint16_t* v) {
-    if (at + 2 > b.size()) return false;
-    *v = static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
-    at += 2;
-    return true;
-  };
-  auto expectRecord = [&](uint16_t op, uint16_t length) {
-    uint16_t o, n;
-    return word(&o) && word(&n) && o == op && n == length;
-  };
-  if (!expectRecord(0x1801, 0)) return "no start of plot";
-  if (!expectRecord(0x1802, 0)) return "no empty data block";
-  if (!expectRecord(0x1802, 6)) return "no set-up block";
-  uint16_t setup;
-  if (!word(&setup) || setup != 0x8200) return "bad set-up word";
-  if (!word(&plot->dpi) || !word(&plot->lineBytes)) return "short set-up block";
-  for (;;) {
-    uint16_t op, length;
-    if (!word(&op) || !word(&length)) return "stream ends inside the data";
-    if (op != 0x1802) return "unexpected opcode";
-    if (length == 2) {
-      uint16_t end;
-      if (!word(&end) || end != 0xFFFF) return "bad end-of-plot block";
-      break;
-    }
-    uint16_t count;
-    if (length != plot->lineBytes + 2 || !word(&count) || count != plot->lineBytes)
-      return "bad raster record";
-    if (at + count > b.size()) return "short raster line";
-    plot->rows.emplace_back(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at + count));
-    at += count;
-  }
-  if (!expectRecord(0x1803, 0)) return "no end of file";
-  if (at != b.size()) return "bytes after the end of file";
-  return {};
+  RioSettings settings;
+  if (model) settings.versatecModel = model;
+  return devicetest::writePage(
+      kVbf, width, rows,
+      {.xDpi = xDpi, .yDpi = yDpi, .sink = sink, .sinkContext = sinkContext, .settings = &settings});
 }
 
 class VersatecWriter : public devicetest::AccountedMemoryTest {
  protected:
   // Writes the rows with the model, decodes them and compares every row with the input.
   void checkRoundTrip(const char* model, int32_t width, const std::vector<Runs>& rows, uint16_t lineBytes) {
-    EnvGuard env("ZEB_VBF", model);
-    Written w = writePage(kVbf, width, 200, 200, rows);
+    Written w = writePage(model, width, 200, 200, rows);
     ASSERT_EQ(w.open, kRioOk);
     EXPECT_EQ(w.status, kRioOk);
     EXPECT_EQ(w.streamOk, 1);
@@ -122,11 +57,11 @@ class VersatecWriter : public devicetest::AccountedMemoryTest {
 };
 
 struct ModelCase {
-  const char* env;     // nullptr: not set
+  const char* model;   // nullptr: not set
   uint16_t lineBytes;  // 0: not a model, the open fails
 };
 std::ostream& operator<<(std::ostream& os, const ModelCase& c) {
-  return os << (c.env ? "\"" + std::string(c.env) + "\"" : std::string("unset")) << " -> " << c.lineBytes;
+  return os << (c.model ? "\"" + std::string(c.model) + "\"" : std::string("unset")) << " -> " << c.lineBytes;
 }
 
 class VersatecModels : public VersatecWriter, public ::testing::WithParamInterface<ModelCase> {};
@@ -135,14 +70,13 @@ class VersatecModels : public VersatecWriter, public ::testing::WithParamInterfa
 TEST_P(VersatecModels, LineLengthComesFromTheModel) {
   const ModelCase& c = GetParam();
   if (c.lineBytes == 0) {
-    EnvGuard env("ZEB_VBF", c.env);
-    Written w = writePage(kVbf, 100, 200, 200, {{{0, 8}}});
+    Written w = writePage(c.model, 100, 200, 200, {{{0, 8}}});
     EXPECT_EQ(w.open, kRioNotImplemented);
     EXPECT_TRUE(w.bytes.empty()) << "nothing is written for an unknown model";
     return;
   }
   const int32_t device = c.lineBytes * 8;
-  checkRoundTrip(c.env, device + 37, {{{0, 1}, {device - 3, device + 20}}, {}, {{5, device + 37}}},
+  checkRoundTrip(c.model, device + 37, {{{0, 1}, {device - 3, device + 20}}, {}, {{5, device + 37}}},
                  c.lineBytes);
 }
 
@@ -206,8 +140,7 @@ std::ostream& operator<<(std::ostream& os, const DpiCase& c) {
 class VersatecResolution : public VersatecWriter, public ::testing::WithParamInterface<DpiCase> {};
 
 TEST_P(VersatecResolution, HeaderCarriesTheMeanResolution) {
-  EnvGuard env("ZEB_VBF", nullptr);
-  Written w = writePage(kVbf, 16, GetParam().x, GetParam().y, {{{0, 16}}});
+  Written w = writePage(nullptr, 16, GetParam().x, GetParam().y, {{{0, 16}}});
   VbfPlot plot;
   ASSERT_EQ(decodeVbf(w.bytes, &plot), "");
   EXPECT_EQ(plot.dpi, GetParam().header);
@@ -225,8 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Vectors, VersatecResolution,
 
 // The header and trailer bytes are the device's contract.
 TEST_F(VersatecWriter, GoldenHeaderRecordHeadAndTrailer) {
-  EnvGuard env("ZEB_VBF", "V8810A");
-  Written w = writePage(kVbf, 8, 200, 400, {{{0, 1}, {7, 8}}});
+  Written w = writePage("V8810A", 8, 200, 400, {{{0, 1}, {7, 8}}});
   ASSERT_EQ(w.bytes.size(), 18u + 6 + 264 + 10);
   const std::vector<uint8_t> header = {0x18, 0x01, 0x00, 0x00, 0x18, 0x02, 0x00, 0x00, 0x18,
                                        0x02, 0x00, 0x06, 0x82, 0x00, 0x01, 0x2C, 0x01, 0x08};
@@ -239,30 +171,19 @@ TEST_F(VersatecWriter, GoldenHeaderRecordHeadAndTrailer) {
 
 // A page closed before any line is still a complete stream: header, then trailer.
 TEST_F(VersatecWriter, NoLineStillWritesHeaderAndTrailer) {
-  EnvGuard env("ZEB_VBF", nullptr);
-  Written w = writePage(kVbf, 100, 300, 300, {});
+  Written w = writePage(nullptr, 100, 300, 300, {});
   const std::vector<uint8_t> expected = {0x18, 0x01, 0x00, 0x00, 0x18, 0x02, 0x00, 0x00, 0x18, 0x02,
                                          0x00, 0x06, 0x82, 0x00, 0x01, 0x2C, 0x06, 0xE0, 0x18, 0x02,
                                          0x00, 0x02, 0xFF, 0xFF, 0x18, 0x03, 0x00, 0x00};
   EXPECT_EQ(w.bytes, expected);
 }
 
-// The model is read by each open: two plots in one process follow the variable as it is at their open.
+// The model is read by each open: two plots in one process follow the settings each output stream carries.
 TEST_F(VersatecWriter, EachOpenReadsTheModelAgain) {
   std::vector<Runs> rows = {{{0, 9}}};
-  Written first, second, third;
-  {
-    EnvGuard env("ZEB_VBF", "V8624");
-    first = writePage(kVbf, 50, 200, 200, rows);
-  }
-  {
-    EnvGuard env("ZEB_VBF", "V8944HR");
-    second = writePage(kVbf, 50, 200, 200, rows);
-  }
-  {
-    EnvGuard env("ZEB_VBF", "V8624");
-    third = writePage(kVbf, 50, 200, 200, rows);
-  }
+  const Written first = writePage("V8624", 50, 200, 200, rows);
+  const Written second = writePage("V8944HR", 50, 200, 200, rows);
+  const Written third = writePage("V8624", 50, 200, 200, rows);
   VbfPlot a, b;
   ASSERT_EQ(decodeVbf(first.bytes, &a), "");
   ASSERT_EQ(decodeVbf(second.bytes, &b), "");
@@ -273,9 +194,8 @@ TEST_F(VersatecWriter, EachOpenReadsTheModelAgain) {
 
 // A sink that takes nothing: the writers leave the loss to the stream, whose close reports it.
 TEST_F(VersatecWriter, SinkAcceptingNothingIsReportedByTheStream) {
-  EnvGuard env("ZEB_VBF", nullptr);
   std::vector<Runs> rows(40, Runs{{0, 5000}});
-  Written w = writePage(kVbf, 5000, 200, 200, rows, refuseEverything);
+  Written w = writePage(nullptr, 5000, 200, 200, rows, refuseEverything);
   ASSERT_EQ(w.open, kRioOk);
   for (RioStatus r : w.lineResults) EXPECT_EQ(r, kRioOk);
   EXPECT_EQ(w.streamOk, 0);
@@ -284,11 +204,10 @@ TEST_F(VersatecWriter, SinkAcceptingNothingIsReportedByTheStream) {
 
 // A printer port is a sink in place of the file: it receives the same bytes.
 TEST_F(VersatecWriter, SinkReceivesTheBytesOfTheFile) {
-  EnvGuard env("ZEB_VBF", "V8624");
   std::vector<Runs> rows(60, Runs{{1, 3}, {100, 4000}});
   Sink port;
-  Written viaSink = writePage(kVbf, 4600, 200, 200, rows, Sink::write, &port);
-  Written viaFile = writePage(kVbf, 4600, 200, 200, rows);
+  Written viaSink = writePage("V8624", 4600, 200, 200, rows, Sink::write, &port);
+  Written viaFile = writePage("V8624", 4600, 200, 200, rows);
   EXPECT_EQ(viaSink.streamOk, 1);
   EXPECT_TRUE(viaSink.bytes.empty());
   EXPECT_EQ(port.got, viaFile.text);
@@ -297,14 +216,13 @@ TEST_F(VersatecWriter, SinkReceivesTheBytesOfTheFile) {
 
 TEST_F(VersatecWriter, ReadingIsNotImplemented) {
   const std::string startOfPlot("\x18\x01\x00\x00\x18\x02", 6);
-  EXPECT_EQ(devicetest::openForReading(kVbf, startOfPlot), devicetest::kReadingRefused);
+  EXPECT_EQ(testread::readBackBytes(startOfPlot, kVbf).open, kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare1(nullptr), kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare3(nullptr), kRioNotImplemented);
 }
 
 // Every allocation the open makes may fail: the open then answers -3 and leaks nothing.
 TEST_F(VersatecWriter, FailedAllocationsInOpen) {
-  EnvGuard env("ZEB_VBF", nullptr);
   EXPECT_GE(devicetest::checkFailedOpenAllocations(kVbf, 100, 1, 10), 0) << "the open never succeeded";
 }
 

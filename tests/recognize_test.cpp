@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "rio/rcb.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
@@ -73,22 +74,12 @@ class RecognizeFile : public ::testing::Test {
 };
 
 TEST_F(RecognizeFile, EmptyAndShortFilesFailTheOpenWithStreamIoError) {
-  for (size_t n : {0, 3, 4}) {
-    StreamPtr s(streamOver(std::vector<uint8_t>(n, 'I')));
-    RioStatus st = 0;
-    EXPECT_EQ(rioOpenRasterRead(s.get(), 0, &st), nullptr);
-    EXPECT_EQ(st, kRioStreamIo) << n;
-    s.reset();
-    std::fclose(file_);
-    file_ = nullptr;
-  }
+  for (size_t n : {0, 3, 4})
+    EXPECT_EQ(testread::readBackBytes(std::vector<uint8_t>(n, 'I')).open, kRioStreamIo) << n;
 }
 
 TEST_F(RecognizeFile, UnknownBytesGiveUnknownFormat) {
-  StreamPtr s(streamOver(B({'h', 'e', 'l', 'l', 'o', ' ', 'w'})));
-  RioStatus st = 0;
-  EXPECT_EQ(rioOpenRasterRead(s.get(), 0, &st), nullptr);
-  EXPECT_EQ(st, kRioUnknownFormat);
+  EXPECT_EQ(testread::readBackBytes(B({'h', 'e', 'l', 'l', 'o', ' ', 'w'})).open, kRioUnknownFormat);
 }
 
 TEST_F(RecognizeFile, ProbeBytesAreHandedToTheReaderThenTheStreamContinues) {

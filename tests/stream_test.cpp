@@ -49,7 +49,7 @@ Bytes readN(RasterStream* s, int32_t n) {
   return b;
 }
 
-// A scratch folder that also serves as TMPDIR, so spool files can be watched.
+// A scratch folder whose "spool" folder the streams' settings name for spool files, so they can be watched.
 class StreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -58,18 +58,11 @@ class StreamTest : public ::testing::Test {
     dir_ = templ;
     spoolDir_ = dir_ / "spool";
     fs::create_directory(spoolDir_);
-    const char* old = std::getenv("TMPDIR");
-    hadTmpdir_ = old != nullptr;
-    if (old) oldTmpdir_ = old;
-    setenv("TMPDIR", spoolDir_.c_str(), 1);
+    settings_.tempDir = spoolDir_.string();
     inUse_ = rioBytesInUse();
   }
   void TearDown() override {
     EXPECT_EQ(rioBytesInUse(), inUse_) << "stream memory not released";
-    if (hadTmpdir_)
-      setenv("TMPDIR", oldTmpdir_.c_str(), 1);
-    else
-      unsetenv("TMPDIR");
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
@@ -104,8 +97,7 @@ class StreamTest : public ::testing::Test {
 
   fs::path dir_;
   fs::path spoolDir_;
-  bool hadTmpdir_ = false;
-  std::string oldTmpdir_;
+  RioSettings settings_;
   int64_t inUse_ = 0;
 };
 
@@ -223,8 +215,8 @@ struct RecordingSink {
   }
 };
 
-RasterStream* sinkStream(RecordingSink* sink) {
-  RasterStream* s = streamOpen(nullptr, "w");
+RasterStream* sinkStream(RecordingSink* sink, const RioSettings* settings = nullptr) {
+  RasterStream* s = streamOpen(nullptr, "w", settings);
   if (s) { EXPECT_EQ(streamSetWriteCallback(s, RecordingSink::write, sink), 1); }
   return s;
 }
@@ -234,14 +226,14 @@ RasterStream* sinkStream(RecordingSink* sink) {
 TEST_F(StreamTest, OpenFailsCleanlyWhenMemoryRunsOut) {
   for (int64_t n : {0, 1}) {
     rioFailAllocationAfter(n);
-    EXPECT_EQ(streamOpen(nullptr, "r"), nullptr);
+    EXPECT_EQ(streamOpen(nullptr, "r", &settings_), nullptr);
     rioFailAllocationAfter(-1);
   }
 }
 
 TEST_F(StreamTest, OpenStatesByMode) {
-  RasterStream* r = streamOpen(nullptr, "rb");
-  RasterStream* w = streamOpen(nullptr, "wb");
+  RasterStream* r = streamOpen(nullptr, "rb", &settings_);
+  RasterStream* w = streamOpen(nullptr, "wb", &settings_);
   ASSERT_TRUE(r && w);
   EXPECT_EQ(r->mode, 0);
   EXPECT_EQ(w->mode, 1);
@@ -266,7 +258,7 @@ TEST_P(StreamReadTest, DeliversWhatTheFileHolds) {
   const ReadCase c = GetParam();
   const Bytes data = pattern(c.fileSize);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   ASSERT_NE(s, nullptr);
   const Bytes got = readN(s, c.request);
   EXPECT_EQ(static_cast<int32_t>(got.size()), c.expected);
@@ -285,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, StreamReadTest,
 TEST_F(StreamTest, GetByteWalksAcrossFills) {
   const Bytes data = pattern(40000);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   Bytes got;
   for (int b; (b = streamGetByte(s)) >= 0;) got.push_back(static_cast<uint8_t>(b));
   EXPECT_EQ(got, data);
@@ -305,7 +297,7 @@ class StreamSeekTest : public StreamTest, public ::testing::WithParamInterface<S
 TEST_P(StreamSeekTest, LandsExactlyAndReadsTheRightBytes) {
   const SeekCase c = GetParam();
   CountingFile cf(pattern(40000));
-  RasterStream* s = streamOpen(cf.file, "r");
+  RasterStream* s = streamOpen(cf.file, "r", &settings_);
   ASSERT_EQ(streamMakeSeekable(s), 0);
   EXPECT_FALSE(s->spooling);
   ASSERT_EQ(readN(s, 100), slice(cf.data, 0, 100));
@@ -329,7 +321,7 @@ INSTANTIATE_TEST_SUITE_P(Positions, StreamSeekTest,
 TEST_F(StreamTest, SeekOutsideLeavesNoStaleBuffer) {
   const Bytes data = pattern(60000);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   ASSERT_EQ(streamMakeSeekable(s), 0);
   ASSERT_EQ(readN(s, 100).size(), 100u);  // buffer holds [0, 16384)
   ASSERT_EQ(streamSeek(s, 20000), 0);
@@ -346,7 +338,7 @@ TEST_F(StreamTest, SeekOutsideLeavesNoStaleBuffer) {
 TEST_F(StreamTest, SeekBeforeMakeSeekableAnswers5AndChangesNothing) {
   const Bytes data = pattern(30000);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   ASSERT_EQ(readN(s, 20).size(), 20u);
   EXPECT_EQ(streamSeek(s, 0), kStreamNotSeekable);
   EXPECT_EQ(streamSeek(s, 20000), kStreamNotSeekable);
@@ -359,7 +351,7 @@ TEST_F(StreamTest, SeekBeforeMakeSeekableAnswers5AndChangesNothing) {
 TEST_F(StreamTest, NegativeSeekAnswers6AndChangesNothing) {
   const Bytes data = pattern(30000);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   EXPECT_EQ(streamMakeSeekable(s), 0);
   EXPECT_EQ(streamSeek(s, -1), kStreamSeekFailed);  // also from the initial, empty state
   ASSERT_EQ(readN(s, 20).size(), 20u);
@@ -373,7 +365,7 @@ TEST_F(StreamTest, NegativeSeekAnswers6AndChangesNothing) {
 
 TEST_F(StreamTest, MakeSeekableTwiceIsHarmless) {
   std::FILE* f = fileWith(pattern(10));
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   EXPECT_EQ(streamMakeSeekable(s), 0);
   EXPECT_EQ(streamMakeSeekable(s), 0);
   EXPECT_FALSE(s->spooling);
@@ -394,7 +386,7 @@ TEST_P(StreamPipeTest, SpoolsTheWholeInput) {
   const PipeCase c = GetParam();
   const Bytes data = pattern(c.size, 7);
   InputPipe in(data);
-  RasterStream* s = streamOpen(in.file, "r");
+  RasterStream* s = streamOpen(in.file, "r", &settings_);
   ASSERT_EQ(readN(s, c.readFirst), slice(data, 0, static_cast<size_t>(c.readFirst)));
   ASSERT_EQ(streamMakeSeekable(s), 0);
   EXPECT_TRUE(s->spooling && s->seekable);
@@ -421,7 +413,7 @@ INSTANTIATE_TEST_SUITE_P(Pipes, StreamPipeTest,
 TEST_F(StreamTest, PipePastOneBufferAnswers2AndReadsOn) {
   const Bytes data = pattern(40000, 3);
   InputPipe in(data);
-  RasterStream* s = streamOpen(in.file, "r");
+  RasterStream* s = streamOpen(in.file, "r", &settings_);
   ASSERT_EQ(readN(s, 16385), slice(data, 0, 16385));
   EXPECT_EQ(streamMakeSeekable(s), kStreamSpoolTooLate);
   EXPECT_FALSE(s->spooling || s->seekable);
@@ -436,7 +428,7 @@ TEST_F(StreamTest, PipeJudgedByBytesTakenNotByPosition) {
   // One wide window takes 40000 bytes in its first fill although only 10 were read.
   const Bytes data = pattern(50000, 4);
   InputPipe in(data);
-  RasterStream* s = streamOpen(in.file, "r");
+  RasterStream* s = streamOpen(in.file, "r", &settings_);
   ASSERT_EQ(streamSetWindows(s, 1, 40000), 1);
   ASSERT_EQ(readN(s, 10), slice(data, 0, 10));
   EXPECT_EQ(streamTell(s), 10);
@@ -448,7 +440,7 @@ TEST_F(StreamTest, PipeJudgedByBytesTakenNotByPosition) {
 TEST_F(StreamTest, PipeFromAChildProcessSpools) {
   std::FILE* child = popen("head -c 10000 /dev/zero | tr '\\000' 'z'", "r");
   ASSERT_NE(child, nullptr);
-  RasterStream* s = streamOpen(child, "r");
+  RasterStream* s = streamOpen(child, "r", &settings_);
   ASSERT_EQ(readN(s, 3), Bytes(3, 'z'));
   ASSERT_EQ(streamMakeSeekable(s), 0);
   ASSERT_EQ(streamSeek(s, 9990), 0);
@@ -463,7 +455,7 @@ TEST_F(StreamTest, PipeFromAChildProcessSpools) {
 // The file size, for a plain file and for a spooled pipe; reading goes on where it was afterwards.
 TEST_F(StreamTest, FileSizeOfAFileAndOfASpooledPipe) {
   std::FILE* f = fileWith(pattern(12345));
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   ASSERT_EQ(streamMakeSeekable(s), 0);
   ASSERT_EQ(readN(s, 10), slice(pattern(12345), 0, 10));
   int64_t size = 0;
@@ -477,7 +469,7 @@ TEST_F(StreamTest, FileSizeOfAFileAndOfASpooledPipe) {
 
   std::FILE* child = popen("head -c 10000 /dev/zero | tr '\\000' 'z'", "r");
   ASSERT_NE(child, nullptr);
-  s = streamOpen(child, "r");
+  s = streamOpen(child, "r", &settings_);
   ASSERT_EQ(streamMakeSeekable(s), 0);
   ASSERT_TRUE(streamFileSize(s, &size));
   EXPECT_EQ(size, 10000);
@@ -489,8 +481,8 @@ TEST_F(StreamTest, FileSizeOfAFileAndOfASpooledPipe) {
 TEST_F(StreamTest, SpoolThatCannotBeCreatedAnswers3) {
   const Bytes data = pattern(5000);
   InputPipe in(data);
-  setenv("TMPDIR", path("missing").c_str(), 1);
-  RasterStream* s = streamOpen(in.file, "r");
+  settings_.tempDir = path("missing");
+  RasterStream* s = streamOpen(in.file, "r", &settings_);
   ASSERT_EQ(readN(s, 10).size(), 10u);
   EXPECT_EQ(streamMakeSeekable(s), kStreamSpoolOpen);
   EXPECT_FALSE(s->spooling || s->seekable);
@@ -498,7 +490,7 @@ TEST_F(StreamTest, SpoolThatCannotBeCreatedAnswers3) {
   EXPECT_EQ(streamClose(s), 1);
 
   RecordingSink sink;
-  RasterStream* w = sinkStream(&sink);
+  RasterStream* w = sinkStream(&sink, &settings_);
   EXPECT_EQ(streamMakeSeekable(w), kStreamSpoolOpen);
   EXPECT_FALSE(w->spooling || w->seekable);
   EXPECT_EQ(streamClose(w), 1);
@@ -509,7 +501,7 @@ TEST_F(StreamTest, SpoolThatCannotBeCreatedAnswers3) {
 TEST_F(StreamTest, ShortSinkDropsBytesAndCloseReportsIt) {
   RecordingSink sink;
   sink.limits = {1000};  // the first block goes out short, every later one in full
-  RasterStream* s = sinkStream(&sink);
+  RasterStream* s = sinkStream(&sink, &settings_);
   const Bytes data = pattern(40000);
   EXPECT_EQ(streamWrite(s, data.data(), 40000), 40000);
   EXPECT_FALSE(s->ok);
@@ -526,7 +518,7 @@ TEST_F(StreamTest, ShortSinkDropsBytesAndCloseReportsIt) {
 TEST_F(StreamTest, SinkTakingNothingEndsTheWrite) {
   RecordingSink sink;
   sink.defaultLimit = 0;
-  RasterStream* s = sinkStream(&sink);
+  RasterStream* s = sinkStream(&sink, &settings_);
   const Bytes data = pattern(20000);
   const int32_t accepted = streamWrite(s, data.data(), 20000);
   EXPECT_LT(accepted, 20000);
@@ -537,7 +529,7 @@ TEST_F(StreamTest, SinkTakingNothingEndsTheWrite) {
 
 TEST_F(StreamTest, WriteCallbackOnlyBeforeTheFirstSinkWrite) {
   RecordingSink first, second;
-  RasterStream* s = streamOpen(nullptr, "w");
+  RasterStream* s = streamOpen(nullptr, "w", &settings_);
   EXPECT_EQ(streamSetWriteCallback(s, RecordingSink::write, &first), 1);
   EXPECT_EQ(streamSetWriteCallback(s, RecordingSink::write, &second), 1);  // nothing sent yet
   const Bytes data = pattern(20000);
@@ -548,7 +540,7 @@ TEST_F(StreamTest, WriteCallbackOnlyBeforeTheFirstSinkWrite) {
   EXPECT_TRUE(first.data.empty());
   EXPECT_EQ(second.data, data);
 
-  RasterStream* r = streamOpen(nullptr, "r");
+  RasterStream* r = streamOpen(nullptr, "r", &settings_);
   EXPECT_EQ(streamSetWriteCallback(r, RecordingSink::write, &first), 0);
   EXPECT_EQ(streamClose(r), 1);
 }
@@ -563,7 +555,7 @@ class StreamFlushTest : public StreamTest, public ::testing::WithParamInterface<
 TEST_P(StreamFlushTest, SinkSeesWholeBuffersAndNoEmptyWrites) {
   const FlushCase c = GetParam();
   RecordingSink sink;
-  RasterStream* s = sinkStream(&sink);
+  RasterStream* s = sinkStream(&sink, &settings_);
   const Bytes data = pattern(static_cast<size_t>(c.bytes));
   // Written in odd pieces so buffer boundaries fall inside calls.
   for (int32_t done = 0; done < c.bytes;) {
@@ -585,7 +577,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, StreamFlushTest,
 TEST_F(StreamTest, SeekOnAWriteStreamWithAShortFlushAnswers7) {
   RecordingSink sink;
   sink.defaultLimit = 10;
-  RasterStream* s = streamOpen(nullptr, "w");
+  RasterStream* s = streamOpen(nullptr, "w", &settings_);
   ASSERT_EQ(streamMakeSeekable(s), 0);  // spooled: the sink is only reached at close
   ASSERT_EQ(streamSetWriteCallback(s, RecordingSink::write, &sink), 1);
   const Bytes data = pattern(100);
@@ -599,7 +591,7 @@ TEST_F(StreamTest, SeekOnAWriteStreamWithAShortFlushAnswers7) {
   ASSERT_NE(full, nullptr);
   {
     std::setvbuf(full, nullptr, _IONBF, 0);
-    RasterStream* w = streamOpen(full, "w");
+    RasterStream* w = streamOpen(full, "w", &settings_);
     ASSERT_EQ(streamMakeSeekable(w), 0);
     EXPECT_FALSE(w->spooling);
     ASSERT_EQ(streamWrite(w, data.data(), 100), 100);
@@ -615,7 +607,7 @@ TEST_F(StreamTest, SeekOnAWriteStreamWithAShortFlushAnswers7) {
 TEST_F(StreamTest, PlainFileOutputSeeksAndPatches) {
   const std::string p = path("out.bin");
   std::FILE* f = std::fopen(p.c_str(), "wb");
-  RasterStream* s = streamOpen(f, "w");
+  RasterStream* s = streamOpen(f, "w", &settings_);
   ASSERT_EQ(streamMakeSeekable(s), 0);
   EXPECT_FALSE(s->spooling);
   Bytes expected = pattern(30000);
@@ -656,7 +648,7 @@ Bytes writePatched(RasterStream* s) {
 
 TEST_F(StreamTest, SpooledSinkOutputArrivesPatchedAtClose) {
   RecordingSink sink;
-  RasterStream* s = sinkStream(&sink);
+  RasterStream* s = sinkStream(&sink, &settings_);
   const Bytes expected = writePatched(s);
   EXPECT_TRUE(sink.calls.empty());  // nothing reaches the sink before close
   EXPECT_FALSE(s->writeFnUsed);
@@ -673,7 +665,7 @@ TEST_F(StreamTest, SpooledSinkOutputArrivesPatchedAtClose) {
 
 TEST_F(StreamTest, SpooledPipeOutputArrivesPatchedAtClose) {
   OutputPipe out;
-  RasterStream* s = streamOpen(out.file, "w");
+  RasterStream* s = streamOpen(out.file, "w", &settings_);
   const Bytes expected = writePatched(s);
   EXPECT_EQ(streamClose(s), 1);
   EXPECT_EQ(out.finish(), expected);
@@ -684,7 +676,7 @@ TEST_F(StreamTest, FileWithAnotherSinkIsSpooled) {
   // Positioning the file would not position what the sink receives.
   std::FILE* f = std::fopen(path("unused.bin").c_str(), "wb");
   RecordingSink sink;
-  RasterStream* s = streamOpen(f, "w");
+  RasterStream* s = streamOpen(f, "w", &settings_);
   ASSERT_EQ(streamSetWriteCallback(s, RecordingSink::write, &sink), 1);
   const Bytes expected = writePatched(s);
   EXPECT_EQ(streamClose(s), 1);
@@ -695,7 +687,7 @@ TEST_F(StreamTest, FileWithAnotherSinkIsSpooled) {
 
 TEST_F(StreamTest, SpoolingTooLateForOutputAlreadySent) {
   RecordingSink sink;
-  RasterStream* s = sinkStream(&sink);
+  RasterStream* s = sinkStream(&sink, &settings_);
   const Bytes data = pattern(20000);
   ASSERT_EQ(streamWrite(s, data.data(), 20000), 20000);
   EXPECT_EQ(streamMakeSeekable(s), kStreamSpoolTooLate);
@@ -708,7 +700,7 @@ TEST_F(StreamTest, SpoolingTooLateForOutputAlreadySent) {
 TEST_F(StreamTest, FailedSpoolCopyStillRemovesTheSpool) {
   RecordingSink sink;
   sink.defaultLimit = 0;
-  RasterStream* s = sinkStream(&sink);
+  RasterStream* s = sinkStream(&sink, &settings_);
   (void)writePatched(s);
   EXPECT_EQ(streamClose(s), 0);
   EXPECT_EQ(spoolFiles(), 0u);
@@ -728,7 +720,7 @@ TEST_P(StreamWindowTest, WindowsReadIndependentPositions) {
   const WindowCase c = GetParam();
   const Bytes data = pattern(200000, 5);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   ASSERT_EQ(streamMakeSeekable(s), 0);
   ASSERT_EQ(streamSetWindows(s, c.count, c.minSize), 1);
   EXPECT_EQ(s->windowSize, c.expectedSize);
@@ -766,7 +758,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, StreamWindowTest,
 TEST_F(StreamTest, WindowOffsetOnCurrentAndOtherWindow) {
   const Bytes data = pattern(100000, 11);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   ASSERT_EQ(streamMakeSeekable(s), 0);
   ASSERT_EQ(streamSetWindows(s, 2, 0), 1);
   ASSERT_EQ(readN(s, 100), slice(data, 0, 100));  // window 0 holds [0, 8192)
@@ -799,7 +791,7 @@ TEST_F(StreamTest, WindowOffsetOnCurrentAndOtherWindow) {
 TEST_F(StreamTest, WindowsOverASpooledPipe) {
   const Bytes data = pattern(12000, 13);
   InputPipe in(data);
-  RasterStream* s = streamOpen(in.file, "r");
+  RasterStream* s = streamOpen(in.file, "r", &settings_);
   ASSERT_EQ(readN(s, 5).size(), 5u);
   ASSERT_EQ(streamMakeSeekable(s), 0);
   ASSERT_EQ(streamSetWindows(s, 2, 0), 1);
@@ -830,7 +822,7 @@ TEST_P(StreamWindowRefusalTest, RefusedAndUnchanged) {
   const WindowRefusal c = GetParam();
   const Bytes data = pattern(100);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   EXPECT_EQ(streamSetWindows(s, c.count, c.minSize), 0);
   EXPECT_EQ(s->windowCount, 0);
   EXPECT_EQ(s->windowSize, kStreamBufferSize);
@@ -848,10 +840,10 @@ INSTANTIATE_TEST_SUITE_P(Bad, StreamWindowRefusalTest,
                                            WindowRefusal{INT32_MAX, INT32_MAX - 3}));  // 64-bit product
 
 TEST_F(StreamTest, WindowsRefusedOnAWriteStreamAndWhenMemoryRunsOut) {
-  RasterStream* w = streamOpen(nullptr, "w");
+  RasterStream* w = streamOpen(nullptr, "w", &settings_);
   EXPECT_EQ(streamSetWindows(w, 2, 0), 0);
   EXPECT_EQ(streamClose(w), 1);
-  RasterStream* r = streamOpen(nullptr, "r");
+  RasterStream* r = streamOpen(nullptr, "r", &settings_);
   for (int64_t n : {0, 1}) {
     rioFailAllocationAfter(n);
     EXPECT_EQ(streamSetWindows(r, 2, 20000), 0);
@@ -883,7 +875,7 @@ TEST_P(StreamReverseTest, ReversesUpToTheLimitAcrossFills) {
   const int32_t limit = GetParam();
   const Bytes data = pattern(40000, 17);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   if (limit >= 0) streamSetReverseLimit(s, limit);
   Bytes got;
   while (streamFill(s) > 0) {
@@ -904,7 +896,7 @@ INSTANTIATE_TEST_SUITE_P(Limits, StreamReverseTest, ::testing::Values(-1, 0, 1, 
 TEST_F(StreamTest, ReversalStartsAtTheReadPosition) {
   const Bytes data = pattern(100, 19);
   std::FILE* f = fileWith(data);
-  RasterStream* s = streamOpen(f, "r");
+  RasterStream* s = streamOpen(f, "r", &settings_);
   ASSERT_EQ(readN(s, 10), slice(data, 0, 10));
   streamSetReverseLimit(s, 5);
   streamReverseBits(s);

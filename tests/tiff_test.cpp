@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,12 +15,16 @@
 #include "rio/rcb.h"
 #include "tests/support/file_fixture.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
 
 using namespace testpbm;
 using testfiles::Bytes;
+using testread::PageRecord;
+using testread::readBack;
+using testread::readBackBytes;
 
 constexpr RasterFormatId kTiff = 10, kOpt = 15, kStrips = 17, kTiffU = 22, kTiffG3 = 23, kTiled = 27;
 
@@ -197,27 +200,13 @@ Bitmap inverted(const Bitmap& page) {
 
 // ---- the fixture
 
-// Rows per strip come from the environment: each test starts without ZEB_STRIPS and leaves it as it was.
+// Rows per strip come from the settings the written stream carries: unset unless a test sets them.
 class TiffTest : public testfiles::FileTest {
  protected:
-  void SetUp() override {
-    FileTest::SetUp();
-    const char* old = std::getenv("ZEB_STRIPS");
-    if (old) saved_ = old;
-    unsetenv("ZEB_STRIPS");
-  }
-  void TearDown() override {
-    if (saved_)
-      setenv("ZEB_STRIPS", saved_->c_str(), 1);
-    else
-      unsetenv("ZEB_STRIPS");
-    FileTest::TearDown();
-  }
-
-  ReadResult readBytes(const Bytes& bytes) { return readThroughLibrary(save(bytes)); }
+  PageRecord readBytes(const Bytes& bytes) { return readBackBytes(bytes); }
   Bytes write(RasterFormatId id, const Bitmap& page, double dpi = 300, RioStatus* status = nullptr) {
     const fs::path p = fresh();
-    const RioStatus r = writeThroughLibrary(p, id, page, dpi);
+    const RioStatus r = writeThroughLibrary(p, id, page, dpi, &settings_);
     if (status)
       *status = r;
     else
@@ -225,7 +214,7 @@ class TiffTest : public testfiles::FileTest {
     return load(p);
   }
 
-  std::optional<std::string> saved_;
+  RioSettings settings_;
 };
 
 // ---- the written header and directory
@@ -339,13 +328,9 @@ TEST_F(TiffTest, NamesFromATiffExtraHeaderWithTheirNul) {
     EXPECT_EQ(parsed[285].text, std::string("SHEET 2") + '\0');
     EXPECT_EQ(parsed[297].values, (std::vector<uint32_t>{2, 7}));
     // Read back, the names make the extra-header block again.
-    FilePtr in(std::fopen(p.c_str(), "rb"));
-    StreamPtr s(streamOpen(in.get(), "r"));
-    RioStatus open = 0;
-    RcbPtr reader(rioOpenRasterRead(s.get(), 0, &open));
-    ASSERT_EQ(open, 0);
-    ASSERT_NE(reader->extraHeader, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reader->extraHeader), reader->extraHeaderLength), extra);
+    const PageRecord back = readBack(p);
+    ASSERT_EQ(back.open, 0);
+    EXPECT_EQ(std::string(back.extra.begin(), back.extra.end()), extra);
   }
 }
 
@@ -387,18 +372,18 @@ TEST_F(TiffTest, Group3StripsOf200RowsEachBeginWithAnEndOfLine) {
   std::string rtc;
   for (int i = 0; i < 6; ++i) rtc += "000000000001";
   EXPECT_EQ(bits.substr(bits.size() - rtc.size()), rtc);
-  EXPECT_EQ(readThroughLibrary(save(b)).page.height, 450);
+  EXPECT_EQ(readBackBytes(b).lines.size(), 450u);
 }
 
 struct StripsCase {
-  const char* variable;  // nullptr: unset
+  const char* text;      // nullptr: unset
   int32_t rowsPerStrip;  // expected; 0: one strip
 };
 
 class TiffZebStrips : public TiffTest, public ::testing::WithParamInterface<StripsCase> {};
 
-TEST_P(TiffZebStrips, RowsPerStripFromTheEnvironment) {
-  if (GetParam().variable) setenv("ZEB_STRIPS", GetParam().variable, 1);
+TEST_P(TiffZebStrips, RowsPerStripFromTheSettings) {
+  if (GetParam().text) settings_.tiffStrips = GetParam().text;
   const int32_t height = 90;
   const Bitmap page = makePage(120, height, 8);
   for (RasterFormatId id : {kOpt, kStrips, kTiffU, kTiffG3}) {
@@ -409,9 +394,9 @@ TEST_P(TiffZebStrips, RowsPerStripFromTheEnvironment) {
     const int32_t rows = GetParam().rowsPerStrip == 0 ? height : std::min(GetParam().rowsPerStrip, height);
     EXPECT_EQ(stripsOf(p), (height + rows - 1) / rows);
     EXPECT_EQ(p.value(278), static_cast<uint32_t>(stripsOf(p) == 1 ? height : rows));
-    EXPECT_EQ(difference(readThroughLibrary(save(b)).page, page), "equal");
+    EXPECT_EQ(difference(readBackBytes(b).bitmap(), page), "equal");
   }
-  // Id 10 keeps one strip whatever the variable says.
+  // Id 10 keeps one strip whatever the settings say.
   EXPECT_EQ(stripsOf(parseLittleEndian(write(kTiff, page))), 1);
 }
 
@@ -422,14 +407,14 @@ INSTANTIATE_TEST_SUITE_P(Values, TiffZebStrips,
                                            StripsCase{"99999999999", 0}));
 
 TEST_F(TiffTest, ManyStripsGrowTheTables) {
-  setenv("ZEB_STRIPS", "1", 1);
+  settings_.tiffStrips = "1";
   const Bitmap page = makePage(40, 2500, 9);
   const Bytes b = write(kStrips, page);
   const Parsed p = parseLittleEndian(b);
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(stripsOf(p), 2500);
   EXPECT_EQ(p[279].count, 2500u);
-  EXPECT_EQ(difference(readThroughLibrary(save(b)).page, page), "equal");
+  EXPECT_EQ(difference(readBackBytes(b).bitmap(), page), "equal");
 }
 
 // ---- tiles
@@ -466,7 +451,7 @@ TEST_P(TiffTiles, GeometryAndEveryTileEndsWithItsEndOfBlock) {
     while ((tail & 1) == 0) tail >>= 1;
     EXPECT_EQ(tail & 0xFFFFFF, 0x001001u) << "tile " << i;
   }
-  EXPECT_EQ(difference(readThroughLibrary(save(b)).page, page), "equal");
+  EXPECT_EQ(difference(readBackBytes(b).bitmap(), page), "equal");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TiffTiles,
@@ -495,14 +480,14 @@ class TiffRoundTrip : public TiffTest, public ::testing::WithParamInterface<Roun
 
 TEST_P(TiffRoundTrip, ReadsBackWhatItWrote) {
   const auto [id, width, height] = GetParam();
-  setenv("ZEB_STRIPS", "37", 1);
+  settings_.tiffStrips = "37";
   const Bitmap page = makePage(width, height, 1000 + width * 7 + height);
-  const ReadResult r = readThroughLibrary(save(write(id, page)));
+  const PageRecord r = readBackBytes(write(id, page));
   EXPECT_EQ(r.open, 0);
   EXPECT_EQ(r.format, kTiff);
   EXPECT_EQ(r.end, kRioEndOfPage);
   EXPECT_EQ(r.xDpi, 300);
-  EXPECT_EQ(difference(r.page, page), "equal");
+  EXPECT_EQ(difference(r.bitmap(), page), "equal");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -524,7 +509,7 @@ TEST_F(TiffTest, TiledWriterHoldsOneBand) {
   const int64_t peak = rioBytesPeak() - before;
   const int64_t pageTiles = int64_t{(1200 + 31) / 32} * ((6000 + 31) / 32) * 128;
   EXPECT_LT(peak, pageTiles / 3) << "peak " << peak << " bytes, the page's tiles " << pageTiles;
-  EXPECT_EQ(difference(readThroughLibrary(save(b)).page, page), "equal");
+  EXPECT_EQ(difference(readBackBytes(b).bitmap(), page), "equal");
 }
 
 // Compression 2: Modified Huffman rows without end-of-line codes, each starting on a byte.
@@ -553,10 +538,10 @@ TEST_F(TiffTest, ReadsModifiedHuffmanRows) {
     ASSERT_EQ(streamClose(s), 1);
   }
   const Bytes data = testpbm::readBytes(tmp);
-  const ReadResult r =
+  const PageRecord r =
       readBytes(buildTiff(stripFields(203, 30, 2, 30, {static_cast<uint32_t>(data.size())}), {data}));
   ASSERT_EQ(r.open, 0);
-  EXPECT_EQ(difference(r.page, page), "equal");
+  EXPECT_EQ(difference(r.bitmap(), page), "equal");
 }
 
 TEST_F(TiffTest, PageWithoutRowsStillGetsItsHeader) {
@@ -599,27 +584,27 @@ TEST_F(TiffTest, ReadsUncompressedStripsInBothByteOrders) {
   const Bitmap page = makePage(77, 31, 12);
   for (bool big : {false, true}) {
     for (int32_t rows : {1, 5, 31, 1000}) {
-      const ReadResult r = readBytes(uncompressedTiff(page, rows, {}, big));
+      const PageRecord r = readBytes(uncompressedTiff(page, rows, {}, big));
       ASSERT_EQ(r.open, 0) << big << " " << rows;
-      EXPECT_EQ(difference(r.page, page), "equal") << big << " " << rows;
+      EXPECT_EQ(difference(r.bitmap(), page), "equal") << big << " " << rows;
     }
   }
 }
 
 TEST_F(TiffTest, BlackIsZeroIsInverted) {
   const Bitmap page = makePage(50, 9, 13);
-  const ReadResult r = readBytes(uncompressedTiff(inverted(page), 4, {{262, 3, {1}}}));
+  const PageRecord r = readBytes(uncompressedTiff(inverted(page), 4, {{262, 3, {1}}}));
   ASSERT_EQ(r.open, 0);
-  EXPECT_EQ(difference(r.page, page), "equal");
+  EXPECT_EQ(difference(r.bitmap(), page), "equal");
 }
 
 TEST_F(TiffTest, FillOrder2ReversesEveryByte) {
   const Bitmap page = makePage(64, 20, 14);
   Bitmap reversed = page;
   for (uint8_t& b : reversed.bits) b = kBitReverse[b];
-  const ReadResult r = readBytes(uncompressedTiff(reversed, 6, {{266, 3, {2}}}));
+  const PageRecord r = readBytes(uncompressedTiff(reversed, 6, {{266, 3, {2}}}));
   ASSERT_EQ(r.open, 0);
-  EXPECT_EQ(difference(r.page, page), "equal");
+  EXPECT_EQ(difference(r.bitmap(), page), "equal");
 }
 
 // Group 4 strips made by our codec, each its own block, with the bytes stored least significant bit first.
@@ -654,10 +639,10 @@ TEST_F(TiffTest, Group4StripsWithFillOrder2) {
     strips.push_back(testpbm::readBytes(tmp));
     counts.push_back(static_cast<uint32_t>(strips.back().size()));
   }
-  const ReadResult r = readBytes(buildTiff(stripFields(333, 45, 4, 10, counts, {{266, 3, {2}}}), strips));
+  const PageRecord r = readBytes(buildTiff(stripFields(333, 45, 4, 10, counts, {{266, 3, {2}}}), strips));
   ASSERT_EQ(r.open, 0);
   EXPECT_EQ(r.end, kRioEndOfPage);
-  EXPECT_EQ(difference(r.page, page), "equal");
+  EXPECT_EQ(difference(r.bitmap(), page), "equal");
 }
 
 TEST_F(TiffTest, PackBitsRowsWithSkipCodesAndOverlongRuns) {
@@ -670,16 +655,16 @@ TEST_F(TiffTest, PackBitsRowsWithSkipCodesAndOverlongRuns) {
                               {0xC0, 0x00, 0x30}};
   for (int y = 0; y < 5; ++y) std::copy(rows[y], rows[y] + 3, want.row(y));
   for (int32_t y = 0; y < 5; ++y) want.row(y)[2] &= 0xF0;
-  const ReadResult r = readBytes(buildTiff(stripFields(20, 5, 32773, 5, {static_cast<uint32_t>(data.size())}), {data}));
+  const PageRecord r = readBytes(buildTiff(stripFields(20, 5, 32773, 5, {static_cast<uint32_t>(data.size())}), {data}));
   ASSERT_EQ(r.open, 0);
-  EXPECT_EQ(difference(r.page, want), "equal");
+  EXPECT_EQ(difference(r.bitmap(), want), "equal");
   // FillOrder 2 reverses every stored byte, the codes too.
   Bytes reversed = data;
   for (uint8_t& b : reversed) b = kBitReverse[b];
-  const ReadResult lsb = readBytes(buildTiff(
+  const PageRecord lsb = readBytes(buildTiff(
       stripFields(20, 5, 32773, 5, {static_cast<uint32_t>(data.size())}, {{266, 3, {2}}}), {reversed}));
   ASSERT_EQ(lsb.open, 0);
-  EXPECT_EQ(difference(lsb.page, want), "equal");
+  EXPECT_EQ(difference(lsb.bitmap(), want), "equal");
 }
 
 struct ResolutionCase {
@@ -691,7 +676,7 @@ class TiffResolution : public TiffTest, public ::testing::WithParamInterface<Res
 
 TEST_P(TiffResolution, ReadWithIntegerDivisionAndTheUnit) {
   const auto [n, d, unit, dpi] = GetParam();
-  const ReadResult r = readBytes(uncompressedTiff(makePage(8, 2, 16), 2,
+  const PageRecord r = readBytes(uncompressedTiff(makePage(8, 2, 16), 2,
                                                   {{282, 5, {n, d}}, {283, 5, {n, d}}, {296, 3, {unit}}}));
   ASSERT_EQ(r.open, 0);
   EXPECT_DOUBLE_EQ(r.xDpi, dpi);
@@ -717,10 +702,10 @@ TEST_P(TiffHeader, Status) {
   const Bitmap page = makePage(16, 4, 17);
   std::vector<Field> f = stripFields(16, 4, 1, 4, {8}, GetParam().extra);
   for (uint16_t t : GetParam().removed) f = without(f, t);
-  const ReadResult r = readBytes(buildTiff(f, {packedRows(page, 0, 4)}));
+  const PageRecord r = readBytes(buildTiff(f, {packedRows(page, 0, 4)}));
   EXPECT_EQ(r.open, GetParam().open);
   if (r.open == 0) {
-    EXPECT_EQ(difference(r.page, page), "equal");
+    EXPECT_EQ(difference(r.bitmap(), page), "equal");
   }
 }
 
@@ -771,10 +756,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TiffTest, ReducedResolutionImagesWarn) {
   const Bitmap page = makePage(16, 4, 18);
-  const ReadResult r = readBytes(uncompressedTiff(page, 4, {{254, 4, {1}}}));
+  const PageRecord r = readBytes(uncompressedTiff(page, 4, {{254, 4, {1}}}));
   ASSERT_EQ(r.open, 0);
-  EXPECT_EQ(r.warning, kRioReducedImage);
-  EXPECT_EQ(difference(r.page, page), "equal");
+  EXPECT_EQ(r.lineWarning, kRioReducedImage);
+  EXPECT_EQ(difference(r.bitmap(), page), "equal");
 }
 
 TEST_F(TiffTest, DirectoryOffsets) {
@@ -791,15 +776,15 @@ TEST_F(TiffTest, DirectoryOffsets) {
 }
 
 TEST_F(TiffTest, TruncatedFilesEndInAStatus) {
-  setenv("ZEB_STRIPS", "9", 1);
+  settings_.tiffStrips = "9";
   for (RasterFormatId id : {kTiff, kTiffG3, kTiffU, kTiled}) {
     const Bitmap page = makePage(600, 40, 20 + id);
     const Bytes b = write(id, page);
     for (size_t cut = 0; cut < b.size(); cut += std::max<size_t>(1, b.size() / 97)) {
-      const ReadResult r = readBytes(Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cut)));
+      const PageRecord r = readBytes(Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cut)));
       // A page that reads to its end lost nothing but padding or end codes.
       if (r.open == 0 && r.end == kRioEndOfPage) {
-        EXPECT_EQ(difference(r.page, page), "equal") << "id " << id << " cut " << cut;
+        EXPECT_EQ(difference(r.bitmap(), page), "equal") << "id " << id << " cut " << cut;
       } else if (r.open == 0) {
         EXPECT_LT(r.end, 0) << "id " << id << " cut " << cut;
       } else {
@@ -813,7 +798,7 @@ TEST_F(TiffTest, TruncatedFilesEndInAStatus) {
 TEST_F(TiffTest, StripDataBeyondTheFileIsAnEndOfInput) {
   const Bitmap page = makePage(64, 100, 21);
   std::vector<Field> f = stripFields(64, 100, 1, 100, {800});
-  const ReadResult r = readBytes(buildTiff(f, {packedRows(page, 0, 50)}));
+  const PageRecord r = readBytes(buildTiff(f, {packedRows(page, 0, 50)}));
   ASSERT_EQ(r.open, 0);
   EXPECT_EQ(r.end, kRioUnexpectedEof);
 }
@@ -848,9 +833,9 @@ TEST_F(TiffTest, TiledInputWithTilesWiderThanThePage) {
   const std::vector<Field> f = {{256, 4, {20}},  {257, 4, {20}}, {258, 3, {1}},  {259, 3, {1}},
                                 {262, 3, {0}},   {277, 3, {1}},  {322, 4, {16}}, {323, 4, {16}},
                                 {324, 4, {kData, kData + 1, kData + 2, kData + 3}}, {325, 4, {32, 32, 32, 32}}};
-  const ReadResult r = readBytes(buildTiff(f, tiles));
+  const PageRecord r = readBytes(buildTiff(f, tiles));
   ASSERT_EQ(r.open, 0);
-  EXPECT_EQ(difference(r.page, page), "equal");
+  EXPECT_EQ(difference(r.bitmap(), page), "equal");
 }
 
 }  // namespace

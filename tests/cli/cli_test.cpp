@@ -23,6 +23,7 @@
 #include "rio/alloc.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
+#include "tests/support/read_back.h"
 
 extern char** environ;
 
@@ -69,7 +70,9 @@ std::string generating(const std::string& name) {
   return "Generating file: " + name + "\n";
 }
 
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using testread::PageRecord;
+using testread::readBack;
+using testread::Runs;
 
 // ---- native run-length files built byte by byte
 
@@ -121,42 +124,6 @@ NativeImage smallImage() {
   NativeImage img;
   img.lines = {{{0, 3}, {10, 20}}, {}, {{5, 64}}, {{1, 2}, {4, 8}, {60, 63}}};
   return img;
-}
-
-// ---- reading a result back through the library
-
-struct Raster {
-  RioStatus openStatus = 0;
-  RioStatus endStatus = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  std::vector<Runs> lines;
-};
-
-Raster readRaster(const fs::path& path) {
-  Raster r;
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    r.openStatus = -999;
-    return r;
-  }
-  StreamPtr stream(streamOpen(file.get(), "r"));
-  RcbPtr rcb(rioOpenRasterRead(stream.get(), 0, &r.openStatus));
-  if (!rcb) return r;
-  r.width = rioGetWidth(rcb.get());
-  r.height = rioGetHeight(rcb.get());
-  r.xDpi = rioGetXDpi(rcb.get());
-  r.yDpi = rioGetYDpi(rcb.get());
-  while (Sline line = rioReadRasterSline(rcb.get())) {
-    Runs runs;
-    for (const int32_t* p = line; p[0] != kSlineEnd; p += 2) runs.emplace_back(p[0], p[1]);
-    r.lines.push_back(std::move(runs));
-    rioSwapSlines(rcb.get());
-  }
-  r.endStatus = rioGetStatus(rcb.get());
-  return r;
 }
 
 std::string readFile(const fs::path& path) {
@@ -400,10 +367,10 @@ TEST_F(CliProgram, TranslatesNativeToNativeLineForLine) {
   RunResult r = run({"in.rnl", "out.rnl"});
   EXPECT_EQ(r.out, generating("out.rnl") + kComplete);
   EXPECT_EQ(r.exitStatus, 1);
-  Raster in = readRaster(at("in.rnl"));
-  Raster out = readRaster(at("out.rnl"));
-  ASSERT_EQ(out.openStatus, 0);
-  EXPECT_EQ(out.endStatus, kRioEndOfPage);
+  const PageRecord in = readBack(at("in.rnl"));
+  const PageRecord out = readBack(at("out.rnl"));
+  ASSERT_EQ(out.open, 0);
+  EXPECT_EQ(out.end, kRioEndOfPage);
   EXPECT_EQ(out.width, 64);
   EXPECT_EQ(out.height, 4);
   EXPECT_EQ(out.xDpi, 300);
@@ -447,8 +414,8 @@ TEST_F(CliProgram, CalsIdentificationRecordsReachACalsOutput) {
 TEST_F(CliProgram, RofWinsOverTheOutputExtension) {
   RunResult r = run({"in.rnl", "OUT.TIF", "-rof", "rnl"});
   EXPECT_EQ(r.out, generating("OUT.TIF") + kComplete);
-  Raster out = readRaster(at("OUT.TIF"));
-  ASSERT_EQ(out.openStatus, 0);
+  const PageRecord out = readBack(at("OUT.TIF"));
+  ASSERT_EQ(out.open, 0);
   EXPECT_EQ(readFile(at("OUT.TIF")).substr(0, 5), std::string("ZEB \0", 5));
   EXPECT_EQ(out.lines, smallImage().lines);
 }
@@ -474,8 +441,8 @@ TEST_P(CliResolution, ReachesTheOutput) {
   args.insert(args.end(), c.options.begin(), c.options.end());
   RunResult r = run(args);
   ASSERT_EQ(r.out, generating("out.rnl") + kComplete);
-  Raster out = readRaster(at("out.rnl"));
-  ASSERT_EQ(out.openStatus, 0);
+  const PageRecord out = readBack(at("out.rnl"));
+  ASSERT_EQ(out.open, 0);
   EXPECT_EQ(out.xDpi, c.xDpi);
   EXPECT_EQ(out.yDpi, c.yDpi);
 }
@@ -523,8 +490,8 @@ TEST_F(CliProgram, LinesAreClippedToANarrowerWriter) {
   EXPECT_EQ(messages.all, "") << "no message on success";
   ASSERT_EQ(std::fclose(job.outFile.release()), 0);
 
-  Raster out = readRaster(at("out.rnl"));
-  ASSERT_EQ(out.openStatus, 0);
+  const PageRecord out = readBack(at("out.rnl"));
+  ASSERT_EQ(out.open, 0);
   EXPECT_EQ(out.width, 32767);
   ASSERT_EQ(out.lines.size(), 3u);
   EXPECT_EQ(out.lines[0], (Runs{{100, 200}, {32000, 32767}}));
@@ -568,10 +535,10 @@ TEST_F(CliDrawing, TranslatesEveryLine) {
   RunResult r = run({"page.rnl", "copy.rnl"});
   EXPECT_EQ(r.out, generating("copy.rnl") + kComplete);
   EXPECT_EQ(r.exitStatus, 1);
-  Raster in = readRaster(at("page.rnl"));
-  Raster out = readRaster(at("copy.rnl"));
-  ASSERT_EQ(in.openStatus, 0);
-  ASSERT_EQ(out.openStatus, 0);
+  const PageRecord in = readBack(at("page.rnl"));
+  const PageRecord out = readBack(at("copy.rnl"));
+  ASSERT_EQ(in.open, 0);
+  ASSERT_EQ(out.open, 0);
   EXPECT_EQ(out.width, 2400);
   EXPECT_EQ(out.height, 1700);
   EXPECT_EQ(out.xDpi, 200);

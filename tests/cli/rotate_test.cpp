@@ -8,11 +8,14 @@
 
 #include "formats/registry.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
 
 using namespace testpbm;
+using testread::PageRecord;
+using testread::readBack;
 
 struct InputFormat {
   const char* extension;
@@ -64,9 +67,9 @@ TEST_P(RotateProgram, QuarterTurnsEqualPamflip) {
     std::string out;
     EXPECT_EQ(runVantrel(dir_.path(), input + " out.rnl -rot " + std::to_string(t.degrees), &out), 1) << out;
     EXPECT_EQ(out, "Generating file: out.rnl\nvantrel: Translation is complete.\n");
-    const ReadResult got = readThroughLibrary(dir_ / "out.rnl");
+    const PageRecord got = readBack(dir_ / "out.rnl");
     ASSERT_EQ(got.open, 0);
-    EXPECT_EQ(difference(got.page, want), "equal");
+    EXPECT_EQ(difference(got.bitmap(), want), "equal");
     fs::remove(dir_ / "out.rnl");
   }
 }
@@ -94,13 +97,13 @@ TEST_P(RotateResolution, FollowTheTurn) {
   std::string out;
   EXPECT_EQ(runVantrel(dir_.path(), "in.rnl out.rnl -rot " + std::to_string(c.degrees) + c.extra, &out), 1)
       << out;
-  const ReadResult got = readThroughLibrary(dir_ / "out.rnl");
+  const PageRecord got = readBack(dir_ / "out.rnl");
   ASSERT_EQ(got.open, 0);
   EXPECT_DOUBLE_EQ(got.xDpi, c.xDpi);
   EXPECT_DOUBLE_EQ(got.yDpi, c.yDpi);
   const bool quarter = c.degrees % 180 != 0;
-  EXPECT_EQ(got.page.width, quarter ? 70 : 120);
-  EXPECT_EQ(got.page.height, quarter ? 120 : 70);
+  EXPECT_EQ(got.width, quarter ? 70 : 120);
+  EXPECT_EQ(static_cast<int32_t>(got.lines.size()), quarter ? 120 : 70);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RotateResolution,

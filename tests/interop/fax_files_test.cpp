@@ -16,11 +16,14 @@
 
 #include "formats/native.h"
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
 
 using namespace testpbm;
+using testread::PageRecord;
+using testread::readBack;
 
 constexpr RasterFormatId kGroup3Id = 4;
 constexpr RasterFormatId kGroup4Id = 5;
@@ -34,7 +37,7 @@ std::vector<uint8_t> nativeHeader(int codingType, int32_t width, int32_t height,
   rcb.height = height;
   rcb.xDpi = rcb.yDpi = 200;
   std::vector<uint8_t> header(kNativeWrittenHeaderSize);
-  nativeEncodeHeader(&rcb, codingType, header.data());
+  nativeEncodeHeader(&rcb, codingType, rcb.width, header.data());
   header[kLineAlignedAt] = lineAligned;
   header[kBitReversedAt] = bitReversed;
   return header;
@@ -57,12 +60,12 @@ class FaxFiles : public ::testing::Test {
   void expectReads(const fs::path& file, RasterFormatId id, const Bitmap& want) {
     for (const RasterFormatId asked : {id, 0}) {
       SCOPED_TRACE("reader asked for: " + std::to_string(asked));
-      const ReadResult r = readThroughLibrary(file, asked);
+      const PageRecord r = readBack(file, asked);
       ASSERT_EQ(r.open, kRioOk);
       EXPECT_EQ(r.format, id);
       EXPECT_EQ(r.end, kRioEndOfPage);
-      EXPECT_EQ(r.warning, kRioOk);
-      EXPECT_EQ(difference(r.page, want), "equal");
+      EXPECT_EQ(r.lineWarning, kRioOk);
+      EXPECT_EQ(difference(r.bitmap(), want), "equal");
     }
   }
 

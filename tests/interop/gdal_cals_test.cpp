@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
 
 using namespace testpbm;
+using testread::PageRecord;
+using testread::readBack;
 
 struct PageCase {
   int32_t width;
@@ -119,27 +122,27 @@ TEST_P(GdalCals, WeReadGdalCals) {
                        quoted(dir_ / "gdal.cal") + " 2>/dev/null"),
               0);
 
-    const ReadResult read = readThroughLibrary(dir_ / "gdal.cal");
+    const PageRecord read = readBack(dir_ / "gdal.cal");
     ASSERT_EQ(read.open, kRioOk);
     EXPECT_EQ(read.format, 6);
     EXPECT_EQ(read.end, kRioEndOfPage);
     // The one warning a sound file may bring: a line length that is not a whole number of bytes.
-    EXPECT_EQ(read.warning, c.width % 8 ? kRioBadColumns : kRioOk)
+    EXPECT_EQ(read.lineWarning, c.width % 8 ? kRioBadColumns : kRioOk)
         << "GDAL's header records read with a warning";
     EXPECT_EQ(read.xDpi, c.dpi);
     EXPECT_EQ(read.yDpi, c.dpi);
     EXPECT_EQ(read.rorient[0], 0);
     EXPECT_EQ(read.rorient[1], 270);
     EXPECT_EQ(read.srcdocid, "NONE");
-    EXPECT_EQ(difference(read.page, source), "equal");
+    EXPECT_EQ(difference(read.bitmap(), source), "equal");
 
     // The program's path: CALS in, native run-length out, read back.
     ASSERT_NO_FATAL_FAILURE(translate("gdal.cal", "back.rnl"));
-    const ReadResult back = readThroughLibrary(dir_ / "back.rnl");
+    const PageRecord back = readBack(dir_ / "back.rnl");
     ASSERT_EQ(back.open, kRioOk);
-    EXPECT_EQ(back.warning, kRioOk);
+    EXPECT_EQ(back.lineWarning, kRioOk);
     EXPECT_EQ(back.xDpi, c.dpi);
-    EXPECT_EQ(difference(back.page, source), "equal");
+    EXPECT_EQ(difference(back.bitmap(), source), "equal");
 
     // Both writers take the same records and the same Group 4 coding: our file is GDAL's byte for byte,
     // plus the zero bits that fill our last 32-bit word.

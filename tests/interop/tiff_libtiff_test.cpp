@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "tests/support/pbm.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel {
 namespace {
 
 using namespace testpbm;
+using testread::PageRecord;
+using testread::readBack;
 
 class TiffTools : public ::testing::Test {
  protected:
@@ -22,9 +25,7 @@ class TiffTools : public ::testing::Test {
     ASSERT_TRUE(dir_.ok());
     for (const char* tool : {"tiffinfo", "tiffcp", "tiffdump", "tifftopnm", "pnmtotiff", "pgmramp"})
       ASSERT_TRUE(toolExists(tool)) << tool << " is missing: install libtiff-tools and netpbm";
-    unsetenv("ZEB_STRIPS");
   }
-  void TearDown() override { unsetenv("ZEB_STRIPS"); }
 
   // The pixels tifftopnm makes of a TIFF (tiles first become strips through tiffcp).
   Bitmap throughLibtiff(const fs::path& tiff, std::string* errors) {
@@ -47,17 +48,18 @@ struct WriteCase {
   RasterFormatId id;
   int32_t width;
   int32_t height;
-  const char* rowsPerStrip;  // ZEB_STRIPS, nullptr: unset
+  const char* rowsPerStrip;  // the settings' rows per strip, nullptr: unset
 };
 
 class TiffWrittenForLibtiff : public TiffTools, public ::testing::WithParamInterface<WriteCase> {};
 
 TEST_P(TiffWrittenForLibtiff, TiffinfoIsQuietAndThePixelsComeBack) {
   const WriteCase& c = GetParam();
-  if (c.rowsPerStrip) setenv("ZEB_STRIPS", c.rowsPerStrip, 1);
+  RioSettings settings;
+  if (c.rowsPerStrip) settings.tiffStrips = c.rowsPerStrip;
   const Bitmap page = makePage(c.width, c.height, 0x71FF + c.id * 31 + c.width + c.height);
   const fs::path ours = dir_ / "ours.tif";
-  ASSERT_EQ(writeThroughLibrary(ours, c.id, page, 300), 0);
+  ASSERT_EQ(writeThroughLibrary(ours, c.id, page, 300, &settings), 0);
   int status = 0;
   const std::string warnings = capture("tiffinfo -D " + quoted(ours) + " 2>&1 >/dev/null", &status);
   EXPECT_EQ(status, 0);
@@ -69,7 +71,7 @@ TEST_P(TiffWrittenForLibtiff, TiffinfoIsQuietAndThePixelsComeBack) {
   EXPECT_EQ(errors, "");
   EXPECT_EQ(difference(back, page), "equal");
   // Reading the tool's uncompressed copy with us closes the circle.
-  EXPECT_EQ(difference(readThroughLibrary(dir_ / "strips.tif").page, page), "equal");
+  EXPECT_EQ(difference(readBack(dir_ / "strips.tif").bitmap(), page), "equal");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -108,14 +110,14 @@ TEST_P(TiffFromLibtiff, ReadsToTheSourcePixels) {
       ASSERT_EQ(runShell(std::string("tiffcp ") + c.tiffcp + " " + quoted(base) + " " + quoted(file)), 0);
     else
       fs::copy_file(base, file, fs::copy_options::overwrite_existing);
-    const ReadResult r = readThroughLibrary(file);
+    const PageRecord r = readBack(file);
     ASSERT_EQ(r.open, 0);
     EXPECT_EQ(r.format, 10);
     EXPECT_EQ(r.end, kRioEndOfPage);
-    EXPECT_EQ(difference(r.page, page), "equal");
+    EXPECT_EQ(difference(r.bitmap(), page), "equal");
     // And through our writer back into libtiff.
     const fs::path ours = dir_ / "ours.tif";
-    ASSERT_EQ(writeThroughLibrary(ours, 10, r.page, 200), 0);
+    ASSERT_EQ(writeThroughLibrary(ours, 10, r.bitmap(), 200), 0);
     std::string errors;
     EXPECT_EQ(difference(throughLibtiff(ours, &errors), page), "equal");
   }
@@ -164,7 +166,7 @@ TEST_P(TiffRefused, OpenFailsWithTheStatus) {
     for (size_t at; (at = command.find("$" + key)) != std::string::npos;) command.replace(at, key.size() + 1, value);
   }
   ASSERT_EQ(runShell(command), 0) << command;
-  EXPECT_EQ(readThroughLibrary(dir_ / "in.tif").open, GetParam().open);
+  EXPECT_EQ(readBack(dir_ / "in.tif").open, GetParam().open);
 }
 
 INSTANTIATE_TEST_SUITE_P(

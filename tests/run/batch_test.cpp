@@ -14,6 +14,7 @@
 #include "formats/registry.h"
 #include "rio/alloc.h"
 #include "run/translate.h"
+#include "tests/support/read_back.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/run_pages.h"
 
@@ -21,8 +22,9 @@ namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
+using testread::PageRecord;
+using testread::readBack;
 using testruns::Page;
-using testruns::readPage;
 using testruns::Runs;
 using testruns::writePage;
 
@@ -76,7 +78,7 @@ TEST_F(BatchRun, CopiesThroughOneRcbIntoEveryWritableFileFormat) {
     const std::string out = at("out.") + name;
     ASSERT_EQ(run({at("in.rnl"), out, "-rof", name}), RunOutcome::kComplete) << reporter_.all;
     EXPECT_EQ(reporter_.all, "");
-    const Page back = readPage(out);
+    const PageRecord back = readBack(out);
     EXPECT_EQ(back.width, page.width);
     EXPECT_EQ(back.lines, page.lines);
     fs::remove(out);
@@ -86,11 +88,11 @@ TEST_F(BatchRun, CopiesThroughOneRcbIntoEveryWritableFileFormat) {
 TEST_F(BatchRun, AnInputWithoutResolutionIsWrittenAt200Dpi) {
   writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(64, 8, 0));
   ASSERT_EQ(run({at("in.rnl"), at("out.cg4"), "-rof", "cg4"}), RunOutcome::kComplete) << reporter_.all;
-  const Page back = readPage(at("out.cg4"));
+  const PageRecord back = readBack(at("out.cg4"));
   EXPECT_EQ(back.xDpi, 200);
   EXPECT_EQ(back.yDpi, 200);
   ASSERT_EQ(run({at("in.rnl"), at("out.tif"), "-rof", "tif", "-dpi", "150"}), RunOutcome::kComplete);
-  EXPECT_EQ(readPage(at("out.tif")).xDpi, 150);
+  EXPECT_EQ(readBack(at("out.tif")).xDpi, 150);
 }
 
 // The batch translator rounds a resampled side up: 1000 pixels at 300 dpi become 334 at 100 dpi where
@@ -99,12 +101,12 @@ TEST_F(BatchRun, ResamplingRoundsTheSizesUp) {
   writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(1000, 1000, 300));
   ASSERT_EQ(run({at("in.rnl"), at("a.rnl"), "-xdpi", "200", "-ydpi", "200"}), RunOutcome::kComplete)
       << reporter_.all;
-  Page a = readPage(at("a.rnl"));
+  const PageRecord a = readBack(at("a.rnl"));
   EXPECT_EQ(a.width, 667);
   EXPECT_EQ(a.lines.size(), 667u);
   EXPECT_EQ(a.xDpi, 200);
   ASSERT_EQ(run({at("in.rnl"), at("b.rnl"), "-odpi", "100"}), RunOutcome::kComplete) << reporter_.all;
-  Page b = readPage(at("b.rnl"));
+  const PageRecord b = readBack(at("b.rnl"));
   EXPECT_EQ(b.width, 334);
   EXPECT_EQ(b.lines.size(), 334u);
   // Black wins when lines merge: the frame's top and left edges survive. Run positions scale by the
@@ -139,8 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"UnknownFormat", {"@junk.bin", "@out.cg4"}, {"unknown raster format type", "Incomplete translation"},
                 "out.cg4"},
         Refusal{"BadTiff", {"@text.tif", "@out.cg4"}, {"bad header data", "Incomplete translation"}, "out.cg4"},
-        Refusal{"NoWriter", {"@in.rnl", "@out.jdl"}, {"read or write function not implemented",
-                                                      "Incomplete translation"}, "out.jdl"},
+        Refusal{"NoWriter", {"@in.rnl", "@out.img"}, {"read or write function not implemented",
+                                                      "Incomplete translation"}, "out.img"},
         Refusal{"NoFormat", {"@in.rnl", "@out.xyz"}, {"Invalid output format type"}, "out.xyz"},
         Refusal{"NoInput", {"@missing.rnl", "@out.cg4"}, {"Cannot open input file"}, "out.cg4"},
         Refusal{"NoFolder", {"@in.rnl", "@no/out.cg4"}, {"Cannot open output file"}, "no"},

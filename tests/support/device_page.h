@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "formats/registry.h"
 #include "rio/alloc.h"
 #include "rio/rcb.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel::devicetest {
 
@@ -58,6 +58,7 @@ struct PageSetup {
   StreamWriteFn sink = nullptr;
   void* sinkContext = nullptr;
   int32_t prefill = 0;  // filler bytes put in the stream before the RCB opens, to place a sink failure
+  const RioSettings* settings = nullptr;  // what the output stream carries
 };
 
 // Puts the runs into a line buffer, terminated.
@@ -85,7 +86,7 @@ inline Written writePage(RasterFormatId id, int32_t width, const std::vector<Run
   std::FILE* f = std::tmpfile();
   EXPECT_NE(f, nullptr);
   if (!f) return w;
-  RasterStream* out = streamOpen(f, "w");
+  RasterStream* out = streamOpen(f, "w", setup.settings);
   EXPECT_NE(out, nullptr);
   if (setup.sink) {
     EXPECT_EQ(streamSetWriteCallback(out, setup.sink, setup.sinkContext), 1);
@@ -131,34 +132,6 @@ class AccountedMemoryTest : public ::testing::Test {
   }
   int64_t baseline_ = 0;
 };
-
-struct ReadAttempt {
-  bool opened = false;
-  RioStatus status = 0;
-  bool operator==(const ReadAttempt&) const = default;
-};
-inline std::ostream& operator<<(std::ostream& os, const ReadAttempt& a) {
-  return os << (a.opened ? "opened" : "refused") << " with status " << a.status;
-}
-// What a write-only format answers when asked to read.
-inline constexpr ReadAttempt kReadingRefused{false, kRioNotImplemented};
-
-// Opens a read RCB of format `id` on a file holding `bytes`.
-inline ReadAttempt openForReading(RasterFormatId id, const std::string& bytes) {
-  ReadAttempt a;
-  std::FILE* f = std::tmpfile();
-  EXPECT_NE(f, nullptr);
-  if (!f) return a;
-  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-  std::rewind(f);
-  StreamPtr in(streamOpen(f, "r"));
-  RcbPtr rcb(rioOpenRasterRead(in.get(), id, &a.status));
-  a.opened = rcb != nullptr;
-  rcb.reset();
-  in.reset();
-  std::fclose(f);
-  return a;
-}
 
 struct OpenAttempt {
   bool opened = false;

@@ -1,6 +1,7 @@
 // The fixture of the tests that go through real files: a scratch folder of the test's own, removed after
 // it, a check that the test gave back all accounted memory, files saved and loaded as bytes, and pages
-// written and read line by line through a driver whose own status and warnings the tests inspect.
+// written line by line through a driver whose own status and warnings the tests inspect (read_back.h reads
+// them back).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,15 +22,14 @@
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
-#include "tests/support/run_pages.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel::testfiles {
 
 namespace fs = std::filesystem;
 
 using Bytes = std::vector<uint8_t>;
-using Runs = testruns::Runs;
-using testruns::toRuns;
+using Runs = testread::Runs;
 
 inline Bytes loadBytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -93,65 +93,6 @@ inline DriverWrite writeWithDriver(const fs::path& p, RasterFormatId format, int
   std::fclose(f);
   w.bytes = loadBytes(p);
   return w;
-}
-
-struct DriverRead {
-  RioStatus open = 0;
-  RioStatus status = 0;       // after the last line
-  RioStatus lineWarning = 0;  // after the last line, before the driver's close
-  RioStatus warning = 0;      // after the driver's close
-  int32_t width = 0;
-  int32_t height = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  int32_t rorient[2] = {};
-  int32_t attribute = 0;
-  int32_t xExtent = 0;
-  int32_t yExtent = 0;
-  std::string makerTag;
-  std::string srcdocid;
-  std::string notes;
-  Bytes extra;
-  std::vector<Runs> lines;
-};
-
-// Reads up to maxLines lines with `format` (0: recognise the file), then closes the driver by hand.
-inline DriverRead readWithDriver(const fs::path& p, RasterFormatId format = 0, int32_t maxLines = 1 << 20,
-                                 bool swapLines = true) {
-  DriverRead r;
-  std::FILE* f = std::fopen(p.c_str(), "rb");
-  EXPECT_NE(f, nullptr) << p;
-  if (!f) return r;
-  RasterStream* in = streamOpen(f, "r");
-  if (RCB* rcb = rioOpenRasterRead(in, format, &r.open)) {
-    r.width = rcb->width;
-    r.height = rcb->height;
-    r.xDpi = rcb->xDpi;
-    r.yDpi = rcb->yDpi;
-    r.rorient[0] = rcb->rorient[0];
-    r.rorient[1] = rcb->rorient[1];
-    r.attribute = rcb->attribute;
-    r.xExtent = rcb->xExtent;
-    r.yExtent = rcb->yExtent;
-    r.makerTag.assign(rcb->makerTag, 4);
-    r.srcdocid = rioGetCalsText(rcb, CalsText::kSrcdocid);
-    r.notes = rioGetCalsText(rcb, CalsText::kNotes);
-    if (rcb->extraHeader) r.extra.assign(rcb->extraHeader, rcb->extraHeader + rcb->extraHeaderLength);
-    for (int32_t i = 0; i < maxLines; ++i) {
-      Sline line = rioReadRasterSline(rcb);
-      if (!line) break;
-      r.lines.push_back(toRuns(line));
-      if (swapLines) rioSwapSlines(rcb);
-    }
-    r.status = rcb->status;
-    r.lineWarning = rcb->warning;
-    (void)rioFormatDriver(rcb->inFormat)->close(rcb);
-    r.warning = rcb->warning;
-    (void)rioCloseRaster(rcb);
-  }
-  (void)streamClose(in);
-  std::fclose(f);
-  return r;
 }
 
 // ---- the fixture

@@ -1,6 +1,6 @@
 // Shared pieces of the tests that check our files against independent tools: 1-bit pages as packed rows,
 // raw PBM and PGM files, a generated drawing-like page, shell commands, a scratch folder, and pages written
-// and read through the library.
+// through the library (tests/support/read_back.h reads them back).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -260,58 +260,12 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-struct ReadResult {
-  RioStatus open = 0;     // status of opening (and reading the header)
-  RioStatus end = 0;      // the RCB's status after the last line (-1: end of page)
-  RioStatus warning = 0;  // the first warning
-  RasterFormatId format = 0;
-  double xDpi = 0;
-  double yDpi = 0;
-  int32_t rorient[2] = {0, 0};
-  std::string srcdocid;
-  Bitmap page;
-};
-
-// Reads every line of a file with the given reader (0: recognise it) into a bitmap of the header's size.
-inline ReadResult readThroughLibrary(const fs::path& path, RasterFormatId format = 0) {
-  ReadResult r;
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    r.open = -999;
-    return r;
-  }
-  StreamPtr stream(streamOpen(file.get(), "r"));
-  RcbPtr rcb(rioOpenRasterRead(stream.get(), format, &r.open));
-  if (!rcb) return r;
-  r.format = rioGetInFormat(rcb.get());
-  r.xDpi = rioGetXDpi(rcb.get());
-  r.yDpi = rioGetYDpi(rcb.get());
-  r.rorient[0] = rioGetRorient(rcb.get(), 0);
-  r.rorient[1] = rioGetRorient(rcb.get(), 1);
-  r.srcdocid = rioGetCalsText(rcb.get(), CalsText::kSrcdocid);
-  r.page = Bitmap(rioGetWidth(rcb.get()), rioGetHeight(rcb.get()));
-  int32_t y = 0;
-  while (Sline line = rioReadRasterSline(rcb.get())) {
-    if (y < r.page.height)
-      for (const int32_t* p = line; p[0] != kSlineEnd; p += 2) r.page.fill(p[0], p[1], y);
-    ++y;
-    rioSwapSlines(rcb.get());
-  }
-  r.end = rioGetStatus(rcb.get());
-  r.warning = rioGetWarning(rcb.get());
-  if (y < r.page.height) {  // a short page shows up as a size difference
-    r.page.height = y;
-    r.page.bits.resize(static_cast<size_t>(r.page.rowBytes()) * y);
-  }
-  return r;
-}
-
 // Writes the page through the writer of `format`; the RCB's status, or -999 when the file is not written.
 inline RioStatus writeThroughLibrary(const fs::path& path, RasterFormatId format, const Bitmap& page,
-                                     double xDpi, double yDpi) {
+                                     double xDpi, double yDpi, const RioSettings* settings = nullptr) {
   FilePtr file(std::fopen(path.c_str(), "wb"));
   if (!file) return -999;
-  RasterStream* stream = streamOpen(file.get(), "w");
+  RasterStream* stream = streamOpen(file.get(), "w", settings);
   RioStatus status = 0;
   RCB* rcb = rioOpenRasterWrite(stream, page.width, page.height, format, &status);
   if (rcb) {
@@ -341,8 +295,8 @@ inline RioStatus writeThroughLibrary(const fs::path& path, RasterFormatId format
 }
 
 inline RioStatus writeThroughLibrary(const fs::path& path, RasterFormatId format, const Bitmap& page,
-                                     double dpi) {
-  return writeThroughLibrary(path, format, page, dpi, dpi);
+                                     double dpi, const RioSettings* settings = nullptr) {
+  return writeThroughLibrary(path, format, page, dpi, dpi, settings);
 }
 
 }  // namespace vantrel::testpbm

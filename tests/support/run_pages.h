@@ -1,5 +1,5 @@
-// Pages as lists of black runs, written and read through the library's own writers and readers, for the
-// tests that follow lines through a path (import, resize) and compare them run by run.
+// Pages as lists of black runs, written through the library's own writers, for the tests that follow lines
+// through a path (import, resize) and compare them run by run (tests/support/read_back.h reads them back).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,12 +14,13 @@
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
+#include "tests/support/read_back.h"
 
 namespace vantrel::testruns {
 
 namespace fs = std::filesystem;
 
-using Runs = std::vector<std::pair<int32_t, int32_t>>;
+using Runs = testread::Runs;
 
 struct Page {
   int32_t width = 0;
@@ -33,11 +34,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-inline Runs toRuns(const int32_t* p) {
-  Runs r;
-  for (; p[0] != kSlineEnd; p += 2) r.emplace_back(p[0], p[1]);
-  return r;
-}
+using testread::toRuns;
 
 // Writes a page through our own writer of `format`.
 inline void writePage(const fs::path& path, RasterFormatId format, const Page& page) {
@@ -58,26 +55,6 @@ inline void writePage(const fs::path& path, RasterFormatId format, const Page& p
   }
   (void)rioCloseRaster(rcb.release());
   ASSERT_EQ(streamClose(stream.release()), 1);
-}
-
-// Reads a file back through our own readers (format 0: recognise); *end gets the reader's last status.
-inline Page readPage(const fs::path& path, RasterFormatId format = 0, RioStatus* end = nullptr) {
-  Page page;
-  File f(std::fopen(path.c_str(), "rb"));
-  if (!f) return page;
-  StreamPtr stream(streamOpen(f.get(), "r"));
-  RioStatus st = 0;
-  RcbPtr rcb(rioOpenRasterRead(stream.get(), format, &st));
-  if (!rcb) return page;
-  page.width = rioGetWidth(rcb.get());
-  page.xDpi = rioGetXDpi(rcb.get());
-  page.yDpi = rioGetYDpi(rcb.get());
-  while (Sline line = rioReadRasterSline(rcb.get())) {
-    page.lines.push_back(toRuns(line));
-    rioSwapSlines(rcb.get());
-  }
-  if (end) *end = rioGetStatus(rcb.get());
-  return page;
 }
 
 }  // namespace vantrel::testruns
