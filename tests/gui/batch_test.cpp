@@ -19,7 +19,7 @@ namespace {
 using testing::FakeBatchUi;
 using testing::framedPage;
 using testing::ScratchFolder;
-using testruns::readPage;
+using testread::readBack;
 using testruns::writePage;
 
 const OutputFormatRow& row(const char* rofName) {
@@ -102,7 +102,7 @@ TEST_F(Batch, TheInputUnderAnotherNameEndsTheWholeRun) {
   EXPECT_EQ(ui_.errors, std::vector<std::string>{"Output file cannot be the same as input file:" +
                                                  scratch_.at("in/x.g4")});
   EXPECT_TRUE(ui_.questions.empty());
-  EXPECT_EQ(readPage(scratch_.at("in/x.g4")).lines, framedPage(64, 8, 200).lines);
+  EXPECT_EQ(readBack(scratch_.at("in/x.g4")).lines, framedPage(64, 8, 200).lines);
 }
 
 // Names that differ in case are different files here: the run goes on.
@@ -111,7 +111,7 @@ TEST_F(Batch, ANameDifferingInCaseIsAnotherFile) {
   const BatchSummary s = run(plan("calsg4", {scratch_.at("x.CG4")}));
   EXPECT_FALSE(s.stopped);
   EXPECT_EQ(s.completed, 1) << ::testing::PrintToString(ui_.errors);
-  EXPECT_EQ(readPage(scratch_.at("x.cg4")).lines, framedPage(64, 8, 200).lines);
+  EXPECT_EQ(readBack(scratch_.at("x.cg4")).lines, framedPage(64, 8, 200).lines);
 }
 
 TEST_F(Batch, YesToAllLastsAcrossRuns) {
@@ -137,7 +137,7 @@ TEST_F(Batch, NoSkipsTheFileAndYesOverwritesIt) {
   const BatchSummary s = run(plan("zebg4", {scratch_.at("a.rnl"), scratch_.at("b.rnl")}));
   EXPECT_EQ(s.translated, 1);
   EXPECT_EQ(load(scratch_.at("a.g4")), "old");
-  EXPECT_EQ(readPage(scratch_.at("b.g4")).lines.size(), 8u);
+  EXPECT_EQ(readBack(scratch_.at("b.g4")).lines.size(), 8u);
   EXPECT_TRUE(ask_);
   EXPECT_EQ(ui_.progress.size(), 2u) << "a skipped file is shown too";
 }
@@ -145,7 +145,7 @@ TEST_F(Batch, NoSkipsTheFileAndYesOverwritesIt) {
 TEST_F(Batch, APageWithoutResolutionIsWrittenAt200Dpi) {
   writePage(scratch_.at("in.rnl"), kFormatRunLength, framedPage(64, 8, 0));
   EXPECT_EQ(run(plan("tiffg4", {scratch_.at("in.rnl")})).completed, 1);
-  const testruns::Page back = readPage(scratch_.at("in.tif"));
+  const testread::PageRecord back = readBack(scratch_.at("in.tif"));
   EXPECT_EQ(back.xDpi, 200);
   EXPECT_EQ(back.yDpi, 200);
 }
@@ -158,7 +158,7 @@ TEST_F(Batch, ResamplingTo200DpiRoundsTheSizeUp) {
   p.xResolution = "200";
   p.yResolution = "200";
   ASSERT_EQ(run(p).completed, 1) << ::testing::PrintToString(ui_.errors);
-  const testruns::Page back = readPage(scratch_.at("out/in.rnl"));
+  const testread::PageRecord back = readBack(scratch_.at("out/in.rnl"));
   EXPECT_EQ(back.width, 667);
   EXPECT_EQ(back.lines.size(), 667u);
 }

@@ -202,7 +202,7 @@ TEST_F(Dialog, ARunShowsItsProgressThenRestartAndYesToAllLastsForTheProgram) {
   EXPECT_TRUE(progress.isNull()) << "the progress dialog is gone after the run";
   EXPECT_EQ(services_.overwriteQuestions, std::vector<std::string>{scratch_.at("a.cg4")});
   EXPECT_TRUE(services_.shown.empty()) << ::testing::PrintToString(services_.shown);
-  EXPECT_EQ(testruns::readPage(scratch_.at("b.cg4")).lines.size(), 8u);
+  EXPECT_EQ(testread::readBack(scratch_.at("b.cg4")).lines.size(), 8u);
   EXPECT_FALSE(c().restart->isHidden());
   EXPECT_TRUE(c().translate->isHidden());
 

@@ -21,6 +21,7 @@
 
 #include "gui/batch.h"
 #include "gui/ui_services.h"
+#include "tests/support/read_back.h"
 #include "tests/support/run_pages.h"
 
 namespace vantrel::gui::testing {

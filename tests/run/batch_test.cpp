@@ -156,7 +156,7 @@ TEST_F(BatchRun, TheSameFileUnderAnotherNameIsRefusedAndCaseMakesADifferentFile)
   fs::create_hard_link(dir_ / "in.rnl", dir_ / "link.rnl");
   EXPECT_EQ(run({at("in.rnl"), at("link.rnl")}), RunOutcome::kRefused);
   EXPECT_EQ(reporter_.errors, std::vector<std::string>{"Infile and outfile must have different names"});
-  EXPECT_EQ(readPage(at("link.rnl")).lines.size(), 8u) << "the input was overwritten";
+  EXPECT_EQ(readBack(at("link.rnl")).lines.size(), 8u) << "the input was overwritten";
   EXPECT_EQ(run({at("in.rnl"), at("IN.rnl")}), RunOutcome::kComplete) << reporter_.all;
 }
 
