@@ -94,8 +94,7 @@ const char* Dialect::statusText(RioStatus status) const {
 }
 
 bool Dialect::sameFile(const std::string& inName, const std::string& outName) const {
-  if (inName == outName) return true;
-  return kind == DialectKind::kConsole && sameInode(inName, outName);
+  return inName == outName || sameInode(inName, outName);
 }
 
 bool Dialect::keepsInputFormat(RasterFormatId format, bool fromExtensionOption) const {

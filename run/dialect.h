@@ -54,8 +54,9 @@ struct Dialect {
   // The text of a message, with its argument where it has one.
   std::string text(Message message, const std::string& argument = {}) const;
   const char* statusText(RioStatus status) const;
-  // Whether the output name names the input: exact comparison, case included; the console also
-  // compares an existing output's device and inode with the input's.
+  // Whether the output name names the input: the same text, or an existing output whose device and
+  // inode are the input's (the same file under another name; names differing in case only are
+  // different files where the file system says so).
   bool sameFile(const std::string& inName, const std::string& outName) const;
   bool keepsInputFormat(RasterFormatId format, bool fromExtensionOption) const;
 };

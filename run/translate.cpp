@@ -159,7 +159,12 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
   }
   if (o.outFormat == kFormatNone) o.outFormat = rioFormatFromPath(o.outName.c_str());
 
-  if (o.port == kNoPort) {
+  if (environment.output.write != nullptr) {
+    if (o.outFormat == 0) {
+      say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
+      return RunOutcome::kRefused;
+    }
+  } else if (o.port == kNoPort) {
     // The console needs a format before it creates the file; the batch translator opens the file first
     // and deletes it again when there is none.
     if (o.outFormat == kFormatNone && dialect.kind == DialectKind::kConsole) {
@@ -216,7 +221,14 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   PortJob portJob;
   RioStatus status = 0;
   bool reported = false;
-  if (o.port != kNoPort) {
+  const OutputSink& sink = environment.output;
+  if (sink.write != nullptr) {
+    if (!streamSetWriteCallback(outStream.get(), sink.write, sink.context)) {
+      status = kRioInternal;
+      sayStatus(reporter, dialect, status);
+      reported = true;
+    }
+  } else if (o.port != kNoPort) {
     portJob.port = o.port;
     portJob.primitives = environment.ports;
     portJob.progress = portProgress;
@@ -253,13 +265,17 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   }
 
   inStream.reset();
-  const bool complete = streamClose(outStream.release()) == 1;
+  bool complete = streamClose(outStream.release()) == 1;
+  if (sink.write != nullptr && sink.finish != nullptr)
+    complete = sink.finish(sink.context, complete && !reported && status == 0) && complete;
   if (reported) return false;
   if (complete) {
     if (status != 0) sayStatus(reporter, dialect, status);
     return status == 0;
   }
-  if (o.port == kNoPort)
+  if (sink.write != nullptr)
+    sayStatus(reporter, dialect, kRioStreamIo);  // the destination lost bytes or refused the job
+  else if (o.port == kNoPort)
     say(reporter, dialect, Severity::kError, Message::kUnableToComplete);
   else
     reportPortFailure(reporter, dialect, portJob.status);

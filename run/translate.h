@@ -17,10 +17,21 @@
 
 namespace vantrel {
 
+// Where a run's output bytes go in place of the output file (the batch translator's printer jobs). No
+// file is opened or deleted then; the output name only names the destination in messages.
+struct OutputSink {
+  StreamWriteFn write = nullptr;  // every byte the output stream writes; fewer units than given = lost
+  // Called once after the last byte, with whether the run succeeded so far; answers whether the
+  // destination took everything (a failed run's job is withdrawn here). None when null.
+  bool (*finish)(void* context, bool succeeded) = nullptr;
+  void* context = nullptr;
+};
+
 // What the front end hands the run besides the arguments.
 struct RunEnvironment {
   const RioSettings* settings = nullptr;  // what it read from its environment; nullptr = all unset
   PortPrimitives ports{};                 // the printer-port primitives (a test gives its own)
+  OutputSink output{};                    // set: the output goes to this sink, not to a file
 };
 
 enum class RunOutcome {

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -144,8 +146,91 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"NoFormat", {"@in.rnl", "@out.xyz"}, {"Invalid output format type"}, "out.xyz"},
         Refusal{"NoInput", {"@missing.rnl", "@out.cg4"}, {"Cannot open input file"}, "out.cg4"},
         Refusal{"NoFolder", {"@in.rnl", "@no/out.cg4"}, {"Cannot open output file"}, "no"},
-        Refusal{"SameName", {"@in.rnl", "@in.rnl"}, {"Infile and outfile must have different names"}, "x"}),
+        Refusal{"SameName", {"@in.rnl", "@in.rnl"}, {"Infile and outfile must have different names"}, "x"},
+        Refusal{"SameFileDotSpelling", {"@in.rnl", "@./in.rnl"}, {"Infile and outfile must have different names"},
+                "x"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(BatchRun, TheSameFileUnderAnotherNameIsRefusedAndCaseMakesADifferentFile) {
+  writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(64, 8, 200));
+  fs::create_hard_link(dir_ / "in.rnl", dir_ / "link.rnl");
+  EXPECT_EQ(run({at("in.rnl"), at("link.rnl")}), RunOutcome::kRefused);
+  EXPECT_EQ(reporter_.errors, std::vector<std::string>{"Infile and outfile must have different names"});
+  EXPECT_EQ(readBack(at("link.rnl")).lines.size(), 8u) << "the input was overwritten";
+  EXPECT_EQ(run({at("in.rnl"), at("IN.rnl")}), RunOutcome::kComplete) << reporter_.all;
+}
+
+// A sink in place of the output file: a printer job of the batch translator.
+struct RecordingSink {
+  std::string bytes;
+  size_t acceptUpTo = SIZE_MAX;  // bytes the destination takes before it fails
+  std::vector<bool> finishedWith;
+  bool finishAnswer = true;
+
+  static size_t write(const void* data, size_t size, size_t count, void* context) {
+    auto* self = static_cast<RecordingSink*>(context);
+    const size_t n = size * count;
+    if (self->bytes.size() + n > self->acceptUpTo) return 0;
+    self->bytes.append(static_cast<const char*>(data), n);
+    return count;
+  }
+  static bool finish(void* context, bool succeeded) {
+    auto* self = static_cast<RecordingSink*>(context);
+    self->finishedWith.push_back(succeeded);
+    return self->finishAnswer;
+  }
+  RunEnvironment environment() { return {nullptr, {}, {write, finish, this}}; }
+};
+
+class BatchSink : public BatchRun {
+ protected:
+  RunOutcome runInto(RecordingSink& sink, std::vector<std::string> args) {
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    reporter_ = {};
+    return runTranslationEntry(kBatchDialect, static_cast<int>(argv.size()), argv.data(), reporter_,
+                               sink.environment());
+  }
+};
+
+TEST_F(BatchSink, TakesTheBytesTheFileWouldHoldAndCreatesNoFile) {
+  writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(2000, 300, 300));
+  ASSERT_EQ(run({at("in.rnl"), at("file.rtl"), "-rof", "rtl"}), RunOutcome::kComplete) << reporter_.all;
+  RecordingSink sink;
+  ASSERT_EQ(runInto(sink, {at("in.rnl"), "plotter", "-rof", "rtl"}), RunOutcome::kComplete) << reporter_.all;
+  std::ifstream file(at("file.rtl"), std::ios::binary);
+  EXPECT_EQ(sink.bytes, std::string(std::istreambuf_iterator<char>(file), {}));
+  EXPECT_EQ(sink.finishedWith, std::vector<bool>{true});
+  EXPECT_FALSE(fs::exists(fs::current_path() / "plotter"));
+}
+
+struct SinkFailure {
+  const char* label;
+  size_t acceptUpTo;
+  bool finishAnswer;
+};
+
+class BatchSinkFailure : public BatchSink, public ::testing::WithParamInterface<SinkFailure> {};
+
+// A destination that refuses the job at once, loses bytes mid-page, or fails the job at its end.
+TEST_P(BatchSinkFailure, IsUnableToCompleteWritingAndWithdrawsTheJob) {
+  writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(2000, 3000, 300));  // more than two buffers
+  RecordingSink sink;
+  sink.acceptUpTo = GetParam().acceptUpTo;
+  sink.finishAnswer = GetParam().finishAnswer;
+  EXPECT_EQ(runInto(sink, {at("in.rnl"), "plotter", "-rof", "hpg"}), RunOutcome::kFailed);
+  EXPECT_EQ(reporter_.errors,
+            (std::vector<std::string>{"unable to complete writing file", "Incomplete translation"}));
+  ASSERT_EQ(sink.finishedWith.size(), 1u);
+  EXPECT_EQ(sink.finishedWith[0], GetParam().acceptUpTo == SIZE_MAX) << "succeeded so far";
+  EXPECT_EQ(sink.bytes.empty(), GetParam().acceptUpTo == 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Destinations, BatchSinkFailure,
+                         ::testing::Values(SinkFailure{"RefusesTheJob", 0, false},
+                                           SinkFailure{"LosesBytesMidPage", 20000, false},
+                                           SinkFailure{"FailsAtTheEnd", SIZE_MAX, false}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace vantrel

@@ -1,0 +1,74 @@
+// The batch run: every file of the list translated in turn by the batch dialect's translation entry,
+// with the output names, the same-file stop, the overwrite question and the printer jobs around it. It
+// runs on a worker thread; everything it asks of the user goes through BatchUi.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gui/format_table.h"
+#include "run/translate.h"
+
+namespace vantrel::gui {
+
+inline constexpr char kErrorTitle[] = "Vantrel Error";
+inline constexpr char kSameFileMessage[] = "Output file cannot be the same as input file:";
+inline constexpr char kProgramArgument[] = "Vantrel";
+
+struct BatchPlan {
+  std::vector<std::string> inputs;
+  OutputFormatRow row{};
+  bool useInputDir = true;
+  std::string outputDir;                   // ends in the separator
+  bool printToDevice = false;              // honoured for a device row only
+  std::optional<std::string> dpi;          // "-dpi" and this text, when Use Original DPI is off
+  std::optional<std::string> xResolution;  // "-xdpi" and "-ydpi", when Use Original Resolutions is off
+  std::optional<std::string> yResolution;
+};
+
+enum class OverwriteAnswer { kNo = 0, kYes = 1, kYesToAll = 2 };
+
+// What the run asks of the user. Called on the worker thread; each call returns once answered.
+class BatchUi {
+ public:
+  virtual ~BatchUi() = default;
+  virtual void showProgress(const std::string& input, const std::string& output) = 0;
+  // A message in a "Vantrel Error" box with the warning icon.
+  virtual void showError(const std::string& text) = 0;
+  virtual OverwriteAnswer askOverwrite(const std::string& output) = 0;
+  // The printer for one file; none when the dialog was cancelled.
+  virtual std::optional<std::string> choosePrinter() = 0;
+};
+
+// A raw print job that takes one file's output.
+class PrintJob {
+ public:
+  virtual ~PrintJob() = default;
+  virtual OutputSink sink() = 0;
+};
+using PrintJobFactory =
+    std::function<std::unique_ptr<PrintJob>(const std::string& printer, const std::string& title)>;
+
+// The output path of one input: its own directory (or the output directory) with its base name and the
+// row's extension. The base name is the name after the last separator up to its last dot.
+std::string outputPathFor(const std::string& input, bool useInputDir, const std::string& outputDir,
+                          const char* extension);
+
+// The argument vector of one file, the program's name first (at most 11 strings).
+std::vector<std::string> argumentVector(const std::string& input, const std::string& output,
+                                        const BatchPlan& plan);
+
+struct BatchSummary {
+  int translated = 0;    // files handed to the translation entry
+  int completed = 0;     // of which complete
+  bool stopped = false;  // the same-file stop ended the run
+};
+
+// Runs the plan. *askBeforeOverwrite is the program-wide flag that Yes to All clears.
+BatchSummary runBatch(const BatchPlan& plan, BatchUi& ui, const PrintJobFactory& printJobs,
+                      bool* askBeforeOverwrite, const RunEnvironment& environment = {});
+
+}  // namespace vantrel::gui

@@ -1,0 +1,31 @@
+// What the dialog asks of the desktop: message boxes, the beep, the file, printer and overwrite dialogs
+// and the About box. The program uses QtUiServices; tests put their own answers in its place. Called on
+// the interface thread only.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+#include "gui/batch.h"
+#include "gui/format_table.h"
+
+namespace vantrel::gui {
+
+enum class BoxIcon { kInformation, kWarning };
+
+class UiServices {
+ public:
+  virtual ~UiServices() = default;
+  virtual void showMessage(BoxIcon icon, const QString& title, const QString& text) = 0;
+  virtual void beep() = 0;
+  // The chosen files' full paths; none when cancelled. `first` counts from 1.
+  virtual QStringList chooseFiles(const std::vector<FileFilter>& filters, int first) = 0;
+  // The chosen printer's name; none when cancelled.
+  virtual std::optional<QString> choosePrinter() = 0;
+  virtual OverwriteAnswer askOverwrite(const QString& output) = 0;
+  virtual void showAbout() = 0;
+};
+
+}  // namespace vantrel::gui

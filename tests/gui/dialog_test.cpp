@@ -1,0 +1,334 @@
+// The main dialog with its widgets, offscreen: first start, the number and directory edits, the list,
+// the print box, whole runs with the progress dialog and Restart; and the real message boxes and
+// overwrite dialog, answered from a timer.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "gui/dialogs.h"
+#include "gui/main_dialog.h"
+#include "gui/settings.h"
+#include "tests/gui/gui_support.h"
+
+namespace vantrel::gui {
+namespace {
+
+using testing::FakeServices;
+using testing::framedPage;
+using testing::ScratchFolder;
+using testing::Shown;
+
+constexpr int kHpPcl = 14;
+constexpr int kG4Tiff = 8;
+
+class Dialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store_ = std::make_unique<QSettings>(QString::fromStdString(scratch_.at("vantrelw.conf")),
+                                         QSettings::IniFormat);
+  }
+  void open() {
+    dialog_ = std::make_unique<MainDialog>(*store_, services_, PrintJobFactory{});
+    dialog_->show();
+    QApplication::setActiveWindow(dialog_.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+  }
+  const MainDialog::Controls& c() const { return dialog_->controls(); }
+  QString name(const char* file) const { return QString::fromStdString(scratch_.at(file)); }
+
+  // Types into an edit and leaves it for the next edit, as Tab does.
+  void typeAndLeave(QLineEdit* edit, const QString& text, QWidget* next) {
+    edit->setFocus(Qt::TabFocusReason);
+    edit->clear();
+    QTest::keyClicks(edit, text);
+    next->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+  }
+
+  void translateAndWait() {
+    QSignalSpy finished(dialog_.get(), &MainDialog::runFinished);
+    QTest::mouseClick(c().translate, Qt::LeftButton);
+    ASSERT_TRUE(finished.wait(20000));
+  }
+
+  ScratchFolder scratch_;
+  std::unique_ptr<QSettings> store_;
+  FakeServices services_;
+  std::unique_ptr<MainDialog> dialog_;
+};
+
+TEST_F(Dialog, FirstStartShowsTheDefaultsAndQuitWritesAllEightValues) {
+  open();
+  EXPECT_EQ(dialog_->windowTitle(), "ZEBVANTREL V5.0");
+  EXPECT_EQ(c().dpi->text(), "200");
+  EXPECT_EQ(c().x->text(), "200");
+  EXPECT_EQ(c().y->text(), "200");
+  EXPECT_EQ(c().format->currentIndex(), 0);
+  EXPECT_EQ(c().format->count(), kFormatRowCount);
+  EXPECT_EQ(c().format->itemText(26), "Fuji/Xerox MMr Format");
+  for (QCheckBox* box : {c().useOrigDpi, c().useOrigRes, c().useInputDir}) EXPECT_TRUE(box->isChecked());
+  EXPECT_TRUE(c().outputDir->text().isEmpty());
+  EXPECT_FALSE(c().outputDir->isEnabled());
+  EXPECT_FALSE(c().dpi->isEnabled());
+  EXPECT_FALSE(c().x->isEnabled());
+  EXPECT_FALSE(c().removeFiles->isEnabled());
+  EXPECT_FALSE(c().translate->isEnabled());
+  EXPECT_TRUE(c().restart->isHidden());
+  EXPECT_TRUE(c().printToDevice->isHidden());
+
+  QTest::mouseClick(c().quit, Qt::LeftButton);
+  EXPECT_FALSE(dialog_->isVisible());
+  QSettings written(QString::fromStdString(scratch_.at("vantrelw.conf")), QSettings::IniFormat);
+  EXPECT_EQ(written.childGroups(), QStringList{"Default"});
+  written.beginGroup("Default");
+  EXPECT_EQ(written.childKeys().size(), 8);
+}
+
+TEST_F(Dialog, ANumberOutOfRangeIsAnsweredCutAndGetsTheFocusBack) {
+  open();
+  QTest::mouseClick(c().useOrigDpi, Qt::LeftButton, {}, QPoint(5, c().useOrigDpi->height() / 2));
+  ASSERT_TRUE(c().dpi->isEnabled());
+  typeAndLeave(c().dpi, "20000", c().format);
+  EXPECT_EQ(
+      services_.shown,
+      (std::vector<Shown>{{BoxIcon::kInformation, "ZEBVANTREL V5.0", "DPI must be between 50 and 10000"}}));
+  EXPECT_EQ(c().dpi->text(), "2000");
+  EXPECT_TRUE(c().dpi->hasFocus());
+  EXPECT_EQ(c().dpi->selectedText(), "2000");
+
+  services_.shown.clear();
+  typeAndLeave(c().dpi, "30", c().useOrigRes);
+  EXPECT_EQ(services_.texts(), std::vector<std::string>{"DPI must be between 50 and 10000"});
+  EXPECT_EQ(c().dpi->text(), "30");
+  EXPECT_EQ(dialog_->presenter().settings().dpi, 30);
+}
+
+TEST_F(Dialog, NumberEditsDropAnythingButDigitsWithABeep) {
+  open();
+  QTest::mouseClick(c().useOrigRes, Qt::LeftButton, {}, QPoint(5, c().useOrigRes->height() / 2));
+  c().x->setFocus();
+  c().x->clear();
+  QTest::keyClicks(c().x, "3a0-0.");
+  EXPECT_EQ(c().x->text(), "300");
+  EXPECT_EQ(services_.beeps, 3);
+  QTest::keyClick(c().x, Qt::Key_Backspace);
+  EXPECT_EQ(c().x->text(), "30");
+  EXPECT_EQ(services_.beeps, 3);
+}
+
+TEST_F(Dialog, TheDirectoryGetsItsSeparatorOrAMessage) {
+  open();
+  QTest::mouseClick(c().useInputDir, Qt::LeftButton, {}, QPoint(5, c().useInputDir->height() / 2));
+  ASSERT_TRUE(c().outputDir->isEnabled());
+  typeAndLeave(c().outputDir, scratch_.path().c_str(), c().format);
+  EXPECT_EQ(c().outputDir->text().toStdString(), scratch_.slash());
+  EXPECT_EQ(dialog_->presenter().settings().outputDir, scratch_.slash());
+  EXPECT_TRUE(services_.shown.empty());
+
+  typeAndLeave(c().outputDir, name("no/such"), c().format);
+  EXPECT_EQ(services_.texts(), std::vector<std::string>{"Invalid path name"});
+  EXPECT_TRUE(c().outputDir->hasFocus());
+  EXPECT_EQ(dialog_->presenter().settings().outputDir, scratch_.slash());
+}
+
+TEST_F(Dialog, TheSameFileAddedTwiceIsListedOnce) {
+  open();
+  services_.files = {{name("a.tif"), name("a.tiff")}, {name("a.tif")}};
+  QTest::mouseClick(c().addFiles, Qt::LeftButton);
+  QTest::mouseClick(c().addFiles, Qt::LeftButton);
+  EXPECT_EQ(c().files->count(), 2);
+  EXPECT_EQ(services_.filterCount, 13);
+  EXPECT_EQ(services_.firstFilter, 1);
+  EXPECT_TRUE(c().translate->isEnabled());
+  c().files->item(1)->setSelected(true);
+  EXPECT_TRUE(c().removeFiles->isEnabled());
+  QTest::mouseClick(c().removeFiles, Qt::LeftButton);
+  ASSERT_EQ(c().files->count(), 1);
+  EXPECT_EQ(c().files->item(0)->text(), name("a.tif"));
+  EXPECT_FALSE(c().removeFiles->isEnabled());
+}
+
+TEST_F(Dialog, ADeviceRowShowsThePrintBoxAndAFileRowHidesIt) {
+  open();
+  services_.printers = {QString("plotter")};
+  c().format->setCurrentIndex(kHpPcl);
+  Q_EMIT c().format->activated(kHpPcl);
+  EXPECT_EQ(services_.printerQuestions, 1);
+  EXPECT_FALSE(c().printToDevice->isHidden());
+  EXPECT_EQ(c().printToDevice->text(), "Print to plotter");
+  EXPECT_FALSE(c().printToDevice->isChecked());
+  c().printToDevice->setChecked(true);
+  EXPECT_FALSE(c().useInputDir->isEnabled());
+  EXPECT_FALSE(c().outputDir->isEnabled());
+  c().format->setCurrentIndex(kG4Tiff);
+  Q_EMIT c().format->activated(kG4Tiff);
+  EXPECT_TRUE(c().printToDevice->isHidden());
+  EXPECT_TRUE(c().useInputDir->isEnabled());
+  EXPECT_EQ(services_.printerQuestions, 1);
+}
+
+TEST_F(Dialog, ARunShowsItsProgressThenRestartAndYesToAllLastsForTheProgram) {
+  for (const char* base : {"a", "b"}) {
+    testruns::writePage(scratch_.at(std::string(base) + ".rnl"), kFormatRunLength, framedPage(64, 8, 200));
+    std::ofstream(scratch_.at(std::string(base) + ".cg4")) << "old";
+  }
+  open();
+  services_.files = {{name("a.rnl"), name("b.rnl")}, {name("b.rnl")}};
+  services_.overwriteAnswers = {OverwriteAnswer::kYesToAll};
+  QTest::mouseClick(c().addFiles, Qt::LeftButton);
+
+  QSignalSpy finished(dialog_.get(), &MainDialog::runFinished);
+  QTest::mouseClick(c().translate, Qt::LeftButton);
+  ASSERT_NE(dialog_->progressDialog(), nullptr);
+  EXPECT_EQ(dialog_->progressDialog()->windowTitle(), "Translating");
+  EXPECT_TRUE(c().translate->isHidden());
+  EXPECT_FALSE(c().addFiles->isEnabled());
+  EXPECT_FALSE(c().quit->isEnabled());
+  QPointer<ProgressDialog> progress = dialog_->progressDialog();
+  ASSERT_TRUE(finished.wait(20000));
+  EXPECT_TRUE(progress.isNull()) << "the progress dialog is gone after the run";
+  EXPECT_EQ(services_.overwriteQuestions, std::vector<std::string>{scratch_.at("a.cg4")});
+  EXPECT_TRUE(services_.shown.empty()) << ::testing::PrintToString(services_.shown);
+  EXPECT_EQ(testread::readBack(scratch_.at("b.cg4")).lines.size(), 8u);
+  EXPECT_FALSE(c().restart->isHidden());
+  EXPECT_TRUE(c().translate->isHidden());
+
+  QTest::mouseClick(c().restart, Qt::LeftButton);
+  EXPECT_EQ(c().files->count(), 0);
+  EXPECT_TRUE(c().restart->isHidden());
+  EXPECT_FALSE(c().translate->isHidden());
+  EXPECT_FALSE(c().translate->isEnabled());
+  EXPECT_TRUE(c().addFiles->isEnabled());
+
+  QTest::mouseClick(c().addFiles, Qt::LeftButton);
+  translateAndWait();
+  EXPECT_EQ(services_.overwriteQuestions.size(), 1u) << "Yes to All holds in the next run";
+}
+
+TEST_F(Dialog, TheSameFileStopsTheRunWithItsMessage) {
+  testruns::writePage(scratch_.at("x.cg4"), kFormatCals, framedPage(64, 8, 200));
+  open();
+  services_.files = {{name("x.cg4")}};
+  QTest::mouseClick(c().addFiles, Qt::LeftButton);
+  translateAndWait();
+  EXPECT_EQ(services_.shown,
+            (std::vector<Shown>{{BoxIcon::kWarning, "Vantrel Error",
+                                 "Output file cannot be the same as input file:" + scratch_.at("x.cg4")}}));
+}
+
+TEST_F(Dialog, CancelInTheProgressDialogOnlySaysSo) {
+  open();
+  ProgressDialog progress(services_, dialog_.get());
+  progress.show();
+  QTest::keyClick(&progress, Qt::Key_Escape);
+  EXPECT_TRUE(progress.isVisible());
+  EXPECT_EQ(services_.texts(), std::vector<std::string>{"Cancel button hit"});
+}
+
+// ---- the real boxes, answered by a timer that waits for the next modal window
+
+using testing::answerNextModal;
+
+TEST(RealBoxes, AMessageBoxShowsItsTitleIconAndText) {
+  QtUiServices services;
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  const auto answerer = answerNextModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  });
+  services.showMessage(BoxIcon::kWarning, "Vantrel Error", "Incomplete translation");
+  EXPECT_EQ(title, "Vantrel Error");
+  EXPECT_EQ(text, "Incomplete translation");
+  EXPECT_EQ(icon, QMessageBox::Warning);
+}
+
+struct OverwriteCase {
+  const char* button;  // object name, or "" for Escape
+  OverwriteAnswer answer;
+};
+
+class RealOverwrite : public ::testing::TestWithParam<OverwriteCase> {};
+
+TEST_P(RealOverwrite, AnswersWithTheButtonPressed) {
+  QtUiServices services;
+  QString shownPath;
+  const auto answerer = answerNextModal([&](QWidget* modal) {
+    EXPECT_EQ(modal->windowTitle(), "Output file exists");
+    shownPath = modal->findChild<QLabel*>("output")->text();
+    if (*GetParam().button)
+      modal->findChild<QPushButton*>(GetParam().button)->click();
+    else
+      QTest::keyClick(modal, Qt::Key_Escape);
+  });
+  EXPECT_EQ(services.askOverwrite("/out/x.cg4"), GetParam().answer);
+  EXPECT_EQ(shownPath, "/out/x.cg4");
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, RealOverwrite,
+                         ::testing::Values(OverwriteCase{"yes", OverwriteAnswer::kYes},
+                                           OverwriteCase{"no", OverwriteAnswer::kNo},
+                                           OverwriteCase{"yesToAll", OverwriteAnswer::kYesToAll},
+                                           OverwriteCase{"", OverwriteAnswer::kNo}));
+
+TEST(RealBoxes, TheDialogsRangeMessageIsARealBox) {
+  ScratchFolder scratch;
+  QSettings store(QString::fromStdString(scratch.at("vantrelw.conf")), QSettings::IniFormat);
+  store.setValue("Default/UseOrigDPI", 0);
+  QtUiServices services;
+  MainDialog dialog(store, services, PrintJobFactory{});
+  services.setParent(&dialog);
+  dialog.show();
+  QApplication::setActiveWindow(&dialog);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  QString text;
+  const auto answerer = answerNextModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    text = box->text();
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  QLineEdit* dpi = dialog.controls().dpi;
+  dpi->setFocus(Qt::TabFocusReason);
+  dpi->clear();
+  QTest::keyClicks(dpi, "20000");
+  dialog.controls().format->setFocus(Qt::TabFocusReason);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(text, "DPI must be between 50 and 10000");
+  EXPECT_EQ(dpi->text(), "2000");
+}
+
+TEST(AddFilesFilters, MatchTheirPatternsInEitherCase) {
+  const QStringList filters = qtNameFilters(parseFilterText(kAddFilesFilterText));
+  ASSERT_EQ(filters.size(), 13);
+  EXPECT_TRUE(filters[0].startsWith("All types(*.*) ("));
+  EXPECT_TRUE(filters[1].startsWith("CALS G4 file(*.CG4;*.GP4;*.CAL;*.MIL;*.NKK) ("));
+  const QString patterns = filters[9].section('(', -1).chopped(1);  // PC Paint format, stored as *.pcx
+  for (const char* file : {"a.pcx", "A.PCX", "a.Pcx"}) {
+    bool matched = false;
+    for (const QString& p : patterns.split(' '))
+      matched |=
+          QRegularExpression(QRegularExpression::wildcardToRegularExpression(p)).match(file).hasMatch();
+    EXPECT_TRUE(matched) << file;
+  }
+}
+
+}  // namespace
+}  // namespace vantrel::gui

@@ -1,0 +1,168 @@
+// What the batch translator's tests share: a scratch folder, pages written and read through the
+// library, and stand-ins for the user (the dialog's services and the run's questions) that answer from
+// a script and record what they were shown.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gui/batch.h"
+#include "gui/ui_services.h"
+#include "tests/support/read_back.h"
+#include "tests/support/run_pages.h"
+
+namespace vantrel::gui::testing {
+
+namespace fs = std::filesystem;
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "vantrelw-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp";
+    dir_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string at(const std::string& name) const { return (dir_ / name).string(); }
+  std::string slash() const { return dir_.string() + "/"; }
+  const fs::path& path() const { return dir_; }
+
+ private:
+  fs::path dir_;
+};
+
+// A page with a frame and a diagonal, every line different from the one above it.
+inline testruns::Page framedPage(int32_t width, int32_t height, double dpi) {
+  testruns::Page page{width, dpi, dpi, {}};
+  for (int32_t y = 0; y < height; ++y) {
+    if (y == 0 || y == height - 1) {
+      page.lines.push_back({{0, width}});
+      continue;
+    }
+    const int32_t x = 2 + (y * 7) % (width - 4);
+    page.lines.push_back({{0, 1}, {x, x + 1}, {width - 1, width}});
+  }
+  return page;
+}
+
+// One message box as the user saw it.
+struct Shown {
+  BoxIcon icon;
+  std::string title;
+  std::string text;
+  bool operator==(const Shown&) const = default;
+};
+
+inline void PrintTo(const Shown& s, std::ostream* os) {
+  *os << (s.icon == BoxIcon::kWarning ? "warning " : "information ") << s.title << ": " << s.text;
+}
+
+// The dialog's services, answered from queues.
+class FakeServices : public UiServices {
+ public:
+  void showMessage(BoxIcon icon, const QString& title, const QString& text) override {
+    shown.push_back({icon, title.toStdString(), text.toStdString()});
+  }
+  void beep() override { ++beeps; }
+  QStringList chooseFiles(const std::vector<FileFilter>& filters, int first) override {
+    filterCount = static_cast<int>(filters.size());
+    firstFilter = first;
+    if (files.empty()) return {};
+    QStringList next = files.front();
+    files.pop_front();
+    return next;
+  }
+  std::optional<QString> choosePrinter() override {
+    ++printerQuestions;
+    if (printers.empty()) return std::nullopt;
+    const QString next = printers.front();
+    printers.pop_front();
+    if (next.isEmpty()) return std::nullopt;
+    return next;
+  }
+  OverwriteAnswer askOverwrite(const QString& output) override {
+    overwriteQuestions.push_back(output.toStdString());
+    if (overwriteAnswers.empty()) return OverwriteAnswer::kNo;
+    const OverwriteAnswer next = overwriteAnswers.front();
+    overwriteAnswers.pop_front();
+    return next;
+  }
+  void showAbout() override { ++abouts; }
+
+  std::vector<std::string> texts() const {
+    std::vector<std::string> all;
+    for (const Shown& s : shown) all.push_back(s.text);
+    return all;
+  }
+
+  std::vector<Shown> shown;
+  int beeps = 0;
+  int abouts = 0;
+  int filterCount = 0;
+  int firstFilter = 0;
+  int printerQuestions = 0;
+  std::deque<QStringList> files;
+  std::deque<QString> printers;  // an empty name: the dialog was cancelled
+  std::vector<std::string> overwriteQuestions;
+  std::deque<OverwriteAnswer> overwriteAnswers;
+};
+
+// The run's questions answered from queues, on the calling thread.
+class FakeBatchUi : public BatchUi {
+ public:
+  void showProgress(const std::string& input, const std::string& output) override {
+    progress.push_back(input + " -> " + output);
+  }
+  void showError(const std::string& text) override { errors.push_back(text); }
+  OverwriteAnswer askOverwrite(const std::string& output) override {
+    questions.push_back(output);
+    if (answers.empty()) return OverwriteAnswer::kNo;
+    const OverwriteAnswer next = answers.front();
+    answers.pop_front();
+    return next;
+  }
+  std::optional<std::string> choosePrinter() override {
+    if (printers.empty()) return std::nullopt;
+    std::optional<std::string> next = printers.front();
+    printers.pop_front();
+    return next;
+  }
+
+  std::vector<std::string> progress;
+  std::vector<std::string> errors;
+  std::vector<std::string> questions;
+  std::deque<OverwriteAnswer> answers;
+  std::deque<std::optional<std::string>> printers;
+};
+
+// The timer lives as long as the test holds it, so a box that never came answers no later test.
+inline std::unique_ptr<QTimer> answerNextModal(std::function<void(QWidget*)> act) {
+  auto timer = std::make_unique<QTimer>();
+  QTimer* t = timer.get();
+  QObject::connect(t, &QTimer::timeout, [t, act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      t->stop();
+      act(modal);
+    }
+  });
+  t->start(10);
+  return timer;
+}
+
+}  // namespace vantrel::gui::testing
