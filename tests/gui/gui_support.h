@@ -47,19 +47,7 @@ class ScratchFolder {
   fs::path dir_;
 };
 
-// A page with a frame and a diagonal, every line different from the one above it.
-inline testruns::Page framedPage(int32_t width, int32_t height, double dpi) {
-  testruns::Page page{width, dpi, dpi, {}};
-  for (int32_t y = 0; y < height; ++y) {
-    if (y == 0 || y == height - 1) {
-      page.lines.push_back({{0, width}});
-      continue;
-    }
-    const int32_t x = 2 + (y * 7) % (width - 4);
-    page.lines.push_back({{0, 1}, {x, x + 1}, {width - 1, width}});
-  }
-  return page;
-}
+using testruns::framedPage;
 
 // One message box as the user saw it.
 struct Shown {

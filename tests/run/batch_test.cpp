@@ -15,6 +15,7 @@
 #include "rio/alloc.h"
 #include "run/translate.h"
 #include "tests/support/read_back.h"
+#include "tests/support/file_fixture.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/run_pages.h"
 
@@ -24,36 +25,13 @@ namespace {
 namespace fs = std::filesystem;
 using testread::PageRecord;
 using testread::readBack;
+using testruns::framedPage;
 using testruns::Page;
 using testruns::Runs;
 using testruns::writePage;
 
-// A page with a frame and a diagonal of dots, so that every line differs from the one above it.
-Page framedPage(int32_t width, int32_t height, double dpi) {
-  Page page{width, dpi, dpi, {}};
-  for (int32_t y = 0; y < height; ++y) {
-    if (y == 0 || y == height - 1) {
-      page.lines.push_back({{0, width}});
-      continue;
-    }
-    const int32_t x = 2 + (y * 7) % (width - 4);
-    page.lines.push_back({{0, 1}, {x, x + 1}, {width - 1, width}});
-  }
-  return page;
-}
-
-class BatchRun : public ::testing::Test {
+class BatchRun : public testfiles::FileTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vantrel-batch-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    baseline_ = rioBytesInUse();
-  }
-  void TearDown() override {
-    EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
-    fs::remove_all(dir_);
-  }
 
   std::string at(const char* name) const { return (dir_ / name).string(); }
 
@@ -64,8 +42,6 @@ class BatchRun : public ::testing::Test {
     return runTranslationEntry(kBatchDialect, static_cast<int>(argv.size()), argv.data(), reporter_);
   }
 
-  fs::path dir_;
-  int64_t baseline_ = 0;
   testsupport::RecordingReporter reporter_;
 };
 

@@ -57,4 +57,18 @@ inline void writePage(const fs::path& path, RasterFormatId format, const Page& p
   ASSERT_EQ(streamClose(stream.release()), 1);
 }
 
+// A page with a frame and a diagonal of dots, so that every line differs from the one above it.
+inline Page framedPage(int32_t width, int32_t height, double dpi) {
+  Page page{width, dpi, dpi, {}};
+  for (int32_t y = 0; y < height; ++y) {
+    if (y == 0 || y == height - 1) {
+      page.lines.push_back({{0, width}});
+      continue;
+    }
+    const int32_t x = 2 + (y * 7) % (width - 4);
+    page.lines.push_back({{0, 1}, {x, x + 1}, {width - 1, width}});
+  }
+  return page;
+}
+
 }  // namespace vantrel::testruns
