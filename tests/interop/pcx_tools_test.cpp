@@ -111,8 +111,8 @@ class PcxRealFiles : public ::testing::TestWithParam<RealFile> {};
 
 TEST_P(PcxRealFiles, ReadAsPillowReadsThemOrRefusedAsColour) {
   requireTools();
-  const fs::path file = fs::path(VANTREL_SOURCE_DIR) / "../shared/realworld" / GetParam().name;
-  ASSERT_TRUE(fs::exists(file)) << file << " is missing: the shared real-world collection is needed";
+  const fs::path file = fs::path(VANTREL_SOURCE_DIR) / "tests/data/realworld" / GetParam().name;
+  ASSERT_TRUE(fs::exists(file)) << file << " is missing from the test data";
   const testread::PageRecord r = testread::readBack(file);
   if (GetParam().colour) {
     EXPECT_EQ(r.open, kRioBadHeader);
