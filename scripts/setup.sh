@@ -5,9 +5,11 @@ set -euo pipefail
 
 # Build tools, test frameworks, the fuzzing runtime, the independent tools the interop tests call
 # (netpbm, libtiff-tools, ghostscript, hp2xx, GraphicsMagick and Pillow for Debian's python3), the charmaps
-# localedef needs for the locale tests (locales) and /usr/bin/time for measurements.
+# localedef needs for the locale tests (locales), /usr/bin/time for measurements, and what the install and
+# package tests use: mandoc (man page lint), pkg-config, dpkg-dev (dependencies of the packages) and lintian.
 PACKAGES="cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-netpbm libtiff-tools gdal-bin bc ghostscript hp2xx graphicsmagick python3-pil locales time"
+netpbm libtiff-tools gdal-bin bc ghostscript hp2xx graphicsmagick python3-pil locales time
+mandoc pkg-config dpkg-dev lintian"
 
 missing=()
 for package in $PACKAGES; do
