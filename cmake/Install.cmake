@@ -51,13 +51,27 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/vantrel.pc.in ${CMAKE_BINARY_DIR}/vantr
 install(FILES ${CMAKE_BINARY_DIR}/vantrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT development)
 
-# The programs and their manual pages.
+# The programs and their manual pages, compressed as the distribution keeps them (gzip -n: no name or time
+# stamp, so the same page gives the same bytes).
+set(VANTREL_MAN_PAGES vantrel)
+if(TARGET vantrelw)
+  list(APPEND VANTREL_MAN_PAGES vantrelw)
+endif()
+foreach(page ${VANTREL_MAN_PAGES})
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.1.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/man/${page}.1 > ${CMAKE_BINARY_DIR}/man/${page}.1.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/man/${page}.1 VERBATIM)
+  list(APPEND VANTREL_MAN_OUTPUTS ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
+endforeach()
+add_custom_target(vantrel_man_pages ALL DEPENDS ${VANTREL_MAN_OUTPUTS})
+
 install(TARGETS vantrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT console)
-install(FILES ${CMAKE_SOURCE_DIR}/man/vantrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT console)
+install(FILES ${CMAKE_BINARY_DIR}/man/vantrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT console)
 set(VANTREL_COMPONENTS console development)
 if(TARGET vantrelw)
   install(TARGETS vantrelw RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT batch)
-  install(FILES ${CMAKE_SOURCE_DIR}/man/vantrelw.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT batch)
+  install(FILES ${CMAKE_BINARY_DIR}/man/vantrelw.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT batch)
   list(APPEND VANTREL_COMPONENTS batch)
 endif()
 

@@ -2,7 +2,8 @@
 # copyright file and the Debian changelog in /usr/share/doc/<package>/; the programs' dependencies are
 # computed from the binaries by dpkg-shlibdeps.
 set(VANTREL_DEB_RELEASE 1)
-set(VANTREL_DEB_MAINTAINER "Vantrel developers <vantrel@localhost>")
+set(VANTREL_DEB_MAINTAINER "Vantrel developers <vantrel@example.org>" CACHE STRING
+  "Maintainer of the Debian packages, as \"Name <address>\"")
 set(VANTREL_DEB_DATE "Tue, 08 Dec 2026 12:00:00 +0000")
 
 set(VANTREL_DEB_console_PACKAGE vantrel)
@@ -41,23 +42,26 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 set(CPACK_DEBIAN_CONSOLE_PACKAGE_NAME vantrel)
 set(CPACK_COMPONENT_CONSOLE_DESCRIPTION "translator of 1-bit raster images (console program)
-Vantrel translates monochrome raster images, typically scanned engineering drawings, between the
-file formats of document-management systems and the data streams of large-format plotters and
-printers. This package holds the console program vantrel and its manual page.")
+Vantrel translates monochrome raster images, typically scanned engineering
+drawings, between the file formats of document-management systems and the data
+streams of large-format plotters and printers.
+This package holds the console program vantrel and its manual page.")
 
 set(CPACK_DEBIAN_BATCH_PACKAGE_NAME vantrelw)
 set(CPACK_COMPONENT_BATCH_DESCRIPTION "translator of 1-bit raster images (batch program)
-Vantrel translates monochrome raster images, typically scanned engineering drawings, between the
-file formats of document-management systems and the data streams of large-format plotters and
-printers. This package holds the batch translator vantrelw, which translates a list of files
-into one output format, and its manual page.")
+Vantrel translates monochrome raster images, typically scanned engineering
+drawings, between the file formats of document-management systems and the data
+streams of large-format plotters and printers.
+This package holds the batch translator vantrelw, which translates a list of
+files into one output format, and its manual page.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvantrel-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "translation library of Vantrel (development files)
-Vantrel translates monochrome raster images, typically scanned engineering drawings, between the
-file formats of document-management systems and the data streams of large-format plotters and
-printers. This package holds the static translation library, its C++ headers, a CMake package
-(find_package(Vantrel), target Vantrel::vantrel) and a pkg-config file (vantrel).")
+Vantrel translates monochrome raster images, typically scanned engineering
+drawings, between the file formats of document-management systems and the data
+streams of large-format plotters and printers.
+This package holds the static translation library, its C++ headers, a CMake
+package (find_package(Vantrel), target Vantrel::vantrel) and a pkg-config file.")
 
 include(CPack)

@@ -11,7 +11,7 @@ prefix="$scratch/prefix"
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for f in bin/vantrel share/man/man1/vantrel.1 include/vantrel/rio/rcb.h include/vantrel/run/translate.h \
+for f in bin/vantrel share/man/man1/vantrel.1.gz include/vantrel/rio/rcb.h include/vantrel/run/translate.h \
     include/vantrel/formats/registry.h; do
   [ -f "$prefix/$f" ] || { echo "consumer: $f not installed" >&2; exit 1; }
 done
