@@ -1,8 +1,11 @@
 #include "cli/console.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "run/dialect.h"
+#include "run/parse.h"
 
 namespace vantrel {
 
@@ -48,6 +51,25 @@ RioSettings settingsFromEnvironment() {
   if (const char* v = std::getenv("ZEB_VBF")) settings.versatecModel = v;
   if (const char* v = std::getenv("TMPDIR")) settings.tempDir = v;
   return settings;
+}
+
+namespace {
+
+class SilentReporter : public Reporter {
+ public:
+  void report(Severity, const std::string&) override {}
+};
+
+}  // namespace
+
+bool outputIsStreamFile(int argc, const char* const argv[], std::FILE* stream) {
+  RunOptions options;
+  SilentReporter silent;
+  if (parseArguments(kConsoleDialect, argc, argv, &options, silent) != ParseResult::kOk || options.port != kNoPort)
+    return false;
+  struct stat byName {}, byStream {};
+  if (::stat(options.outName.c_str(), &byName) != 0 || ::fstat(::fileno(stream), &byStream) != 0) return false;
+  return byName.st_dev == byStream.st_dev && byName.st_ino == byStream.st_ino;
 }
 
 int runConsoleTranslator(int argc, const char* const argv[], std::FILE* out, const RunEnvironment& environment) {

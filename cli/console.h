@@ -26,6 +26,11 @@ class ConsoleReporter : public Reporter {
 // "ZEB_STRIPS", "ZEB_VBF" and the temporary folder, as the process environment gives them.
 RioSettings settingsFromEnvironment();
 
+// Whether the output the arguments name is the file behind `stream` (same device and inode), as
+// /dev/stdout or a name of the file standard output was redirected to are for stdout. The console then
+// prints its messages to standard error, so they never mix into the data.
+bool outputIsStreamFile(int argc, const char* const argv[], std::FILE* stream);
+
 // One invocation over the arguments after the program's own name; every message goes to `out`. Returns
 // the exit status: 1 when the translation completed, 0 in every other case.
 int runConsoleTranslator(int argc, const char* const argv[], std::FILE* out, const RunEnvironment& environment);

@@ -20,5 +20,6 @@ int main(int argc, char** argv) {
   const vantrel::RioSettings settings = vantrel::settingsFromEnvironment();
   vantrel::RunEnvironment environment;
   environment.settings = &settings;
-  return vantrel::runConsoleTranslator(argc - 1, argv + 1, stdout, environment);
+  std::FILE* messages = vantrel::outputIsStreamFile(argc - 1, argv + 1, stdout) ? stderr : stdout;
+  return vantrel::runConsoleTranslator(argc - 1, argv + 1, messages, environment);
 }
