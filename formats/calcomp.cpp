@@ -32,7 +32,6 @@ void putBe16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v);
 }
 
-
 double knownDpi(double dpi) {
   return std::isfinite(dpi) && dpi > 0 ? dpi : 0;
 }
@@ -64,13 +63,6 @@ RioStatus calcompOpen(RCB* rcb) {
     if (!st->row) return rioSetError(rcb, kRioOutOfMemory);
   }
   return kRioOk;
-}
-
-RioStatus calcompNotImplemented(RCB* rcb) {
-  return rioSetError(rcb, kRioNotImplemented);
-}
-RioStatus calcompSpare(RCB*) {
-  return kRioNotImplemented;
 }
 
 // Writers leave short writes to the stream, whose close reports them.
@@ -150,9 +142,9 @@ RioStatus calcompClose(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kCalCompDriver = {
-    calcompOpen,           calcompNotImplemented, calcompWriteHeader, calcompAllocSlines,
-    calcompNotImplemented, calcompWriteSline,     calcompSpare,       calcompSpare,
-    calcompSpare,          calcompFinishWrite,    calcompClose,
+    calcompOpen,           rioDriverRefuses, calcompWriteHeader, calcompAllocSlines,
+    rioDriverRefuses, calcompWriteSline,     rioDriverNotImplemented,       rioDriverNotImplemented,
+    rioDriverNotImplemented,          calcompFinishWrite,    calcompClose,
 };
 
 }  // namespace vantrel

@@ -299,9 +299,6 @@ RioStatus calsWriteSline(RCB* rcb) {
   return g4WriteSline(rcb, &st->fax);
 }
 
-RioStatus calsNotImplemented(RCB*) { return kRioNotImplemented; }
-RioStatus calsNothing(RCB*) { return kRioOk; }
-
 RioStatus calsFinishWrite(RCB* rcb) {
   auto* st = rioState<CalsWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
@@ -324,8 +321,8 @@ RioStatus calsClose(RCB* rcb) {
 
 extern const FormatDriver kCalsDriver = {
     calsOpen,      calsReadHeader,  calsWriteHeader,    calsAllocSlines,
-    calsReadSline, calsWriteSline,  calsNotImplemented, calsNotImplemented,
-    calsNothing,   calsFinishWrite, calsClose,
+    calsReadSline, calsWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
+    rioDriverNothing,   calsFinishWrite, calsClose,
 };
 
 // A CALS file starts with its srcdocid record.

@@ -181,13 +181,12 @@ RioStatus citClose(RCB* rcb) {
 }
 
 RioStatus citAllocSlines(RCB* rcb) { return rioAllocSlinePair(rcb); }
-RioStatus citNotImplemented(RCB*) { return kRioNotImplemented; }
 
 }  // namespace
 
 extern const FormatDriver kCitDriver = {
     citOpen,           citReadHeader,     citWriteHeader,    citAllocSlines, citReadSline, citWriteSline,
-    citNotImplemented, citNotImplemented, citNotImplemented, citFinishWrite, citClose,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, citFinishWrite, citClose,
 };
 
 // The first header word: 0x08, then 0x09 (raster) or 0x00.

@@ -160,14 +160,12 @@ RioStatus dsig4Close(RCB* rcb) {
 }
 
 RioStatus dsig4AllocSlines(RCB* rcb) { return rioAllocSlinePair(rcb); }
-RioStatus dsig4NotImplemented(RCB*) { return kRioNotImplemented; }
-RioStatus dsig4Nothing(RCB*) { return kRioOk; }
 
 }  // namespace
 
 extern const FormatDriver kDsig4Driver = {
     dsig4Open,           dsig4ReadHeader,     dsig4WriteHeader, dsig4AllocSlines,  dsig4ReadSline, dsig4WriteSline,
-    dsig4NotImplemented, dsig4NotImplemented, dsig4Nothing,     dsig4FinishWrite, dsig4Close,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing,     dsig4FinishWrite, dsig4Close,
 };
 
 RasterFormatId probeDsig4(const uint8_t* b, RioStatus*) { return b[0] == 'D' && b[1] == 'I' ? kFormatDsig4 : 0; }

@@ -71,14 +71,12 @@ RioStatus frameClose(RCB* rcb) {
 }
 
 RioStatus frameAllocSlines(RCB* rcb) { return rioAllocSline(rcb); }
-RioStatus frameRefused(RCB* rcb) { return rioSetError(rcb, kRioNotImplemented); }
-RioStatus frameSpare(RCB*) { return kRioNotImplemented; }
 
 }  // namespace
 
 extern const FormatDriver kFixedFrameDriver = {
-    frameOpen,  frameReadHeader, frameRefused, frameAllocSlines, frameReadSline, frameRefused,
-    frameSpare, frameSpare,      frameSpare,   frameRefused,     frameClose,
+    frameOpen,  frameReadHeader, rioDriverRefuses, frameAllocSlines, frameReadSline, rioDriverRefuses,
+    rioDriverNotImplemented, rioDriverNotImplemented,      rioDriverNotImplemented,   rioDriverRefuses,     frameClose,
 };
 
 RasterFormatId probeFixedFrame(const uint8_t* b, RioStatus*) { return b[0] == kMagic ? kFormatFixedFrame : 0; }

@@ -45,7 +45,6 @@ bool put(RCB* rcb, const char* data, int32_t n) {
   return streamWrite(rcb->outStream, data, n) == n;
 }
 
-
 // Held to the range of the 32-bit fields a plotter reads; negative values become 0.
 int64_t clampField(double v) {
   if (!(v > 0)) return 0;
@@ -81,9 +80,6 @@ class Text {
   char* begin_;
 };
 
-RioStatus notImplemented(RCB*) {
-  return kRioNotImplemented;
-}
 RioStatus allocSlines(RCB* rcb) {
   return rioAllocSline(rcb);
 }
@@ -180,8 +176,8 @@ RioStatus close(RCB* rcb) {
 
 }  // namespace
 
-const FormatDriver kHpgl2Driver = {open,           notImplemented, writeHeader,    allocSlines,
-                                   notImplemented, writeSline,     notImplemented, notImplemented,
-                                   notImplemented, finishWrite,    close};
+const FormatDriver kHpgl2Driver = {open,           rioDriverNotImplemented, writeHeader,    allocSlines,
+                                   rioDriverNotImplemented, writeSline,     rioDriverNotImplemented, rioDriverNotImplemented,
+                                   rioDriverNotImplemented, finishWrite,    close};
 
 }  // namespace vantrel

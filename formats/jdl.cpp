@@ -156,17 +156,14 @@ RioStatus jdlFinishWrite(RCB* rcb) {
   return kRioOk;
 }
 
-RioStatus jdlClose(RCB*) { return kRioOk; }
 RioStatus jdlAllocSlines(RCB* rcb) { return rioAllocSline(rcb); }
-RioStatus jdlRefused(RCB* rcb) { return rioSetError(rcb, kRioNotImplemented); }
-RioStatus jdlSpare(RCB*) { return kRioNotImplemented; }
 
 }  // namespace
 
 // One table for both models: each operation tells them apart by the RCB's output format id.
 extern const FormatDriver kJdlDriver = {
-    jdlOpen,  jdlRefused, jdlWriteHeader, jdlAllocSlines, jdlRefused, jdlWriteSline,
-    jdlSpare, jdlSpare,   jdlSpare,       jdlFinishWrite, jdlClose,
+    jdlOpen,  rioDriverRefuses, jdlWriteHeader, jdlAllocSlines, rioDriverRefuses, jdlWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented,   rioDriverNotImplemented,       jdlFinishWrite, rioDriverNothing,
 };
 
 }  // namespace vantrel

@@ -237,18 +237,12 @@ RioStatus mmrClose(RCB* rcb) {
 RioStatus mmrAllocSlines(RCB* rcb) {
   return rioAllocSlinePair(rcb);
 }
-RioStatus mmrNotImplemented(RCB*) {
-  return kRioNotImplemented;
-}
-RioStatus mmrNothing(RCB*) {
-  return kRioOk;
-}
 
 }  // namespace
 
 extern const FormatDriver kMmrDriver = {
     mmrOpen,           mmrReadHeader,     mmrWriteHeader, mmrAllocSlines, mmrReadSline, mmrWriteSline,
-    mmrNotImplemented, mmrNotImplemented, mmrNothing,     mmrFinishWrite, mmrClose,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing,     mmrFinishWrite, mmrClose,
 };
 
 // The first header record: 0x9B, then "R" or one of 0x5C..0x5F.

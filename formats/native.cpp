@@ -263,13 +263,6 @@ RioStatus nativeWriteSline(RCB* rcb) {
   return kRioOk;
 }
 
-RioStatus nativeNotImplemented(RCB*) {
-  return kRioNotImplemented;
-}
-RioStatus nativeNothing(RCB*) {
-  return kRioOk;
-}
-
 RioStatus nativeFinishWrite(RCB* rcb) {
   auto* st = rioState<NativeWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
@@ -400,8 +393,8 @@ RioStatus nativeWriteHeader(RCB* rcb, int codingType, int32_t width) {
 
 extern const FormatDriver kNativeRunLengthDriver = {
     nativeOpen,      nativeReadHeaderOp, nativeWriteHeaderOp,  nativeAllocSlines,
-    nativeReadSline, nativeWriteSline,   nativeNotImplemented, nativeNotImplemented,
-    nativeNothing,   nativeFinishWrite,  nativeClose,
+    nativeReadSline, nativeWriteSline,   rioDriverNotImplemented, rioDriverNotImplemented,
+    rioDriverNothing,   nativeFinishWrite,  nativeClose,
 };
 
 // "ZEB" and a space or 0, then the coding: 0 run-length, 1 Group 3, 2 Group 4; another coding is a native

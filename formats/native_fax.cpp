@@ -75,9 +75,6 @@ RioStatus faxWriteSline(RCB* rcb) {
   return rcb->outFormat == kFormatNativeG3 ? g3WriteSline(rcb, &st->fax) : g4WriteSline(rcb, &st->fax);
 }
 
-RioStatus faxNotImplemented(RCB*) { return kRioNotImplemented; }
-RioStatus faxNothing(RCB*) { return kRioOk; }
-
 RioStatus faxFinishWrite(RCB* rcb) {
   auto* st = rioState<NativeFaxWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
@@ -101,8 +98,8 @@ RioStatus faxClose(RCB* rcb) {
 // One table for both ids: each operation tells them apart by the RCB's input or output format id.
 extern const FormatDriver kNativeFaxDriver = {
     faxOpen,      faxReadHeader,  faxWriteHeader,    faxAllocSlines,
-    faxReadSline, faxWriteSline,  faxNotImplemented, faxNotImplemented,
-    faxNothing,   faxFinishWrite, faxClose,
+    faxReadSline, faxWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
+    rioDriverNothing,   faxFinishWrite, faxClose,
 };
 
 }  // namespace vantrel

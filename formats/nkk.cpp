@@ -101,16 +101,13 @@ RioStatus nkkFinishWrite(RCB* rcb) {
   return kRioOk;
 }
 
-RioStatus nkkClose(RCB*) { return kRioOk; }
 RioStatus nkkAllocSlines(RCB* rcb) { return rioAllocSline(rcb); }
-RioStatus nkkRefused(RCB* rcb) { return rioSetError(rcb, kRioNotImplemented); }
-RioStatus nkkSpare(RCB*) { return kRioNotImplemented; }
 
 }  // namespace
 
 extern const FormatDriver kNkkDriver = {
-    nkkOpen,  nkkRefused, nkkWriteHeader, nkkAllocSlines, nkkRefused, nkkWriteSline,
-    nkkSpare, nkkSpare,   nkkSpare,       nkkFinishWrite, nkkClose,
+    nkkOpen,  rioDriverRefuses, nkkWriteHeader, nkkAllocSlines, rioDriverRefuses, nkkWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented,   rioDriverNotImplemented,       nkkFinishWrite, rioDriverNothing,
 };
 
 }  // namespace vantrel

@@ -81,7 +81,6 @@ bool put(RCB* rcb, const char (&literal)[N]) {
   return put(rcb, literal, static_cast<int32_t>(N - 1));
 }
 
-
 // A non-negative command number from a real value: truncated, held to the int32 range.
 int64_t truncated(double v) {
   if (!(v > 0)) return 0;
@@ -119,7 +118,6 @@ class ClippedRuns {
   int64_t pairsLeft_;
   int32_t reached_ = 0;
 };
-
 
 // Method 1 straight from the runs. P is the last column of the byte being assembled, A its bits so far.
 // Crossing to column x with fill F (0x00 over a white gap, 0xFF over a black run) sends the bytes passed:
@@ -164,9 +162,6 @@ int32_t packMethod1(const RCB* rcb, uint8_t* out) {
   return static_cast<int32_t>(q - out);
 }
 
-RioStatus notImplemented(RCB*) {
-  return kRioNotImplemented;
-}
 RioStatus allocSlines(RCB* rcb) {
   return rioAllocSline(rcb);
 }
@@ -326,12 +321,12 @@ RioStatus rtlClose(RCB* rcb) {
 
 }  // namespace
 
-const FormatDriver kPclDriver = {pclOpen,        notImplemented, pclWriteHeader, allocSlines,
-                                 notImplemented, pclWriteSline,  notImplemented, notImplemented,
-                                 notImplemented, pclFinishWrite, pclClose};
+const FormatDriver kPclDriver = {pclOpen,        rioDriverNotImplemented, pclWriteHeader, allocSlines,
+                                 rioDriverNotImplemented, pclWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
+                                 rioDriverNotImplemented, pclFinishWrite, pclClose};
 
-const FormatDriver kRtlDriver = {rtlOpen,        notImplemented, rtlWriteHeader, allocSlines,
-                                 notImplemented, rtlWriteSline,  notImplemented, notImplemented,
-                                 notImplemented, rtlFinishWrite, rtlClose};
+const FormatDriver kRtlDriver = {rtlOpen,        rioDriverNotImplemented, rtlWriteHeader, allocSlines,
+                                 rioDriverNotImplemented, rtlWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
+                                 rioDriverNotImplemented, rtlFinishWrite, rtlClose};
 
 }  // namespace vantrel

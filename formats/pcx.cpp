@@ -242,10 +242,6 @@ RioStatus pcxWriteSline(RCB* rcb) {
   return put(rcb, st->packed, packRow(st->row, st->rowBytes, st->packed));
 }
 
-RioStatus pcxNotImplemented(RCB*) {
-  return kRioNotImplemented;
-}
-
 // A page closed early is completed with white rows, so that its rows match the header, unless the run has
 // failed (its output is lost anyway). A page that received no line still gets its header.
 RioStatus pcxFinishWrite(RCB* rcb) {
@@ -271,7 +267,7 @@ RioStatus pcxClose(RCB*) {
 
 extern const FormatDriver kPcxDriver = {
     pcxOpen,           pcxReadHeader,     pcxWriteHeader, pcxAllocSlines, pcxReadSline, pcxWriteSline,
-    pcxNotImplemented, pcxNotImplemented, pcxNotImplemented, pcxFinishWrite, pcxClose,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, pcxFinishWrite, pcxClose,
 };
 
 // Any file whose first byte is 0x0A is taken as PCX; the reader judges the rest.

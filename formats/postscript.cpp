@@ -59,13 +59,6 @@ RioStatus postscriptOpen(RCB* rcb) {
   return kRioOk;
 }
 
-RioStatus postscriptNotImplemented(RCB* rcb) {
-  return rioSetError(rcb, kRioNotImplemented);
-}
-RioStatus postscriptSpare(RCB*) {
-  return kRioNotImplemented;
-}
-
 // A short write of a line carrying numbers stops the prolog at once; one of the fixed lines is noticed
 // after the last line. Either way the status is -8.
 RioStatus postscriptWriteHeader(RCB* rcb) {
@@ -141,16 +134,12 @@ RioStatus postscriptFinishWrite(RCB* rcb) {
   return kRioOk;
 }
 
-RioStatus postscriptClose(RCB*) {
-  return kRioOk;
-}
-
 }  // namespace
 
 extern const FormatDriver kPostScriptDriver = {
-    postscriptOpen,           postscriptNotImplemented, postscriptWriteHeader, postscriptAllocSlines,
-    postscriptNotImplemented, postscriptWriteSline,     postscriptSpare,       postscriptSpare,
-    postscriptSpare,          postscriptFinishWrite,    postscriptClose,
+    postscriptOpen,           rioDriverRefuses, postscriptWriteHeader, postscriptAllocSlines,
+    rioDriverRefuses, postscriptWriteSline,     rioDriverNotImplemented,       rioDriverNotImplemented,
+    rioDriverNotImplemented,          postscriptFinishWrite,    rioDriverNothing,
 };
 
 }  // namespace vantrel

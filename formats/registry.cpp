@@ -4,15 +4,10 @@
 #include <cstring>
 
 namespace vantrel {
-namespace {
-
-RioStatus notImplemented(RCB*) { return kRioNotImplemented; }
-
-}  // namespace
-
-const FormatDriver kNoFormatDriver = {notImplemented, notImplemented, notImplemented, notImplemented,
-                                      notImplemented, notImplemented, notImplemented, notImplemented,
-                                      notImplemented, notImplemented, notImplemented};
+const FormatDriver kNoFormatDriver = {
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented};
 
 namespace {
 

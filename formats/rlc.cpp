@@ -230,13 +230,6 @@ RioStatus rlcWriteSline(RCB* rcb) {
   return put(rcb, st->record, static_cast<int32_t>(p - st->record));
 }
 
-RioStatus rlcNotImplemented(RCB*) {
-  return kRioNotImplemented;
-}
-RioStatus rlcNothing(RCB*) {
-  return kRioOk;
-}
-
 // The header if no line came, then empty rows up to H, unless the run has failed (its output is lost
 // anyway).
 RioStatus rlcFinishWrite(RCB* rcb) {
@@ -272,7 +265,7 @@ RioStatus rlcClose(RCB* rcb) {
 
 extern const FormatDriver kRlcDriver = {
     rlcOpen,           rlcReadHeader,     rlcWriteHeader, rlcAllocSlines, rlcReadSline, rlcWriteSline,
-    rlcNotImplemented, rlcNotImplemented, rlcNothing,     rlcFinishWrite, rlcClose,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing,     rlcFinishWrite, rlcClose,
 };
 
 }  // namespace vantrel

@@ -26,8 +26,6 @@ void putLE(uint8_t* p, int32_t v) {
   p[3] = static_cast<uint8_t>(u >> 24);
 }
 
-RioStatus open(RCB*) { return kRioOk; }
-
 RioStatus readHeader(RCB* rcb) {
   uint8_t h[12];
   if (rioReadInput(rcb, h, 12) != 12) return kRioStreamIo;
@@ -91,9 +89,6 @@ RioStatus writeSline(RCB* rcb) {
   return kRioOk;
 }
 
-RioStatus notImplemented(RCB*) { return kRioNotImplemented; }
-RioStatus nothing(RCB*) { return kRioOk; }
-
 RioStatus close(RCB* rcb) {
   if (rcb->writing && rcb->outFormat == kFormatRunDump && rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
   if (rcb->reading && rcb->inFormat == kFormatRunDump && rcb->linesRead != rcb->height) rioSetWarning(rcb, kRioBadRows);
@@ -102,8 +97,8 @@ RioStatus close(RCB* rcb) {
 
 }  // namespace
 
-const FormatDriver kRunDumpDriver = {open,           readHeader,     writeHeader, allocSlines,
-                                     readSline,      writeSline,     notImplemented, notImplemented,
-                                     nothing,        nothing,        close};
+const FormatDriver kRunDumpDriver = {rioDriverNothing,           readHeader,     writeHeader, allocSlines,
+                                     readSline,      writeSline,     rioDriverNotImplemented, rioDriverNotImplemented,
+                                     rioDriverNothing,        rioDriverNothing,        close};
 
 }  // namespace vantrel

@@ -1152,9 +1152,6 @@ RioStatus tiffWriteSline(RCB* rcb) {
   return r ? rioSetError(rcb, r) : kRioOk;
 }
 
-RioStatus tiffNotImplemented(RCB*) { return kRioNotImplemented; }
-RioStatus tiffNothing(RCB*) { return kRioOk; }
-
 RioStatus tiffFinishWrite(RCB* rcb) {
   auto* st = rioState<TiffWriteState>(rcb->writerState);
   if (!st || !rcb->outStream) return rioSetError(rcb, kRioInternal);
@@ -1177,8 +1174,8 @@ RioStatus tiffClose(RCB* rcb) {
 
 extern const FormatDriver kTiffDriver = {
     tiffOpen,      tiffReadHeader,  tiffWriteHeader,    tiffAllocSlines,
-    tiffReadSline, tiffWriteSline,  tiffNotImplemented, tiffNotImplemented,
-    tiffNothing,   tiffFinishWrite, tiffClose,
+    tiffReadSline, tiffWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
+    rioDriverNothing,   tiffFinishWrite, tiffClose,
 };
 
 // Every TIFF starts with its byte order, "II" or "MM"; the header reader checks the rest.

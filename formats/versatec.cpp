@@ -55,7 +55,6 @@ uint16_t modelLineBytes(const char* model) {
   return 0;
 }
 
-
 // A usable resolution, or 0 for unknown (0, negative, not finite).
 double knownDpi(double dpi) {
   return std::isfinite(dpi) && dpi > 0 ? dpi : 0;
@@ -92,13 +91,6 @@ RioStatus versatecOpen(RCB* rcb) {
   putBe16(st->record + 2, static_cast<uint16_t>(lineBytes + 2));
   putBe16(st->record + 4, lineBytes);
   return kRioOk;
-}
-
-RioStatus versatecNotImplemented(RCB* rcb) {
-  return rioSetError(rcb, kRioNotImplemented);
-}
-RioStatus versatecSpare(RCB*) {
-  return kRioNotImplemented;
 }
 
 // Writers leave short writes to the stream, whose close reports them.
@@ -167,9 +159,9 @@ RioStatus versatecClose(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kVersatecDriver = {
-    versatecOpen,           versatecNotImplemented, versatecWriteHeader, versatecAllocSlines,
-    versatecNotImplemented, versatecWriteSline,     versatecSpare,       versatecSpare,
-    versatecSpare,          versatecFinishWrite,    versatecClose,
+    versatecOpen,           rioDriverRefuses, versatecWriteHeader, versatecAllocSlines,
+    rioDriverRefuses, versatecWriteSline,     rioDriverNotImplemented,       rioDriverNotImplemented,
+    rioDriverNotImplemented,          versatecFinishWrite,    versatecClose,
 };
 
 }  // namespace vantrel

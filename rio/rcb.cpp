@@ -166,6 +166,10 @@ RioStatus rioWriteRasterSline(RCB* rcb) {
   return r;
 }
 
+RioStatus rioDriverNotImplemented(RCB*) { return kRioNotImplemented; }
+RioStatus rioDriverRefuses(RCB* rcb) { return rcb ? rioSetError(rcb, kRioNotImplemented) : kRioNotImplemented; }
+RioStatus rioDriverNothing(RCB*) { return kRioOk; }
+
 void rioSwapSlines(RCB* rcb) {
   if (rcb && rcb->slineCount == 2) std::swap(rcb->curSline, rcb->refSline);
 }

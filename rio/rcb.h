@@ -120,6 +120,12 @@ inline void rioSetWarning(RCB* rcb, RioStatus code) {
   if (rcb->warning == 0) rcb->warning = code;
 }
 
+// Driver operations shared by the formats: a slot a format does not implement (answering -16, or also
+// recording it as the RCB's error), and one with nothing to do.
+RioStatus rioDriverNotImplemented(RCB* rcb);
+RioStatus rioDriverRefuses(RCB* rcb);
+RioStatus rioDriverNothing(RCB* rcb);
+
 // The settings drivers read: the RCB's, or a set with everything unset.
 const RioSettings& rioSettings(const RCB* rcb);
 
