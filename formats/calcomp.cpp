@@ -142,9 +142,8 @@ RioStatus calcompClose(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kCalCompDriver = {
-    calcompOpen,           rioDriverRefuses, calcompWriteHeader, calcompAllocSlines,
-    rioDriverRefuses, calcompWriteSline,     rioDriverNotImplemented,       rioDriverNotImplemented,
-    rioDriverNotImplemented,          calcompFinishWrite,    calcompClose,
+    calcompOpen, rioDriverRefuses, calcompWriteHeader, calcompAllocSlines, rioDriverRefuses, calcompWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, calcompFinishWrite, calcompClose,
 };
 
 }  // namespace vantrel

@@ -320,9 +320,8 @@ RioStatus calsClose(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kCalsDriver = {
-    calsOpen,      calsReadHeader,  calsWriteHeader,    calsAllocSlines,
-    calsReadSline, calsWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
-    rioDriverNothing,   calsFinishWrite, calsClose,
+    calsOpen, calsReadHeader, calsWriteHeader, calsAllocSlines, calsReadSline, calsWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing, calsFinishWrite, calsClose,
 };
 
 // A CALS file starts with its srcdocid record.

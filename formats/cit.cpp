@@ -185,7 +185,7 @@ RioStatus citAllocSlines(RCB* rcb) { return rioAllocSlinePair(rcb); }
 }  // namespace
 
 extern const FormatDriver kCitDriver = {
-    citOpen,           citReadHeader,     citWriteHeader,    citAllocSlines, citReadSline, citWriteSline,
+    citOpen, citReadHeader, citWriteHeader, citAllocSlines, citReadSline, citWriteSline,
     rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, citFinishWrite, citClose,
 };
 

@@ -164,8 +164,8 @@ RioStatus dsig4AllocSlines(RCB* rcb) { return rioAllocSlinePair(rcb); }
 }  // namespace
 
 extern const FormatDriver kDsig4Driver = {
-    dsig4Open,           dsig4ReadHeader,     dsig4WriteHeader, dsig4AllocSlines,  dsig4ReadSline, dsig4WriteSline,
-    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing,     dsig4FinishWrite, dsig4Close,
+    dsig4Open, dsig4ReadHeader, dsig4WriteHeader, dsig4AllocSlines, dsig4ReadSline, dsig4WriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing, dsig4FinishWrite, dsig4Close,
 };
 
 RasterFormatId probeDsig4(const uint8_t* b, RioStatus*) { return b[0] == 'D' && b[1] == 'I' ? kFormatDsig4 : 0; }

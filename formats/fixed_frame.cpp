@@ -75,8 +75,8 @@ RioStatus frameAllocSlines(RCB* rcb) { return rioAllocSline(rcb); }
 }  // namespace
 
 extern const FormatDriver kFixedFrameDriver = {
-    frameOpen,  frameReadHeader, rioDriverRefuses, frameAllocSlines, frameReadSline, rioDriverRefuses,
-    rioDriverNotImplemented, rioDriverNotImplemented,      rioDriverNotImplemented,   rioDriverRefuses,     frameClose,
+    frameOpen, frameReadHeader, rioDriverRefuses, frameAllocSlines, frameReadSline, rioDriverRefuses,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, rioDriverRefuses, frameClose,
 };
 
 RasterFormatId probeFixedFrame(const uint8_t* b, RioStatus*) { return b[0] == kMagic ? kFormatFixedFrame : 0; }

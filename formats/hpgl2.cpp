@@ -176,8 +176,9 @@ RioStatus close(RCB* rcb) {
 
 }  // namespace
 
-const FormatDriver kHpgl2Driver = {open,           rioDriverNotImplemented, writeHeader,    allocSlines,
-                                   rioDriverNotImplemented, writeSline,     rioDriverNotImplemented, rioDriverNotImplemented,
-                                   rioDriverNotImplemented, finishWrite,    close};
+const FormatDriver kHpgl2Driver = {
+    open, rioDriverNotImplemented, writeHeader, allocSlines, rioDriverNotImplemented, writeSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, finishWrite, close,
+};
 
 }  // namespace vantrel

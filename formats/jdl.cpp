@@ -162,8 +162,8 @@ RioStatus jdlAllocSlines(RCB* rcb) { return rioAllocSline(rcb); }
 
 // One table for both models: each operation tells them apart by the RCB's output format id.
 extern const FormatDriver kJdlDriver = {
-    jdlOpen,  rioDriverRefuses, jdlWriteHeader, jdlAllocSlines, rioDriverRefuses, jdlWriteSline,
-    rioDriverNotImplemented, rioDriverNotImplemented,   rioDriverNotImplemented,       jdlFinishWrite, rioDriverNothing,
+    jdlOpen, rioDriverRefuses, jdlWriteHeader, jdlAllocSlines, rioDriverRefuses, jdlWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, jdlFinishWrite, rioDriverNothing,
 };
 
 }  // namespace vantrel

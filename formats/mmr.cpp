@@ -241,8 +241,8 @@ RioStatus mmrAllocSlines(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kMmrDriver = {
-    mmrOpen,           mmrReadHeader,     mmrWriteHeader, mmrAllocSlines, mmrReadSline, mmrWriteSline,
-    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing,     mmrFinishWrite, mmrClose,
+    mmrOpen, mmrReadHeader, mmrWriteHeader, mmrAllocSlines, mmrReadSline, mmrWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing, mmrFinishWrite, mmrClose,
 };
 
 // The first header record: 0x9B, then "R" or one of 0x5C..0x5F.

@@ -392,9 +392,8 @@ RioStatus nativeWriteHeader(RCB* rcb, int codingType, int32_t width) {
 }
 
 extern const FormatDriver kNativeRunLengthDriver = {
-    nativeOpen,      nativeReadHeaderOp, nativeWriteHeaderOp,  nativeAllocSlines,
-    nativeReadSline, nativeWriteSline,   rioDriverNotImplemented, rioDriverNotImplemented,
-    rioDriverNothing,   nativeFinishWrite,  nativeClose,
+    nativeOpen, nativeReadHeaderOp, nativeWriteHeaderOp, nativeAllocSlines, nativeReadSline, nativeWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing, nativeFinishWrite, nativeClose,
 };
 
 // "ZEB" and a space or 0, then the coding: 0 run-length, 1 Group 3, 2 Group 4; another coding is a native

@@ -97,9 +97,8 @@ RioStatus faxClose(RCB* rcb) {
 
 // One table for both ids: each operation tells them apart by the RCB's input or output format id.
 extern const FormatDriver kNativeFaxDriver = {
-    faxOpen,      faxReadHeader,  faxWriteHeader,    faxAllocSlines,
-    faxReadSline, faxWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
-    rioDriverNothing,   faxFinishWrite, faxClose,
+    faxOpen, faxReadHeader, faxWriteHeader, faxAllocSlines, faxReadSline, faxWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing, faxFinishWrite, faxClose,
 };
 
 }  // namespace vantrel

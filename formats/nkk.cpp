@@ -106,8 +106,8 @@ RioStatus nkkAllocSlines(RCB* rcb) { return rioAllocSline(rcb); }
 }  // namespace
 
 extern const FormatDriver kNkkDriver = {
-    nkkOpen,  rioDriverRefuses, nkkWriteHeader, nkkAllocSlines, rioDriverRefuses, nkkWriteSline,
-    rioDriverNotImplemented, rioDriverNotImplemented,   rioDriverNotImplemented,       nkkFinishWrite, rioDriverNothing,
+    nkkOpen, rioDriverRefuses, nkkWriteHeader, nkkAllocSlines, rioDriverRefuses, nkkWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, nkkFinishWrite, rioDriverNothing,
 };
 
 }  // namespace vantrel

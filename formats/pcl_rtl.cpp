@@ -321,12 +321,14 @@ RioStatus rtlClose(RCB* rcb) {
 
 }  // namespace
 
-const FormatDriver kPclDriver = {pclOpen,        rioDriverNotImplemented, pclWriteHeader, allocSlines,
-                                 rioDriverNotImplemented, pclWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
-                                 rioDriverNotImplemented, pclFinishWrite, pclClose};
+const FormatDriver kPclDriver = {
+    pclOpen, rioDriverNotImplemented, pclWriteHeader, allocSlines, rioDriverNotImplemented, pclWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, pclFinishWrite, pclClose,
+};
 
-const FormatDriver kRtlDriver = {rtlOpen,        rioDriverNotImplemented, rtlWriteHeader, allocSlines,
-                                 rioDriverNotImplemented, rtlWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
-                                 rioDriverNotImplemented, rtlFinishWrite, rtlClose};
+const FormatDriver kRtlDriver = {
+    rtlOpen, rioDriverNotImplemented, rtlWriteHeader, allocSlines, rioDriverNotImplemented, rtlWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, rtlFinishWrite, rtlClose,
+};
 
 }  // namespace vantrel

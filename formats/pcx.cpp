@@ -266,7 +266,7 @@ RioStatus pcxClose(RCB*) {
 }  // namespace
 
 extern const FormatDriver kPcxDriver = {
-    pcxOpen,           pcxReadHeader,     pcxWriteHeader, pcxAllocSlines, pcxReadSline, pcxWriteSline,
+    pcxOpen, pcxReadHeader, pcxWriteHeader, pcxAllocSlines, pcxReadSline, pcxWriteSline,
     rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, pcxFinishWrite, pcxClose,
 };
 

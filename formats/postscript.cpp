@@ -137,9 +137,9 @@ RioStatus postscriptFinishWrite(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kPostScriptDriver = {
-    postscriptOpen,           rioDriverRefuses, postscriptWriteHeader, postscriptAllocSlines,
-    rioDriverRefuses, postscriptWriteSline,     rioDriverNotImplemented,       rioDriverNotImplemented,
-    rioDriverNotImplemented,          postscriptFinishWrite,    rioDriverNothing,
+    postscriptOpen, rioDriverRefuses, postscriptWriteHeader, postscriptAllocSlines, rioDriverRefuses,
+    postscriptWriteSline, rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented,
+    postscriptFinishWrite, rioDriverNothing,
 };
 
 }  // namespace vantrel

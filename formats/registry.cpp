@@ -7,7 +7,8 @@ namespace vantrel {
 const FormatDriver kNoFormatDriver = {
     rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented,
     rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented,
-    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented};
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented,
+};
 
 namespace {
 

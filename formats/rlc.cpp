@@ -264,8 +264,8 @@ RioStatus rlcClose(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kRlcDriver = {
-    rlcOpen,           rlcReadHeader,     rlcWriteHeader, rlcAllocSlines, rlcReadSline, rlcWriteSline,
-    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing,     rlcFinishWrite, rlcClose,
+    rlcOpen, rlcReadHeader, rlcWriteHeader, rlcAllocSlines, rlcReadSline, rlcWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing, rlcFinishWrite, rlcClose,
 };
 
 }  // namespace vantrel

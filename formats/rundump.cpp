@@ -97,8 +97,9 @@ RioStatus close(RCB* rcb) {
 
 }  // namespace
 
-const FormatDriver kRunDumpDriver = {rioDriverNothing,           readHeader,     writeHeader, allocSlines,
-                                     readSline,      writeSline,     rioDriverNotImplemented, rioDriverNotImplemented,
-                                     rioDriverNothing,        rioDriverNothing,        close};
+const FormatDriver kRunDumpDriver = {
+    rioDriverNothing, readHeader, writeHeader, allocSlines, readSline, writeSline, rioDriverNotImplemented,
+    rioDriverNotImplemented, rioDriverNothing, rioDriverNothing, close,
+};
 
 }  // namespace vantrel

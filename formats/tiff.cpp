@@ -1173,9 +1173,8 @@ RioStatus tiffClose(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kTiffDriver = {
-    tiffOpen,      tiffReadHeader,  tiffWriteHeader,    tiffAllocSlines,
-    tiffReadSline, tiffWriteSline,  rioDriverNotImplemented, rioDriverNotImplemented,
-    rioDriverNothing,   tiffFinishWrite, tiffClose,
+    tiffOpen, tiffReadHeader, tiffWriteHeader, tiffAllocSlines, tiffReadSline, tiffWriteSline,
+    rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing, tiffFinishWrite, tiffClose,
 };
 
 // Every TIFF starts with its byte order, "II" or "MM"; the header reader checks the rest.

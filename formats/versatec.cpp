@@ -159,9 +159,9 @@ RioStatus versatecClose(RCB* rcb) {
 }  // namespace
 
 extern const FormatDriver kVersatecDriver = {
-    versatecOpen,           rioDriverRefuses, versatecWriteHeader, versatecAllocSlines,
-    rioDriverRefuses, versatecWriteSline,     rioDriverNotImplemented,       rioDriverNotImplemented,
-    rioDriverNotImplemented,          versatecFinishWrite,    versatecClose,
+    versatecOpen, rioDriverRefuses, versatecWriteHeader, versatecAllocSlines, rioDriverRefuses,
+    versatecWriteSline, rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNotImplemented,
+    versatecFinishWrite, versatecClose,
 };
 
 }  // namespace vantrel
