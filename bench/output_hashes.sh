@@ -54,3 +54,26 @@ done
 # An A0 page at 200 dpi for the paper-size conversions into mmr.
 "$build/drawgen" -p a0 -dpi 200 -f rnl "a0.rnl"
 for size in a0 a1 a2 a3 a4 a2l; do run "a0 -size $size -> mmr" "a0.rnl" "out.mmr" -size "$size"; done
+
+# TIFF strip sizes as the environment sets them, on every TIFF coding.
+for strips in 0 1 7 64 100000; do
+  for f in tif tiffu tiffg3; do
+    ZEB_STRIPS=$strips run "a4 ZEB_STRIPS=$strips -> $f" "a4.rnl" "out.$f"
+    ZEB_STRIPS=$strips run "odd ZEB_STRIPS=$strips -> $f" "odd.rnl" "out.$f"
+  done
+done
+# TIFF reads of our own tiled and stripped files of the other page sizes.
+for page in a4 wide tiny; do
+  for f in tif tiffu tiffg3 tiled; do
+    "$build/vantrel" "$page.rnl" "src.$f" >/dev/null || true
+    run "$page.$f -> rnl" "src.$f" "back.rnl"
+  done
+done
+# Real files other programs wrote, when the corpus is beside the checkout.
+corpus=$(dirname "$build")/../shared/realworld
+if [ -d "$corpus" ]; then
+  for file in "$corpus"/*.tif "$corpus"/*.pcx; do
+    cp "$file" "in.${file##*.}"
+    run "$(basename "$file") -> rnl" "in.${file##*.}" "back.rnl"
+  done
+fi
