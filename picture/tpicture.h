@@ -1,127 +1,31 @@
 // The tiled picture: a whole 1-bit page in memory as a directory of 32 x 32 pixel tiles. All-white and
 // all-black tiles are directory values that take no storage; every other tile lives in a tile pool owned by
-// the picture and is named in the directory by its pool index. The header also holds the row buffers used
-// around pictures (bitmap strings), the conversions between bitmap strings, picture rows and run lists, and
-// the toolkit's last-error code.
+// the picture and is named in the directory by its pool index. The header also holds the conversions
+// between picture rows, bitmap strings and run lists, and the toolkit's entry points on pictures; the row
+// buffers themselves and the pixel packing are in bitmap_string.h, the last-error code in rast_error.h.
 //
-// Pixels: 1 = black. A row is packed like a scan-line byte image: byte k holds pixels 8k..8k+7, pixel 8k in
-// the most significant bit. Four bytes make one 32-bit word of a tile row or of a bitmap string, and a word
-// is handled in memory byte order, so on a little-endian machine the mask of pixels c..31 of a word is
-// 0xFFFFFF7F for c = 1 and 0x01000000 for c = 31. Shifting a row by n pixels goes through the most-
-// significant-first form (wordToMsbFirst, shift, wordFromMsbFirst).
+// Pixels, words and masks are those of bitmap_string.h: a tile row is one word of a bitmap string.
 //
 // Pixels of edge tiles beyond width and height (the padding) are kept white by every writer here, so that
 // an operation that turns the padding into picture area (a mirror) shows white there.
 #pragma once
 
-#include <array>
-#include <bit>
 #include <cstdint>
 #include <memory>
 
+#include "picture/bitmap_string.h"
+#include "picture/rast_error.h"
 #include "rio/alloc.h"
 #include "rio/sline.h"
-#include "rio/status.h"
 
 namespace vantrel {
 
 // ---------------------------------------------------------------------------------------------------------
-// Toolkit errors. A failing picture routine stores its code as the last error and calls the error hook with
-// the code and the routine's own name ("AllocTPicture"). The last error and the hook are kept per thread:
-// the library has no process-wide mutable state, and a picture belongs to the thread that works on it.
-
-using RastError = int;
-
-inline constexpr RastError kRastNoError = 0;
-inline constexpr RastError kRastOutOfMemory = 1;
-inline constexpr RastError kRastProtected = 3;   // the picture is under undo protection
-inline constexpr RastError kRastNoStream = 6;    // no input stream given
-inline constexpr RastError kRastNoPicture = 7;   // no picture given
-inline constexpr RastError kRastOutOfRange = 8;  // window outside the picture, scaled size out of range
-inline constexpr RastError kRastBadSize = 9;
-inline constexpr RastError kRastNotSupported = 10;
-inline constexpr RastError kRastBadFormat = 11;
-inline constexpr RastError kRastBadData = 13;
-inline constexpr RastError kRastOutputIncomplete = 15;
-inline constexpr RastError kRastInputEnded = 17;       // input ended early or output could not be completed
-inline constexpr RastError kRastRasterStatus = 18;     // any other raster status
-inline constexpr RastError kRastTransformFailed = 19;  // a quarter turn failed part-way, or a scale failed
-inline constexpr RastError kRastStopped = 20;          // stopped by the progress callback
-
-using RastErrorHook = void (*)(RastError code, const char* routine);
-
-RastError rastGetLastError();
-bool rastIsLastError(RastError code);
-void rastClearLastError();
-// Stores code as this thread's last error and calls this thread's hook with it and the routine's name.
-void rastSetError(RastError code, const char* routine);
-// Installs a hook for this thread (nullptr: the default, which does nothing); returns the previous one.
-RastErrorHook rastSetErrorHook(RastErrorHook hook);
-
-// The fixed translation of a raster status into a toolkit error: 0 and -1 give no error; -16 -> 10;
-// -15, -14 -> 9; -12 -> 13; -11, -2 -> 11; -10, -8 -> 17; -3 -> 1; anything else -> 18.
-RastError rastErrorFromStatus(RioStatus status);
-
-// ---------------------------------------------------------------------------------------------------------
-// Words and masks.
+// Tiles and directory entries.
 
 inline constexpr int kTileSide = 32;  // pixels; a tile is 32 rows of one 32-bit word
 inline constexpr int kTileWords = 32;
 
-constexpr uint32_t wordToMsbFirst(uint32_t memoryWord) {
-  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap32(memoryWord);
-  return memoryWord;
-}
-constexpr uint32_t wordFromMsbFirst(uint32_t msbFirst) {
-  return wordToMsbFirst(msbFirst);
-}
-
-// Mask of pixels c..31 of a word (c in 0..31), in memory order.
-constexpr uint32_t maskFrom(int c) {
-  return wordFromMsbFirst(0xFFFFFFFFu >> c);
-}
-// Mask of pixels 0..c-1 of a word (c in 0..32), in memory order.
-constexpr uint32_t maskBefore(int c) {
-  return c >= 32 ? 0xFFFFFFFFu : ~maskFrom(c);
-}
-// Mask of pixels lo..hi-1 (0 <= lo < hi <= 32).
-constexpr uint32_t maskSpan(int lo, int hi) {
-  return maskFrom(lo) & maskBefore(hi);
-}
-// Byte k (0..3) of a word in memory order: pixels 8k..8k+7, the first in the most significant bit.
-constexpr uint32_t wordByte(uint32_t memoryWord, int k) {
-  return (wordToMsbFirst(memoryWord) >> (24 - 8 * k)) & 0xFF;
-}
-
-// The black runs of one byte, pixels taken from the most significant bit down: [start[i], end[i]) in 0..8.
-struct ByteRuns {
-  uint8_t count;
-  uint8_t start[4];
-  uint8_t end[4];
-};
-
-constexpr std::array<ByteRuns, 256> makeByteRuns() {
-  std::array<ByteRuns, 256> table{};
-  for (int value = 0; value < 256; ++value) {
-    ByteRuns r{};
-    int bit = 0;
-    while (bit < 8) {
-      while (bit < 8 && !(value & (0x80 >> bit))) ++bit;
-      if (bit == 8) break;
-      r.start[r.count] = static_cast<uint8_t>(bit);
-      while (bit < 8 && (value & (0x80 >> bit))) ++bit;
-      r.end[r.count] = static_cast<uint8_t>(bit);
-      ++r.count;
-    }
-    table[static_cast<size_t>(value)] = r;
-  }
-  return table;
-}
-
-// The 256-case table behind every word-to-run conversion.
-inline constexpr std::array<ByteRuns, 256> kByteRuns = makeByteRuns();
-
-// ---------------------------------------------------------------------------------------------------------
 // Directory entries. One 32-bit value per tile:
 //   0           white, no storage          1           white, saved mark set
 //   0xFFFFFFFE  black, no storage          0xFFFFFFFF  black, saved mark set
@@ -328,26 +232,6 @@ int32_t ReadBitmapStringTPicture(const TPicture* picture, int32_t row, uint32_t*
 // row pixel x - shift; pixels from outside the row's area are white.
 void ReadShiftedBitmapStringTPicture(const TPicture* picture, int32_t row, uint32_t* bits, int32_t words,
                                      int32_t shift);
-
-// ---------------------------------------------------------------------------------------------------------
-// Bitmap strings: rows of packed words, zero-filled when allocated.
-
-// Words a row of `pixels` pixels needs.
-constexpr int64_t bitmapWords(int64_t pixels) {
-  return pixels / 32 + (pixels % 32 != 0 ? 1 : 0);
-}
-
-uint32_t* AllocBitmapString(int32_t words);  // error 1 "AllocBitmapString", 9 for a negative count
-void FreeBitmapString(uint32_t* bits);
-void FillBitmapString(uint32_t* bits, int32_t words, uint32_t value);
-void CopyBitmapString(uint32_t* to, const uint32_t* from, int32_t words);
-void OrBitmapString(uint32_t* to, const uint32_t* from, int32_t words);
-// ORs the runs in (colour 1) or clears them (colour 0); runs are clipped to the string's words * 32 pixels.
-void WriteRunsBitmapString(uint32_t* bits, int32_t words, const int32_t* runs, int colour);
-// The runs of the string between two columns (clipped to words * 32 pixels), joined as the row reader
-// joins them; the same room rule and *tail as ExtractRunsTPicture. Returns the number of runs.
-int32_t BitmapStringToRuns(const uint32_t* bits, int32_t words, int32_t* runs, int32_t firstColumn,
-                           int32_t lastColumn, int32_t** tail = nullptr);
 
 // ---------------------------------------------------------------------------------------------------------
 // Undo protection.
