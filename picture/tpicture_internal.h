@@ -1,0 +1,159 @@
+// Pieces of the tiled picture shared by its source files and the transforms: the tile pool's allocation
+// paths, directory helpers and the word-to-run conversion. Not installed; nothing outside picture/ uses it.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "picture/tpicture.h"
+#include "rio/sline.h"
+
+namespace vantrel {
+
+// ---------------------------------------------------------------------------------------------------------
+// Tile pool. Storage grows a chunk at a time (tile_pool.cpp); taking and giving back a tile are inline
+// because the row writers make tiles as runs fall into white or black entries.
+
+inline constexpr size_t kChunkBytes = size_t{kPoolChunkTiles} * kTileWords * sizeof(uint32_t);
+
+bool poolGrow(TilePool& pool);
+bool poolReserve(TilePool& pool, uint64_t count);
+void poolFreeAll(TilePool& pool);
+
+inline uint32_t* poolWords(TilePool& pool, uint32_t index) {
+  return pool.chunks[index >> kPoolChunkShift] + (index & (kPoolChunkTiles - 1)) * kTileWords;
+}
+
+inline uint64_t poolCapacity(const TilePool& pool) {
+  return uint64_t{pool.chunkCount} * kPoolChunkTiles;
+}
+
+inline uint64_t poolAvailable(const TilePool& pool) {
+  return pool.freeCount + poolCapacity(pool) - pool.used;
+}
+
+// A tile filled with `fill`, as an unmarked entry; 0 when memory runs out.
+inline TileEntry poolAlloc(TilePool& pool, uint32_t fill) {
+  uint32_t index;
+  if (pool.freeHead != 0) {
+    index = pool.freeHead - 1;
+    pool.freeHead = poolWords(pool, index)[0];
+    --pool.freeCount;
+  } else {
+    if (pool.used == poolCapacity(pool) && !poolGrow(pool)) return 0;
+    index = pool.used++;
+  }
+  ++pool.live;
+  uint32_t* words = poolWords(pool, index);
+  std::fill(words, words + kTileWords, fill);
+  return entryForPoolIndex(index);
+}
+
+inline void poolRelease(TilePool& pool, TileEntry e) {
+  if (!entryIsTile(e)) return;
+  uint32_t index = entryPoolIndex(e);
+  poolWords(pool, index)[0] = pool.freeHead;
+  pool.freeHead = index + 1;
+  ++pool.freeCount;
+  --pool.live;
+}
+
+// Replaces the entry by a new tile of `fill`, keeping its mark.
+inline bool entryToTile(TPicture* p, TileEntry& entry, uint32_t fill) {
+  TileEntry t = poolAlloc(p->pool, fill);
+  if (t == 0) {
+    rastSetError(kRastOutOfMemory, "AllocTPictureTile");
+    return false;
+  }
+  entry = t | (entry & kSavedMark);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Directory.
+
+// Releases every real tile and makes every entry white (marks dropped).
+void releaseEntries(TPicture* p);
+
+// The smallest rectangle of tile rows and columns holding every non-white entry; lastRow < 0 when there is
+// none.
+struct TileRect {
+  int32_t firstRow = INT32_MAX;
+  int32_t lastRow = -1;
+  int32_t firstColumn = INT32_MAX;
+  int32_t lastColumn = -1;
+};
+TileRect contentTiles(const TPicture* p);
+
+inline uint32_t entryRowWord(const TPicture* p, TileEntry e, int r) {
+  if (entryIsWhite(e)) return 0;
+  if (entryIsBlack(e)) return 0xFFFFFFFFu;
+  return tileWords(p, e)[r];
+}
+
+// Mask of the picture area in the last tile column.
+inline uint32_t lastColumnMask(const TPicture* p) {
+  return maskBefore(p->width % 32 == 0 ? 32 : p->width % 32);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Word to run conversion: the byte table, with touching runs joined as they come.
+
+class RunWriter {
+ public:
+  explicit RunWriter(int32_t* out) : out_(out), begin_(out) {}
+
+  void add(int32_t start, int32_t end) {
+    if (start == end_) {
+      end_ = end;
+      return;
+    }
+    flush();
+    start_ = start;
+    end_ = end;
+  }
+
+  // The runs of a word in memory order whose pixel 0 is column `base`.
+  void word(uint32_t w, int32_t base) {
+    if (w == 0) return;
+    if (w == 0xFFFFFFFFu) {
+      add(base, base + 32);
+      return;
+    }
+    uint32_t m = wordToMsbFirst(w);
+    for (int k = 0; k < 4; ++k) {
+      uint32_t b = (m >> (24 - 8 * k)) & 0xFF;
+      if (b == 0) continue;
+      int32_t at = base + 8 * k;
+      if (b == 0xFF) {
+        add(at, at + 8);
+        continue;
+      }
+      const ByteRuns& r = kByteRuns[b];
+      for (int i = 0; i < r.count; ++i) add(at + r.start[i], at + r.end[i]);
+    }
+  }
+
+  int32_t finish(int32_t** tail) {
+    flush();
+    out_[0] = out_[1] = kSlineEnd;
+    if (tail) *tail = out_ == begin_ ? out_ : out_ - 1;
+    return static_cast<int32_t>((out_ - begin_) / 2);
+  }
+
+ private:
+  void flush() {
+    if (start_ < 0) return;
+    out_[0] = start_;
+    out_[1] = end_;
+    out_ += 2;
+  }
+
+  int32_t* out_;
+  int32_t* begin_;
+  int32_t start_ = -1;
+  int32_t end_ = -1;
+};
+
+}  // namespace vantrel
