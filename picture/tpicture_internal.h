@@ -1,5 +1,6 @@
 // Pieces of the tiled picture shared by its source files and the transforms: the tile pool's allocation
-// paths, directory helpers and the word-to-run conversion. Not installed; nothing outside picture/ uses it.
+// paths, directory helpers, the refusal under undo protection and the word-to-run conversion. Private to
+// picture/: not installed.
 #pragma once
 
 #include <algorithm>
@@ -95,6 +96,13 @@ inline uint32_t entryRowWord(const TPicture* p, TileEntry e, int r) {
 // Mask of the picture area in the last tile column.
 inline uint32_t lastColumnMask(const TPicture* p) {
   return maskBefore(p->width % 32 == 0 ? 32 : p->width % 32);
+}
+
+// Under undo protection the operations that move tiles refuse to run: error 3 with the routine's name.
+inline bool refuseProtected(const TPicture* p, const char* routine) {
+  if (!TPictureIsProtected(p)) return false;
+  rastSetError(kRastProtected, routine);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------------------
