@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "picture/rast_error.h"
-#include "picture/tpicture_internal.h"
+#include "picture/run_writer.h"
 #include "rio/alloc.h"
 
 namespace vantrel {

@@ -74,6 +74,10 @@ inline constexpr std::array<ByteRuns, 256> kByteRuns = makeByteRuns();
 // ---------------------------------------------------------------------------------------------------------
 // Bitmap strings: rows of packed words, zero-filled when allocated.
 
+// Longest row, and largest side of a picture: a multiple of 32 below 2^31, so padded sizes and run ends fit
+// in int32.
+inline constexpr int32_t kMaxPictureSide = INT32_MAX - 31;
+
 // Words a row of `pixels` pixels needs.
 constexpr int64_t bitmapWords(int64_t pixels) {
   return pixels / 32 + (pixels % 32 != 0 ? 1 : 0);

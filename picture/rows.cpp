@@ -1,6 +1,7 @@
 // Rows of a picture: run lists and bitmap strings in and out, tiles made on demand where pixels change.
 #include <algorithm>
 
+#include "picture/run_writer.h"
 #include "picture/tpicture.h"
 #include "picture/tpicture_internal.h"
 

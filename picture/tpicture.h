@@ -70,8 +70,6 @@ constexpr TileEntry entryForPoolIndex(uint32_t index) {
 // The record.
 
 inline constexpr uint32_t kTPictureMagic = 0x17CE398D;
-// Largest side: a multiple of 32 below 2^31, so padded sizes and run ends fit in int32.
-inline constexpr int32_t kMaxPictureSide = INT32_MAX - 31;
 // Largest directory (entries); bigger pictures are refused as out of memory.
 inline constexpr int64_t kMaxTileCount = int64_t{1} << 28;
 
