@@ -28,6 +28,9 @@ void packTo(TPicture* p, uint32_t value, TileEntry reserved) {
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------------------
+// Pool storage.
+
 bool poolGrow(TilePool& pool) {
   if (poolCapacity(pool) + kPoolChunkTiles > uint64_t{kMaxPoolIndex} + 1) return false;
   if (pool.chunkCount == pool.chunkSlots) {

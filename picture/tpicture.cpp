@@ -110,6 +110,9 @@ TPicture* reshape(TPicture* p, int32_t height, int32_t width, int32_t rowOffset,
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------------------
+// Directory helpers shared with the other picture files.
+
 void releaseEntries(TPicture* p) {
   for (int32_t i = 0; i < p->tileCount; ++i) {
     poolRelease(p->pool, p->directory[i]);
