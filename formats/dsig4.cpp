@@ -44,7 +44,7 @@ RioStatus dsig4Open(RCB* rcb) {
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->g4.encoder = FaxEncoder{};
     st->finishStatus = kRioOk;
-    if (RioStatus r = faxLinesAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
+    if (RioStatus r = linePairAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
     // The length is patched at the end: random access must be prepared before the first byte leaves.
     if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
     if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
@@ -76,7 +76,7 @@ RioStatus dsig4ReadHeader(RCB* rcb) {
   const uint32_t dpi = getLe16(h + kResolutionAt);
   rcb->xDpi = rcb->yDpi = dpi;
   st->g4.decoder = FaxDecoder{};
-  if (RioStatus r = faxLinesAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
+  if (RioStatus r = linePairAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 

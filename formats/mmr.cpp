@@ -49,7 +49,7 @@ RioStatus mmrOpen(RCB* rcb) {
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first
     st->finishStatus = kRioOk;
-    if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+    if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
     // L is patched at the end: random access must be prepared before the first byte leaves.
     if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
     if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
@@ -114,7 +114,7 @@ RioStatus mmrReadHeader(RCB* rcb) {
 
   st->fax.decoder = FaxDecoder{};
   st->fax.decoder.bits.lsbFirst = bitOrder != kMsbFirst;
-  if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+  if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 
