@@ -7,9 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "formats/data_offset.h"
+#include "formats/byte_io.h"
 #include "formats/fax_lines.h"
-#include "formats/le_bytes.h"
 #include "formats/registry.h"
 #include "picture/tpicture.h"
 
