@@ -39,9 +39,13 @@ RioStatus checkRows(const BandWriter& w, const TileRows& r) {
 
 RioStatus openMemory(BandWriter* w) {
   if (w->memory) return kRioOk;
-  w->memory = streamOpen(nullptr, "w");
-  if (!w->memory) return kRioOutOfMemory;
-  if (!streamSetWriteCallback(w->memory, appendToBuffer, w)) return kRioInternal;
+  RasterStream* memory = streamOpen(nullptr, "w");
+  if (!memory) return kRioOutOfMemory;
+  if (!streamSetWriteCallback(memory, appendToBuffer, w)) {
+    (void)streamClose(memory);
+    return kRioInternal;
+  }
+  w->memory = memory;
   return kRioOk;
 }
 
