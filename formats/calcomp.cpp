@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/byte_io.h"
 #include "formats/raster_row.h"
 #include "formats/registry.h"
 
@@ -26,11 +27,6 @@ struct CalCompState {
   uint8_t* row = nullptr;  // W groups, pixels in pixel order, most significant bit leftmost
   ~CalCompState() { rioFree(row); }
 };
-
-void putBe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
 
 double knownDpi(double dpi) {
   return std::isfinite(dpi) && dpi > 0 ? dpi : 0;

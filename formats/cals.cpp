@@ -53,7 +53,7 @@ RioStatus calsOpen(RCB* rcb) {
     auto* st = rioNewState<CalsWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first
-    if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+    if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   }
   return kRioOk;
 }
@@ -182,7 +182,7 @@ RioStatus calsReadHeader(RCB* rcb) {
   }
   if (auto* shrunk = static_cast<uint8_t*>(rioRealloc(extra, static_cast<size_t>(used)))) extra = shrunk;
   (void)rioAttachExtraHeader(rcb, extra, used);
-  if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+  if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 

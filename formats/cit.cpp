@@ -7,9 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "formats/data_offset.h"
+#include "formats/byte_io.h"
 #include "formats/fax_lines.h"
-#include "formats/le_bytes.h"
 #include "formats/registry.h"
 #include "picture/tpicture.h"
 
@@ -56,7 +55,7 @@ RioStatus citOpen(RCB* rcb) {
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->g4.encoder = FaxEncoder{};
     st->g4.encoder.bits.lsbFirst = true;
-    if (RioStatus r = faxLinesAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
+    if (RioStatus r = linePairAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
   }
   return kRioOk;
 }
@@ -85,7 +84,7 @@ RioStatus citReadHeader(RCB* rcb) {
   if (st->dataType == kTypeGroup4) {
     st->g4.decoder = FaxDecoder{};
     st->g4.decoder.bits.lsbFirst = true;
-    if (RioStatus r = faxLinesAlloc(&st->g4.lines, width)) return rioSetError(rcb, r);
+    if (RioStatus r = linePairAlloc(&st->g4.lines, width)) return rioSetError(rcb, r);
   } else {
     st->rowBytes = (width + 7) / 8;
     const int64_t words = bitmapWords(width);

@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "formats/data_offset.h"
+#include "formats/byte_io.h"
 #include "formats/fax_lines.h"
-#include "formats/le_bytes.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -44,7 +43,7 @@ RioStatus dsig4Open(RCB* rcb) {
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->g4.encoder = FaxEncoder{};
     st->finishStatus = kRioOk;
-    if (RioStatus r = faxLinesAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
+    if (RioStatus r = linePairAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
     // The length is patched at the end: random access must be prepared before the first byte leaves.
     if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
     if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
@@ -76,7 +75,7 @@ RioStatus dsig4ReadHeader(RCB* rcb) {
   const uint32_t dpi = getLe16(h + kResolutionAt);
   rcb->xDpi = rcb->yDpi = dpi;
   st->g4.decoder = FaxDecoder{};
-  if (RioStatus r = faxLinesAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
+  if (RioStatus r = linePairAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 
@@ -105,7 +104,7 @@ RioStatus dsig4WriteHeader(RCB* rcb) {
   putLe16(h + kCodingAt, kCodingGroup4);
   putLe32(h + kWidthAt, static_cast<uint32_t>(rcb->width));
   putLe32(h + kHeightAt, static_cast<uint32_t>(rcb->height));
-  if (streamWrite(out, h, kHeaderSize) != kHeaderSize) return rioSetError(rcb, kRioStreamIo);
+  if (writeAll(out, h, kHeaderSize) != kRioOk) return rioSetError(rcb, kRioStreamIo);
   st->headerDone = true;
   return kRioOk;
 }
@@ -133,9 +132,7 @@ RioStatus finishFile(RCB* rcb, Dsig4WriteState* st) {
   if (length > int64_t{UINT32_MAX}) return rioSetError(rcb, kRioBadParameter);
   uint8_t field[4];
   putLe32(field, static_cast<uint32_t>(length));
-  if (streamSeek(out, kLengthAt) != 0) return rioSetError(rcb, kRioStreamIo);
-  if (streamWrite(out, field, sizeof field) != static_cast<int32_t>(sizeof field)) return rioSetError(rcb, kRioStreamIo);
-  if (streamSeek(out, end) != 0) return rioSetError(rcb, kRioStreamIo);
+  if (patchAt(out, kLengthAt, field, sizeof field) != kRioOk) return rioSetError(rcb, kRioStreamIo);
   return kRioOk;
 }
 

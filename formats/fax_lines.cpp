@@ -1,11 +1,9 @@
 #include "formats/fax_lines.h"
 
-#include <utility>
-
 namespace vantrel {
 namespace {
 
-RioStatus checkRcb(RCB* rcb, const FaxLines& lines, bool reading) {
+RioStatus checkRcb(RCB* rcb, const LinePair& lines, bool reading) {
   if (!rcb) return kRioNoRcb;
   if (!(reading ? rcb->inStream : rcb->outStream)) return rioSetError(rcb, kRioBadStream);
   if (!rcb->curSline || !lines.cur) return rioSetError(rcb, kRioInternal);
@@ -26,67 +24,41 @@ RioStatus checkFinish(RCB* rcb) {
   return kRioOk;
 }
 
-void setWhite(int32_t* line) { line[0] = line[1] = kSlineEnd; }
-
 // The decoded line goes out as a copy (also a partial one after a failure, which decoders terminate); only
 // a whole line becomes the next reference.
-RioStatus handOut(RCB* rcb, FaxLines& lines, RioStatus status) {
+RioStatus handOut(RCB* rcb, LinePair& lines, RioStatus status) {
   rioCopySline(lines.cur, rcb->curSline);
-  if (status == kRioOk) faxLinesAdvance(&lines);
+  if (status == kRioOk) linePairSwap(&lines);
   return record(rcb, status);
 }
 
 }  // namespace
 
-RioStatus faxLinesAlloc(FaxLines* lines, int32_t width) {
-  if (width < 0) return kRioBadParameter;
-  const int64_t per = slineValues(width) + 2;  // the (0, 0) pair in front
-  auto* block = static_cast<int32_t*>(rioMalloc(static_cast<size_t>(2 * per) * sizeof(int32_t)));
-  if (!block) return kRioOutOfMemory;
-  rioFree(lines->block);
-  lines->block = block;
-  lines->width = width;
-  block[0] = block[1] = block[per] = block[per + 1] = 0;
-  lines->cur = block + 2;
-  lines->ref = block + per + 2;
-  setWhite(lines->cur);
-  setWhite(lines->ref);
-  return kRioOk;
-}
-
-void faxLinesRestart(FaxLines* lines) { setWhite(lines->ref); }
-
-int32_t faxLinesTake(FaxLines* lines, const int32_t* runs, int64_t maxValues) {
-  return faxNormalizeLine(runs, lines->cur, lines->width, maxValues);
-}
-
-void faxLinesAdvance(FaxLines* lines) { std::swap(lines->cur, lines->ref); }
-
 RioStatus g3ReadSline(RCB* rcb, FaxLineReader* r) {
   if (RioStatus s = checkRcb(rcb, r->lines, true)) return s;
-  FaxLines& lines = r->lines;
+  LinePair& lines = r->lines;
   return handOut(rcb, lines, g3DecodeLine(&r->decoder, rcb->inStream, lines.width, lines.cur));
 }
 
 RioStatus g4ReadSline(RCB* rcb, FaxLineReader* r) {
   if (RioStatus s = checkRcb(rcb, r->lines, true)) return s;
-  FaxLines& lines = r->lines;
+  LinePair& lines = r->lines;
   return handOut(rcb, lines, g4DecodeLine(&r->decoder, rcb->inStream, lines.width, lines.ref, lines.cur));
 }
 
 RioStatus g3WriteSline(RCB* rcb, FaxLineWriter* w) {
   if (RioStatus s = checkRcb(rcb, w->lines, false)) return s;
-  FaxLines& lines = w->lines;
-  faxLinesTake(&lines, rcb->curSline, listValues(rcb));
+  LinePair& lines = w->lines;
+  linePairTake(&lines, rcb->curSline, listValues(rcb));
   return record(rcb, g3EncodeLine(&w->encoder, rcb->outStream, lines.width, lines.cur));
 }
 
 RioStatus g4WriteSline(RCB* rcb, FaxLineWriter* w) {
   if (RioStatus s = checkRcb(rcb, w->lines, false)) return s;
-  FaxLines& lines = w->lines;
-  faxLinesTake(&lines, rcb->curSline, listValues(rcb));
+  LinePair& lines = w->lines;
+  linePairTake(&lines, rcb->curSline, listValues(rcb));
   const RioStatus status = g4EncodeLine(&w->encoder, rcb->outStream, lines.width, lines.cur, lines.ref);
-  faxLinesAdvance(&lines);
+  linePairSwap(&lines);
   return record(rcb, status);
 }
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "formats/le_bytes.h"
+#include "formats/byte_io.h"
 #include "formats/raster_row.h"
 #include "formats/registry.h"
 

@@ -2,6 +2,7 @@
 // numbers), the image coded in Group 4 from offset 36, then a six-byte closing record. The header's
 // length field L counts the coded bytes, so the closing record stands at 36 + L and the file is
 // 36 + L + 6 bytes long. The writer patches L once the image is coded, so its output must be seekable.
+#include "formats/byte_io.h"
 #include "formats/fax_lines.h"
 #include "formats/registry.h"
 
@@ -30,17 +31,6 @@ struct MmrWriteState {
   RioStatus finishStatus = kRioOk;  // what finishWrite met: the result of close
 };
 
-uint32_t getBE32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-
-void putBE32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
 RioStatus mmrOpen(RCB* rcb) {
   if (rcb->reading && rcb->inFormat == kFormatMmr && !rioNewState<MmrReadState>(rcb->readerState))
     return rioSetError(rcb, kRioOutOfMemory);
@@ -49,7 +39,7 @@ RioStatus mmrOpen(RCB* rcb) {
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first
     st->finishStatus = kRioOk;
-    if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+    if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
     // L is patched at the end: random access must be prepared before the first byte leaves.
     if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
     if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
@@ -91,8 +81,8 @@ RioStatus mmrReadHeader(RCB* rcb) {
       }
       case kSizeCode:
         // Both are unsigned on disk; as int32 a value at or above 2^31 is negative, and refused below.
-        width = static_cast<int32_t>(getBE32(r + 4));
-        height = static_cast<int32_t>(getBE32(r + 8));
+        width = static_cast<int32_t>(getBe32(r + 4));
+        height = static_cast<int32_t>(getBe32(r + 8));
         haveSize = true;
         break;
       case kCodingCode:
@@ -114,7 +104,7 @@ RioStatus mmrReadHeader(RCB* rcb) {
 
   st->fax.decoder = FaxDecoder{};
   st->fax.decoder.bits.lsbFirst = bitOrder != kMsbFirst;
-  if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+  if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 
@@ -129,11 +119,6 @@ RioStatus mmrReadSline(RCB* rcb) {
 
 // ---------------------------------------------------------------------------------------------------------
 // Writing.
-
-RioStatus writeBytes(RCB* rcb, const void* bytes, int32_t n) {
-  if (streamWrite(rcb->outStream, bytes, n) != n) return rioSetError(rcb, kRioStreamIo);
-  return kRioOk;
-}
 
 RioStatus mmrWriteHeader(RCB* rcb) {
   auto* st = rioState<MmrWriteState>(rcb->writerState);
@@ -151,9 +136,9 @@ RioStatus mmrWriteHeader(RCB* rcb) {
       kRecordMark, kLengthCode,     0,    0,    0,    0,
   };
   // clang-format on
-  putBE32(h + 10, static_cast<uint32_t>(rcb->width));
-  putBE32(h + 14, static_cast<uint32_t>(rcb->height));
-  if (RioStatus r = writeBytes(rcb, h, kHeaderSize)) return r;
+  putBe32(h + 10, static_cast<uint32_t>(rcb->width));
+  putBe32(h + 14, static_cast<uint32_t>(rcb->height));
+  if (RioStatus r = writeAll(out, h, kHeaderSize)) return rioSetError(rcb, r);
   st->headerDone = true;
   return kRioOk;
 }
@@ -204,13 +189,10 @@ RioStatus finishFile(RCB* rcb, MmrWriteState* st) {
   const int64_t length = end - kHeaderSize;
   if (length < 0) return rioSetError(rcb, kRioInternal);
   if (length > int64_t{UINT32_MAX}) return rioSetError(rcb, kRioBadParameter);
-  if (RioStatus r = writeBytes(rcb, kClosingRecord, sizeof kClosingRecord)) return r;
+  if (RioStatus r = writeAll(out, kClosingRecord, sizeof kClosingRecord)) return rioSetError(rcb, r);
   uint8_t field[4];
-  putBE32(field, static_cast<uint32_t>(length));
-  if (RioStatus r = streamSeek(out, kLengthOffset)) return rioSetError(rcb, r);
-  if (RioStatus r = writeBytes(rcb, field, sizeof field)) return r;
-  if (RioStatus r = streamSeek(out, end + static_cast<int64_t>(sizeof kClosingRecord)))
-    return rioSetError(rcb, r);
+  putBe32(field, static_cast<uint32_t>(length));
+  if (RioStatus r = patchAt(out, kLengthOffset, field, sizeof field)) return rioSetError(rcb, r);
   return kRioOk;
 }
 

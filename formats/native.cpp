@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/byte_io.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -28,23 +29,6 @@ struct NativeWriteState {
   uint8_t held[kRecordSize] = {};  // the last record of the last line, held back for the end-of-image flag
   bool holding = false;
 };
-
-uint32_t getBe32(const uint8_t* p) {
-  return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-uint16_t getBe16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-void putBe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-void putBe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
 
 // Resolution field: tenths of a dot per inch, rounded half away from zero, held to the int32 range.
 uint32_t dpiTenths(double dpi) {

@@ -29,7 +29,7 @@ RioStatus faxOpen(RCB* rcb) {
     auto* st = rioNewState<NativeFaxWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->fax.encoder = FaxEncoder{};  // empty accumulator
-    if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+    if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   }
   return kRioOk;
 }
@@ -43,7 +43,7 @@ RioStatus faxReadHeader(RCB* rcb) {
   d.codingWord = st->header.codingWord;
   d.lineAlign = st->header.lineAligned;
   d.bits.lsbFirst = st->header.bitReversed;
-  if (RioStatus r = faxLinesAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+  if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   return kRioOk;
 }
 

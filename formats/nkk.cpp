@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/le_bytes.h"
+#include "formats/byte_io.h"
 #include "formats/raster_row.h"
 #include "formats/registry.h"
 

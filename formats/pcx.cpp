@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/byte_io.h"
 #include "formats/raster_row.h"
 #include "formats/registry.h"
 #include "picture/tpicture.h"
@@ -63,14 +64,6 @@ struct PcxWriteState {
     rioFree(packed);
   }
 };
-
-uint16_t getLe16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-void putLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 // A resolution field: truncated to an integer and held to 0..65535.
 uint16_t dpiField(double dpi) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/byte_io.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -37,10 +38,7 @@ struct RlcWriteState {
   }
 };
 
-uint16_t getBe16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-uint8_t* putBe16(uint8_t* p, int32_t v) {
+uint8_t* appendBe16(uint8_t* p, int32_t v) {
   p[0] = static_cast<uint8_t>(v >> 8);
   p[1] = static_cast<uint8_t>(v);
   return p + 2;
@@ -182,9 +180,9 @@ RioStatus rlcWriteHeader(RCB* rcb) {
   if (rcb->outFormat == kFormatGraphtec) {
     std::memcpy(p, kGraphtecHeader, sizeof kGraphtecHeader);
     p += sizeof kGraphtecHeader;
-    p = putBe16(putBe16(putBe16(p, st->height), st->width), 0);
+    p = appendBe16(appendBe16(appendBe16(p, st->height), st->width), 0);
   }
-  p = putBe16(putBe16(p, st->height), st->width);
+  p = appendBe16(appendBe16(p, st->height), st->width);
   if (st->width < rcb->width) rioSetWarning(rcb, kRioBadColumns);  // columns beyond 65534 are cut off
   return put(rcb, h, static_cast<int32_t>(p - h));
 }
@@ -220,11 +218,11 @@ RioStatus rlcWriteSline(RCB* rcb) {
   }
   const int32_t n = clippedRuns(rcb, st->width, st->runs);
   const int32_t w = st->width;
-  uint8_t* p = putBe16(st->record, n);
+  uint8_t* p = appendBe16(st->record, n);
   for (int32_t i = n - 1; i >= 0; --i) {
     const int32_t s = st->runs[2 * i];
     const int32_t e = st->runs[2 * i + 1];
-    p = putBe16(putBe16(p, w - (e - 1)), w - s);
+    p = appendBe16(appendBe16(p, w - (e - 1)), w - s);
   }
   ++st->rowsWritten;
   return put(rcb, st->record, static_cast<int32_t>(p - st->record));

@@ -6,6 +6,7 @@
 // 2n run boundaries.
 #include <cstring>
 
+#include "formats/byte_io.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -13,25 +14,12 @@ namespace {
 
 constexpr char kMagic[4] = {'R', 'U', 'N', '1'};
 
-int32_t getLE(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
-
-void putLE(uint8_t* p, int32_t v) {
-  auto u = static_cast<uint32_t>(v);
-  p[0] = static_cast<uint8_t>(u);
-  p[1] = static_cast<uint8_t>(u >> 8);
-  p[2] = static_cast<uint8_t>(u >> 16);
-  p[3] = static_cast<uint8_t>(u >> 24);
-}
-
 RioStatus readHeader(RCB* rcb) {
   uint8_t h[12];
   if (rioReadInput(rcb, h, 12) != 12) return kRioStreamIo;
   if (std::memcmp(h, kMagic, 4) != 0) return kRioBadHeader;
-  int32_t width = getLE(h + 4);
-  int32_t height = getLE(h + 8);
+  int32_t width = static_cast<int32_t>(getLe32(h + 4));
+  int32_t height = static_cast<int32_t>(getLe32(h + 8));
   if (width < rcb->width) rcb->width = width;
   if (height < rcb->height) rcb->height = height;
   return kRioOk;
@@ -40,8 +28,8 @@ RioStatus readHeader(RCB* rcb) {
 RioStatus writeHeader(RCB* rcb) {
   uint8_t h[12];
   std::memcpy(h, kMagic, 4);
-  putLE(h + 4, rcb->width);
-  putLE(h + 8, rcb->height);
+  putLe32(h + 4, static_cast<uint32_t>(rcb->width));
+  putLe32(h + 8, static_cast<uint32_t>(rcb->height));
   return streamWrite(rcb->outStream, h, 12) == 12 ? kRioOk : kRioStreamIo;
 }
 
@@ -54,7 +42,7 @@ RioStatus readSline(RCB* rcb) {
   int32_t got = streamRead(rcb->inStream, b, 4);
   if (got == 0) return kRioEndOfPage;
   if (got != 4) return kRioUnexpectedEof;
-  int32_t n = getLE(b);
+  int32_t n = static_cast<int32_t>(getLe32(b));
   if (n < 0 || n > (rcb->width + 1) / 2) return kRioBadData;
   int32_t previousEnd = -1;
   for (int32_t i = 0; i < n; ++i) {
@@ -62,8 +50,8 @@ RioStatus readSline(RCB* rcb) {
       line[2 * i] = line[2 * i + 1] = kSlineEnd;
       return kRioUnexpectedEof;
     }
-    int32_t s = getLE(b);
-    int32_t e = getLE(b + 4);
+    int32_t s = static_cast<int32_t>(getLe32(b));
+    int32_t e = static_cast<int32_t>(getLe32(b + 4));
     if (s <= previousEnd || e <= s || e > rcb->width) {
       line[2 * i] = line[2 * i + 1] = kSlineEnd;
       return kRioBadData;
@@ -79,11 +67,11 @@ RioStatus readSline(RCB* rcb) {
 RioStatus writeSline(RCB* rcb) {
   const int32_t* runs = rcb->curSline;
   uint8_t b[8];
-  putLE(b, rioSlineRuns(runs));
+  putLe32(b, static_cast<uint32_t>(rioSlineRuns(runs)));
   if (streamWrite(rcb->outStream, b, 4) != 4) return kRioStreamIo;
   for (; runs[0] >= 0; runs += 2) {
-    putLE(b, runs[0]);
-    putLE(b + 4, runs[1]);
+    putLe32(b, static_cast<uint32_t>(runs[0]));
+    putLe32(b + 4, static_cast<uint32_t>(runs[1]));
     if (streamWrite(rcb->outStream, b, 8) != 8) return kRioStreamIo;
   }
   return kRioOk;

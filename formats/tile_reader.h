@@ -31,7 +31,8 @@ enum class TileCoding : uint8_t {
 };
 
 // A byte-producing decoder in front of raw rows. Each column keeps a state of its own, made when a segment
-// first names the filter, because the columns of a tile row are read interleaved.
+// first names the filter, because the columns of a tile row are read interleaved. The filter takes the
+// stored bytes as they are (lsbFirst is its own business) and delivers rows most significant bit first.
 struct TileFilter {
   void* (*create)();             // a fresh state in accounted memory; nullptr when memory runs out
   void (*destroy)(void* state);  // releases it

@@ -365,6 +365,11 @@ int32_t streamSetWindowOffset(RasterStream* s, int32_t i, int64_t position) {
   return 1;
 }
 
+bool streamFlush(RasterStream* s) {
+  if (!s || s->mode != kModeWrite) return false;
+  return flushBuffer(s) && s->ok;
+}
+
 int32_t streamClose(RasterStream* s) {
   if (!s) return 0;
   if (s->mode == kModeWrite) {

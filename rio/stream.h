@@ -72,6 +72,9 @@ void streamSetReverseLimit(RasterStream* s, int32_t n);
 [[nodiscard]] int32_t streamSetWindows(RasterStream* s, int32_t count, int32_t minSize);     // 1 or 0
 [[nodiscard]] int32_t streamSelectWindow(RasterStream* s, int32_t i);                         // 1 or 0
 [[nodiscard]] int32_t streamSetWindowOffset(RasterStream* s, int32_t i, int64_t position);    // 1 or 0
+// Writing: passes the buffered bytes to the sink (or the spool file) now, as a full buffer would. False
+// when they did not all arrive or the stream has lost bytes before, and for a read stream.
+[[nodiscard]] bool streamFlush(RasterStream* s);
 // Flushes (writing), removes any spool file, frees the stream; returns `ok` (1 = every byte reached the
 // sink). Never closes `file`.
 int32_t streamClose(RasterStream* s);

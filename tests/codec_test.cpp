@@ -837,7 +837,7 @@ TEST(FaxRcb, ReadAndWriteThroughTheRcb) {
     w.curSline = cur.data();
     w.slineBytes = (slineValues(width) + 2) * static_cast<int64_t>(sizeof(int32_t));
     FaxLineWriter writer;
-    ASSERT_EQ(faxLinesAlloc(&writer.lines, width), kRioOk);
+    ASSERT_EQ(linePairAlloc(&writer.lines, width), kRioOk);
     for (const Runs& line : page) {
       // The same runs, each split in two touching halves where it can be: the writer codes them joined.
       Runs split;
@@ -862,7 +862,7 @@ TEST(FaxRcb, ReadAndWriteThroughTheRcb) {
     r.width = width;
     r.curSline = rcur.data();
     FaxLineReader reader;
-    ASSERT_EQ(faxLinesAlloc(&reader.lines, width), kRioOk);
+    ASSERT_EQ(linePairAlloc(&reader.lines, width), kRioOk);
     for (const Runs& line : page) {
       ASSERT_EQ(group4 ? g4ReadSline(&r, &reader) : g3ReadSline(&r, &reader), kRioOk);
       EXPECT_EQ(rcur.get(), line);
@@ -889,7 +889,7 @@ TEST(FaxRcb, AWriterReadsNoFurtherThanTheLineBuffer) {
   w.slineBytes = static_cast<int64_t>(buffer.size() * sizeof(int32_t));
   for (bool group4 : {false, true}) {
     FaxLineWriter writer;
-    ASSERT_EQ(faxLinesAlloc(&writer.lines, width), kRioOk);
+    ASSERT_EQ(linePairAlloc(&writer.lines, width), kRioOk);
     ASSERT_EQ(group4 ? g4WriteSline(&w, &writer) : g3WriteSline(&w, &writer), kRioOk);
     // The line coded (Group 4 keeps it as the next reference): the one run, then the end.
     const int32_t* coded = group4 ? writer.lines.ref : writer.lines.cur;
@@ -908,7 +908,7 @@ TEST(FaxRcb, FirstErrorIsKept) {
   r.curSline = cur.data();
   r.status = kRioBadHeader;
   FaxLineReader reader;
-  ASSERT_EQ(faxLinesAlloc(&reader.lines, 10), kRioOk);
+  ASSERT_EQ(linePairAlloc(&reader.lines, 10), kRioOk);
   EXPECT_EQ(g4ReadSline(&r, &reader), kRioBadColumns);
   EXPECT_EQ(r.status, kRioBadHeader);
   EXPECT_EQ(g4ReadSline(nullptr, &reader), kRioNoRcb);

@@ -1,0 +1,149 @@
+#include "formats/band_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "formats/raster_row.h"
+
+namespace vantrel {
+namespace {
+
+bool reserveBuffer(BandWriter* w, int64_t bytes) {
+  if (bytes <= w->bufferCapacity) return true;
+  const int64_t capacity = std::max<int64_t>(bytes, 2 * w->bufferCapacity);
+  if (capacity > INT32_MAX) return false;
+  auto* b = static_cast<uint8_t*>(rioRealloc(w->buffer, static_cast<size_t>(capacity)));
+  if (!b) return false;
+  w->buffer = b;
+  w->bufferCapacity = capacity;
+  return true;
+}
+
+// The sink of the writer's memory stream: what the coder writes is appended to the buffer.
+size_t appendToBuffer(const void* data, size_t size, size_t count, void* context) {
+  auto* w = static_cast<BandWriter*>(context);
+  const auto n = static_cast<int64_t>(size * count);
+  if (!reserveBuffer(w, w->bufferBytes + n)) return 0;
+  std::memcpy(w->buffer + w->bufferBytes, data, static_cast<size_t>(n));
+  w->bufferBytes += n;
+  return count;
+}
+
+RioStatus checkRows(const BandWriter& w, const TileRows& r) {
+  if (!w.band || r.column < 0 || r.column >= w.tilesAcross || r.firstRow < 0 || r.rows < 0 ||
+      int64_t{r.firstRow} + r.rows > w.tileLength || r.width < 1 || r.width > w.tileWidth)
+    return kRioBadParameter;
+  return kRioOk;
+}
+
+RioStatus openMemory(BandWriter* w) {
+  if (w->memory) return kRioOk;
+  w->memory = streamOpen(nullptr, "w");
+  if (!w->memory) return kRioOutOfMemory;
+  if (!streamSetWriteCallback(w->memory, appendToBuffer, w)) return kRioInternal;
+  return kRioOk;
+}
+
+}  // namespace
+
+BandWriter::~BandWriter() {
+  if (memory) (void)streamClose(memory);  // its last bytes still go to the buffer
+  rioFree(buffer);
+  if (band) FreeTPicture(band);
+  rioFree(pageRow);
+}
+
+RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_t tileLength) {
+  if (width < 1 || tileWidth < 1 || tileLength < 1) return kRioBadParameter;
+  if (w->band) FreeTPicture(w->band);
+  rioFree(w->pageRow);
+  w->pageRow = nullptr;
+  w->width = width;
+  w->tileWidth = tileWidth;
+  w->tileLength = tileLength;
+  w->tilesAcross = static_cast<int32_t>((int64_t{width} + tileWidth - 1) / tileWidth);
+  w->rows = 0;
+  w->encoder = FaxEncoder{};
+  w->band = AllocTPicture(tileLength, width);
+  if (!w->band) return kRioOutOfMemory;
+  const int64_t values = slineValues(width) + 2;
+  w->pageRow = static_cast<int32_t*>(rioMalloc(static_cast<size_t>(values) * sizeof(int32_t)));
+  if (!w->pageRow) return kRioOutOfMemory;
+  w->pageRow[0] = w->pageRow[1] = 0;
+  w->pageRow[2] = w->pageRow[3] = kSlineEnd;
+  return linePairAlloc(&w->tile, tileWidth);
+}
+
+RioStatus bandWriterAddRow(BandWriter* w, const int32_t* runs) {
+  if (!w->band || bandWriterFull(*w)) return kRioInternal;
+  int32_t* row = w->pageRow + 2;
+  faxNormalizeLine(runs, row, w->width);
+  if (!WriteRunsTPicture(w->band, w->rows, row, 1)) return kRioOutOfMemory;
+  ++w->rows;
+  return kRioOk;
+}
+
+void bandWriterClear(BandWriter* w) {
+  if (w->band) ClearTPicture(w->band);
+  w->rows = 0;
+}
+
+int32_t bandWriterColumnWidth(const BandWriter& w, int32_t column) {
+  const int64_t left = int64_t{column} * w.tileWidth;
+  return static_cast<int32_t>(std::clamp<int64_t>(w.width - left, 0, w.tileWidth));
+}
+
+void bandWriterCutRow(const BandWriter& w, int32_t column, int32_t row, int32_t width, int32_t* runs) {
+  const int64_t left = int64_t{column} * w.tileWidth;
+  const int64_t last = std::min<int64_t>(left + width - 1, INT32_MAX);
+  ExtractRunsTPicture(w.band, row, runs, static_cast<int32_t>(left), static_cast<int32_t>(last));
+  rioShiftSline(runs, -static_cast<int32_t>(left));
+}
+
+RioStatus bandWriterCodeG4(BandWriter* w, const TileRows& rows, RasterStream* out, int64_t* bytes) {
+  if (RioStatus r = checkRows(*w, rows)) return r;
+  const int64_t start = streamTell(out);
+  faxEncoderRestart(&w->encoder);
+  LinePair& lines = w->tile;
+  linePairRestart(&lines);
+  for (int32_t y = rows.firstRow; y < rows.firstRow + rows.rows; ++y) {
+    bandWriterCutRow(*w, rows.column, y, rows.width, lines.cur);
+    if (RioStatus r = g4EncodeLine(&w->encoder, out, rows.width, lines.cur, lines.ref)) return r;
+    linePairSwap(&lines);
+  }
+  if (RioStatus r = g4EncodeFinish(&w->encoder, out)) return r;
+  *bytes = streamTell(out) - start;
+  return kRioOk;
+}
+
+RioStatus bandWriterCodeG4Buffered(BandWriter* w, const TileRows& rows, TileCode* code) {
+  if (RioStatus r = openMemory(w)) return r;
+  w->bufferBytes = 0;
+  int64_t bytes = 0;
+  const RioStatus r = bandWriterCodeG4(w, rows, w->memory, &bytes);
+  // The memory stream fails only when the buffer cannot grow.
+  if (!streamFlush(w->memory)) return kRioOutOfMemory;
+  if (r != kRioOk) return r;
+  code->data = w->buffer;
+  code->bytes = w->bufferBytes;
+  return kRioOk;
+}
+
+RioStatus bandWriterRawRows(BandWriter* w, const TileRows& rows, int32_t rowBytes, TileCode* code) {
+  if (RioStatus r = checkRows(*w, rows)) return r;
+  if (rowBytes < (int64_t{rows.width} + 7) / 8) return kRioBadParameter;
+  const int64_t total = int64_t{rows.rows} * rowBytes;
+  if (!reserveBuffer(w, std::max<int64_t>(total, 1))) return kRioOutOfMemory;
+  int32_t* runs = w->tile.cur;
+  const int64_t pairs = slineValues(rows.width) / 2;
+  for (int32_t i = 0; i < rows.rows; ++i) {
+    bandWriterCutRow(*w, rows.column, rows.firstRow + i, rows.width, runs);
+    rowFromRuns(w->buffer + int64_t{i} * rowBytes, rowBytes, runs, pairs, rows.width);
+  }
+  w->bufferBytes = total;
+  code->data = w->buffer;
+  code->bytes = total;
+  return kRioOk;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,27 @@
+#include "formats/line_pair.h"
+
+#include "codec/fax.h"
+
+namespace vantrel {
+
+RioStatus linePairAlloc(LinePair* lines, int32_t width) {
+  if (width < 0) return kRioBadParameter;
+  const int64_t per = slineValues(width) + 2;  // the (0, 0) pair in front
+  auto* block = static_cast<int32_t*>(rioMalloc(static_cast<size_t>(2 * per) * sizeof(int32_t)));
+  if (!block) return kRioOutOfMemory;
+  rioFree(lines->block);
+  lines->block = block;
+  lines->width = width;
+  block[0] = block[1] = block[per] = block[per + 1] = 0;
+  lines->cur = block + 2;
+  lines->ref = block + per + 2;
+  lines->cur[0] = lines->cur[1] = kSlineEnd;
+  linePairRestart(lines);
+  return kRioOk;
+}
+
+int32_t linePairTake(LinePair* lines, const int32_t* runs, int64_t maxValues) {
+  return faxNormalizeLine(runs, lines->cur, lines->width, maxValues);
+}
+
+}  // namespace vantrel

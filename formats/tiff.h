@@ -1,0 +1,172 @@
+// The TIFF driver's own header, shared by its files: tags, field types and compressions as named
+// constants, the reader's and the writer's state, and what each file offers the others.
+//   tiff.cpp                  driver glue: the operations, the table, recognition, the configured strips
+//   tiff_directory.cpp        parsing the first image file directory and checking the layout
+//   tiff_directory_write.cpp  the written header and directory, the strip or tile tables, the late patches
+//   tiff_image.cpp            image data: rows read through the tile-column reader, strips and tiles written
+#pragma once
+
+#include <cstdint>
+
+#include "codec/fax.h"
+#include "formats/band_writer.h"
+#include "formats/line_pair.h"
+#include "formats/offset_table.h"
+#include "formats/tile_reader.h"
+#include "rio/rcb.h"
+
+namespace vantrel::tiff {
+
+// Tags the reader handles or refuses and the writer writes.
+enum Tag : uint16_t {
+  kTagNewSubfileType = 254,
+  kTagSubfileType = 255,
+  kTagImageWidth = 256,
+  kTagImageLength = 257,
+  kTagBitsPerSample = 258,
+  kTagCompression = 259,
+  kTagPhotometric = 262,
+  kTagCellWidth = 264,
+  kTagCellLength = 265,
+  kTagFillOrder = 266,
+  kTagDocumentName = 269,
+  kTagStripOffsets = 273,
+  kTagSamplesPerPixel = 277,
+  kTagRowsPerStrip = 278,
+  kTagStripByteCounts = 279,
+  kTagMinSampleValue = 280,
+  kTagXResolution = 282,
+  kTagYResolution = 283,
+  kTagPlanarConfiguration = 284,
+  kTagPageName = 285,
+  kTagXPosition = 286,
+  kTagYPosition = 287,
+  kTagGrayResponseUnit = 290,
+  kTagGrayResponseCurve = 291,
+  kTagT4Options = 292,
+  kTagT6Options = 293,
+  kTagResolutionUnit = 296,
+  kTagPageNumber = 297,
+  kTagTransferFunction = 301,
+  kTagArtist = 315,
+  kTagWhitePoint = 318,
+  kTagPrimaryChromaticities = 319,
+  kTagTileWidth = 322,
+  kTagTileLength = 323,
+  kTagTileOffsets = 324,
+  kTagTileByteCounts = 325,
+};
+
+enum FieldType : uint16_t { kByte = 1, kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
+
+inline constexpr int32_t kCompressionNone = 1;
+inline constexpr int32_t kCompressionCcittRle = 2;  // Modified Huffman rows without end-of-line codes
+inline constexpr int32_t kCompressionGroup3 = 3;
+inline constexpr int32_t kCompressionGroup4 = 4;
+inline constexpr int32_t kCompressionLzw = 5;
+inline constexpr int32_t kCompressionPackBits = 32773;
+
+inline constexpr int32_t kPhotometricBlackIsZero = 1;
+inline constexpr int32_t kUnitCentimetre = 3;
+
+inline constexpr int32_t kMaxName = 4096;  // longest document or page name kept
+
+// ---------------------------------------------------------------------------------------------------------
+// Reading.
+
+struct TiffReadState {
+  bool bigEndian = true;
+  int64_t fileSize = 0;
+  int32_t compression = kCompressionNone;
+  bool fillReversed = false;
+  int32_t unit = 2;
+  int64_t rowsPerStrip = -1;
+  int32_t photometric = 0;
+  int32_t t4Options = -1;
+  int32_t t6Options = -1;
+  int64_t xResolution = -1;  // integer quotients; -1 when absent
+  int64_t yResolution = -1;
+  int64_t xPosition = 0;
+  int64_t yPosition = 0;
+  bool seenCompression = false, seenWidth = false, seenLength = false, seenStripOffsets = false,
+       seenStripByteCounts = false, seenTileWidth = false, seenTileLength = false, seenTileOffsets = false,
+       seenTileByteCounts = false, seenDocumentName = false;
+  char documentName[kMaxName + 1] = {};
+  char pageName[kMaxName + 1] = {};
+  int32_t pageNumber[2] = {0, 0};
+
+  // The tables as read, and the pair the layout uses (strips or tiles, tiles in row-major order).
+  int64_t stripOffsetCount = 0, stripCountCount = 0, tileOffsetCount = 0, tileCountCount = 0;
+  uint32_t* stripOffsets = nullptr;
+  uint32_t* stripByteCounts = nullptr;
+  uint32_t* tileOffsets = nullptr;
+  uint32_t* tileByteCounts = nullptr;
+  const uint32_t* offsets = nullptr;
+  const uint32_t* byteCounts = nullptr;
+  int64_t segmentCount = 0;  // strips or tiles
+  bool tiled = false;
+  int32_t tileWidth = 0;   // the image width for strips
+  int32_t tileLength = 0;  // rows per strip for strips
+  int32_t tilesAcross = 1;
+  int32_t tilesDown = 1;
+
+  TileReader tiles;  // one column for strips
+
+  TiffReadState() = default;
+  TiffReadState(const TiffReadState&) = delete;
+  TiffReadState& operator=(const TiffReadState&) = delete;
+  ~TiffReadState();
+};
+
+// tiff_directory.cpp: reads the first directory into the state and the RCB (size, resolution, extra-header
+// block) and checks the strip or tile layout against the page.
+[[nodiscard]] RioStatus readDirectory(RCB* rcb, TiffReadState& st);
+
+// tiff_image.cpp: the tile-column reader over the layout; the next image row into rcb->curSline.
+[[nodiscard]] RioStatus prepareRows(RCB* rcb, TiffReadState& st);
+[[nodiscard]] RioStatus readRow(RCB* rcb, TiffReadState& st);
+
+// ---------------------------------------------------------------------------------------------------------
+// Writing.
+
+struct TiffWriteState {
+  int32_t compression = kCompressionGroup4;
+  bool tiled = false;
+  int64_t rowsPerStrip = 0;  // configured; INT64_MAX for one strip
+  FaxEncoder encoder;
+  // The row being written, normalised from curSline (which stays as it was: a reader sharing the RCB may
+  // own it), and the row above it, the reference of Group 4 strips.
+  LinePair lines;
+  uint32_t* row = nullptr;  // uncompressed rows: (width + 7) / 8 bytes, in words
+  int32_t rowBytes = 0;
+
+  OffsetTable table;  // the strips or tiles written so far
+  bool segmentOpen = false;
+  int64_t segmentStart = 0;
+  int64_t rowInSegment = 0;
+
+  BandWriter band;  // tiles: one band of tile rows, band.tileLength the written TileLength
+
+  // Entry indexes to patch at the end (-1 when not written).
+  int32_t entryImageLength = -1, entryOffsets = -1, entryRowsPerStrip = -1, entryByteCounts = -1;
+  RioStatus finishStatus = 0;
+  bool finished = false;
+
+  TiffWriteState() = default;
+  TiffWriteState(const TiffWriteState&) = delete;
+  TiffWriteState& operator=(const TiffWriteState&) = delete;
+  ~TiffWriteState();
+};
+
+inline constexpr int32_t kWriteTileWidth = 512;
+
+// tiff_directory_write.cpp: the header, the directory and the values behind it (resolutions 0 become 200
+// in the RCB first); after the data, the strip or tile tables and the entries that depend on the data.
+[[nodiscard]] RioStatus writeHeader(RCB* rcb, TiffWriteState& st);
+[[nodiscard]] RioStatus writeTablesAndPatch(RCB* rcb, TiffWriteState& st);
+
+// tiff_image.cpp: one row into the current strip or the band; the last strip closed or the last band coded.
+[[nodiscard]] RioStatus writeRow(RCB* rcb, TiffWriteState& st);
+[[nodiscard]] RioStatus finishData(RCB* rcb, TiffWriteState& st);
+
+}  // namespace vantrel::tiff

@@ -1,0 +1,154 @@
+// TIFF image data. Reading: strips and tiles through the tile-column reader, strips as its one-column case
+// on the plain stream, tiles with a stream window per tile column. Writing: strips coded row by row straight
+// into the output, each strip a block of its own; tiles collected in a band and coded tile by tile.
+#include <algorithm>
+#include <cstring>
+
+#include "formats/byte_io.h"
+#include "formats/raster_row.h"
+#include "formats/tiff.h"
+
+namespace vantrel::tiff {
+namespace {
+
+TileCoding codingOf(int32_t compression) {
+  switch (compression) {
+    case kCompressionCcittRle:
+    case kCompressionGroup3: return TileCoding::kGroup3;
+    case kCompressionGroup4: return TileCoding::kGroup4;
+    case kCompressionPackBits: return TileCoding::kPackBits;
+    default: return TileCoding::kRaw;
+  }
+}
+
+// Starts strip or tile `index` in tile column `column`: its data up to its byte count or the end of the file.
+RioStatus startSegment(RCB* rcb, TiffReadState& st, int32_t column, int64_t index) {
+  TileSegment segment;
+  segment.coding = codingOf(st.compression);
+  segment.offset = st.offsets[index];
+  segment.bytes = std::min<int64_t>(st.byteCounts[index], st.fileSize - segment.offset);
+  segment.rows = st.tileLength;
+  return tileReaderStart(&st.tiles, rcb->inStream, column, segment);
+}
+
+}  // namespace
+
+RioStatus prepareRows(RCB* rcb, TiffReadState& st) {
+  TileReaderOptions options;
+  options.columns = st.tilesAcross;
+  options.tileWidth = st.tileWidth;
+  options.imageWidth = rcb->width;
+  options.windows = st.tiled;
+  options.lsbFirst = st.fillReversed;
+  options.invert = st.photometric == kPhotometricBlackIsZero;
+  options.fax.noEol = st.compression == kCompressionCcittRle;
+  options.fax.lineAlign = st.compression == kCompressionCcittRle;
+  options.fax.codingWord = 1;
+  return tileReaderInit(&st.tiles, rcb->inStream, options);
+}
+
+RioStatus readRow(RCB* rcb, TiffReadState& st) {
+  const int64_t row = rcb->linesRead;
+  if (row % st.tileLength == 0) {
+    const int64_t first = row / st.tileLength * st.tilesAcross;
+    if (first + st.tilesAcross > st.segmentCount) return rioSetError(rcb, kRioBadHeader);
+    for (int32_t c = 0; c < st.tilesAcross; ++c)
+      if (RioStatus r = startSegment(rcb, st, c, first + c)) return rioSetError(rcb, r);
+  }
+  return tileReaderRow(&st.tiles, rcb->inStream, rcb->curSline);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Writing.
+
+TiffWriteState::~TiffWriteState() { rioFree(row); }
+
+namespace {
+
+RioStatus closeStrip(RCB* rcb, TiffWriteState& st) {
+  RasterStream* s = rcb->outStream;
+  RioStatus r = kRioOk;
+  if (st.compression == kCompressionGroup4)
+    r = g4EncodeFinish(&st.encoder, s);
+  else if (st.compression == kCompressionGroup3)
+    r = g3EncodeFinish(&st.encoder, s);
+  if (r != kRioOk) return r;
+  st.segmentOpen = false;
+  st.rowInSegment = 0;
+  return offsetTableAdd(&st.table, st.segmentStart, streamTell(s) - st.segmentStart);
+}
+
+RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
+  RasterStream* s = rcb->outStream;
+  if (!st.segmentOpen) {
+    st.segmentOpen = true;
+    st.segmentStart = streamTell(s);
+    st.rowInSegment = 0;
+    faxEncoderRestart(&st.encoder);  // Group 3: every strip begins with an end-of-line code
+    linePairRestart(&st.lines);      // Group 4: every strip begins against a white row
+  }
+  RioStatus r = kRioOk;
+  LinePair& lines = st.lines;
+  const int32_t n = linePairTake(&lines, rcb->curSline);
+  switch (st.compression) {
+    case kCompressionGroup4:
+      r = g4EncodeLine(&st.encoder, s, lines.width, lines.cur, lines.ref);
+      break;
+    case kCompressionGroup3:
+      r = g3EncodeLine(&st.encoder, s, lines.width, lines.cur);
+      break;
+    case kCompressionNone: {
+      auto* row = reinterpret_cast<uint8_t*>(st.row);
+      std::memset(row, 0, static_cast<size_t>(st.rowBytes));
+      for (int32_t i = 0; i < n; i += 2) rowSetRun(row, lines.cur[i], lines.cur[i + 1]);
+      r = writeAll(s, row, st.rowBytes);
+      break;
+    }
+    default:
+      r = kRioInternal;
+  }
+  linePairSwap(&lines);
+  if (r != kRioOk) return r;
+  if (++st.rowInSegment >= st.rowsPerStrip) return closeStrip(rcb, st);
+  return kRioOk;
+}
+
+// Codes the band: each tile column in turn as an independent Group 4 block ended by its end-of-block code
+// and padded to a whole word, so no bits of one tile reach the next. Rows below the image stay white.
+RioStatus flushBand(RCB* rcb, TiffWriteState& st) {
+  RasterStream* s = rcb->outStream;
+  BandWriter& band = st.band;
+  for (int32_t c = 0; c < band.tilesAcross; ++c) {
+    const int64_t start = streamTell(s);
+    int64_t bytes = 0;
+    if (RioStatus r = bandWriterCodeG4(&band, {c, 0, band.tileLength, kWriteTileWidth}, s, &bytes)) return r;
+    if (RioStatus r = offsetTableAdd(&st.table, start, bytes)) return r;
+  }
+  bandWriterClear(&band);
+  return kRioOk;
+}
+
+RioStatus writeTileRow(RCB* rcb, TiffWriteState& st) {
+  if (RioStatus r = bandWriterAddRow(&st.band, rcb->curSline)) return r;
+  // The last band is coded once the image's last row is in.
+  if (bandWriterFull(st.band) || rcb->linesWritten + 1 == rcb->height) return flushBand(rcb, st);
+  return kRioOk;
+}
+
+}  // namespace
+
+RioStatus writeRow(RCB* rcb, TiffWriteState& st) {
+  return st.tiled ? writeTileRow(rcb, st) : writeStripRow(rcb, st);
+}
+
+RioStatus finishData(RCB* rcb, TiffWriteState& st) {
+  if (st.tiled) {
+    if (st.band.rows > 0 || st.table.count == 0) return flushBand(rcb, st);
+    return kRioOk;
+  }
+  if (st.segmentOpen) return closeStrip(rcb, st);
+  if (st.table.count == 0) return offsetTableAdd(&st.table, streamTell(rcb->outStream), 0);
+  return kRioOk;
+}
+
+}  // namespace vantrel::tiff
