@@ -42,4 +42,17 @@ RioStatus bandPageFinish(BandPage* page, BandPageWriteRow write, void* context) 
   return kRioOk;
 }
 
+RioStatus bandPageEnd(RCB* rcb, BandPage* page, const bool* headerDone, DriverOp writeHeader,
+                      BandPageWriteRow write, void* context) {
+  const bool failed = rcb->status != kRioOk && rcb->status != kRioEndOfPage;
+  if (!rcb->headerWritten && !failed) {
+    rcb->headerWritten = true;
+    if (RioStatus r = writeHeader(rcb)) return r;
+  }
+  if (!*headerDone) return rcb->status != kRioOk ? rcb->status : rioSetError(rcb, kRioStreamIo);
+  if (failed) return kRioOk;
+  if (RioStatus r = bandPageFinish(page, write, context)) return rioSetError(rcb, r);
+  return kRioOk;
+}
+
 }  // namespace vantrel

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "formats/band_writer.h"
+#include "rio/rcb.h"
 
 namespace vantrel {
 
@@ -33,5 +34,12 @@ int32_t bandPageRows(const BandPage& page, int32_t tileRow);
 
 // Writes the band that holds rows, and every tile row still missing, white below the rows that arrived.
 [[nodiscard]] RioStatus bandPageFinish(BandPage* page, BandPageWriteRow write, void* context);
+
+// The end of a page whose writer fills its tables in afterwards. A page closed before its first row still
+// gets its header (writeHeader sets *headerDone once the header is out); unless the run has failed (its
+// output is thrown away, and a hostile height must not make it huge) the page is finished white. Without a
+// header there is nothing to finish: the run's own failure is the result.
+[[nodiscard]] RioStatus bandPageEnd(RCB* rcb, BandPage* page, const bool* headerDone, DriverOp writeHeader,
+                                    BandPageWriteRow write, void* context);
 
 }  // namespace vantrel

@@ -489,16 +489,9 @@ RioStatus fileNetWriteSline(RCB* rcb) {
 // tile table.
 RioStatus finishFile(RCB* rcb, FileNetWriteState* st) {
   RasterStream* out = rcb->outStream;
-  const bool failed = rcb->status != kRioOk && rcb->status != kRioEndOfPage;
-  if (!rcb->headerWritten && !failed) {
-    rcb->headerWritten = true;
-    if (RioStatus r = fileNetWriteHeader(rcb)) return r;
-  }
-  if (!st->headerDone) return rcb->status != kRioOk ? rcb->status : rioSetError(rcb, kRioStreamIo);
-  if (!failed) {
-    BandContext context{st, out};
-    if (RioStatus r = bandPageFinish(&st->page, writeTileRow, &context)) return rioSetError(rcb, r);
-  }
+  BandContext context{st, out};
+  if (RioStatus r = bandPageEnd(rcb, &st->page, &st->headerDone, fileNetWriteHeader, writeTileRow, &context))
+    return r;
   const int64_t end = streamTell(out);
   const int64_t length = end - kWrittenImageHeader;
   if (length > int64_t{UINT32_MAX}) return rioSetError(rcb, kRioBadParameter);

@@ -318,16 +318,9 @@ RioStatus twinWriteSline(RCB* rcb) {
 
 // The rest of the page white (unless the run failed: its output is thrown away), then the index.
 RioStatus finishFile(RCB* rcb, TwinWriteState* st) {
-  const bool failed = rcb->status != kRioOk && rcb->status != kRioEndOfPage;
-  if (!rcb->headerWritten && !failed) {
-    rcb->headerWritten = true;
-    if (RioStatus r = twinWriteHeader(rcb)) return r;
-  }
-  if (!st->headerDone) return rcb->status != kRioOk ? rcb->status : rioSetError(rcb, kRioStreamIo);
-  if (!failed) {
-    BandContext context{st, rcb->outStream, rcb->outFormat == kFormatEdmicsB4};
-    if (RioStatus r = bandPageFinish(&st->page, writeTileRow, &context)) return rioSetError(rcb, r);
-  }
+  BandContext context{st, rcb->outStream, rcb->outFormat == kFormatEdmicsB4};
+  if (RioStatus r = bandPageEnd(rcb, &st->page, &st->headerDone, twinWriteHeader, writeTileRow, &context))
+    return r;
   if (RioStatus r = patchAt(rcb->outStream, kHeaderBytes, st->index, st->tileCount * kEntryBytes))
     return rioSetError(rcb, r);
   return kRioOk;
