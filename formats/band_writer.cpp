@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "formats/raster_row.h"
 
@@ -38,9 +39,13 @@ RioStatus checkRows(const BandWriter& w, const TileRows& r) {
 
 RioStatus openMemory(BandWriter* w) {
   if (w->memory) return kRioOk;
-  w->memory = streamOpen(nullptr, "w");
-  if (!w->memory) return kRioOutOfMemory;
-  if (!streamSetWriteCallback(w->memory, appendToBuffer, w)) return kRioInternal;
+  RasterStream* memory = streamOpen(nullptr, "w");
+  if (!memory) return kRioOutOfMemory;
+  if (!streamSetWriteCallback(memory, appendToBuffer, w)) {
+    (void)streamClose(memory);
+    return kRioInternal;
+  }
+  w->memory = memory;
   return kRioOk;
 }
 
@@ -93,25 +98,51 @@ int32_t bandWriterColumnWidth(const BandWriter& w, int32_t column) {
   return static_cast<int32_t>(std::clamp<int64_t>(w.width - left, 0, w.tileWidth));
 }
 
-void bandWriterCutRow(const BandWriter& w, int32_t column, int32_t row, int32_t width, int32_t* runs) {
+namespace {
+
+// The first and last picture column of a cut.
+struct Cut {
+  int32_t left;
+  int32_t last;
+};
+
+Cut cutOf(const BandWriter& w, int32_t column, int32_t width) {
   const int64_t left = int64_t{column} * w.tileWidth;
-  const int64_t last = std::min<int64_t>(left + width - 1, INT32_MAX);
-  ExtractRunsTPicture(w.band, row, runs, static_cast<int32_t>(left), static_cast<int32_t>(last));
-  rioShiftSline(runs, -static_cast<int32_t>(left));
+  return {static_cast<int32_t>(left), static_cast<int32_t>(std::min<int64_t>(left + width - 1, INT32_MAX))};
+}
+
+}  // namespace
+
+void bandWriterCutRow(const BandWriter& w, int32_t column, int32_t row, int32_t width, int32_t* runs) {
+  const Cut cut = cutOf(w, column, width);
+  ExtractRunsTPicture(w.band, row, runs, cut.left, cut.last);
+  rioShiftSline(runs, -cut.left);
 }
 
 RioStatus bandWriterCodeG4(BandWriter* w, const TileRows& rows, RasterStream* out, int64_t* bytes) {
   if (RioStatus r = checkRows(*w, rows)) return r;
   const int64_t start = streamTell(out);
-  faxEncoderRestart(&w->encoder);
+  FaxEncoder* encoder = &w->encoder;
+  faxEncoderRestart(encoder);
   LinePair& lines = w->tile;
   linePairRestart(&lines);
-  for (int32_t y = rows.firstRow; y < rows.firstRow + rows.rows; ++y) {
-    bandWriterCutRow(*w, rows.column, y, rows.width, lines.cur);
-    if (RioStatus r = g4EncodeLine(&w->encoder, out, rows.width, lines.cur, lines.ref)) return r;
-    linePairSwap(&lines);
+  // The loop keeps what it needs in locals: the coder may write anywhere as far as the compiler knows.
+  const TPicture* band = w->band;
+  const Cut cut = cutOf(*w, rows.column, rows.width);
+  const int32_t width = rows.width;
+  int32_t* cur = lines.cur;
+  int32_t* ref = lines.ref;
+  RioStatus status = kRioOk;
+  for (int32_t y = rows.firstRow, end = rows.firstRow + rows.rows; y < end && status == kRioOk; ++y) {
+    ExtractRunsTPicture(band, y, cur, cut.left, cut.last);
+    rioShiftSline(cur, -cut.left);
+    status = g4EncodeLine(encoder, out, width, cur, ref);
+    std::swap(cur, ref);
   }
-  if (RioStatus r = g4EncodeFinish(&w->encoder, out)) return r;
+  lines.cur = cur;
+  lines.ref = ref;
+  if (status == kRioOk) status = g4EncodeFinish(encoder, out);
+  if (status != kRioOk) return status;
   *bytes = streamTell(out) - start;
   return kRioOk;
 }
