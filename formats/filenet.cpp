@@ -94,7 +94,7 @@ struct FileNetReadState {
   }
 };
 
-// A tile's segments say what they hold; the sizes of a tile are those of the image header.
+// The page and its tiles as the header states them.
 struct Geometry {
   int64_t width = 0;
   int64_t height = 0;

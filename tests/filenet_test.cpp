@@ -297,7 +297,13 @@ INSTANTIATE_TEST_SUITE_P(
     Files, FileNetHostile,
     ::testing::Values(
         Hostile{"Empty", [] { return Bytes{}; }, kRioStreamIo, 0},
-        Hostile{"HeaderCut", [] { return Bytes(good().begin(), good().begin() + 6); }, kRioStreamIo, 0},
+        Hostile{"HeaderCut",
+                [] {
+                  Bytes b = good();
+                  b.resize(6);
+                  return b;
+                },
+                kRioStreamIo, 0},
         Hostile{"FirstByte", [] { return withByte(0, 0x04); }, kRioBadHeader, 0},
         Hostile{"DirectoryBeyondTheFile", [] { return withWord(4, 0x10000000); }, kRioBadHeader, 0},
         Hostile{"NoImageEntry", [] { return withWord(20, 7); }, kRioBadHeader, 0},
