@@ -1,7 +1,5 @@
 #include "formats/line_pair.h"
 
-#include "codec/fax.h"
-
 namespace vantrel {
 
 RioStatus linePairAlloc(LinePair* lines, int32_t width) {
@@ -18,10 +16,6 @@ RioStatus linePairAlloc(LinePair* lines, int32_t width) {
   lines->cur[0] = lines->cur[1] = kSlineEnd;
   linePairRestart(lines);
   return kRioOk;
-}
-
-int32_t linePairTake(LinePair* lines, const int32_t* runs, int64_t maxValues) {
-  return faxNormalizeLine(runs, lines->cur, lines->width, maxValues);
 }
 
 }  // namespace vantrel

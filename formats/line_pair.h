@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "codec/fax.h"
 #include "rio/alloc.h"
 #include "rio/sline.h"
 #include "rio/status.h"
@@ -37,6 +38,8 @@ inline void linePairSwap(LinePair* lines) { std::swap(lines->cur, lines->ref); }
 
 // Normalises `runs` into lines->cur for coding (faxNormalizeLine at the pair's width), reading at most
 // maxValues int32 of it; returns its value count.
-int32_t linePairTake(LinePair* lines, const int32_t* runs, int64_t maxValues = INT64_MAX);
+inline int32_t linePairTake(LinePair* lines, const int32_t* runs, int64_t maxValues = INT64_MAX) {
+  return faxNormalizeLine(runs, lines->cur, lines->width, maxValues);
+}
 
 }  // namespace vantrel

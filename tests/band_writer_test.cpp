@@ -19,22 +19,7 @@ namespace {
 using testfiles::Bytes;
 using testpbm::Bitmap;
 using testread::Runs;
-
-// The black runs of pixels [left, left + width) of a row (clipped to the page), shifted to start at 0.
-Runs runsOf(const Bitmap& page, int32_t y, int32_t left, int32_t width) {
-  Runs runs;
-  const int32_t end = std::min(left + width, page.width);
-  for (int32_t x = left; x < end;) {
-    if (!page.black(x, y)) {
-      ++x;
-      continue;
-    }
-    const int32_t s = x;
-    while (x < end && page.black(x, y)) ++x;
-    runs.emplace_back(s - left, x - left);
-  }
-  return runs;
-}
+using testread::runsOf;
 
 // A page whose rows meet every tile edge: runs across it, ending on it, starting on it, at both page edges.
 Bitmap edgePage(int32_t width, int32_t height, int32_t tileWidth, uint64_t seed) {
@@ -100,6 +85,15 @@ INSTANTIATE_TEST_SUITE_P(Widths, BandCut,
 
 class BandCoding : public testfiles::FileTest {
  protected:
+  static constexpr int32_t kPageWidth = 1001, kTileWidth = 512;  // the last column 489 pixels wide
+
+  // A band of `rows` rows of an edge page, filled.
+  static Bitmap filledBand(BandWriter* w, int32_t rows, uint64_t seed) {
+    const Bitmap page = edgePage(kPageWidth, rows, kTileWidth, seed);
+    EXPECT_EQ(bandWriterInit(w, kPageWidth, kTileWidth, rows), kRioOk);
+    EXPECT_EQ(fill(w, page), kRioOk);
+    return page;
+  }
   // The Group 4 block as libtiff decodes it, wrapped in a one-strip TIFF.
   Bitmap libtiffPixels(int32_t width, int32_t rows, const Bytes& block) {
     EXPECT_TRUE(testpbm::toolExists("tiffcp") && testpbm::toolExists("tifftopnm"))
@@ -125,14 +119,12 @@ class BandCoding : public testfiles::FileTest {
 // A tile padded to the tile width and a segment of the last, narrower column at its own width, coded into
 // the output and into the buffer alike, whole words each, and decoded by libtiff to the band's pixels.
 TEST_F(BandCoding, Group4BlocksDecodeWithLibtiffToTheirRows) {
-  const int32_t width = 1001, tileWidth = 512, height = 150;
-  const Bitmap page = edgePage(width, height, tileWidth, 11);
+  const int32_t height = 150;
   BandWriter w;
-  ASSERT_EQ(bandWriterInit(&w, width, tileWidth, height), kRioOk);
-  ASSERT_EQ(fill(&w, page), kRioOk);
+  const Bitmap page = filledBand(&w, height, 11);
   EXPECT_TRUE(bandWriterFull(w));
 
-  const TileRows blocks[] = {{0, 0, height, tileWidth}, {1, 64, 64, bandWriterColumnWidth(w, 1)}, {1, 149, 1, 512}};
+  const TileRows blocks[] = {{0, 0, height, kTileWidth}, {1, 64, 64, bandWriterColumnWidth(w, 1)}, {1, 149, 1, 512}};
   for (const TileRows& rows : blocks) {
     TileCode code;
     ASSERT_EQ(bandWriterCodeG4Buffered(&w, rows, &code), kRioOk);
@@ -152,23 +144,20 @@ TEST_F(BandCoding, Group4BlocksDecodeWithLibtiffToTheirRows) {
     std::fclose(f);
     EXPECT_EQ(direct, buffered);
 
-    const Bitmap want = cut(page, rows.column * tileWidth, rows.firstRow, rows.rows, rows.width);
+    const Bitmap want = cut(page, rows.column * kTileWidth, rows.firstRow, rows.rows, rows.width);
     EXPECT_EQ(testpbm::difference(libtiffPixels(rows.width, rows.rows, buffered), want), "equal")
         << "column " << rows.column << " rows " << rows.firstRow << "+" << rows.rows;
   }
 }
 
 TEST_F(BandCoding, RawRowsArePackedMostSignificantBitFirstWithZeroPadding) {
-  const int32_t width = 1001, tileWidth = 512, rows = 5;
-  const Bitmap page = edgePage(width, rows, tileWidth, 3);
   BandWriter w;
-  ASSERT_EQ(bandWriterInit(&w, width, tileWidth, rows), kRioOk);
-  ASSERT_EQ(fill(&w, page), kRioOk);
+  const Bitmap page = filledBand(&w, 5, 3);
   const int32_t own = bandWriterColumnWidth(w, 1);  // 489 pixels: 62 bytes, stored in 64
   TileCode code;
   ASSERT_EQ(bandWriterRawRows(&w, {1, 1, 3, own}, 64, &code), kRioOk);
   ASSERT_EQ(code.bytes, 3 * 64);
-  const Bitmap want = cut(page, tileWidth, 1, 3, own);
+  const Bitmap want = cut(page, kTileWidth, 1, 3, own);
   for (int32_t y = 0; y < 3; ++y) {
     const Bytes row(code.data + 64 * y, code.data + 64 * y + 64);
     EXPECT_EQ(Bytes(row.begin(), row.begin() + want.rowBytes()),

@@ -18,21 +18,7 @@ namespace {
 using testfiles::Bytes;
 using testpbm::Bitmap;
 using testread::Runs;
-
-Runs runsOf(const Bitmap& page, int32_t y, int32_t left, int32_t width) {
-  Runs runs;
-  const int32_t end = std::min(left + width, page.width);
-  for (int32_t x = left; x < end;) {
-    if (!page.black(x, y)) {
-      ++x;
-      continue;
-    }
-    const int32_t s = x;
-    while (x < end && page.black(x, y)) ++x;
-    runs.emplace_back(s - left, x - left);
-  }
-  return runs;
-}
+using testread::runsOf;
 
 // Stored pixels of one tile column: rows of (width + 7) / 8 bytes.
 Bytes rawRows(const Bitmap& page, int32_t left, int32_t width, int32_t first, int32_t rows, int32_t rowBytes = 0) {

@@ -4,6 +4,7 @@
 // lines as run lists (or as a bitmap), and the status and warnings the run ended with.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -64,6 +65,22 @@ inline Runs toRuns(const int32_t* p) {
   Runs r;
   for (; p[0] != kSlineEnd; p += 2) r.emplace_back(p[0], p[1]);
   return r;
+}
+
+// The black runs of pixels [left, left + width) of a page row (clipped to the page), shifted to start at 0.
+inline Runs runsOf(const testpbm::Bitmap& page, int32_t y, int32_t left = 0, int32_t width = INT32_MAX) {
+  Runs runs;
+  const int32_t end = static_cast<int32_t>(std::min<int64_t>(int64_t{left} + width, page.width));
+  for (int32_t x = left; x < end;) {
+    if (!page.black(x, y)) {
+      ++x;
+      continue;
+    }
+    const int32_t s = x;
+    while (x < end && page.black(x, y)) ++x;
+    runs.emplace_back(s - left, x - left);
+  }
+  return runs;
 }
 
 // Reads everything from a stream positioned at the first byte.
