@@ -6,7 +6,10 @@
 #    Image Systems run-length (an input named .rlc) and a fixed-frame scan into native run-length against
 #    reading native run-length;
 # 2. native Group 4 to CALS against libtiff's tiffcp copying the same page as a one-strip Group 4 TIFF
-#    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp.
+#    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp;
+# 3. the one-strip Group 4 TIFF into the tiled repository formats (FileNet IMG, JEDMICS C4, EDMICS B4)
+#    against the same page into CALS (the same Group 4 coding without the tiling), and each of them back
+#    into TIFF against CALS into TIFF.
 # Median of N runs (default 5) each, with peak resident memory. Usage: bench/compare.sh [runs] [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,7 +58,8 @@ measure() {
 read -r base base_rss < <(measure out.rnl)
 printf '%-12s %10s %8s %10s\n' output seconds ratio peak-MiB
 printf '%-12s %10.3f %8s %10.1f\n' rnl "$(echo "$base / 1000000" | bc -l)" 1.00 "$(echo "$base_rss / 1024" | bc -l)"
-for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps out.jdl out.jd4 out.nkk out.cit out.pcx out.rlc out.grphtec; do
+for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps out.jdl out.jd4 out.nkk out.cit out.pcx out.rlc out.grphtec \
+  out.img out.c4 out.b4; do
   read -r t rss < <(measure "$out")
   printf '%-12s %10.3f %8.2f %10.1f\n' "${out#out.}" "$(echo "$t / 1000000" | bc -l)" \
     "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
@@ -69,7 +73,7 @@ printf '%-12s %10.3f %8.2f %10.1f   (drawgen writing it, against drawgen writing
   "$(echo "$gen_rnl / 1000000" | bc -l)"
 
 # ---- readers: each input translated to rnl, against rnl to rnl of the same page
-for f in cit pcx rlc; do "$build/vantrel" "$work/page.rnl" "$work/page.$f" >/dev/null || true; done
+for f in cit pcx rlc img c4 b4; do "$build/vantrel" "$work/page.rnl" "$work/page.$f" >/dev/null || true; done
 "$build/drawgen" -f 13 "$work/page.dsig4"
 "$build/drawgen" "$work/page.pbm"
 # CIT data type 9 from the PBM rows: every byte complemented, equal bytes in repeats of at most 63.
@@ -106,7 +110,7 @@ read_as_rnl() {
 }
 read -r base base_rss < <(read_as_rnl "$work/page.rnl")
 printf '%-12s %10.3f %8s %10.1f\n' rnl "$(echo "$base / 1000000" | bc -l)" 1.00 "$(echo "$base_rss / 1024" | bc -l)"
-for in in page.cit runs.cit page.dsig4 page.pcx page.rlc; do
+for in in page.cit runs.cit page.dsig4 page.pcx page.rlc page.img page.c4 page.b4; do
   read -r t rss < <(read_as_rnl "$work/$in")
   printf '%-12s %10.3f %8.2f %10.1f\n' "$in" "$(echo "$t / 1000000" | bc -l)" \
     "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
@@ -117,7 +121,7 @@ printf '%-12s %10.3f %8.2f %10.1f   (6736 x 4500, against its rnl: %.3f s)\n' fr
   "$(echo "$t / 1000000" | bc -l)" "$(echo "$t / $frame_base" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
   "$(echo "$frame_base / 1000000" | bc -l)"
 rm -f "$work/page.cit" "$work/runs.cit" "$work/page.dsig4" "$work/page.pcx" "$work/page.rlc" "$work/frame.scan" \
-  "$work/frame.rnl"
+  "$work/frame.rnl" "$work/page.img" "$work/page.c4" "$work/page.b4"
 
 # ---- against libtiff
 
@@ -157,3 +161,17 @@ print_pair "one-strip G4 TIFF to CALS vs tiffcp" "$ours" "$theirs"
 ours=$(measure_command 1 "$work/turned.tif" "$build/vantrel" "$work/page.tif" "$work/turned.tif" -rot 90)
 theirs=$(measure_command 0 "$work/cropped.tif" tiffcrop -R 90 "$work/page.tif" "$work/cropped.tif")
 print_pair "-rot 90 vs tiffcrop -R 90" "$ours" "$theirs"
+
+# ---- tiled repository formats against CALS, both ways, from and to the one-strip Group 4 TIFF
+echo
+printf '%-34s %10s %10s %8s %10s %10s\n' case vantrel-s cals-s ratio vantrel-MiB cals-MiB
+cals=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/page.tif" "$work/out.cal")
+"$build/vantrel" "$work/page.tif" "$work/page.cal" >/dev/null || true
+back=$(measure_command 1 "$work/back.tif" "$build/vantrel" "$work/page.cal" "$work/back.tif")
+for f in img c4 b4; do
+  ours=$(measure_command 1 "$work/out.$f" "$build/vantrel" "$work/page.tif" "$work/out.$f")
+  print_pair "G4 TIFF to $f vs to CALS" "$ours" "$cals"
+  "$build/vantrel" "$work/page.tif" "$work/page.$f" >/dev/null || true
+  ours=$(measure_command 1 "$work/back.tif" "$build/vantrel" "$work/page.$f" "$work/back.tif")
+  print_pair "$f to G4 TIFF vs CALS to TIFF" "$ours" "$back"
+done

@@ -44,15 +44,15 @@ const FormatInfo kFormats[kMaxFormatId] = {
     {kFormatTiffUncompressed, "TIFF uncompressed", &kTiffDriver, R, W, S, no, P},
     {kFormatTiffG3, "TIFF Group 3", &kTiffDriver, R, W, S, no, P},
     {kFormatGraphtec, "Graphtec run-length", &kRlcDriver, no, W, no, N, P},
-    {kFormatFileNet, "FileNet IMG", kNone, no, no, S, no, P},
-    {kFormatFileNetVariant, "FileNet IMG variant", kNone, no, no, S, no, P},
+    {kFormatFileNet, "FileNet IMG", &kFileNetDriver, R, W, S, no, P},
+    {kFormatFileNetVariant, "FileNet IMG variant", &kFileNetDriver, R, W, S, no, P},
     {kFormatTiffTiled, "TIFF tiled Group 4", &kTiffDriver, no, W, S, no, P},
     {kFormatJdl4000, "Japan Digital Labs 4000E", &kJdlDriver, no, W, no, no, P},
     {kFormatHpgl2, "HP-GL/2", &kHpgl2Driver, no, W, no, no, P},
     {kFormatFixedFrame, "fixed-frame raw scan", &kFixedFrameDriver, R, no, no, no, P},
     {kFormatCit, "Intergraph CIT", &kCitDriver, R, W, no, no, P},
-    {kFormatJedmicsC4, "JEDMICS C4", kNone, no, no, S, N, P},
-    {kFormatEdmicsB4, "EDMICS B4", kNone, no, no, S, N, P},
+    {kFormatJedmicsC4, "JEDMICS C4", &kJedmicsDriver, R, W, S, N, P},
+    {kFormatEdmicsB4, "EDMICS B4", &kJedmicsDriver, R, W, S, N, P},
     {kFormatMmr, "Fuji Xerox MMR", &kMmrDriver, R, W, S, no, P},
 };
 
@@ -96,11 +96,6 @@ const FormatName kNames[] = {
     {"c4", kFormatJedmicsC4, false},
     {"b4", kFormatEdmicsB4, false},
 };
-
-// Probes of recognised formats whose drivers are not built yet; each moves to its driver's file with it.
-RasterFormatId probeFileNet(const uint8_t* b, RioStatus*) {
-  return b[0] == 0x02 ? kFormatFileNet : b[0] == 0x03 ? kFormatFileNetVariant : 0;
-}
 
 // Recognition order: the first probe that answers decides.
 const FormatProbe kProbes[] = {probeTiff, probeDsig4,   probeCals,       probeNative, probeMmr,

@@ -68,6 +68,8 @@ extern const FormatDriver kFixedFrameDriver;       // id 30
 extern const FormatDriver kCitDriver;              // id 31
 extern const FormatDriver kRlcDriver;              // ids 7, 18 and 24
 extern const FormatDriver kPcxDriver;              // id 20
+extern const FormatDriver kFileNetDriver;          // ids 25 and 26
+extern const FormatDriver kJedmicsDriver;          // ids 32 and 33
 
 RasterFormatId probeTiff(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeCals(const uint8_t* bytes, RioStatus* status);
@@ -77,5 +79,6 @@ RasterFormatId probeDsig4(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeFixedFrame(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeCit(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probePcx(const uint8_t* bytes, RioStatus* status);
+RasterFormatId probeFileNet(const uint8_t* bytes, RioStatus* status);  // ids 25 and 26
 
 }  // namespace vantrel

@@ -80,6 +80,8 @@ int32_t widestLine(RasterFormatId id) {
       return 65535;
     case kFormatJdl:
     case kFormatJdl4000:
+    case kFormatJedmicsC4:
+    case kFormatEdmicsB4:
       return 8 * 65535;
     case kFormatPcx:
       return 65536;
@@ -151,6 +153,8 @@ Check checkOf(RasterFormatId id) {
 // holds the whole line.
 int32_t columnsHeld(RasterFormatId id, int32_t width) {
   if (id == kFormatRlc || id == kFormatRlcFamily || id == kFormatGraphtec) return std::min(width, 65534);
+  // C4 and B4 state the width in bytes: the page comes back padded white to a whole byte.
+  if (id == kFormatJedmicsC4 || id == kFormatEdmicsB4) return (width + 7) / 8 * 8;
   return id == kFormatRunLength ? std::min(width, kNativeMaxWidth) : width;
 }
 

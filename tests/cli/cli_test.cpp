@@ -226,6 +226,16 @@ struct CliCase {
   std::vector<std::string> absent;
 };
 
+// An EDMICS B4 header of a version the reader does not know (1 at offset 28 is the only one): refused as
+// "read or write function not implemented", reached by the extension.
+std::string oldB4() {
+  std::string h(128, '\0');
+  h[0] = static_cast<char>(128);
+  h[4] = h[6] = 1;
+  h[29] = 2;
+  return h;
+}
+
 class CliRuns : public CliProgram, public ::testing::WithParamInterface<CliCase> {
  protected:
   void SetUp() override {
@@ -235,6 +245,7 @@ class CliRuns : public CliProgram, public ::testing::WithParamInterface<CliCase>
     writeFile(at("empty.rnl"), std::string());
     writeFile(at("text.txt"), std::string("no raster in here\n"));
     writeFile(at("existing.rnl"), std::string("keep me"));
+    writeFile(at("old.b4"), oldB4());
     fs::create_directory(at("taken.rnl"));
   }
 };
@@ -312,12 +323,12 @@ INSTANTIATE_TEST_SUITE_P(
             "UnknownRofLeavesTheExtension", {"in.rnl", "out.rnl", "-rof", "xyz"}, kDone, 1, {"out.rnl"}, {}},
         CliCase{"UnknownOutputFormat", {"in.rnl", "out.xyz"}, kInvalidFormat, 0, {}, {"out.xyz"}},
         CliCase{"OutputWithoutExtension", {"in.rnl", "out"}, kInvalidFormat, 0, {}, {"out"}},
-        CliCase{"WriterNotBuilt",
-                {"in.rnl", "out.img"},
-                generating("out.img") + kNotImplemented + kIncomplete,
+        CliCase{"VariantNotRead",
+                {"old.b4", "out.rnl"},
+                generating("out.rnl") + kNotImplemented + kIncomplete,
                 0,
                 {},
-                {"out.img"}},
+                {"out.rnl"}},
         // Ports.
         CliCase{"PclBeforeLpt2", {"-rof", "pcl", "in.rnl", "lpt2"}, kPortRefused + kUsage, 0, {}, {"lpt2"}},
         CliCase{"Lpt2BeforePs", {"in.rnl", "lpt2", "-rof", "ps"}, kPortRefused, 0, {}, {"lpt2"}},

@@ -104,6 +104,12 @@ TEST_P(BatchRefusal, ReportsAndLeavesNoOutput) {
   writePage(dir_ / "in.rnl", kFormatRunLength, framedPage(64, 8, 200));
   std::ofstream(dir_ / "text.tif") << "II this is not really a TIFF file";
   std::ofstream(dir_ / "junk.bin") << "nothing a reader knows";
+  // A B4 header of a version the reader does not know (offset 28 holds 2, not 1).
+  std::string b4(128, '\0');
+  b4[0] = static_cast<char>(128);
+  b4[4] = b4[6] = 1;
+  b4[29] = 2;
+  std::ofstream(dir_ / "old.b4", std::ios::binary) << b4;
   std::vector<std::string> args;
   for (std::string a : GetParam().args) args.push_back(a[0] == '@' ? (dir_ / a.substr(1)).string() : a);
   EXPECT_NE(run(args), RunOutcome::kComplete);
@@ -117,8 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"UnknownFormat", {"@junk.bin", "@out.cg4"}, {"unknown raster format type", "Incomplete translation"},
                 "out.cg4"},
         Refusal{"BadTiff", {"@text.tif", "@out.cg4"}, {"bad header data", "Incomplete translation"}, "out.cg4"},
-        Refusal{"NoWriter", {"@in.rnl", "@out.img"}, {"read or write function not implemented",
-                                                      "Incomplete translation"}, "out.img"},
+        Refusal{"VariantNotRead", {"@old.b4", "@out.rnl"}, {"read or write function not implemented",
+                                                             "Incomplete translation"}, "out.rnl"},
         Refusal{"NoFormat", {"@in.rnl", "@out.xyz"}, {"Invalid output format type"}, "out.xyz"},
         Refusal{"NoInput", {"@missing.rnl", "@out.cg4"}, {"Cannot open input file"}, "out.cg4"},
         Refusal{"NoFolder", {"@in.rnl", "@no/out.cg4"}, {"Cannot open output file"}, "no"},
