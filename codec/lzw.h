@@ -22,6 +22,7 @@
 namespace vantrel {
 
 inline constexpr int32_t kLzwTableSize = 4096;  // codes of at most 12 bits
+inline constexpr int32_t kLzwHistory = 65536;   // decoded bytes kept for copying strings again
 
 // TIFF LZW: codes most significant bit first, 9 to 12 bits wide, 256 clears the table, 257 ends the data,
 // the first free code is 258, and the width grows one code early (when the next free code is 511, 1023 or
@@ -29,6 +30,10 @@ inline constexpr int32_t kLzwTableSize = 4096;  // codes of at most 12 bits
 // first. The old least-significant-bit-first variant (its data start with a zero byte and a byte whose
 // low bit is set) is refused with -16. A code beyond the next free one, a literal expected after a clear
 // and not found, or a code that would grow the table past 4096 entries (a 13-bit width) is -12.
+//
+// Strings are decoded into a window of the recent output. Each entry remembers where its string last
+// appeared there, so a string still in the window is copied whole; an older one is spelled out backwards
+// along its prefixes. About 190 KB a decoder, in the record itself.
 struct LzwDecoder {
   FaxBitReader bits;          // bits.lsbFirst: the bytes are stored least significant bit first (FillOrder 2)
   bool started = false;       // the strip's first code has been read (the old variant is checked there)
@@ -36,13 +41,16 @@ struct LzwDecoder {
   int32_t width = 9;          // bits of the next code
   int32_t nextCode = 258;     // the next free code
   int32_t previous = -1;      // the code before, -1 right after a clear
-  int32_t pendingAt = 0;      // bytes of `pending` not yet delivered: [pendingAt, pendingEnd)
-  int32_t pendingEnd = 0;
+  int64_t previousAt = 0;     // where the previous code's string starts in the output
+  int64_t windowStart = 0;    // output position of window[0]
+  int32_t windowEnd = 0;      // bytes in the window
+  int32_t pendingAt = 0;      // window bytes decoded but not yet delivered: [pendingAt, windowEnd)
   uint16_t prefix[kLzwTableSize];  // entry: the string of `prefix` followed by `suffix`
   uint16_t length[kLzwTableSize];  // string length
   uint8_t suffix[kLzwTableSize];
-  uint8_t first[kLzwTableSize];    // first byte of the string
-  uint8_t pending[kLzwTableSize];  // the rest of a string that did not fit the caller's bytes
+  uint8_t first[kLzwTableSize];  // first byte of the string
+  int64_t at[kLzwTableSize];     // output position where the string last appeared
+  uint8_t window[2 * kLzwHistory];
 };
 
 // A new strip or tile: empties the bit buffer and the table, forgets a failure and the byte limit; keeps
