@@ -290,23 +290,6 @@ TEST(DeflateDecoder, FaultsAndLimits) {
   }
 }
 
-TEST(DeflateDecoder, PresetDictionaryIsBadData) {
-  z_stream z{};
-  ASSERT_EQ(deflateInit(&z, 6), Z_OK);
-  const Bytes dictionary(64, 'd');
-  ASSERT_EQ(deflateSetDictionary(&z, dictionary.data(), static_cast<uInt>(dictionary.size())), Z_OK);
-  Bytes in(100, 'd'), out(512);
-  z.next_in = in.data();
-  z.avail_in = static_cast<uInt>(in.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(out.size() - z.avail_out);
-  deflateEnd(&z);
-  Inflater f(out);
-  EXPECT_EQ(f.rows(1, 100), kRioBadData);
-}
-
 TEST(DeflateDecoder, RestartReusesTheStateAndEndFreesIt) {
   const Bytes coded = zlibStream(1000, false);
   const int64_t before = rioBytesInUse();

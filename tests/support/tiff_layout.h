@@ -122,7 +122,7 @@ class MemoryStream {
   RasterStream* stream_ = nullptr;
 };
 
-// One strip's or tile's decoder of any coding these tests meet, driven row by row.
+// One strip's or tile's decoder for Group 3 two-dimensional, LZW or Deflate data, driven row by row.
 class SegmentDecoder {
  public:
   explicit SegmentDecoder(const TiffLayout& layout)
@@ -138,7 +138,6 @@ class SegmentDecoder {
     const bool lsbFirst = layout_.fillOrder == 2;
     fax_ = FaxDecoder{};
     fax_.bits.lsbFirst = lsbFirst;
-    fax_.noEol = fax_.lineAlign = layout_.compression == 2;
     faxDecoderSetByteLimit(&fax_, byteCount);
     lzwDecoderRestart(lzw_.get());
     lzw_->bits.lsbFirst = lsbFirst;
@@ -163,13 +162,8 @@ class SegmentDecoder {
       default:
         break;
     }
-    RioStatus status = kRioInternal;
-    if (layout_.compression == 4)
-      status = g4DecodeLine(&fax_, s, width_, ref_.data(), cur_.data());
-    else if (layout_.t4Options & 1)
-      status = g3Decode2dLine(&fax_, s, width_, ref_.data(), cur_.data());
-    else if (layout_.compression == 2 || layout_.compression == 3)
-      status = g3DecodeLine(&fax_, s, width_, cur_.data());
+    if (layout_.compression != 3 || !(layout_.t4Options & 1)) return kRioInternal;
+    const RioStatus status = g3Decode2dLine(&fax_, s, width_, ref_.data(), cur_.data());
     std::fill(row, row + rowBytes, 0);
     for (size_t i = 0; cur_[i] != kSlineEnd; i += 2)
       for (int32_t x = cur_[i]; x < cur_[i + 1]; ++x) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
