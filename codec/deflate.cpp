@@ -35,10 +35,10 @@ struct DeflateState {
 
 namespace {
 
-// Copies the next bytes of the stream, within the byte limit, into the input buffer; false at the end.
-bool takeInput(DeflateDecoder* d, RasterStream* in) {
-  if (d->limited && d->bytesLeft <= 0) return false;
-  if (in->cur >= in->end && streamFill(in) <= 0) return false;
+// Copies the next bytes of the stream, within the byte limit, into the input buffer; none at the end.
+void takeInput(DeflateDecoder* d, RasterStream* in) {
+  if (d->limited && d->bytesLeft <= 0) return;
+  if (in->cur >= in->end && streamFill(in) <= 0) return;
   int64_t n = std::min<int64_t>(in->end - in->cur, kInputSize);
   if (d->limited) {
     n = std::min(n, d->bytesLeft);
@@ -52,7 +52,6 @@ bool takeInput(DeflateDecoder* d, RasterStream* in) {
   in->cur += n;
   s->z.next_in = s->input;
   s->z.avail_in = static_cast<uInt>(n);
-  return true;
 }
 
 }  // namespace
@@ -105,20 +104,19 @@ RioStatus deflateDecodeBytes(DeflateDecoder* d, RasterStream* in, uint8_t* out, 
       status = kRioUnexpectedEof;
       break;
     }
-    if (z.avail_in == 0 && !takeInput(d, in)) {
-      status = kRioUnexpectedEof;
-      break;
-    }
+    // zlib may still hold bits or a match to copy without new input: it is asked even when none comes.
+    if (z.avail_in == 0) takeInput(d, in);
     const int result = inflate(&z, Z_NO_FLUSH);
     if (result == Z_STREAM_END) {
       s->ended = true;
+    } else if (result == Z_BUF_ERROR) {  // no progress: the input has run out, or zlib is stuck
+      status = z.avail_in == 0 ? kRioUnexpectedEof : kRioBadData;
+      break;
     } else if (result == Z_MEM_ERROR) {
       status = kRioOutOfMemory;
       break;
-    } else if (result == Z_BUF_ERROR && z.avail_in == 0) {
-      continue;  // zlib wants more input
     } else if (result != Z_OK) {
-      status = kRioBadData;  // Z_DATA_ERROR, Z_NEED_DICT, or no progress with input and room
+      status = kRioBadData;  // Z_DATA_ERROR, Z_NEED_DICT
       break;
     }
   }
