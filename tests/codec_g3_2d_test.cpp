@@ -193,13 +193,6 @@ INSTANTIATE_TEST_SUITE_P(Group3TwoD, RoundTrip2dTest,
                                   std::to_string(c.oneDimensionalPercent);
                          });
 
-const RioStatus kDecodeFailures[] = {kRioEndOfPage, kRioUnexpectedEof, kRioBadData, kRioUnsupported,
-                                     kRioBadColumns};
-
-bool isDecodeFailure(RioStatus s) {
-  return std::find(std::begin(kDecodeFailures), std::end(kDecodeFailures), s) != std::end(kDecodeFailures);
-}
-
 // Every prefix of a coded page: the page's first lines, then a decode failure.
 TEST(Group3TwoDHostile, EveryPrefixEndsInAFailureAfterCorrectLines) {
   const int32_t width = 77;
@@ -218,13 +211,7 @@ TEST(Group3TwoDHostile, EveryPrefixEndsInAFailureAfterCorrectLines) {
 TEST(Group3TwoDHostile, GarbageEndsInAFailureWithValidLines) {
   Rng rng(2025);
   for (int trial = 0; trial < 400; ++trial) {
-    std::vector<uint8_t> bytes(rng.below(300));
-    // Mostly zeros gives end-of-line codes often, so that lines of garbage are decoded at all.
-    const int flavour = rng.below(3);
-    for (uint8_t& b : bytes) {
-      b = static_cast<uint8_t>(rng.next());
-      if (flavour > 0) b &= static_cast<uint8_t>(rng.next() & rng.next());
-    }
+    const std::vector<uint8_t> bytes = garbageBytes(rng);
     const int32_t width = 1 + rng.below(trial % 2 ? 40 : 3000);
     RioStatus last = kRioOk;
     (void)decode2dAll(bytes, width, 5000, rng.chance(50), &last);

@@ -450,13 +450,6 @@ INSTANTIATE_TEST_SUITE_P(Codec, RoundTripTest, ::testing::ValuesIn(kOptions),
 // ---------------------------------------------------------------------------------------------------------
 // Hostile data.
 
-const RioStatus kDecodeFailures[] = {kRioEndOfPage, kRioUnexpectedEof, kRioBadData, kRioUnsupported,
-                                     kRioBadColumns};
-
-bool isDecodeFailure(RioStatus s) {
-  return std::find(std::begin(kDecodeFailures), std::end(kDecodeFailures), s) != std::end(kDecodeFailures);
-}
-
 // Decodes up to `limit` lines; every line delivered must be valid. Returns the lines and the final status.
 std::vector<Runs> decodeAll(bool group4, const std::vector<uint8_t>& bytes, int32_t width, int limit,
                             RioStatus* last, FaxDecoder d = {}) {
@@ -503,14 +496,7 @@ INSTANTIATE_TEST_SUITE_P(Codec, TruncationTest, ::testing::Bool(),
 TEST(FaxHostile, GarbageEndsInAFailureWithValidLines) {
   Rng rng(2024);
   for (int trial = 0; trial < 400; ++trial) {
-    std::vector<uint8_t> bytes(rng.below(300));
-    // Some inputs are mostly zeros or mostly ones, where the code trees are deepest.
-    const int flavour = rng.below(3);
-    for (uint8_t& b : bytes) {
-      b = static_cast<uint8_t>(rng.next());
-      if (flavour == 1) b &= static_cast<uint8_t>(rng.next());
-      if (flavour == 2) b |= static_cast<uint8_t>(rng.next());
-    }
+    const std::vector<uint8_t> bytes = garbageBytes(rng);
     const int32_t width = 1 + rng.below(trial % 2 ? 40 : 3000);
     FaxDecoder d{};
     d.bits.lsbFirst = rng.chance(50);

@@ -122,6 +122,26 @@ inline bool validLine(const Runs& r, int32_t width) {
   return true;
 }
 
+// The statuses a decoder may end hostile data with.
+inline bool isDecodeFailure(RioStatus s) {
+  return s == kRioEndOfPage || s == kRioUnexpectedEof || s == kRioBadData || s == kRioUnsupported ||
+         s == kRioBadColumns;
+}
+
+// Up to 300 random bytes: plain, mostly zeros (where end-of-line codes and the deepest code trees are) or
+// mostly ones.
+inline std::vector<uint8_t> garbageBytes(Rng& rng) {
+  std::vector<uint8_t> bytes(rng.below(300));
+  const int flavour = rng.below(4);
+  for (uint8_t& b : bytes) {
+    b = static_cast<uint8_t>(rng.next());
+    if (flavour == 1) b &= static_cast<uint8_t>(rng.next());
+    if (flavour == 2) b |= static_cast<uint8_t>(rng.next());
+    if (flavour == 3) b &= static_cast<uint8_t>(rng.next() & rng.next());
+  }
+  return bytes;
+}
+
 // T.4 and T.6 code words the vectors are written with.
 inline const std::string EOL = "000000000001";
 inline const std::string W0 = "00110101", W2 = "0111", W3 = "1000", W5 = "1100", W7 = "1111", W9 = "10100",
