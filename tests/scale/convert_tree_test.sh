@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The scale-out recipe: scripts/convert-tree.sh translates 200 drawgen files with two jobs, is interrupted
+# The scale-out recipes: scripts/convert-tree.sh translates 200 drawgen files with two jobs, is interrupted
 # halfway, resumes (through an ssh login file naming the local host), and leaves every output identical to
-# a plain vantrel run's; a tree with a bad file fails and says why.
+# a plain vantrel run's; scripts/convert-share.sh gives the same outputs share by share; a tree with a bad
+# file fails and says why.
 # usage: convert_tree_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build="$(cd "$1" && pwd)"
@@ -64,6 +65,25 @@ done < <(find "$scratch/src" -type f -print0)
 outputs=$(find "$scratch/dst" -type f ! -name .convert-tree.joblog | wc -l)
 [ "$outputs" -eq 200 ] || fail "$outputs files in the destination, not 200"
 
+# The cluster recipe: the sorted list in 7 shares (uneven: 29 files each, 26 in the last), one task per
+# share as a job array runs them, one task run twice (the second finds its share done), then one task over
+# the whole list after an output was lost and one cut short: every output again equals the plain run's.
+(cd "$scratch/src" && find . -type f -printf '%P\n' | LC_ALL=C sort >"$scratch/list")
+share=("bash" "$source/scripts/convert-share.sh" "$scratch/list" "$scratch/src" "$scratch/shares" cg4)
+for index in 0 1 2 3 4 5 6 3; do
+  "${share[@]}" "$index" 7 || fail "share $index failed"
+done
+rm "$scratch/shares/part 2/sheet2.cg4"
+mv "$scratch/shares/part 2/sheet6.cg4" "$scratch/shares/part 2/sheet6.cg4.part"  # a translation cut short
+truncate -s 100 "$scratch/shares/part 2/sheet6.cg4.part"
+"${share[@]}" 0 1 || fail "the single share failed"
+diff -r -x .convert-tree.joblog "$scratch/dst" "$scratch/shares" || fail "the shares' outputs differ from the tree's"
+set +e
+"${share[@]}" 7 7 2>/dev/null
+code=$?
+set -e
+[ "$code" -eq 2 ] || fail "a share beyond the count was accepted ($code)"
+
 # A bad input fails its job and the run, with vantrel's messages; the good file is still translated.
 mkdir -p "$scratch/mixed"
 cp "$scratch/src/part 1/sheet1.tif" "$scratch/mixed/good.tif"
@@ -76,4 +96,15 @@ set -e
 grep -q "vantrel: unknown raster format type" "$scratch/errors.txt" || fail "no message for the bad file"
 [ -s "$scratch/mixed-out/good.rtl" ] || fail "the good file was not translated"
 [ ! -e "$scratch/mixed-out/bad.rtl" ] || fail "the bad file left an output"
+printf 'bad.rnl\ngood.tif\n' >"$scratch/mixed.list"
+set +e
+bash "$source/scripts/convert-share.sh" "$scratch/mixed.list" "$scratch/mixed" "$scratch/mixed-share" rtl 0 1 \
+  2>"$scratch/errors.txt"
+code=$?
+set -e
+[ "$code" -eq 1 ] || fail "a share with one bad file exited $code, not 1"
+grep -q "^bad.rnl: " "$scratch/errors.txt" && grep -q "vantrel: unknown raster format type" "$scratch/errors.txt" ||
+  fail "no message for the bad file in the share"
+cmp -s "$scratch/mixed-share/good.rtl" "$scratch/mixed-out/good.rtl" || fail "the share's good file differs"
+[ -z "$(find "$scratch/mixed-share" -name 'bad.*')" ] || fail "the bad file left an output in the share"
 echo "convert-tree: all checks passed"
