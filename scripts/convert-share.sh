@@ -4,9 +4,9 @@
 # extension replaced by FORMAT.
 #
 # usage: convert-share.sh LIST SRC DST FORMAT INDEX SHARES
-#   Slurm:      convert-share.sh scans.list /archive/scans /archive/cals cg4 \
-#                 "$SLURM_ARRAY_TASK_ID" "$SLURM_ARRAY_TASK_COUNT"
-#   Kubernetes: convert-share.sh ... "$JOB_COMPLETION_INDEX" 100      (100 = the job's completions)
+#   Slurm:      convert-share.sh scans.list /archive/scans /archive/cals cg4 "$SLURM_ARRAY_TASK_ID" 1000
+#   Kubernetes: convert-share.sh ... "$JOB_COMPLETION_INDEX" 1000     (1000 = the job's completions)
+# SHARES is the array's full size, also when only some of its tasks run again.
 #
 # LIST holds one path under SRC per line. An output is written under a temporary name and renamed when
 # vantrel reports the translation complete (exit status 1), so a file whose output exists is done, and a
