@@ -1,6 +1,7 @@
 # What `cmake --install` puts where, and the Debian packages CPack makes of it. Three components:
-# "console" (vantrel and its man page), "batch" (vantrelw, when it is built) and "development" (the
-# translation library: headers, static library, CMake package and pkg-config file).
+# "console" (vantrel and its man page), "batch" (vantrelw, when it is built, with its man page, desktop
+# file and icon) and "development" (the translation library: headers, static library, CMake package and
+# pkg-config file).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -72,6 +73,11 @@ set(VANTREL_COMPONENTS console development)
 if(TARGET vantrelw)
   install(TARGETS vantrelw RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT batch)
   install(FILES ${CMAKE_BINARY_DIR}/man/vantrelw.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT batch)
+  # The desktop menu entry and its icon.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/vantrelw.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+          COMPONENT batch)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/vantrelw.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT batch)
   list(APPEND VANTREL_COMPONENTS batch)
 endif()
 

@@ -53,7 +53,7 @@ Vantrel translates monochrome raster images, typically scanned engineering
 drawings, between the file formats of document-management systems and the data
 streams of large-format plotters and printers.
 This package holds the batch translator vantrelw, which translates a list of
-files into one output format, and its manual page.")
+files into one output format, its manual page and its desktop menu entry.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvantrel-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

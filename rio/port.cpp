@@ -2,11 +2,6 @@
 
 namespace vantrel {
 
-// This system has no printer-port access: every primitive reports an I/O error.
-int portInit(int /*port*/) { return kPortIoError; }
-int portStatus(int /*port*/) { return kPortIoError; }
-int portWrite(int /*port*/, uint8_t /*byte*/) { return kPortIoError; }
-
 size_t portWriteCallback(const void* data, size_t size, size_t count, void* ctx) {
   auto* job = static_cast<PortJob*>(ctx);
   size_t total;
@@ -16,17 +11,24 @@ size_t portWriteCallback(const void* data, size_t size, size_t count, void* ctx)
   auto* status = p.status ? p.status : portStatus;
   auto* write = p.write ? p.write : portWrite;
   if (!job->initialised) {
-    (void)init(job->port);
+    job->device.port = job->port;
+    job->device.pathPattern = p.pathPattern ? p.pathPattern : kPortDevicePattern;
+    job->device.timeoutMs = p.timeoutMs;
+    (void)init(job->device);
     job->initialised = true;
   }
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  for (size_t i = 0; i < total; ++i) {
-    const int st = status(job->port);
-    if (st & kPortStopMask) {
-      job->status = st;
-      return i / size;
-    }
-    (void)write(job->port, bytes[i]);
+  const int before = status(job->device);
+  if (before & kPortStopMask) {
+    job->status = before;
+    return 0;
+  }
+  size_t sent = 0;
+  const int after = write(job->device, static_cast<const uint8_t*>(data), total, &sent);
+  if (sent > total) sent = total;
+  if (sent < total) {
+    // A short write always stops the output; one that names no cause is an I/O error.
+    job->status = (after & kPortStopMask) ? after : (after | kPortIoError);
+    return sent / size;
   }
   if (job->progress) job->progress(job->progressContext);
   return count;

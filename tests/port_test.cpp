@@ -1,4 +1,4 @@
-// Printer-port sink: the platform primitives of this system, and a port job over fake primitives.
+// Printer-port sink: a port job over fake primitives, and over the platform's when no device is there.
 #include "rio/port.h"
 
 #include <gtest/gtest.h>
@@ -15,35 +15,49 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The fake port: records what reaches it; the status read turns to `stopStatus` once `stopAfter` bytes went
-// out (-1: never). Plain function pointers have no context, so the fake lives in one test-only record.
+// The fake port: records what reaches it; once `stopAfter` bytes went out (-1: never) the status turns to
+// `stopStatus`, and when that has a stop bit the write sends no further byte. Plain function pointers have
+// no context, so the fake lives in one test-only record.
 struct FakePort {
   int inits = 0;
   int statusReads = 0;
+  int writes = 0;
   int lastPort = -1;
   Bytes sent;
   int64_t stopAfter = -1;
   int stopStatus = 0;
   int idleStatus = 0x90;  // not busy, selected: no stop bit
+  bool shortWithoutCause = false;  // the write stops halfway and answers no stop bit
 };
 FakePort fake;
 
-int fakeInit(int port) {
+bool fakeStopped() { return fake.stopAfter >= 0 && static_cast<int64_t>(fake.sent.size()) >= fake.stopAfter; }
+
+int fakeInit(PortDevice& device) {
   ++fake.inits;
-  fake.lastPort = port;
+  fake.lastPort = device.port;
   return fake.idleStatus;
 }
-int fakeStatus(int port) {
+int fakeStatus(PortDevice& device) {
   ++fake.statusReads;
-  fake.lastPort = port;
-  if (fake.stopAfter >= 0 && static_cast<int64_t>(fake.sent.size()) >= fake.stopAfter) return fake.stopStatus;
-  return fake.idleStatus;
+  fake.lastPort = device.port;
+  return fakeStopped() ? fake.stopStatus : fake.idleStatus;
 }
-int fakeWrite(int port, uint8_t byte) {
-  fake.lastPort = port;
-  fake.sent.push_back(byte);
-  return fake.idleStatus;
+int fakeWrite(PortDevice& device, const uint8_t* data, size_t size, size_t* sent) {
+  ++fake.writes;
+  fake.lastPort = device.port;
+  size_t n = size;
+  if (fake.shortWithoutCause) n = size / 2;
+  if (fake.stopAfter >= 0 && (fake.stopStatus & kPortStopMask))
+    n = std::min<size_t>(n, static_cast<size_t>(std::max<int64_t>(0, fake.stopAfter - static_cast<int64_t>(fake.sent.size()))));
+  fake.sent.insert(fake.sent.end(), data, data + n);
+  *sent = n;
+  if (fake.shortWithoutCause) return fake.idleStatus;
+  return fakeStopped() ? fake.stopStatus : fake.idleStatus;
 }
+
+// A device pattern under a folder that does not exist: the platform primitives find no port there.
+constexpr const char* kNoDevicePattern = "/nonexistent-vantrel-port-folder/lp%d";
 
 Bytes pattern(size_t n) {
   Bytes b(n);
@@ -68,7 +82,7 @@ class PortTest : public ::testing::Test {
   PortJob fakeJob(int32_t port = 1) {
     PortJob job;
     job.port = port;
-    job.primitives = PortPrimitives{fakeInit, fakeStatus, fakeWrite};
+    job.primitives = PortPrimitives{fakeInit, fakeStatus, fakeWrite, kNoDevicePattern, 1000};
     watch(job);
     return job;
   }
@@ -89,16 +103,24 @@ class PortTest : public ::testing::Test {
   std::string progress_;
 };
 
-TEST_F(PortTest, PlatformPrimitivesReportAnIoError) {
-  for (int port : {0, 1, 3}) {
-    EXPECT_EQ(portInit(port), kPortIoError);
-    EXPECT_EQ(portStatus(port), kPortIoError);
-    EXPECT_EQ(portWrite(port, 0x41), kPortIoError);
+TEST_F(PortTest, PlatformPrimitivesWithoutADeviceReportAnIoError) {
+  for (int port : {0, 1, 2, 3}) {
+    PortDevice device;
+    device.port = port;
+    device.pathPattern = kNoDevicePattern;
+    EXPECT_EQ(portInit(device), kPortIoError);
+    EXPECT_EQ(device.fd, -1);
+    EXPECT_EQ(portStatus(device), kPortIoError);
+    size_t sent = 99;
+    const uint8_t byte = 0x41;
+    EXPECT_EQ(portWrite(device, &byte, 1, &sent), kPortIoError);
+    EXPECT_EQ(sent, 0u);
   }
 }
 
-TEST_F(PortTest, DefaultPrimitivesStopAtTheFirstByte) {
+TEST_F(PortTest, PlatformPrimitivesWithoutADeviceStopAtTheFirstByte) {
   PortJob job;  // this system's own primitives
+  job.primitives.pathPattern = kNoDevicePattern;
   watch(job);
   const Bytes data = pattern(100);
   testing::internal::CaptureStdout();
@@ -109,8 +131,9 @@ TEST_F(PortTest, DefaultPrimitivesStopAtTheFirstByte) {
   EXPECT_EQ(progressText(), "");
 }
 
-TEST_F(PortTest, DefaultPrimitivesCalledDirectly) {
+TEST_F(PortTest, PlatformPrimitivesWithoutADeviceCalledDirectly) {
   PortJob job;
+  job.primitives.pathPattern = kNoDevicePattern;
   const Bytes data = pattern(10);
   EXPECT_EQ(portWriteCallback(data.data(), 1, data.size(), &job), 0u);
   EXPECT_EQ(job.status, kPortIoError);
@@ -125,7 +148,9 @@ TEST_F(PortTest, BytesGoOutInOrderWithOneDotPerBuffer) {
   EXPECT_EQ(fake.sent, data);
   EXPECT_EQ(fake.inits, 1);
   EXPECT_EQ(fake.lastPort, 3);
-  EXPECT_EQ(fake.statusReads, 40000);
+  // A buffer at a time: one status read and one write per buffer, never one per byte.
+  EXPECT_EQ(fake.statusReads, 3);
+  EXPECT_EQ(fake.writes, 3);
   EXPECT_EQ(progressText(), "...");
   EXPECT_EQ(job.status, 0);
 }
@@ -199,6 +224,15 @@ INSTANTIATE_TEST_SUITE_P(Statuses, PortStopTest,
                                            StopCase{kPortOutOfPaper | 0x80, 39999, true},
                                            StopCase{0x10, 100, false}, StopCase{0x80, 100, false},
                                            StopCase{0x46, 100, false}));
+
+TEST_F(PortTest, ShortWriteWithoutACauseIsAnIoError) {
+  PortJob job = fakeJob();
+  fake.shortWithoutCause = true;
+  const Bytes data = pattern(100);
+  EXPECT_EQ(portWriteCallback(data.data(), 1, data.size(), &job), 50u);
+  EXPECT_EQ(job.status, fake.idleStatus | kPortIoError);
+  EXPECT_EQ(progressText(), "");
+}
 
 TEST_F(PortTest, StopStatusIsKeptAcrossLaterCalls) {
   PortJob job = fakeJob();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the Debian packages from the build tree, extracts each with dpkg-deb -x into a temporary folder,
-# runs the extracted vantrel on a drawing, builds the consumer against the extracted libvantrel-dev, and
-# requires lintian to report no errors.
+# runs the extracted vantrel on a drawing, builds the consumer against the extracted libvantrel-dev, checks
+# the batch translator's desktop file and icon, and requires lintian to report no errors.
 # usage: packages_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build="$1"
@@ -33,6 +33,21 @@ case "$depends" in
   *libc6*libstdc++6*|*libstdc++6*libc6*) ;;
   *) echo "packages: vantrel's dependencies were not computed from the binary" >&2; status=1 ;;
 esac
+
+# The batch translator's package carries its menu entry, valid, and the icon it names.
+shopt -s nullglob
+batch=("$scratch"/out/vantrelw_*.deb)
+if [ ${#batch[@]} -eq 1 ]; then
+  contents="$(dpkg-deb -c "${batch[0]}")"
+  for f in usr/bin/vantrelw usr/share/applications/vantrelw.desktop \
+      usr/share/icons/hicolor/scalable/apps/vantrelw.svg; do
+    grep -q " \./$f\$" <<<"$contents" || { echo "packages: $f is not in vantrelw" >&2; status=1; }
+  done
+  desktop-file-validate "$scratch/root/usr/share/applications/vantrelw.desktop" || status=1
+  grep -qx 'Icon=vantrelw' "$scratch/root/usr/share/applications/vantrelw.desktop" || status=1
+  /usr/bin/python3 -c 'import sys, xml.etree.ElementTree as e; sys.exit(e.parse(sys.argv[1]).getroot().tag != "{http://www.w3.org/2000/svg}svg")' \
+    "$scratch/root/usr/share/icons/hicolor/scalable/apps/vantrelw.svg" || { echo "packages: the icon is no SVG" >&2; status=1; }
+fi
 
 # The extracted console translates a drawing, and reads its man page.
 "$build/drawgen" -w 800 -h 600 -f rnl "$scratch/drawing.rnl"

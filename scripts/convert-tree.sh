@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Translates every file under SRC into FORMAT with GNU parallel, one vantrel process per file, mirroring
+# the folders into DST: SRC/a/b.tif becomes DST/a/b.FORMAT.
+#
+# usage: convert-tree.sh SRC DST FORMAT [parallel options...]
+#   e.g. convert-tree.sh scans/ cals/ cg4 -j4
+#        convert-tree.sh /share/scans /share/cals cg4 --sshloginfile hosts.txt
+#
+# The job log (DST/.convert-tree.joblog, or $CONVERT_TREE_JOBLOG) records every finished file; running
+# the same command again resumes where an interrupted run stopped: it retries the files that failed and
+# those not yet done, and nothing that completed.
+# A file counts as done when vantrel exits 1 (its "translation is complete"); a failed file's messages
+# go to standard error and its job log line shows exit status 1. The exit status is parallel's: 0 when
+# every file was translated, else the number of failed files (at most 101).
+#
+# Environment: VANTREL, the program to run (default: vantrel on the PATH of each host).
+# With --sshlogin/--sshloginfile the jobs run on those hosts: SRC and DST must then be the same paths on
+# every host (a shared file system) and vantrel must be installed there; the job log stays here.
+set -euo pipefail
+
+if [ $# -lt 3 ]; then
+  echo "usage: $(basename "$0") SRC DST FORMAT [parallel options...]" >&2
+  exit 2
+fi
+src="${1%/}"
+dst="${2%/}"
+format="$3"
+shift 3
+[ -n "$src" ] || src=/
+[ -n "$dst" ] || dst=/
+
+[ -d "$src" ] || { echo "convert-tree: no such folder: $src" >&2; exit 2; }
+case "$format" in
+  "" | *[!a-z0-9]*) echo "convert-tree: not a format name: $format" >&2; exit 2 ;;
+esac
+command -v parallel >/dev/null || { echo "convert-tree: GNU parallel is missing (apt install parallel)" >&2; exit 2; }
+
+mkdir -p "$dst"
+# Absolute paths, so that a job on another host or in another folder finds the same files.
+src="$(cd "$src" && pwd)"
+dst="$(cd "$dst" && pwd)"
+[ "$src" != "$dst" ] || { echo "convert-tree: DST must be another folder than SRC" >&2; exit 2; }
+joblog="${CONVERT_TREE_JOBLOG:-$dst/.convert-tree.joblog}"
+vantrel="${VANTREL:-vantrel}"
+case "$vantrel" in /*) ;; */*) vantrel="$PWD/$vantrel" ;; esac  # a relative path works from any folder
+
+# One job per file. parallel quotes {} (the path under SRC), {.} (without its extension) and {//} (its
+# folder); the rest is quoted here. vantrel's exit status 1 is the job's success.
+printf -v q_src '%q' "$src"
+printf -v q_dst '%q' "$dst"
+printf -v q_vantrel '%q' "$vantrel"
+job="{ [ -d $q_dst/{//} ] || mkdir -p $q_dst/{//}; } && out=\$($q_vantrel $q_src/{} $q_dst/{.}.$format -rof $format 2>&1); \
+[ \$? -eq 1 ] || { printf '%s\\n' \"\$out\" >&2; exit 1; }"
+
+# The list is sorted, so each file keeps its job number between runs: --resume-failed goes by those numbers.
+# When DST or the job log lies inside SRC, neither is listed.
+inside=()
+case "$dst/" in "$src"/?*) inside+=(-path "./${dst#"$src"/}" -prune -o) ;; esac
+case "$joblog" in "$src"/?*) inside+=(-path "./${joblog#"$src"/}" -prune -o) ;; esac
+cd "$src"
+find . "${inside[@]}" -type f -printf '%P\0' | LC_ALL=C sort -z |
+  parallel --null --joblog "$joblog" --resume-failed "$@" "$job"
