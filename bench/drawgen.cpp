@@ -85,8 +85,10 @@ class Drawing {
   double pen(double millimetres) const { return std::max(1.0, std::round(mm(millimetres))); }
 
   // Filled box [x0, x1) x [y0, y1), rounded to whole pixels; nothing when it is empty or off the page.
-  void box(double x0, double y0, double x1, double y1) {
-    if (scan_) {
+  // A box that is not `turned` keeps its edges on the pixel grid on a skewed page (specks of a few pixels,
+  // where a turn would change nothing but cost a polygon).
+  void box(double x0, double y0, double x1, double y1, bool turned = true) {
+    if (scan_ && turned) {
       const Point q[4] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
       return polygon(q, 4);
     }
@@ -169,7 +171,7 @@ class Drawing {
         const double px = std::floor(x + rng.uniform(-spread, spread));
         const double py = std::floor(y + rng.uniform(-spread, spread));
         const int size = 1 + rng.below(3);
-        box(px, py, px + size, py + size);
+        box(px, py, px + size, py + size, false);
       }
     }
   }
@@ -256,7 +258,7 @@ class Drawing {
       const double x = rng.uniform(0, width_), y = rng.uniform(0, height_);
       const int size = 1 + rng.below(3);
       if (rng.chance(0.8))
-        box(std::floor(x), std::floor(y), std::floor(x) + size, std::floor(y) + size);
+        box(std::floor(x), std::floor(y), std::floor(x) + size, std::floor(y) + size, false);
       else
         disc(x, y, size + 0.5);
     }
