@@ -154,7 +154,8 @@ class Drawing {
     double at = 0;
     for (int i = 0; i < gaps; ++i) {
       const double centre = scanRng_.uniform(at, length), half = mm(scanRng_.uniform(0.05, 0.2)) + h;
-      if (centre - half > at) stroke(x0 + dx * at, y0 + dy * at, x0 + dx * (centre - half), y0 + dy * (centre - half), t);
+      const double stop = centre - half;
+      if (stop > at) stroke(x0 + dx * at, y0 + dy * at, x0 + dx * stop, y0 + dy * stop, t);
       at = std::max(at, centre + half);
       if (at >= length) return;
     }
@@ -165,7 +166,8 @@ class Drawing {
   // within a millimetre or so of a centre.
   void specks(int64_t clusters, Rng& rng) {
     for (int64_t i = 0; i < clusters; ++i) {
-      const double x = rng.uniform(0, width_), y = rng.uniform(0, height_), spread = mm(rng.uniform(0.2, 1.5));
+      const double x = rng.uniform(0, width_), y = rng.uniform(0, height_);
+      const double spread = mm(rng.uniform(0.2, 1.5));
       const int dots = 2 + rng.below(10);
       for (int k = 0; k < dots; ++k) {
         const double px = std::floor(x + rng.uniform(-spread, spread));
@@ -698,6 +700,7 @@ class Renderer {
         ++out;
       }
     };
+    // The runs are read from a copy: a pinhole writes two where one was read.
     std::vector<int32_t>& held = held_;
     held.assign(runs, runs + 2 * n);
     for (int32_t i = 0; i < n; ++i) {
