@@ -9,8 +9,12 @@
 #    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp;
 # 3. the one-strip Group 4 TIFF into the tiled repository formats (FileNet IMG, JEDMICS C4, EDMICS B4)
 #    against the same page into CALS (the same Group 4 coding without the tiling), and each of them back
-#    into TIFF against CALS into TIFF.
-# Median of N runs (default 5) each, with peak resident memory. Usage: bench/compare.sh [runs] [build dir]
+#    into TIFF against CALS into TIFF;
+# 4. decoding the one-strip Group 4 TIFF alone: the translator writing native run-length to /dev/null against
+#    libtiff_decode (bench/libtiff_decode.c, libtiff's TIFFReadScanline over every row).
+# Every table runs twice: on the clean drawgen page and on the scanned one (drawgen -scan: skew, ragged
+# edges, specks, broken strokes). Median of N runs (default 5) each of the elapsed and the CPU time (user +
+# system), with peak resident memory. Usage: bench/compare.sh [runs] [build dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
@@ -20,34 +24,50 @@ build=${2:-build}
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   ninja -C "$build" vantrel drawgen >/dev/null
 }
+[ -x "$build/libtiff_decode" ] || ninja -C "$build" libtiff_decode >/dev/null 2>&1 || true
 for tool in pnmtotiff tiffcp tiffinfo; do
   command -v "$tool" >/dev/null || { echo "compare: $tool is missing: run scripts/setup.sh" >&2; exit 1; }
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-"$build/drawgen" -f rnl "$work/page.rnl"
-
-# Prints "median-microseconds peak-KiB" of running a command N times. Arguments: the exit status that means
-# success, the output file (removed after each run), then the command.
+# Prints "median-microseconds peak-KiB median-CPU-microseconds" of running a command N times. Arguments: the
+# exit status that means success, the output file (removed after each run), then the command. The CPU time
+# is the user and system time of the command (and of /usr/bin/time around it, well under a millisecond).
 measure_command() {
-  local ok=$1 out=$2 times=() peak=0
+  local ok=$1 out=$2 times=() cpus=() peak=0
   shift 2
   for _ in $(seq "$runs"); do
-    local start end kib rc=0
+    local start end kib rc=0 user sys
     start=$(date +%s%N)
-    /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null || rc=$?
-    [ "$rc" -eq "$ok" ] || { echo "compare: '$*' failed (exit status $rc)" >&2; exit 1; }
+    { TIMEFORMAT='%3U %3S'; time /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>"$work/err" || rc=$?; } \
+      2>"$work/cpu"
+    [ "$rc" -eq "$ok" ] || { cat "$work/err" >&2; echo "compare: '$*' failed (exit status $rc)" >&2; exit 1; }
     end=$(date +%s%N)
     times+=($(( (end - start) / 1000 )))
+    read -r user sys <"$work/cpu"
+    cpus+=($(( 10#${user/./} * 1000 + 10#${sys/./} * 1000 )))
     kib=$(tail -n 1 "$work/rss")
     [ "$kib" -gt "$peak" ] && peak=$kib
     rm -f "$out"
   done
-  local median
-  median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
-  echo "$median $peak"
+  local median cpu middle=$(( (runs + 1) / 2 ))
+  median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "${middle}p")
+  cpu=$(printf '%s\n' "${cpus[@]}" | sort -n | sed -n "${middle}p")
+  echo "$median $peak $cpu"
 }
+
+# Seconds from microseconds, and a ratio of two of them.
+sec() { echo "$1 / 1000000" | bc -l; }
+ratio() { echo "$1 / $2" | bc -l; }
+
+for look in clean scanned; do
+page=()
+[ "$look" = scanned ] && page=(-scan)
+echo "==== $look page${page[*]:+ (drawgen ${page[*]})}"
+echo
+rm -f "$work"/*
+"$build/drawgen" "${page[@]}" -f rnl "$work/page.rnl"
 
 # Translating the run-length page into the given output name. The translator exits 1 when the translation
 # is complete.
@@ -55,27 +75,29 @@ measure() {
   measure_command 1 "$work/$1" "$build/vantrel" "$work/page.rnl" "$work/$1"
 }
 
-read -r base base_rss < <(measure out.rnl)
-printf '%-12s %10s %8s %10s\n' output seconds ratio peak-MiB
-printf '%-12s %10.3f %8s %10.1f\n' rnl "$(echo "$base / 1000000" | bc -l)" 1.00 "$(echo "$base_rss / 1024" | bc -l)"
+read -r base base_rss base_cpu < <(measure out.rnl)
+printf '%-12s %10s %8s %10s %10s %10s\n' output seconds ratio peak-MiB cpu-s cpu-ratio
+printf '%-12s %10.3f %8s %10.1f %10.3f %10s\n' rnl "$(sec "$base")" 1.00 "$(echo "$base_rss / 1024" | bc -l)" \
+  "$(sec "$base_cpu")" 1.00
 for out in out.pcl out.rtl out.hpg out.vbf out.crf out.ps out.jdl out.jd4 out.nkk out.cit out.pcx out.rlc out.grphtec \
   out.img out.c4 out.b4; do
-  read -r t rss < <(measure "$out")
-  printf '%-12s %10.3f %8.2f %10.1f\n' "${out#out.}" "$(echo "$t / 1000000" | bc -l)" \
-    "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
+  read -r t rss cpu < <(measure "$out")
+  printf '%-12s %10.3f %8.2f %10.1f %10.3f %10.2f\n' "${out#out.}" "$(sec "$t")" "$(ratio "$t" "$base")" \
+    "$(echo "$rss / 1024" | bc -l)" "$(sec "$cpu")" "$(ratio "$cpu" "$base_cpu")"
 done
 
 # The DI Group 4 writer has no name: drawgen writes it by number, against drawgen writing rnl.
-read -r gen_rnl gen_rnl_rss < <(measure_command 0 "$work/gen.rnl" "$build/drawgen" -f rnl "$work/gen.rnl")
-read -r t rss < <(measure_command 0 "$work/gen.dsig4" "$build/drawgen" -f 13 "$work/gen.dsig4")
-printf '%-12s %10.3f %8.2f %10.1f   (drawgen writing it, against drawgen writing rnl: %.3f s)\n' "dsig4" \
-  "$(echo "$t / 1000000" | bc -l)" "$(echo "$t / $gen_rnl" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
-  "$(echo "$gen_rnl / 1000000" | bc -l)"
+read -r gen_rnl _ gen_rnl_cpu < <(measure_command 0 "$work/gen.rnl" "$build/drawgen" "${page[@]}" -f rnl \
+  "$work/gen.rnl")
+read -r t rss cpu < <(measure_command 0 "$work/gen.dsig4" "$build/drawgen" "${page[@]}" -f 13 "$work/gen.dsig4")
+printf '%-12s %10.3f %8.2f %10.1f %10.3f %10.2f   (drawgen writing it, against drawgen writing rnl: %.3f s)\n' \
+  "dsig4" "$(sec "$t")" "$(ratio "$t" "$gen_rnl")" "$(echo "$rss / 1024" | bc -l)" "$(sec "$cpu")" \
+  "$(ratio "$cpu" "$gen_rnl_cpu")" "$(sec "$gen_rnl")"
 
 # ---- readers: each input translated to rnl, against rnl to rnl of the same page
 for f in cit pcx rlc img c4 b4; do "$build/vantrel" "$work/page.rnl" "$work/page.$f" >/dev/null || true; done
-"$build/drawgen" -f 13 "$work/page.dsig4"
-"$build/drawgen" "$work/page.pbm"
+"$build/drawgen" "${page[@]}" -f 13 "$work/page.dsig4"
+"$build/drawgen" "${page[@]}" "$work/page.pbm"
 # CIT data type 9 from the PBM rows: every byte complemented, equal bytes in repeats of at most 63.
 python3 - "$work/page.pbm" "$work/page.cit" "$work/runs.cit" <<'PY'
 import re, sys
@@ -98,47 +120,48 @@ open(sys.argv[3], 'wb').write(b''.join(out))
 PY
 rm -f "$work/page.pbm"
 # A fixed-frame scan: the smaller frame, 839 header bytes, then the rows of a drawgen page of that size.
-"$build/drawgen" -w 6736 -h 4500 "$work/frame.pbm"
-"$build/drawgen" -w 6736 -h 4500 -f rnl "$work/frame.rnl"
+"$build/drawgen" "${page[@]}" -w 6736 -h 4500 "$work/frame.pbm"
+"$build/drawgen" "${page[@]}" -w 6736 -h 4500 -f rnl "$work/frame.rnl"
 { printf '\022'; head -c 838 /dev/zero; tail -c $(( 842 * 4500 )) "$work/frame.pbm"; } >"$work/frame.scan"
 rm -f "$work/frame.pbm"
 
 echo
-printf '%-12s %10s %8s %10s\n' input seconds ratio peak-MiB
+printf '%-12s %10s %8s %10s %10s %10s\n' input seconds ratio peak-MiB cpu-s cpu-ratio
 read_as_rnl() {
   measure_command 1 "$work/back.rnl" "$build/vantrel" "$1" "$work/back.rnl"
 }
-read -r base base_rss < <(read_as_rnl "$work/page.rnl")
-printf '%-12s %10.3f %8s %10.1f\n' rnl "$(echo "$base / 1000000" | bc -l)" 1.00 "$(echo "$base_rss / 1024" | bc -l)"
+read -r base base_rss base_cpu < <(read_as_rnl "$work/page.rnl")
+printf '%-12s %10.3f %8s %10.1f %10.3f %10s\n' rnl "$(sec "$base")" 1.00 "$(echo "$base_rss / 1024" | bc -l)" \
+  "$(sec "$base_cpu")" 1.00
 for in in page.cit runs.cit page.dsig4 page.pcx page.rlc page.img page.c4 page.b4; do
-  read -r t rss < <(read_as_rnl "$work/$in")
-  printf '%-12s %10.3f %8.2f %10.1f\n' "$in" "$(echo "$t / 1000000" | bc -l)" \
-    "$(echo "$t / $base" | bc -l)" "$(echo "$rss / 1024" | bc -l)"
+  read -r t rss cpu < <(read_as_rnl "$work/$in")
+  printf '%-12s %10.3f %8.2f %10.1f %10.3f %10.2f\n' "$in" "$(sec "$t")" "$(ratio "$t" "$base")" \
+    "$(echo "$rss / 1024" | bc -l)" "$(sec "$cpu")" "$(ratio "$cpu" "$base_cpu")"
 done
-read -r frame_base frame_base_rss < <(read_as_rnl "$work/frame.rnl")
-read -r t rss < <(read_as_rnl "$work/frame.scan")
-printf '%-12s %10.3f %8.2f %10.1f   (6736 x 4500, against its rnl: %.3f s)\n' frame.scan \
-  "$(echo "$t / 1000000" | bc -l)" "$(echo "$t / $frame_base" | bc -l)" "$(echo "$rss / 1024" | bc -l)" \
-  "$(echo "$frame_base / 1000000" | bc -l)"
+read -r frame_base _ frame_base_cpu < <(read_as_rnl "$work/frame.rnl")
+read -r t rss cpu < <(read_as_rnl "$work/frame.scan")
+printf '%-12s %10.3f %8.2f %10.1f %10.3f %10.2f   (6736 x 4500, against its rnl: %.3f s)\n' frame.scan \
+  "$(sec "$t")" "$(ratio "$t" "$frame_base")" "$(echo "$rss / 1024" | bc -l)" "$(sec "$cpu")" \
+  "$(ratio "$cpu" "$frame_base_cpu")" "$(sec "$frame_base")"
 rm -f "$work/page.cit" "$work/runs.cit" "$work/page.dsig4" "$work/page.pcx" "$work/page.rlc" "$work/frame.scan" \
   "$work/frame.rnl" "$work/page.img" "$work/page.c4" "$work/page.b4"
 
 # ---- against libtiff
 
-# One line of the second table: label, then "ours" and "theirs" as "median-microseconds peak-KiB".
+# One line of the second table: label, then "ours" and "theirs" as measure_command prints them.
 print_pair() {
-  local label=$1 ours_t ours_rss theirs_t theirs_rss
-  read -r ours_t ours_rss <<<"$2"
-  read -r theirs_t theirs_rss <<<"$3"
-  printf '%-34s %10.3f %10.3f %8.2f %10.1f %10.1f\n' "$label" \
-    "$(echo "$ours_t / 1000000" | bc -l)" "$(echo "$theirs_t / 1000000" | bc -l)" \
-    "$(echo "$ours_t / $theirs_t" | bc -l)" \
-    "$(echo "$ours_rss / 1024" | bc -l)" "$(echo "$theirs_rss / 1024" | bc -l)"
+  local label=$1 ours_t ours_rss ours_cpu theirs_t theirs_rss theirs_cpu
+  read -r ours_t ours_rss ours_cpu <<<"$2"
+  read -r theirs_t theirs_rss theirs_cpu <<<"$3"
+  printf '%-34s %10.3f %10.3f %8.2f %10.1f %10.1f %10.3f %10.3f %8.2f\n' "$label" \
+    "$(sec "$ours_t")" "$(sec "$theirs_t")" "$(ratio "$ours_t" "$theirs_t")" \
+    "$(echo "$ours_rss / 1024" | bc -l)" "$(echo "$theirs_rss / 1024" | bc -l)" \
+    "$(sec "$ours_cpu")" "$(sec "$theirs_cpu")" "$(ratio "$ours_cpu" "$theirs_cpu")"
 }
 
 # The same page as native Group 4 (our input) and as a one-strip Group 4 TIFF (libtiff's input).
-"$build/drawgen" -f g4 "$work/page.g4"
-"$build/drawgen" "$work/page.pbm"
+"$build/drawgen" "${page[@]}" -f g4 "$work/page.g4"
+"$build/drawgen" "${page[@]}" "$work/page.pbm"
 height=$(head -c 64 "$work/page.pbm" | sed -n 2p | cut -d' ' -f2)
 pnmtotiff -g4 -miniswhite "$work/page.pbm" >"$work/strips.tif" 2>/dev/null
 tiffcp -c g4 -r "$height" "$work/strips.tif" "$work/page.tif"
@@ -147,7 +170,8 @@ rm -f "$work/page.pbm" "$work/strips.tif"
   { echo "compare: page.tif is not one strip" >&2; exit 1; }
 
 echo
-printf '%-34s %10s %10s %8s %10s %10s\n' case vantrel-s tiffcp-s ratio vantrel-MiB tiffcp-MiB
+printf '%-34s %10s %10s %8s %10s %10s %10s %10s %8s\n' case vantrel-s tiffcp-s ratio vantrel-MiB tiffcp-MiB \
+  vantrel-cpu tiffcp-cpu cpu-ratio
 # Assignments, so that a failed run stops the script.
 ours=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/page.g4" "$work/out.cal")
 theirs=$(measure_command 0 "$work/copy.tif" tiffcp -c g4 -r "$height" "$work/page.tif" "$work/copy.tif")
@@ -162,9 +186,19 @@ ours=$(measure_command 1 "$work/turned.tif" "$build/vantrel" "$work/page.tif" "$
 theirs=$(measure_command 0 "$work/cropped.tif" tiffcrop -R 90 "$work/page.tif" "$work/cropped.tif")
 print_pair "-rot 90 vs tiffcrop -R 90" "$ours" "$theirs"
 
+# Decoding alone: the one-strip Group 4 TIFF into native run-length thrown away, against libtiff's decoder.
+if [ -x "$build/libtiff_decode" ]; then
+  ours=$(measure_command 1 "$work/none" "$build/vantrel" "$work/page.tif" /dev/null -rof rnl)
+  theirs=$(measure_command 0 "$work/none" "$build/libtiff_decode" "$work/page.tif")
+  print_pair "G4 TIFF decode vs libtiff_decode" "$ours" "$theirs"
+else
+  echo "(G4 TIFF decode against libtiff: $build/libtiff_decode is not built; it needs libtiff-dev)"
+fi
+
 # ---- tiled repository formats against CALS, both ways, from and to the one-strip Group 4 TIFF
 echo
-printf '%-34s %10s %10s %8s %10s %10s\n' case vantrel-s cals-s ratio vantrel-MiB cals-MiB
+printf '%-34s %10s %10s %8s %10s %10s %10s %10s %8s\n' case vantrel-s cals-s ratio vantrel-MiB cals-MiB \
+  vantrel-cpu cals-cpu cpu-ratio
 cals=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/page.tif" "$work/out.cal")
 "$build/vantrel" "$work/page.tif" "$work/page.cal" >/dev/null || true
 back=$(measure_command 1 "$work/back.tif" "$build/vantrel" "$work/page.cal" "$work/back.tif")
@@ -174,4 +208,6 @@ for f in img c4 b4; do
   "$build/vantrel" "$work/page.tif" "$work/page.$f" >/dev/null || true
   ours=$(measure_command 1 "$work/back.tif" "$build/vantrel" "$work/page.$f" "$work/back.tif")
   print_pair "$f to G4 TIFF vs CALS to TIFF" "$ours" "$back"
+done
+echo
 done

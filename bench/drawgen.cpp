@@ -3,7 +3,10 @@
 // then rendered one row at a time by a scanline renderer: primitives sorted by their top row, an active
 // list, each row's spans merged into a sorted run list. Memory stays at the primitive list plus one row.
 //
-//   drawgen [-w W] [-h H] [-dpi D] [-p a0..a4] [-landscape] [-seed S] [-f format] out
+//   drawgen [-w W] [-h H] [-dpi D] [-p a0..a4] [-landscape] [-seed S] [-scan] [-f format] out
+//
+// -scan makes the page look scanned: the whole drawing turned by a slight skew, strokes broken by small
+// gaps, clusters of specks, and in the rendered rows ragged run ends and pinholes in the ink.
 //
 // Output is raw PBM (P4) by default or with -f pbm; any other -f name, or a format id (for the formats no
 // name selects, such as 13), is written through the format writers of the library.
@@ -67,6 +70,14 @@ class Drawing {
  public:
   Drawing(int32_t width, int32_t height, double dpi) : width_(width), height_(height), dpi_(dpi) {}
 
+  // From here on every primitive is turned by `degrees` about the page centre and strokes are broken now
+  // and then, the randomness drawn from its own generator so the layout stays that of the clean page.
+  void scanLook(double degrees, uint64_t seed) {
+    scan_ = true;
+    skewCos_ = std::cos(degrees * kPi / 180), skewSin_ = std::sin(degrees * kPi / 180);
+    scanRng_ = Rng(seed);
+  }
+
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
   double mm(double v) const { return v * dpi_ / 25.4; }
@@ -74,7 +85,13 @@ class Drawing {
   double pen(double millimetres) const { return std::max(1.0, std::round(mm(millimetres))); }
 
   // Filled box [x0, x1) x [y0, y1), rounded to whole pixels; nothing when it is empty or off the page.
-  void box(double x0, double y0, double x1, double y1) {
+  // A box that is not `turned` keeps its edges on the pixel grid on a skewed page (specks of a few pixels,
+  // where a turn would change nothing but cost a polygon).
+  void box(double x0, double y0, double x1, double y1, bool turned = true) {
+    if (scan_ && turned) {
+      const Point q[4] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+      return polygon(q, 4);
+    }
     const double limitX = width_ + 2.0, limitY = height_ + 2.0;
     Shape s;
     s.kind = Kind::kBox;
@@ -89,6 +106,12 @@ class Drawing {
 
   void polygon(const Point* p, int n) {
     if (n < 3) return;
+    Point turned[kMaxVertices];
+    if (scan_) {
+      n = std::min(n, kMaxVertices);
+      for (int i = 0; i < n; ++i) turned[i] = turn(p[i]);
+      p = turned;
+    }
     double lo = p[0].y, hi = p[0].y, left = p[0].x, right = p[0].x;
     for (int i = 1; i < n; ++i) {
       lo = std::min(lo, p[i].y), hi = std::max(hi, p[i].y);
@@ -109,6 +132,10 @@ class Drawing {
   void ring(double cx, double cy, double r, double t) {
     Shape s;
     s.kind = Kind::kRing;
+    if (scan_) {
+      const Point c = turn({cx, cy});
+      cx = c.x, cy = c.y;
+    }
     s.cx = cx, s.cy = cy, s.ro = r + t / 2, s.ri = std::max(0.0, r - t / 2);
     if (cx + s.ro < 0 || cx - s.ro > width_) return;
     rowRange(cy - s.ro, cy + s.ro, height_, &s.top, &s.bottom);
@@ -119,6 +146,40 @@ class Drawing {
 
   // A straight stroke of pen width t with square caps; horizontal and vertical ones become boxes.
   void line(double x0, double y0, double x1, double y1, double t) {
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    if (!scan_ || length < mm(4) || !scanRng_.chance(0.3)) return stroke(x0, y0, x1, y1, t);
+    // A broken stroke: one to three gaps of 0.1 to 0.4 mm, the caps kept out of each gap.
+    const double dx = (x1 - x0) / length, dy = (y1 - y0) / length, h = t / 2;
+    const int gaps = 1 + scanRng_.below(3);
+    double at = 0;
+    for (int i = 0; i < gaps; ++i) {
+      const double centre = scanRng_.uniform(at, length), half = mm(scanRng_.uniform(0.05, 0.2)) + h;
+      const double stop = centre - half;
+      if (stop > at) stroke(x0 + dx * at, y0 + dy * at, x0 + dx * stop, y0 + dy * stop, t);
+      at = std::max(at, centre + half);
+      if (at >= length) return;
+    }
+    stroke(x0 + dx * at, y0 + dy * at, x1, y1, t);
+  }
+
+  // Clusters of specks, as dust and toner on a scanned sheet leave them: a few dots of one to three pixels
+  // within a millimetre or so of a centre.
+  void specks(int64_t clusters, Rng& rng) {
+    for (int64_t i = 0; i < clusters; ++i) {
+      const double x = rng.uniform(0, width_), y = rng.uniform(0, height_);
+      const double spread = mm(rng.uniform(0.2, 1.5));
+      const int dots = 2 + rng.below(10);
+      for (int k = 0; k < dots; ++k) {
+        const double px = std::floor(x + rng.uniform(-spread, spread));
+        const double py = std::floor(y + rng.uniform(-spread, spread));
+        const int size = 1 + rng.below(3);
+        box(px, py, px + size, py + size, false);
+      }
+    }
+  }
+
+  // A straight stroke of pen width t with square caps; horizontal and vertical ones become boxes.
+  void stroke(double x0, double y0, double x1, double y1, double t) {
     const double h = t / 2;
     if (y0 == y1) return box(std::min(x0, x1) - h, y0 - h, std::max(x0, x1) + h, y0 + h);
     if (x0 == x1) return box(x0 - h, std::min(y0, y1) - h, x0 + h, std::max(y0, y1) + h);
@@ -199,13 +260,14 @@ class Drawing {
       const double x = rng.uniform(0, width_), y = rng.uniform(0, height_);
       const int size = 1 + rng.below(3);
       if (rng.chance(0.8))
-        box(std::floor(x), std::floor(y), std::floor(x) + size, std::floor(y) + size);
+        box(std::floor(x), std::floor(y), std::floor(x) + size, std::floor(y) + size, false);
       else
         disc(x, y, size + 0.5);
     }
   }
 
   std::vector<Shape>& shapes() { return shapes_; }
+  bool scanned() const { return scan_; }
   const std::vector<Point>& points() const { return points_; }
 
  private:
@@ -278,10 +340,20 @@ class Drawing {
     }
   }
 
+  static constexpr int kMaxVertices = 16;  // clipped hatch strokes have at most 8
+
+  Point turn(const Point& p) const {
+    const double cx = width_ / 2.0, cy = height_ / 2.0, x = p.x - cx, y = p.y - cy;
+    return {cx + x * skewCos_ - y * skewSin_, cy + x * skewSin_ + y * skewCos_};
+  }
+
   int32_t width_, height_;
   double dpi_;
   std::vector<Shape> shapes_;
   std::vector<Point> points_;
+  bool scan_ = false;
+  double skewCos_ = 1, skewSin_ = 0;
+  Rng scanRng_{0};
 };
 
 // ---- The drawing's content ----
@@ -428,8 +500,13 @@ void schematicView(Drawing& d, const Rect& c, Rng& rng) {
 }
 
 // Border with zone ticks, title block, notes, the views and noise.
-void compose(Drawing& d, uint64_t seed) {
+void compose(Drawing& d, uint64_t seed, bool scan) {
   const double W = d.width(), H = d.height();
+  if (scan) {
+    Rng skew(seed ^ 0x5CA11ED5CA11ED5Cull);
+    const double degrees = skew.uniform(0.3, 0.8) * (skew.chance(0.5) ? 1 : -1);
+    d.scanLook(degrees, skew.next());
+  }
   const double edge = std::min(d.mm(10), 0.04 * std::min(W, H));
   const double left = std::min(d.mm(20), 0.08 * W);
   const Rect inner{left, edge, W - edge, H - edge};
@@ -510,13 +587,18 @@ void compose(Drawing& d, uint64_t seed) {
   }
 
   d.speckle(static_cast<int64_t>(W * H / 40000), rng);
+  if (scan) {
+    Rng dust(seed ^ 0xD057D057D057D057ull);
+    d.specks(static_cast<int64_t>(W * H / 30000), dust);
+  }
 }
 
 // ---- Scanline rendering ----
 
 class Renderer {
  public:
-  Renderer(Drawing& d) : d_(d), width_(d.width()) {
+  // `noiseSeed` drives the ragged run ends and pinholes of a scanned page.
+  Renderer(Drawing& d, uint64_t noiseSeed) : d_(d), width_(d.width()), noise_(noiseSeed) {
     std::vector<Shape>& s = d.shapes();
     std::sort(s.begin(), s.end(), [](const Shape& a, const Shape& b) { return a.top < b.top; });
     line_.assign(static_cast<size_t>(slineValues(width_) + 2), 0);
@@ -549,6 +631,7 @@ class Renderer {
         ++n;
       }
     }
+    if (d_.scanned()) n = roughen(runs, n);
     runs[2 * n] = kSlineEnd, runs[2 * n + 1] = kSlineEnd;
     return runs;
   }
@@ -599,8 +682,48 @@ class Renderer {
     }
   }
 
+  // Ragged edges: each run end moves by a pixel either way in about half the rows; now and then a pinhole
+  // of one or two pixels opens in a long run. Runs that come to touch merge. Returns the new run count;
+  // the list may grow by the pinholes, which the row's room allows (at most one per three pixels).
+  int32_t roughen(int32_t* runs, int32_t n) {
+    int32_t out = 0, prevEnd = -1;
+    const int32_t limit = static_cast<int32_t>(line_.size() - 4) / 2;
+    auto put = [&](int32_t s, int32_t e) {
+      s = std::max(s, 0), e = std::min(e, width_);
+      if (e <= s) return;
+      if (out > 0 && s <= prevEnd) {
+        prevEnd = std::max(prevEnd, e);
+        runs[2 * out - 1] = prevEnd;
+      } else if (out < limit) {
+        runs[2 * out] = s, runs[2 * out + 1] = e;
+        prevEnd = e;
+        ++out;
+      }
+    };
+    // The runs are read from a copy: a pinhole writes two where one was read.
+    std::vector<int32_t>& held = held_;
+    held.assign(runs, runs + 2 * n);
+    for (int32_t i = 0; i < n; ++i) {
+      const uint64_t r = noise_.next();
+      const int32_t s0 = held[2 * i], e0 = held[2 * i + 1];
+      const int32_t s = s0 + kShift[r & 3], e = std::max(e0 + kShift[(r >> 2) & 3], s + 1);
+      if (e - s >= 12 && (r >> 4) % 64 == 0) {
+        const int32_t at = s + 3 + static_cast<int32_t>((r >> 10) % static_cast<uint64_t>(e - s - 8));
+        put(s, at);
+        put(at + 1 + static_cast<int32_t>((r >> 40) & 1), e);
+      } else {
+        put(s, e);
+      }
+    }
+    return out;
+  }
+
+  static constexpr int32_t kShift[4] = {-1, 0, 0, 1};
+
   Drawing& d_;
   int32_t width_;
+  Rng noise_;
+  std::vector<int32_t> held_;
   size_t next_ = 0;
   std::vector<uint32_t> active_;
   std::vector<Span> spans_;
@@ -695,8 +818,10 @@ bool writeFormat(Renderer& r, int32_t width, int32_t height, double dpi, RasterF
 void usage() {
   std::fprintf(stderr,
                "usage: drawgen [-w width] [-h height] [-dpi resolution] [-p a0|a1|a2|a3|a4] [-landscape]\n"
-               "               [-seed n] [-f pbm|format name|format id] outfile\n"
-               "  default: A0 portrait at 400 dpi (13244 x 18724 pixels), seed 1, raw PBM\n");
+               "               [-seed n] [-scan] [-f pbm|format name|format id] outfile\n"
+               "  default: A0 portrait at 400 dpi (13244 x 18724 pixels), seed 1, raw PBM\n"
+               "  -scan: a scanned look: a skew of 0.3 to 0.8 degrees, ragged edges, pinholes, clusters of\n"
+               "         specks and broken strokes, all drawn from the seed\n");
 }
 
 bool parseInt(const char* text, long lo, long hi, long* out) {
@@ -720,7 +845,7 @@ int run(int argc, char** argv) {
   double dpi = 400;
   uint64_t seed = 1;
   const Paper* paper = &kPapers[0];
-  bool landscape = false;
+  bool landscape = false, scan = false;
   std::string format = "pbm";
   const char* out = nullptr;
 
@@ -728,6 +853,10 @@ int run(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "-landscape") {
       landscape = true;
+      continue;
+    }
+    if (a == "-scan") {
+      scan = true;
       continue;
     }
     if (a.size() > 1 && a[0] == '-') {
@@ -791,8 +920,8 @@ int run(int argc, char** argv) {
   }
 
   Drawing drawing(static_cast<int32_t>(width), static_cast<int32_t>(height), dpi);
-  compose(drawing, seed);
-  Renderer renderer(drawing);
+  compose(drawing, seed, scan);
+  Renderer renderer(drawing, seed ^ 0x2A66ED2A66ED2A66ull);
   const bool ok = formatId == 0 ? writePbm(renderer, drawing.width(), drawing.height(), out)
                                 : writeFormat(renderer, drawing.width(), drawing.height(), dpi, formatId, out);
   if (!ok) {

@@ -11,10 +11,12 @@ set -euo pipefail
 # to check the desktop file.
 # The batch translator vantrelw: Qt 6 Widgets and PrintSupport, libcups and the CUPS server its printing
 # test starts privately, Xvfb and xwd for its screenshot.
+# libtiff-dev: libtiff's decoder for the bench harness libtiff_decode that compare.sh times against.
 PACKAGES="cmake ninja-build g++ zlib1g-dev googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
 netpbm libtiff-tools gdal-bin bc ghostscript hp2xx graphicsmagick python3-pil locales time
 mandoc pkg-config dpkg-dev lintian parallel desktop-file-utils
-qt6-base-dev libcups2-dev cups cups-client xvfb x11-apps"
+qt6-base-dev libcups2-dev cups cups-client xvfb x11-apps
+libtiff-dev"
 
 missing=()
 for package in $PACKAGES; do
