@@ -69,8 +69,13 @@ RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_
   w->pageRow = nullptr;
   rioFree(w->bandRows);
   w->bandRows = nullptr;
+  rioFree(w->arena);
+  w->arena = nullptr;
+  w->arenaCapacity = 0;
   w->arenaUsed = 0;
-  w->arenaLimit = arenaValues;
+  // Run lists never take more than the band would as a bitmap, so that a dense band costs no more than
+  // twice its bitmap.
+  w->arenaLimit = std::min(arenaValues, int64_t{tileLength} * ((int64_t{width} + 31) / 32));
   w->pictureUsed = false;
   w->width = width;
   w->tileWidth = tileWidth;
@@ -152,10 +157,6 @@ Cut cutOf(const BandWriter& w, int32_t column, int32_t width) {
   return {static_cast<int32_t>(left), static_cast<int32_t>(std::min<int64_t>(left + width - 1, INT32_MAX))};
 }
 
-}  // namespace
-
-namespace {
-
 // The cut of a row kept in the arena: its runs inside [left, last], clipped and moved to start at 0. The
 // rows are normalised (no runs touch), so the list is the one the picture would give.
 void cutArenaRow(const int32_t* row, BandRow& r, const Cut& cut, int32_t* out) {
@@ -179,7 +180,10 @@ void cutRow(const BandWriter& w, int32_t row, const Cut& cut, int32_t* runs) {
     return;
   }
   BandRow& r = w.bandRows[row];
-  if (r.at >= 0) return cutArenaRow(w.arena + r.at, r, cut, runs);
+  if (r.at >= 0) {
+    cutArenaRow(w.arena + r.at, r, cut, runs);
+    return;
+  }
   ExtractRunsTPicture(w.band, row, runs, cut.left, cut.last);
   rioShiftSline(runs, -cut.left);
 }

@@ -1,9 +1,9 @@
 // The band writer of tiled formats. Page rows collect in a band one tile high and the page wide: as run
 // lists in an arena while it has room (a bounded one: a noisy row holds up to width + 2 values), else in a
 // band picture; once the band holds its rows, the driver takes each tile column out of it and codes it: the
-// rows of the tile cut to the tile's columns and shifted to start at 0 (cut-and-shift), Group 4 coded from a white
-// reference line as one block, or stored uncompressed. A block is a whole tile or a run of a tile's rows
-// (a segment), coded straight into the output, or into the writer's own buffer with its byte count, so
+// rows of the tile cut to the tile's columns and shifted to start at 0 (cut-and-shift), Group 4 coded from a
+// white reference line as one block, or stored uncompressed. A block is a whole tile or a run of a tile's
+// rows (a segment), coded straight into the output, or into the writer's own buffer with its byte count, so
 // that the driver can store the rows uncompressed instead when their code is longer.
 #pragma once
 
@@ -41,7 +41,7 @@ struct BandRow {
   int32_t left = 0;
 };
 
-// The arena's default bound in int32 values (4 MiB); rows past it go to the band picture.
+// The arena's default bound in int32 values (4 MiB); rows past the bound go to the band picture.
 inline constexpr int64_t kBandArenaValues = int64_t{1} << 20;
 
 struct BandWriter {
@@ -51,8 +51,8 @@ struct BandWriter {
   int32_t tilesAcross = 0;  // ceil(width / tileWidth)
   int32_t rows = 0;         // band rows filled so far
   TPicture* band = nullptr;
-  bool pictureUsed = false;    // some row of the band went to the picture
-  BandRow* bandRows = nullptr; // tileLength entries
+  bool pictureUsed = false;     // some row of the band went to the picture
+  BandRow* bandRows = nullptr;  // tileLength entries
   int32_t* arena = nullptr;
   int64_t arenaUsed = 0;
   int64_t arenaCapacity = 0;
@@ -72,7 +72,7 @@ struct BandWriter {
 };
 
 // Sets the writer up for a page `width` wide in tiles of tileWidth by tileLength, its arena bounded to
-// arenaValues int32: -3 when memory runs out, -4 for a size below 1.
+// arenaValues int32 and to the band's size as a bitmap: -3 when memory runs out, -4 for a size below 1.
 [[nodiscard]] RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_t tileLength,
                                        int64_t arenaValues = kBandArenaValues);
 

@@ -85,7 +85,8 @@ TEST_P(BandCut, EachTileColumnComesOutShiftedToZero) {
 INSTANTIATE_TEST_SUITE_P(Widths, BandCut,
                          ::testing::Values(CutCase{1001, 512}, CutCase{1030, 512}, CutCase{37, 16},
                                            CutCase{64, 32}, CutCase{1, 512}, CutCase{1024, 1024},
-                                           CutCase{1030, 512, 0}, CutCase{1030, 512, 200}, CutCase{37, 16, 30}));
+                                           CutCase{1030, 512, 0}, CutCase{1030, 512, 200},
+                                           CutCase{37, 16, 30}));
 
 class BandCoding : public testfiles::FileTest {
  protected:
