@@ -56,13 +56,27 @@ BandWriter::~BandWriter() {
   rioFree(buffer);
   if (band) FreeTPicture(band);
   rioFree(pageRow);
+  rioFree(bandRows);
+  rioFree(arena);
 }
 
-RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_t tileLength) {
-  if (width < 1 || tileWidth < 1 || tileLength < 1) return kRioBadParameter;
+RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_t tileLength,
+                         int64_t arenaValues) {
+  if (width < 1 || tileWidth < 1 || tileLength < 1 || arenaValues < 0) return kRioBadParameter;
   if (w->band) FreeTPicture(w->band);
+  w->band = nullptr;
   rioFree(w->pageRow);
   w->pageRow = nullptr;
+  rioFree(w->bandRows);
+  w->bandRows = nullptr;
+  rioFree(w->arena);
+  w->arena = nullptr;
+  w->arenaCapacity = 0;
+  w->arenaUsed = 0;
+  // Run lists never take more than the band would as a bitmap, so that a dense band costs no more than
+  // twice its bitmap.
+  w->arenaLimit = std::min(arenaValues, int64_t{tileLength} * ((int64_t{width} + 31) / 32));
+  w->pictureUsed = false;
   w->width = width;
   w->tileWidth = tileWidth;
   w->tileLength = tileLength;
@@ -71,6 +85,8 @@ RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_
   w->encoder = FaxEncoder{};
   w->band = AllocTPicture(tileLength, width);
   if (!w->band) return kRioOutOfMemory;
+  w->bandRows = static_cast<BandRow*>(rioMalloc(static_cast<size_t>(tileLength) * sizeof(BandRow)));
+  if (!w->bandRows) return kRioOutOfMemory;
   const int64_t values = slineValues(width) + 2;
   w->pageRow = static_cast<int32_t*>(rioMalloc(static_cast<size_t>(values) * sizeof(int32_t)));
   if (!w->pageRow) return kRioOutOfMemory;
@@ -79,17 +95,47 @@ RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_
   return linePairAlloc(&w->tile, tileWidth);
 }
 
+namespace {
+
+// Room for `values` more in the arena, within its bound; false sends the row to the picture.
+bool reserveArena(BandWriter* w, int64_t values) {
+  const int64_t need = w->arenaUsed + values;
+  if (need <= w->arenaCapacity) return true;
+  if (need > w->arenaLimit) return false;
+  const int64_t capacity = std::min(std::max({need, 2 * w->arenaCapacity, int64_t{1} << 14}), w->arenaLimit);
+  auto* a = static_cast<int32_t*>(rioRealloc(w->arena, static_cast<size_t>(capacity) * sizeof(int32_t)));
+  if (!a) return false;
+  w->arena = a;
+  w->arenaCapacity = capacity;
+  return true;
+}
+
+}  // namespace
+
 RioStatus bandWriterAddRow(BandWriter* w, const int32_t* runs) {
   if (!w->band || bandWriterFull(*w)) return kRioInternal;
   int32_t* row = w->pageRow + 2;
-  faxNormalizeLine(runs, row, w->width);
-  if (!WriteRunsTPicture(w->band, w->rows, row, 1)) return kRioOutOfMemory;
+  const int64_t values = int64_t{faxNormalizeLine(runs, row, w->width)} + 2;
+  BandRow& r = w->bandRows[w->rows];
+  r.cursor = 0;
+  r.left = 0;
+  if (reserveArena(w, values)) {
+    r.at = w->arenaUsed;
+    std::memcpy(w->arena + w->arenaUsed, row, static_cast<size_t>(values) * sizeof(int32_t));
+    w->arenaUsed += values;
+  } else {
+    r.at = -1;
+    w->pictureUsed = true;
+    if (!WriteRunsTPicture(w->band, w->rows, row, 1)) return kRioOutOfMemory;
+  }
   ++w->rows;
   return kRioOk;
 }
 
 void bandWriterClear(BandWriter* w) {
-  if (w->band) ClearTPicture(w->band);
+  if (w->band && w->pictureUsed) ClearTPicture(w->band);
+  w->pictureUsed = false;
+  w->arenaUsed = 0;
   w->rows = 0;
 }
 
@@ -111,12 +157,41 @@ Cut cutOf(const BandWriter& w, int32_t column, int32_t width) {
   return {static_cast<int32_t>(left), static_cast<int32_t>(std::min<int64_t>(left + width - 1, INT32_MAX))};
 }
 
+// The cut of a row kept in the arena: its runs inside [left, last], clipped and moved to start at 0. The
+// rows are normalised (no runs touch), so the list is the one the picture would give.
+void cutArenaRow(const int32_t* row, BandRow& r, const Cut& cut, int32_t* out) {
+  const int32_t left = cut.left;
+  int32_t i = left >= r.left ? r.cursor : 0;
+  while (row[i] != kSlineEnd && row[i + 1] <= left) i += 2;
+  r.cursor = i;
+  r.left = left;
+  const int32_t last = cut.last;
+  for (; row[i] != kSlineEnd && row[i] <= last; i += 2) {
+    out[0] = std::max(row[i], left) - left;
+    out[1] = std::min(row[i + 1] - 1, last) + 1 - left;
+    out += 2;
+  }
+  out[0] = out[1] = kSlineEnd;
+}
+
+void cutRow(const BandWriter& w, int32_t row, const Cut& cut, int32_t* runs) {
+  if (row < 0 || row >= w.rows) {
+    runs[0] = runs[1] = kSlineEnd;
+    return;
+  }
+  BandRow& r = w.bandRows[row];
+  if (r.at >= 0) {
+    cutArenaRow(w.arena + r.at, r, cut, runs);
+    return;
+  }
+  ExtractRunsTPicture(w.band, row, runs, cut.left, cut.last);
+  rioShiftSline(runs, -cut.left);
+}
+
 }  // namespace
 
 void bandWriterCutRow(const BandWriter& w, int32_t column, int32_t row, int32_t width, int32_t* runs) {
-  const Cut cut = cutOf(w, column, width);
-  ExtractRunsTPicture(w.band, row, runs, cut.left, cut.last);
-  rioShiftSline(runs, -cut.left);
+  cutRow(w, row, cutOf(w, column, width), runs);
 }
 
 RioStatus bandWriterCodeG4(BandWriter* w, const TileRows& rows, RasterStream* out, int64_t* bytes) {
@@ -127,15 +202,13 @@ RioStatus bandWriterCodeG4(BandWriter* w, const TileRows& rows, RasterStream* ou
   LinePair& lines = w->tile;
   linePairRestart(&lines);
   // The loop keeps what it needs in locals: the coder may write anywhere as far as the compiler knows.
-  const TPicture* band = w->band;
   const Cut cut = cutOf(*w, rows.column, rows.width);
   const int32_t width = rows.width;
   int32_t* cur = lines.cur;
   int32_t* ref = lines.ref;
   RioStatus status = kRioOk;
   for (int32_t y = rows.firstRow, end = rows.firstRow + rows.rows; y < end && status == kRioOk; ++y) {
-    ExtractRunsTPicture(band, y, cur, cut.left, cut.last);
-    rioShiftSline(cur, -cut.left);
+    cutRow(*w, y, cut, cur);
     status = g4EncodeLine(encoder, out, width, cur, ref);
     std::swap(cur, ref);
   }

@@ -1,8 +1,9 @@
-// The band writer of tiled formats. Page rows collect in a band picture one tile high and the page wide;
-// once the band holds its rows, the driver takes each tile column out of it and codes it: the rows of the
-// tile cut to the tile's columns and shifted to start at 0 (cut-and-shift), Group 4 coded from a white
-// reference line as one block, or stored uncompressed. A block is a whole tile or a run of a tile's rows
-// (a segment), coded straight into the output, or into the writer's own buffer with its byte count, so
+// The band writer of tiled formats. Page rows collect in a band one tile high and the page wide: as run
+// lists in an arena while it has room (a bounded one: a noisy row holds up to width + 2 values), else in a
+// band picture; once the band holds its rows, the driver takes each tile column out of it and codes it: the
+// rows of the tile cut to the tile's columns and shifted to start at 0 (cut-and-shift), Group 4 coded from a
+// white reference line as one block, or stored uncompressed. A block is a whole tile or a run of a tile's
+// rows (a segment), coded straight into the output, or into the writer's own buffer with its byte count, so
 // that the driver can store the rows uncompressed instead when their code is longer.
 #pragma once
 
@@ -31,6 +32,18 @@ struct TileCode {
   int64_t bytes = 0;
 };
 
+// Where a band row is kept: at `at` in the arena, or in the band picture (at < 0). The cut of a row walks
+// its runs from `cursor`, the first run ending after column `left` of the previous cut, so cutting the tile
+// columns left to right walks each row once.
+struct BandRow {
+  int64_t at = -1;
+  int32_t cursor = 0;
+  int32_t left = 0;
+};
+
+// The arena's default bound in int32 values (4 MiB); rows past the bound go to the band picture.
+inline constexpr int64_t kBandArenaValues = int64_t{1} << 20;
+
 struct BandWriter {
   int32_t width = 0;        // page width
   int32_t tileWidth = 0;
@@ -38,6 +51,12 @@ struct BandWriter {
   int32_t tilesAcross = 0;  // ceil(width / tileWidth)
   int32_t rows = 0;         // band rows filled so far
   TPicture* band = nullptr;
+  bool pictureUsed = false;     // some row of the band went to the picture
+  BandRow* bandRows = nullptr;  // tileLength entries
+  int32_t* arena = nullptr;
+  int64_t arenaUsed = 0;
+  int64_t arenaCapacity = 0;
+  int64_t arenaLimit = kBandArenaValues;
   int32_t* pageRow = nullptr;  // one page row normalised for the band, (0, 0) in front
   LinePair tile;               // the row of a tile column being coded and the one above it
   FaxEncoder encoder;
@@ -52,9 +71,10 @@ struct BandWriter {
   ~BandWriter();
 };
 
-// Sets the writer up for a page `width` wide in tiles of tileWidth by tileLength: -3 when memory runs out,
-// -4 for a size below 1.
-[[nodiscard]] RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_t tileLength);
+// Sets the writer up for a page `width` wide in tiles of tileWidth by tileLength, its arena bounded to
+// arenaValues int32 and to the band's size as a bitmap: -3 when memory runs out, -4 for a size below 1.
+[[nodiscard]] RioStatus bandWriterInit(BandWriter* w, int32_t width, int32_t tileWidth, int32_t tileLength,
+                                       int64_t arenaValues = kBandArenaValues);
 
 // Stores a page row (runs normalised to the page width first) as the band's next row; -3 when a tile cannot
 // be had, -18 when the band is already full.

@@ -48,20 +48,23 @@ RioStatus fill(BandWriter* w, const Bitmap& page) {
 struct CutCase {
   int32_t width;
   int32_t tileWidth;
+  int64_t arena = kBandArenaValues;  // small bounds keep some rows, or all, in the band picture
 };
 
 class BandCut : public testfiles::FileTest, public ::testing::WithParamInterface<CutCase> {};
 
 TEST_P(BandCut, EachTileColumnComesOutShiftedToZero) {
-  const auto [width, tileWidth] = GetParam();
+  const auto [width, tileWidth, arena] = GetParam();
   const int32_t rows = 9;
   const Bitmap page = edgePage(width, rows, tileWidth, static_cast<uint64_t>(width));
   BandWriter w;
-  ASSERT_EQ(bandWriterInit(&w, width, tileWidth, rows + 2), kRioOk);
+  ASSERT_EQ(bandWriterInit(&w, width, tileWidth, rows + 2, arena), kRioOk);
   ASSERT_EQ(fill(&w, page), kRioOk);
   EXPECT_EQ(w.tilesAcross, (width + tileWidth - 1) / tileWidth);
   std::vector<int32_t> runs(slineValues(tileWidth));
-  for (int32_t c = 0; c < w.tilesAcross; ++c) {
+  // Left to right as the drivers cut, then right to left.
+  for (int32_t i = 0; i < 2 * w.tilesAcross; ++i) {
+    const int32_t c = i < w.tilesAcross ? i : 2 * w.tilesAcross - 1 - i;
     const int32_t left = c * tileWidth;
     const int32_t own = bandWriterColumnWidth(w, c);
     EXPECT_EQ(own, std::min(tileWidth, width - left));
@@ -81,7 +84,9 @@ TEST_P(BandCut, EachTileColumnComesOutShiftedToZero) {
 
 INSTANTIATE_TEST_SUITE_P(Widths, BandCut,
                          ::testing::Values(CutCase{1001, 512}, CutCase{1030, 512}, CutCase{37, 16},
-                                           CutCase{64, 32}, CutCase{1, 512}, CutCase{1024, 1024}));
+                                           CutCase{64, 32}, CutCase{1, 512}, CutCase{1024, 1024},
+                                           CutCase{1030, 512, 0}, CutCase{1030, 512, 200},
+                                           CutCase{37, 16, 30}));
 
 class BandCoding : public testfiles::FileTest {
  protected:
