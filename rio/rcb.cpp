@@ -21,7 +21,7 @@ void releaseRcb(RCB* rcb) {
 
 RCB* failOpen(RCB* rcb, RioStatus code, RioStatus* status) {
   if (rcb) releaseRcb(rcb);
-  if (status) *status = code;
+  if (status) *status = rioFromStreamResult(code);
   return nullptr;
 }
 
@@ -162,7 +162,10 @@ RioStatus rioWriteRasterSline(RCB* rcb) {
   }
   if (r == kRioOk) r = d.writeSline(rcb);
   ++rcb->linesWritten;
-  if (r != kRioOk) rioSetError(rcb, r);
+  // A stream that has lost a block takes nothing more, whether or not the writer looked at its counts:
+  // the page stops here.
+  if (r == kRioOk && rcb->outStream && !rcb->outStream->ok) r = kRioStreamIo;
+  if (r != kRioOk) r = rioSetError(rcb, r);
   return r;
 }
 
@@ -187,7 +190,7 @@ RioStatus rioCloseRaster(RCB* rcb) {
     if (result == kRioOk) result = r;  // the writer's failure is not hidden by the reader's close
   }
   releaseRcb(rcb);
-  return result;
+  return rioFromStreamResult(result);
 }
 
 RioStatus rioAllocSline(RCB* rcb) {

@@ -111,8 +111,10 @@ using RcbPtr = std::unique_ptr<RCB, RcbCloser>;
 [[nodiscard]] RioStatus rioAllocSlinePair(RCB* rcb);
 void rioFreeSlines(RCB* rcb);
 
-// Error bookkeeping for drivers: the first error and the first warning win.
+// Error bookkeeping for drivers: the first error and the first warning win. A stream result a driver passes
+// on (a positive code) is recorded and answered as -8.
 inline RioStatus rioSetError(RCB* rcb, RioStatus code) {
+  code = rioFromStreamResult(code);
   if (rcb->status == 0) rcb->status = code;
   return code;
 }
