@@ -27,7 +27,7 @@ RCB* failOpen(RCB* rcb, RioStatus code, RioStatus* status) {
 
 RioStatus checkReadSize(const RCB* rcb) {
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
-  if (rcb->height < 0) return kRioBadRows;
+  if (rcb->height < 0 || !rioPageWithinBudget(rcb->width, rcb->height)) return kRioBadRows;
   return kRioOk;
 }
 
@@ -82,7 +82,7 @@ RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, Raster
   if (!out || out->mode != 1) return failOpen(nullptr, kRioBadStream, status);
   if (format < 1 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
   if (width < 0 || width > kMaxLineWidth) return failOpen(nullptr, kRioBadColumns, status);
-  if (height < 0) return failOpen(nullptr, kRioBadRows, status);
+  if (height < 0 || !rioPageWithinBudget(width, height)) return failOpen(nullptr, kRioBadRows, status);
   RCB* rcb = rioNew<RCB>();
   if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
   rcb->outStream = out;

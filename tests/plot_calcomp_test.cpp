@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LengthCase{3300, 100, -1, 33},
                       // The 16-bit field saturates instead of wrapping.
                       LengthCase{65535, 1, 1, 65535}, LengthCase{65536, 1, 1, 65535},
-                      LengthCase{2147483647, 1, 1, 65535}, LengthCase{2147483647, 0, 0, 65535}));
+                      LengthCase{268435456, 1, 1, 65535}, LengthCase{268435456, 0, 0, 65535}));
 
 // W is a 16-bit field: a wider image is cut to the 65535 groups the field can name, with a warning, and
 // every row still covers exactly W groups.
