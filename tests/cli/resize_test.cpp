@@ -180,7 +180,7 @@ Page distinctLines(int32_t lines, int32_t width, double dpi) {
 
 class ResizeFormats : public ResizeRun, public ::testing::WithParamInterface<RasterFormatId> {};
 
-TEST_P(ResizeFormats, HalvingMergesLinesAndPadsWithTheLastLineWritten) {
+TEST_P(ResizeFormats, HalvingMergesLinesAndKeepsTheLastGroup) {
   writePage(dir_ / "in.rnl", kNativeRunLength, ladder(1000, 200));
   TranslateJob job;
   job.options.outFormat = GetParam();
@@ -192,10 +192,10 @@ TEST_P(ResizeFormats, HalvingMergesLinesAndPadsWithTheLastLineWritten) {
   EXPECT_EQ(r.width, 1004);
   ASSERT_EQ(r.lines.size(), 500u);
   // The first output line merges input lines 0-2 (1-3 counted from one), every later one two lines; input
-  // line 999 is never emitted and the 500th line repeats the 499th.
+  // line 999, the group the input ends in, is the 500th line.
   EXPECT_EQ(r.lines[0], (Runs{{0, 3}}));
   for (int32_t k = 1; k < 499; ++k) EXPECT_EQ(r.lines[k], (Runs{{2 * k + 1, 2 * k + 3}})) << k;
-  EXPECT_EQ(r.lines[499], r.lines[498]);
+  EXPECT_EQ(r.lines[499], (Runs{{999, 1000}}));
 }
 
 TEST_P(ResizeFormats, DoublingRepeatsEveryLineAndDoublesEveryRun) {
