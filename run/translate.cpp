@@ -247,7 +247,8 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
     RunInput in;
     RasterFormatId formatRead = 0;
     status = o.rotation != 0
-                 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi, environment.settings, &formatRead)
+                 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi, environment.settings, &formatRead,
+                                 environment.pictureBudget)
                  : in.openReader(inStream.get(), o.inFormat);
     if (status != 0) {
       sayStatus(reporter, dialect, status);

@@ -32,6 +32,7 @@ struct RunEnvironment {
   const RioSettings* settings = nullptr;  // what it read from its environment; nullptr = all unset
   PortPrimitives ports{};                 // the printer-port primitives (a test gives its own)
   OutputSink output{};                    // set: the output goes to this sink, not to a file
+  int64_t pictureBudget = 0;              // bytes a turned page's picture may take; 0: the default (2 GiB)
 };
 
 enum class RunOutcome {
