@@ -109,9 +109,12 @@ TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn 
     return nullptr;  // src closes the RCB and the stream
   };
   if (bounds.acceptPage) {
-    if (RioStatus r = bounds.acceptPage(rioGetWidth(rcb), rioGetHeight(rcb), bounds.context)) return refuse(r);
+    if (RioStatus r = bounds.acceptPage(rioGetWidth(rcb), rioGetHeight(rcb), bounds.context))
+      return refuse(r);
   }
-  const auto overBudget = [&](int64_t bytes) { return bounds.maxBytes > 0 && bytes + spare > bounds.maxBytes; };
+  const auto overBudget = [&](int64_t bytes) {
+    return bounds.maxBytes > 0 && bytes + spare > bounds.maxBytes;
+  };
   if (overBudget(tiles * static_cast<int64_t>(sizeof(TileEntry)))) return refuse(kRioOutOfMemory);
 
   TPicturePtr picture(AllocTPicture(rioGetHeight(rcb), rioGetWidth(rcb)));
@@ -126,7 +129,8 @@ TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn 
   bool writeFailed = false;
   for (int32_t row = 0; rioReadRasterSline(rcb) != nullptr; ++row) {
     // The budget counts what the picture holds, so a page of mixed tiles stops as out of memory.
-    if (!WriteRunsTPicture(picture.get(), row, rcb->curSline, 1) || overBudget(TPictureStorageBytes(picture.get()))) {
+    if (!WriteRunsTPicture(picture.get(), row, rcb->curSline, 1) ||
+        overBudget(TPictureStorageBytes(picture.get()))) {
       writeFailed = true;
       break;
     }

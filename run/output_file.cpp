@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <random>
 
@@ -57,10 +57,13 @@ std::string candidateName(const std::string& target, std::mt19937_64& rng) {
 // Temporary names only need to differ between runs that meet in one folder.
 std::mt19937_64 nameSource(const void* owner) {
   const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  return std::mt19937_64(now ^ (static_cast<uint64_t>(::getpid()) << 40) ^ reinterpret_cast<uintptr_t>(owner));
+  return std::mt19937_64(now ^ (static_cast<uint64_t>(::getpid()) << 40) ^
+                         reinterpret_cast<uintptr_t>(owner));
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 }  // namespace
 

@@ -36,8 +36,8 @@ class OutputFile {
  private:
   void discard();
 
-  std::string target_;  // the file that is replaced: the name with its symbolic links followed
-  std::string temp_;    // the temporary file's name; empty for an unnamed one
+  std::string target_;   // the file that is replaced: the name with its symbolic links followed
+  std::string temp_;     // the temporary file's name; empty for an unnamed one
   int descriptor_ = -1;  // of the temporary file while it is open
   bool direct_ = false;
   bool unnamed_ = false;

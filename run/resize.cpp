@@ -136,7 +136,8 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
 
   // The page budget first (a page beyond it is too many rows whatever its width), then a width the line
   // buffers can hold and a height that stays an int32 when rounded up to 32.
-  if (!(static_cast<double>(inWidth) * sx * static_cast<double>(inHeight) * sy <= kMaxPagePixels)) return kRioBadRows;
+  if (!(static_cast<double>(inWidth) * sx * static_cast<double>(inHeight) * sy <= kMaxPagePixels))
+    return kRioBadRows;
   int32_t outW = 0, outH = 0;
   if (!scaledSide(inHeight, sy, dialect.sizeRule, INT32_MAX - 31, &outH)) return kRioBadRows;
   if (!scaledSide(inWidth, sx, dialect.sizeRule, kMaxLineWidth, &outW)) return kRioBadColumns;
@@ -207,7 +208,7 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   group.reset();
   merged.reset();
   if (status == 0 && !source.endedWell()) status = in->status;
-  // A failed run's output is deleted: the writer is told, so that it does not pad the page.
+  // A failed run's output is dropped: the writer is told, so that it does not pad the page.
   if (status != 0) rioSetError(output.get(), status);
   source.closeReader();
   // The writer's close finishes the file (trailers, patched headers): its failure fails the run.

@@ -44,7 +44,7 @@ void applyInputResolution(RCB* in, double inDpi) {
   }
 }
 
-// Ends a write RCB: a failed run's output is deleted, so the writer is told first (it then does not pad
+// Ends a write RCB: a failed run's output is dropped, so the writer is told first (it then does not pad
 // the page to its height); the writer's close finishes the file (trailers, patched headers) and its
 // failure fails the run.
 RioStatus closeOutput(RCB* output, RioStatus status) {
@@ -219,10 +219,9 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   } else if (!reported) {
     RunInput in;
     RasterFormatId formatRead = 0;
-    status = o.rotation != 0
-                 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi, environment.settings, &formatRead,
-                                 environment.pictureBudget)
-                 : in.openReader(inStream.get(), o.inFormat);
+    status = o.rotation != 0 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi,
+                                             environment.settings, &formatRead, environment.pictureBudget)
+                             : in.openReader(inStream.get(), o.inFormat);
     if (status != 0) {
       sayStatus(reporter, dialect, status);
       reported = true;

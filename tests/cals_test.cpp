@@ -161,10 +161,10 @@ TEST_P(CalsRefusedSize, OpenFailsAndNothingIsWritten) {
   EXPECT_TRUE(w.bytes.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, CalsRefusedSize,
-                         ::testing::Values(RefusedSize{1000000, 10, kRioBadColumns},
-                                           RefusedSize{8, 1000000, kRioBadRows},
-                                           RefusedSize{1000000, 1000000, kRioBadRows}));  // the page budget first
+INSTANTIATE_TEST_SUITE_P(
+    Values, CalsRefusedSize,
+    ::testing::Values(RefusedSize{1000000, 10, kRioBadColumns}, RefusedSize{8, 1000000, kRioBadRows},
+                      RefusedSize{1000000, 1000000, kRioBadRows}));  // the page budget first
 
 TEST_F(CalsTest, ExtraHeaderStringsAreReadWithinTheirLength) {
   // Unterminated and short of strings: the second string ends at the stored length, the rest are empty.

@@ -84,9 +84,9 @@ TEST_P(SizeField, RefusesOrCodesWhatTheHeaderStates) {
   const Runs line = {{0, 3}, {c.width - 3, c.width}};
   const int32_t lines = std::min(c.height, 4);
   const auto path = fresh();
-  const testfiles::DriverWrite w =
-      testfiles::writeWithDriver(path, c.id, c.width, c.height, std::vector<Runs>(static_cast<size_t>(lines), line),
-                                 [](RCB* rcb) { rcb->xDpi = rcb->yDpi = 200; });
+  const testfiles::DriverWrite w = testfiles::writeWithDriver(
+      path, c.id, c.width, c.height, std::vector<Runs>(static_cast<size_t>(lines), line),
+      [](RCB* rcb) { rcb->xDpi = rcb->yDpi = 200; });
   EXPECT_EQ(w.open, c.open);
   if (c.open != 0) {
     EXPECT_TRUE(w.bytes.empty());
@@ -97,7 +97,8 @@ TEST_P(SizeField, RefusesOrCodesWhatTheHeaderStates) {
   ASSERT_EQ(r.open, 0);
   EXPECT_EQ(r.width, c.readWidth);
   ASSERT_EQ(static_cast<int32_t>(r.lines.size()), c.readLines);
-  EXPECT_EQ(r.lines[0], (Runs{{0, 3}, {c.width - 3, c.readWidth}})) << "cut at the stated width, not coded past it";
+  EXPECT_EQ(r.lines[0], (Runs{{0, 3}, {c.width - 3, c.readWidth}}))
+      << "cut at the stated width, not coded past it";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -603,8 +603,8 @@ TEST(MmrReader, FileEndingInsideTheHeader) {
 // The widest line at the most rows the page budget leaves it; one row more is refused.
 TEST(MmrReader, LargestWidthAndHeightAreAccepted) {
   const auto rows = static_cast<uint32_t>(kMaxPagePixels / kMaxLineWidth);
-  const Read r = readMmr(
-      concat({standardHeader(static_cast<uint32_t>(kMaxLineWidth), rows, 0), encodeG4(8, Page(1))}));
+  const Read r =
+      readMmr(concat({standardHeader(static_cast<uint32_t>(kMaxLineWidth), rows, 0), encodeG4(8, Page(1))}));
   ASSERT_EQ(r.open, kRioOk);
   EXPECT_EQ(r.width, kMaxLineWidth);
   EXPECT_EQ(r.height, static_cast<int32_t>(rows));

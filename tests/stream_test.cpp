@@ -506,7 +506,8 @@ TEST_F(StreamTest, ShortSinkEndsTheOutputAndCloseReportsIt) {
   RasterStream* s = sinkStream(&sink, &settings_);
   const Bytes data = pattern(40000);
   EXPECT_EQ(streamWrite(s, data.data(), 100), 100);
-  EXPECT_EQ(streamWrite(s, data.data() + 100, 39900), 900) << "100 earlier bytes and 900 of this call arrived";
+  EXPECT_EQ(streamWrite(s, data.data() + 100, 39900), 900)
+      << "100 earlier bytes and 900 of this call arrived";
   EXPECT_FALSE(s->ok);
   EXPECT_EQ(streamWrite(s, data.data(), 100), 0);
   EXPECT_EQ(streamClose(s), 0);

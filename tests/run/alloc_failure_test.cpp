@@ -34,7 +34,8 @@ std::string label(const FailureRun& r) {
 class AllocationFailure : public ::testing::TestWithParam<FailureRun> {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vantrel_alloc_" + std::to_string(::getpid()) + "_" + label(GetParam()));
+    dir_ =
+        fs::temp_directory_path() / ("vantrel_alloc_" + std::to_string(::getpid()) + "_" + label(GetParam()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -49,7 +50,8 @@ TEST_P(AllocationFailure, EachFailureIsOutOfMemoryAndLeavesNothing) {
   const FailureRun& c = GetParam();
   const std::string in = (dir_ / (std::string("in.") + c.input)).string();
   const std::string out = (dir_ / (std::string("out.") + c.output)).string();
-  ASSERT_EQ(std::system((std::string(DRAWGEN_EXE) + " -w 230 -h 97 -dpi 200 -f " + c.input + " " + in).c_str()), 0);
+  ASSERT_EQ(
+      std::system((std::string(DRAWGEN_EXE) + " -w 230 -h 97 -dpi 200 -f " + c.input + " " + in).c_str()), 0);
   std::vector<std::string> args = {in, out};
   args.insert(args.end(), c.options.begin(), c.options.end());
   std::vector<const char*> argv;
@@ -76,7 +78,8 @@ TEST_P(AllocationFailure, EachFailureIsOutOfMemoryAndLeavesNothing) {
     }
     ++failures;
     EXPECT_EQ(outcome, RunOutcome::kFailed) << "allocation " << n;
-    EXPECT_NE(reporter.all.find("ut of memory"), std::string::npos) << "allocation " << n << ": " << reporter.all;
+    EXPECT_NE(reporter.all.find("ut of memory"), std::string::npos)
+        << "allocation " << n << ": " << reporter.all;
     EXPECT_FALSE(fs::exists(out)) << "allocation " << n;
     ASSERT_LT(n, 10000) << "the run never completes";
   }
@@ -85,8 +88,8 @@ TEST_P(AllocationFailure, EachFailureIsOutOfMemoryAndLeavesNothing) {
 
 std::vector<FailureRun> runs() {
   std::vector<FailureRun> r;
-  for (const char* input : {"rnl", "g3", "g4", "cg4", "tif", "tiffg3", "tiffu", "tiled", "opt", "pcx", "mmr", "cit",
-                            "rlc"})
+  for (const char* input :
+       {"rnl", "g3", "g4", "cg4", "tif", "tiffg3", "tiffu", "tiled", "opt", "pcx", "mmr", "cit", "rlc"})
     for (const char* output : {"cg4", "pcl"}) r.push_back({input, output, {}});
   r.push_back({"tif", "rnl", {"-rot", "90"}});
   r.push_back({"cg4", "tiled", {"-rot", "270"}});

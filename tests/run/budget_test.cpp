@@ -68,10 +68,11 @@ TEST_P(RunBudget, RefusedBeforeAnythingIsWritten) {
   environment.pictureBudget = c.pictureBudget;
   rioResetPeak();
   const int64_t before = rioBytesInUse();
-  EXPECT_EQ(runTranslationEntry(kConsoleDialect, static_cast<int>(argv.size()), argv.data(), reporter, environment),
-            RunOutcome::kFailed);
-  EXPECT_EQ(reporter.all, "Generating file: " + out + "\nvantrel: " + c.message +
-                              "\nvantrel: Incomplete translation.\n");
+  EXPECT_EQ(
+      runTranslationEntry(kConsoleDialect, static_cast<int>(argv.size()), argv.data(), reporter, environment),
+      RunOutcome::kFailed);
+  EXPECT_EQ(reporter.all,
+            "Generating file: " + out + "\nvantrel: " + c.message + "\nvantrel: Incomplete translation.\n");
   EXPECT_FALSE(fs::exists(out));
   EXPECT_LT(rioBytesPeak() - before, int64_t{1} << 20) << "refused before it spent memory";
 }
