@@ -161,7 +161,9 @@ def run(vantrel, work, recipe, sanitizer, extension):
         os.remove(out)
     env = dict(os.environ)
     if sanitizer:
-        env["ASAN_OPTIONS"] = "hard_rss_limit_mb=%d:allocator_may_return_null=1" % (MEMORY >> 20)
+        # A sanitizer report must not pass for the exit status 1 of a complete translation.
+        env["ASAN_OPTIONS"] = "hard_rss_limit_mb=%d:allocator_may_return_null=1:exitcode=86" % (MEMORY >> 20)
+        env["UBSAN_OPTIONS"] = "halt_on_error=1:print_stacktrace=1:exitcode=86"
     start = time.monotonic()
     try:
         p = subprocess.run([vantrel, inp, out] + recipe.args, cwd=work, env=env, capture_output=True,
