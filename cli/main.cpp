@@ -1,3 +1,6 @@
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 
 #include "cli/console.h"
@@ -20,6 +23,9 @@ int main(int argc, char** argv) {
   const vantrel::RioSettings settings = vantrel::settingsFromEnvironment();
   vantrel::RunEnvironment environment;
   environment.settings = &settings;
+  environment.standardOutput = STDOUT_FILENO;
+  // A reader that goes away is a failed write, reported as such, not a signal that ends the program.
+  std::signal(SIGPIPE, SIG_IGN);
   std::FILE* messages = vantrel::outputIsStreamFile(argc - 1, argv + 1, stdout) ? stderr : stdout;
   return vantrel::runConsoleTranslator(argc - 1, argv + 1, messages, environment);
 }

@@ -50,6 +50,10 @@ RioStatus calsOpen(RCB* rcb) {
   if (rcb->reading && rcb->inFormat == kFormatCals && !rioNewState<CalsReadState>(rcb->readerState))
     return rioSetError(rcb, kRioOutOfMemory);
   if (rcb->writing && rcb->outFormat == kFormatCals) {
+    // The pel count record holds six digits a side: a larger page is refused before anything is written,
+    // never coded at a size its header does not state.
+    if (rcb->width > kMaxPelCount) return rioSetError(rcb, kRioBadColumns);
+    if (rcb->height > kMaxPelCount) return rioSetError(rcb, kRioBadRows);
     auto* st = rioNewState<CalsWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first

@@ -88,7 +88,7 @@ bool reportProgress(RastProgressFn progress, int32_t total, int32_t done, const 
 
 TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn progress,
                          RasterFormatId* outFormat, RastHeaderBlock* outHeader, RioStatus* readStatus,
-                         const RioSettings* settings) {
+                         const RioSettings* settings, const ImportLimits* limits) {
   static constexpr const char* kRoutine = "ImportTPicture";
   rastClearLastError();
   ImportSource src;
@@ -98,6 +98,24 @@ TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn 
   }
   RCB* rcb = src.rcb.get();
   if (readStatus) *readStatus = 0;
+
+  const ImportLimits bounds = limits ? *limits : ImportLimits{};
+  const int64_t tiles = bitmapWords(rioGetWidth(rcb)) * bitmapWords(rioGetHeight(rcb));
+  const int64_t spare = tiles * bounds.spareBytesPerTile;
+  auto refuse = [&](RioStatus status) {
+    if (readStatus) *readStatus = status;
+    if (outFormat) *outFormat = rcb->inFormat;
+    rastSetError(rastErrorFromStatus(status), kRoutine);
+    return nullptr;  // src closes the RCB and the stream
+  };
+  if (bounds.acceptPage) {
+    if (RioStatus r = bounds.acceptPage(rioGetWidth(rcb), rioGetHeight(rcb), bounds.context))
+      return refuse(r);
+  }
+  const auto overBudget = [&](int64_t bytes) {
+    return bounds.maxBytes > 0 && bytes + spare > bounds.maxBytes;
+  };
+  if (overBudget(tiles * static_cast<int64_t>(sizeof(TileEntry)))) return refuse(kRioOutOfMemory);
 
   TPicturePtr picture(AllocTPicture(rioGetHeight(rcb), rioGetWidth(rcb)));
   if (!picture) {
@@ -110,7 +128,9 @@ TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn 
   bool stopped = false;
   bool writeFailed = false;
   for (int32_t row = 0; rioReadRasterSline(rcb) != nullptr; ++row) {
-    if (!WriteRunsTPicture(picture.get(), row, rcb->curSline, 1)) {
+    // The budget counts what the picture holds, so a page of mixed tiles stops as out of memory.
+    if (!WriteRunsTPicture(picture.get(), row, rcb->curSline, 1) ||
+        overBudget(TPictureStorageBytes(picture.get()))) {
       writeFailed = true;
       break;
     }

@@ -30,6 +30,18 @@ struct RastHeaderBlock {
   int32_t length = 0;
 };
 
+// What an import checks once the header is read, before the picture is made: the page itself, through the
+// caller's `acceptPage` (its status, when not 0, refuses the page), and the bytes its picture may hold
+// (directory and tile pool, plus `spareBytesPerTile` for every tile of the directory: the room a later
+// whole-page transform needs, such as a transpose's second directory). A budget that the directory alone
+// or, while the lines are read, the tiles would pass is -3, error 1. maxBytes 0: no budget.
+struct ImportLimits {
+  RioStatus (*acceptPage)(int32_t width, int32_t height, const void* context) = nullptr;
+  const void* context = nullptr;
+  int64_t maxBytes = 0;
+  int64_t spareBytesPerTile = 0;
+};
+
 // The whole page as a picture of the input's size and resolutions. format 0 recognises the input.
 // *outFormat (when given) receives the format read, *outHeader (when given) the reader's header block.
 // On a read error the picture read so far is returned with the error set; out of memory (1) returns none.
@@ -37,7 +49,8 @@ struct RastHeaderBlock {
 // callers that report it in the raster library's words.
 [[nodiscard]] TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn progress,
                                        RasterFormatId* outFormat, RastHeaderBlock* outHeader,
-                                       RioStatus* readStatus = nullptr, const RioSettings* settings = nullptr);
+                                       RioStatus* readStatus = nullptr, const RioSettings* settings = nullptr,
+                                       const ImportLimits* limits = nullptr);
 
 // As ImportTPicture, scaled to targetRowDpi rows and targetColumnDpi columns per inch: lines are merged
 // (black wins) or repeated with a fixed-point accumulator, runs scaled as run lists. An input that knows

@@ -79,5 +79,8 @@ int64_t rioBytesInUse() { return gInUse.load(std::memory_order_relaxed); }
 int64_t rioBytesPeak() { return gPeak.load(std::memory_order_relaxed); }
 void rioResetPeak() { gPeak.store(gInUse.load(std::memory_order_relaxed), std::memory_order_relaxed); }
 void rioFailAllocationAfter(int64_t n) { tFailAfter = n; }
+bool rioAllocationFailurePending() {
+  return tFailAfter >= 0;
+}
 
 }  // namespace vantrel

@@ -21,6 +21,8 @@ void rioResetPeak();  // peak := bytes in use
 
 // Test seam: the next `n` allocations of this thread succeed, the one after fails (once). -1 disables.
 void rioFailAllocationAfter(int64_t n);
+// Whether the failure asked for is still to come (false once it has happened, or when none was asked for).
+bool rioAllocationFailurePending();
 
 // Constructs a T in accounted memory (zero-filled before construction); nullptr when memory runs out.
 template <class T, class... Args>

@@ -21,13 +21,13 @@ void releaseRcb(RCB* rcb) {
 
 RCB* failOpen(RCB* rcb, RioStatus code, RioStatus* status) {
   if (rcb) releaseRcb(rcb);
-  if (status) *status = code;
+  if (status) *status = rioFromStreamResult(code);
   return nullptr;
 }
 
 RioStatus checkReadSize(const RCB* rcb) {
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
-  if (rcb->height < 0) return kRioBadRows;
+  if (rcb->height < 0 || !rioPageWithinBudget(rcb->width, rcb->height)) return kRioBadRows;
   return kRioOk;
 }
 
@@ -82,7 +82,7 @@ RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, Raster
   if (!out || out->mode != 1) return failOpen(nullptr, kRioBadStream, status);
   if (format < 1 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
   if (width < 0 || width > kMaxLineWidth) return failOpen(nullptr, kRioBadColumns, status);
-  if (height < 0) return failOpen(nullptr, kRioBadRows, status);
+  if (height < 0 || !rioPageWithinBudget(width, height)) return failOpen(nullptr, kRioBadRows, status);
   RCB* rcb = rioNew<RCB>();
   if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
   rcb->outStream = out;
@@ -162,7 +162,10 @@ RioStatus rioWriteRasterSline(RCB* rcb) {
   }
   if (r == kRioOk) r = d.writeSline(rcb);
   ++rcb->linesWritten;
-  if (r != kRioOk) rioSetError(rcb, r);
+  // A stream that has lost a block takes nothing more, whether or not the writer looked at its counts:
+  // the page stops here.
+  if (r == kRioOk && rcb->outStream && !rcb->outStream->ok) r = kRioStreamIo;
+  if (r != kRioOk) r = rioSetError(rcb, r);
   return r;
 }
 
@@ -187,7 +190,7 @@ RioStatus rioCloseRaster(RCB* rcb) {
     if (result == kRioOk) result = r;  // the writer's failure is not hidden by the reader's close
   }
   releaseRcb(rcb);
-  return result;
+  return rioFromStreamResult(result);
 }
 
 RioStatus rioAllocSline(RCB* rcb) {

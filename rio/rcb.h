@@ -46,6 +46,15 @@ inline constexpr int kCalsTextWidth[] = {118, 118, 118, 121, 120, 120, 121};
 
 // Widest line the core makes buffers for; wider headers are refused as too many columns.
 inline constexpr int32_t kMaxLineWidth = 1 << 24;
+// The page budget: a page of more pixels (far above a 36-inch roll 100 feet long at 400 dpi) is refused as
+// too many rows, on reading when the header is read and on writing when the RCB is opened, so a hostile
+// header never makes a reader or a writer run away.
+inline constexpr int64_t kMaxPagePixels = int64_t{1} << 33;
+
+// Whether width x height lies within the page budget (both sides taken as given, negatives excluded).
+constexpr bool rioPageWithinBudget(int64_t width, int64_t height) {
+  return width >= 0 && height >= 0 && (width == 0 || height <= kMaxPagePixels / width);
+}
 
 struct RCB {
   RioStatus status = 0;   // the first error
@@ -111,8 +120,10 @@ using RcbPtr = std::unique_ptr<RCB, RcbCloser>;
 [[nodiscard]] RioStatus rioAllocSlinePair(RCB* rcb);
 void rioFreeSlines(RCB* rcb);
 
-// Error bookkeeping for drivers: the first error and the first warning win.
+// Error bookkeeping for drivers: the first error and the first warning win. A stream result a driver passes
+// on (a positive code) is recorded and answered as -8.
 inline RioStatus rioSetError(RCB* rcb, RioStatus code) {
+  code = rioFromStreamResult(code);
   if (rcb->status == 0) rcb->status = code;
   return code;
 }

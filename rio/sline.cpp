@@ -107,6 +107,26 @@ void rioNormalizeSline(const int32_t* src, int32_t* dst) {
   out[0] = out[1] = kSlineEnd;
 }
 
+void rioMergeSline(const int32_t* a, const int32_t* b, int32_t* dst) {
+  int32_t* out = dst;
+  for (;;) {
+    const bool aLeft = !rioSlineEnd(a), bLeft = !rioSlineEnd(b);
+    if (!aLeft && !bLeft) break;
+    const int32_t*& next = !bLeft || (aLeft && a[0] <= b[0]) ? a : b;
+    const int32_t s = next[0], e = next[1];
+    next += 2;
+    if (e <= s) continue;
+    if (out > dst && s <= out[-1]) {
+      out[-1] = std::max(out[-1], e);
+      continue;
+    }
+    out[0] = s;
+    out[1] = e;
+    out += 2;
+  }
+  out[0] = out[1] = kSlineEnd;
+}
+
 // In place is safe: the output never runs ahead of the input.
 void rioClipSline(int32_t* runs, int32_t width) { rioCopySlineClipped(runs, runs, width); }
 

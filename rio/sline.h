@@ -32,6 +32,9 @@ void rioScaleSlineFixed(int32_t* runs, uint64_t factor);
 void rioScaleSlineClip(const int32_t* src, int32_t* dst, double scale, double shift, int32_t limit);
 // Joins runs that overlap or touch; an empty run is widened to one pixel first, so no black is lost.
 void rioNormalizeSline(const int32_t* src, int32_t* dst);
+// dst := the union of a and b (each increasing): runs that overlap or touch are joined, empty runs dropped.
+// dst must not be a or b and needs room for the line both lie in. Cost: the runs of both, not the width.
+void rioMergeSline(const int32_t* a, const int32_t* b, int32_t* dst);
 // In place: the list ends at the first run starting at or beyond width; starts below 0 become 0; ends are
 // cut to width; runs whose end is not past their start are dropped; a run starting at or before the
 // previous run's end joins it (keeping the larger end).

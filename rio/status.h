@@ -36,6 +36,12 @@ inline constexpr RioStatus kStreamNotSeekable = 5;   // seek before makeSeekable
 inline constexpr RioStatus kStreamSeekFailed = 6;    // the file's own seek failed, or a negative position
 inline constexpr RioStatus kStreamFlushFailed = 7;   // output pending before a seek was not written in full
 
+// The stream layer's own results (the positive codes above) are no system error numbers: as a raster status
+// they are the stream failure -8. Other codes pass unchanged.
+constexpr RioStatus rioFromStreamResult(int32_t code) {
+  return code > 0 ? kRioStreamIo : code;
+}
+
 const char* rioStatusText(RioStatus code);         // the core's texts
 const char* rioConsoleStatusText(RioStatus code);  // the console translator's texts
 const char* rioGuiStatusText(RioStatus code);      // the batch translator's texts

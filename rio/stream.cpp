@@ -52,14 +52,16 @@ int64_t sinkWrite(RasterStream* s) {
 }
 
 // Sink write of the buffer with its bookkeeping: offset advances, the buffer empties, a short write clears
-// ok for good. Returns true when every buffered byte went out.
-bool flushBuffer(RasterStream* s) {
+// ok for good. Once ok is cleared the sink is never called again: the buffered bytes are dropped. Returns
+// the bytes that went out (*complete: all of them).
+int64_t flushBuffer(RasterStream* s, bool* complete = nullptr) {
   const int64_t n = s->cur - s->base;
-  const int64_t written = sinkWrite(s);
+  const int64_t written = s->ok ? sinkWrite(s) : 0;
   s->offset += written;
   s->cur = s->base;
   if (written < n) s->ok = false;
-  return written == n;
+  if (complete) *complete = written == n;
+  return written;
 }
 
 void dropSpool(RasterStream* s) {
@@ -199,7 +201,8 @@ int32_t streamRead(RasterStream* s, void* dest, int32_t n) {
 }
 
 int32_t streamWrite(RasterStream* s, const void* src, int32_t n) {
-  if (!s || s->mode != kModeWrite || !src || n <= 0) return 0;
+  // After the first lost block the stream takes nothing more: writers stop at once.
+  if (!s || s->mode != kModeWrite || !src || n <= 0 || !s->ok) return 0;
   const auto* in = static_cast<const uint8_t*>(src);
   int32_t done = 0;
   while (done < n) {
@@ -209,9 +212,15 @@ int32_t streamWrite(RasterStream* s, const void* src, int32_t n) {
     s->cur += chunk;
     done += chunk;
     if (s->cur == s->end) {
-      const int64_t before = s->offset;
-      (void)flushBuffer(s);
-      if (s->offset == before) break;  // the sink took nothing: stop here
+      const int64_t buffered = s->end - s->base;
+      bool complete = false;
+      const int64_t written = flushBuffer(s, &complete);
+      if (!complete) {
+        // The buffer held buffered - chunk bytes from before this chunk: count only this call's bytes
+        // that reached the sink, so the answer is below n.
+        const int64_t reached = written - (buffered - chunk);
+        return done - chunk + static_cast<int32_t>(reached > 0 ? reached : 0);
+      }
     }
   }
   return done;
@@ -241,7 +250,9 @@ int32_t streamSeek(RasterStream* s, int64_t position) {
     emptyBuffer(s);
     return 0;
   }
-  const bool flushed = flushBuffer(s);
+  bool flushed = false;
+  (void)flushBuffer(s, &flushed);
+  if (!s->ok) return kStreamFlushFailed;  // a block lost earlier: the output is incomplete for good
   if (!seekFile(dataFile(s), position)) return flushed ? kStreamSeekFailed : kStreamFlushFailed;
   s->offset = position;
   return flushed ? 0 : kStreamFlushFailed;
@@ -381,7 +392,7 @@ int32_t streamClose(RasterStream* s) {
       if (!spool || std::fflush(spool) != 0 || !seekFile(spool, 0)) {
         s->ok = false;
       } else {
-        for (;;) {
+        while (s->ok) {
           const size_t got = std::fread(s->block, 1, kStreamBufferSize, spool);
           if (got == 0) break;
           const size_t sent = s->writeFn(s->block, 1, got, s->writeCtx);

@@ -59,10 +59,13 @@ struct RasterStream {
 [[nodiscard]] RasterStream* streamOpen(std::FILE* file, const char* modeText,
                                        const RioSettings* settings = nullptr);
 [[nodiscard]] int32_t streamRead(RasterStream* s, void* dest, int32_t n);
+// Bytes accepted. The first sink write that comes back short clears `ok` for good: the call that met it
+// answers fewer than n, and from then on every write answers 0 and the sink is never called again.
 [[nodiscard]] int32_t streamWrite(RasterStream* s, const void* src, int32_t n);
 int32_t streamFill(RasterStream* s);
 [[nodiscard]] int64_t streamTell(const RasterStream* s);
-[[nodiscard]] int32_t streamSeek(RasterStream* s, int64_t position);  // 0, 5, 6 or 7
+// 0, 5, 6 or 7 (also for a write stream that has already lost a block).
+[[nodiscard]] int32_t streamSeek(RasterStream* s, int64_t position);
 [[nodiscard]] int32_t streamMakeSeekable(RasterStream* s);            // 0, 2, 3 or 4
 // The size of a seekable stream's file (its spool file when spooling); false when it cannot be told.
 [[nodiscard]] bool streamFileSize(RasterStream* s, int64_t* size);

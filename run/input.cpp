@@ -27,10 +27,21 @@ RioStatus RunInput::openReader(RasterStream* stream, RasterFormatId format) {
 }
 
 RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t degrees, double dpi,
-                               const RioSettings* settings, RasterFormatId* formatRead) {
+                               const RioSettings* settings, RasterFormatId* formatRead, int64_t budget) {
+  // A quarter turn makes the input's height the width of the lines served; a half turn keeps the width.
+  // Either builds a second directory while it transposes or mirrors.
+  ImportLimits limits;
+  const bool quarter = degrees % 180 != 0;
+  limits.acceptPage = [](int32_t width, int32_t height, const void* turnsQuarter) -> RioStatus {
+    const int32_t turnedWidth = *static_cast<const bool*>(turnsQuarter) ? height : width;
+    return turnedWidth > kMaxLineWidth ? kRioBadColumns : kRioOk;
+  };
+  limits.context = &quarter;
+  limits.maxBytes = budget > 0 ? budget : kDefaultPictureBudget;
+  limits.spareBytesPerTile = static_cast<int64_t>(sizeof(TileEntry));
   RastHeaderBlock header;
   RioStatus readStatus = 0;
-  picture_.reset(ImportTPicture(file, format, nullptr, formatRead, &header, &readStatus, settings));
+  picture_.reset(ImportTPicture(file, format, nullptr, formatRead, &header, &readStatus, settings, &limits));
   // Header data the reader hands on travel with the served lines, as on the plain path.
   struct HeaderFree {
     void operator()(uint8_t* block) const { rioFree(block); }

@@ -12,14 +12,21 @@
 
 namespace vantrel {
 
+// The memory a turned page's picture may take (directory, tile pool and the second directory of a quarter
+// turn) unless the front end gives another budget.
+inline constexpr int64_t kDefaultPictureBudget = int64_t{2} << 30;
+
 class RunInput {
  public:
   // A reader on the stream; the format 0 is recognised.
   [[nodiscard]] RioStatus openReader(RasterStream* stream, RasterFormatId format);
   // The file imported whole, turned counter-clockwise by `degrees`, served row by row. `dpi` (when above
-  // 0) replaces the picture's resolutions. *formatRead receives the format the import recognised.
+  // 0) replaces the picture's resolutions. *formatRead receives the format the import recognised. The
+  // turned page must be a page the line buffers hold, and its picture must stay within `budget` bytes
+  // (0: the default): both are checked when the header is read, before a line is imported.
   [[nodiscard]] RioStatus openTurned(std::FILE* file, RasterFormatId format, int32_t degrees, double dpi,
-                                     const RioSettings* settings, RasterFormatId* formatRead);
+                                     const RioSettings* settings, RasterFormatId* formatRead,
+                                     int64_t budget = 0);
 
   RCB* rcb() const { return rcb_.get(); }
   // The next line into rcb()->curSline; false when none is left (the RCB's status says why).

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <memory>
 
-#include "picture/tpicture.h"
 #include "rio/resample.h"
 #include "rio/sline.h"
 #include "rio/status.h"
@@ -48,10 +47,10 @@ bool refuse(const Dialect& dialect, Reporter& reporter, const char* text) {
   return false;
 }
 
-struct BitmapDeleter {
-  void operator()(uint32_t* bits) const { FreeBitmapString(bits); }
+struct SlineDeleter {
+  void operator()(int32_t* runs) const { free_sline(runs); }
 };
-using BitmapPtr = std::unique_ptr<uint32_t, BitmapDeleter>;
+using SlinePtr = std::unique_ptr<int32_t, SlineDeleter>;
 
 int32_t roundUp32(int32_t v) {
   return static_cast<int32_t>((static_cast<int64_t>(v) + 31) / 32 * 32);
@@ -135,14 +134,19 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
     sy = outYDpi / inY;
   }
 
-  // Output sizes: a width the line buffers can hold, a height that stays an int32 when rounded up to 32.
+  // The page budget first (a page beyond it is too many rows whatever its width), then a width the line
+  // buffers can hold and a height that stays an int32 when rounded up to 32.
+  if (!(static_cast<double>(inWidth) * sx * static_cast<double>(inHeight) * sy <= kMaxPagePixels))
+    return kRioBadRows;
   int32_t outW = 0, outH = 0;
-  if (!scaledSide(inWidth, sx, dialect.sizeRule, kMaxLineWidth, &outW)) return kRioBadColumns;
   if (!scaledSide(inHeight, sy, dialect.sizeRule, INT32_MAX - 31, &outH)) return kRioBadRows;
+  if (!scaledSide(inWidth, sx, dialect.sizeRule, kMaxLineWidth, &outW)) return kRioBadColumns;
+  if (!rioPageWithinBudget(outW, outH)) return kRioBadRows;
 
-  const int32_t words = static_cast<int32_t>(bitmapWords(outW));
-  BitmapPtr bitmap(AllocBitmapString(words));
-  if (!bitmap) return kRioOutOfMemory;
+  // The output row being collected (the union of the scaled lines merged into it) and room for the next
+  // union: run lists, so a line costs its runs whatever the width.
+  SlinePtr group(alloc_sline(outW)), merged(alloc_sline(outW));
+  if (!group || !merged) return kRioOutOfMemory;
 
   // The console opens the mmr writer with sizes rounded up to 32, and the writer pads the page itself;
   // outH lines of outW pixels are written either way.
@@ -159,49 +163,52 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   if (status == 0) status = resampler.init(inWidth, inHeight, outW, outH, sx, sy);
 
   // Lines go out over the columns both the page and the writer's line buffers hold.
-  const int32_t lastColumn = std::min(outW, rioGetWidth(output.get())) - 1;
+  const int32_t lineWidth = std::min(outW, rioGetWidth(output.get()));
   ResizeOutput writer(output.get(), outH);
+  auto add = [&](const int32_t* line) {
+    rioMergeSline(group.get(), line, merged.get());
+    std::swap(group, merged);
+  };
   auto emit = [&]() -> RioStatus {
-    if (writer.full()) return kRioOk;
-    (void)BitmapStringToRuns(bitmap.get(), words, output->curSline, 0, lastColumn);
-    FillBitmapString(bitmap.get(), words, 0);
+    rioCopySlineClipped(group.get(), output->curSline, lineWidth);
+    group.get()[0] = group.get()[1] = kSlineEnd;
     return writer.writeCurrent();
   };
 
-  bool pending = false;  // lines collected into the bitmap that no output line holds yet
+  bool pending = false;  // lines collected into the group that no output line holds yet
   while (status == 0 && source.next()) {
     // The scaled line is clipped in place: it is the resampler's, or the input's own line when the
     // widths agree.
     auto* line = const_cast<int32_t*>(resampler.scaleRow(in->curSline));
     rioClipSline(line, outW);
-    WriteRunsBitmapString(bitmap.get(), words, line, 1);
+    add(line);
     pending = true;
-
-    if (resampler.shrinking()) {
-      if (resampler.rowsAfterLine(writer.rowsLeft()) > 0) {
-        status = emit();
+    // The rows this group is due now; the last output row is held back until the input ends, so that every
+    // line left over is merged into it.
+    const int64_t due = resampler.rowsAfterLine(writer.rowsLeft());
+    const int64_t now = std::min(due, writer.rowsLeft() - 1);
+    if (now > 0) {
+      rioCopySlineClipped(group.get(), output->curSline, lineWidth);
+      for (int64_t i = 0; status == 0 && i < now; ++i) status = writer.writeCurrent();
+      if (due == now) {
+        group.get()[0] = group.get()[1] = kSlineEnd;
         pending = false;
       }
-    } else {
-      const int32_t rows = resampler.rowsAfterLine(writer.rowsLeft());
-      (void)BitmapStringToRuns(bitmap.get(), words, output->curSline, 0, lastColumn);
-      for (int32_t i = 0; status == 0 && i < rows; ++i) status = writer.writeCurrent();
-      FillBitmapString(bitmap.get(), words, 0);
-      pending = false;
     }
     rioSwapSlines(in);
   }
 
   if (status == 0) {
-    // A page that gave no output line yet gets what it collected; after that the padding repeats the last
-    // line written.
-    if (output->linesWritten == 0 && pending) status = emit();
+    // The group the input ended in is the next output row, so the bottom of the page is kept; after that
+    // the padding repeats the last line written.
+    if (pending && !writer.full()) status = emit();
     if (output->linesWritten == 0) output->curSline[0] = output->curSline[1] = kSlineEnd;
     while (status == 0 && !writer.full()) status = writer.writeCurrent();
   }
-  bitmap.reset();
+  group.reset();
+  merged.reset();
   if (status == 0 && !source.endedWell()) status = in->status;
-  // A failed run's output is deleted: the writer is told, so that it does not pad the page.
+  // A failed run's output is dropped: the writer is told, so that it does not pad the page.
   if (status != 0) rioSetError(output.get(), status);
   source.closeReader();
   // The writer's close finishes the file (trailers, patched headers): its failure fails the run.

@@ -7,6 +7,7 @@
 
 #include "formats/registry.h"
 #include "rio/sline.h"
+#include "run/output_file.h"
 #include "run/parse.h"
 
 namespace vantrel {
@@ -21,33 +22,6 @@ void say(Reporter& reporter, const Dialect& dialect, Severity severity, Message 
 void sayStatus(Reporter& reporter, const Dialect& dialect, RioStatus status) {
   say(reporter, dialect, Severity::kError, Message::kStatus, dialect.statusText(status));
 }
-
-// The output file this run made. It is removed on failure only while its name still names the regular
-// file the run opened: never a device such as /dev/full, never a file that replaced it meanwhile.
-class CreatedOutput {
- public:
-  void opened(const std::string& name, std::FILE* file) {
-    struct stat st {};
-    if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return;
-    name_ = name;
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
-    armed_ = true;
-  }
-
-  void remove() const {
-    if (!armed_) return;
-    struct stat st {};
-    if (::stat(name_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_) return;
-    std::remove(name_.c_str());
-  }
-
- private:
-  std::string name_;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
-  bool armed_ = false;
-};
 
 // Opens the input for reading; a directory counts as an input that cannot be opened.
 FilePtr openInputFile(const std::string& name) {
@@ -70,7 +44,7 @@ void applyInputResolution(RCB* in, double inDpi) {
   }
 }
 
-// Ends a write RCB: a failed run's output is deleted, so the writer is told first (it then does not pad
+// Ends a write RCB: a failed run's output is dropped, so the writer is told first (it then does not pad
 // the page to its height); the writer's close finishes the file (trailers, patched headers) and its
 // failure fails the run.
 RioStatus closeOutput(RCB* output, RioStatus status) {
@@ -147,7 +121,7 @@ void portProgress(void* context) {
 
 // The steps after the arguments: formats, files, the run and its report (without the outcome line).
 RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& reporter,
-                        const RunEnvironment& environment, CreatedOutput* created) {
+                        const RunEnvironment& environment, OutputFile* output) {
   RunOptions& o = job.options;
   const RasterFormatId fromExtension = rioFormatFromPath(o.inName.c_str());
   o.inFormat = dialect.keepsInputFormat(fromExtension, o.inFormatFromExtension) ? fromExtension : 0;
@@ -171,12 +145,11 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
       say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
       return RunOutcome::kRefused;
     }
-    job.outFile.reset(std::fopen(o.outName.c_str(), "wb"));
+    job.outFile.reset(output->open(o.outName, environment.standardOutput));
     if (!job.outFile) {
       say(reporter, dialect, Severity::kError, Message::kCannotOpenOutput);
       return RunOutcome::kRefused;
     }
-    created->opened(o.outName, job.outFile.get());
     if (o.outFormat == kFormatNone) {
       say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
       return RunOutcome::kRefused;
@@ -196,8 +169,8 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
 
   bool ok = runTranslation(dialect, job, reporter, environment);
   if (job.outFile) {
-    // The translation is complete only when every byte is in the file.
-    const bool closed = std::fclose(job.outFile.release()) == 0;
+    // The translation is complete only when every byte is in the file and the file is in place.
+    const bool closed = output->close(job.outFile.release(), ok);
     if (ok && !closed) {
       say(reporter, dialect, Severity::kError, Message::kUnableToComplete);
       ok = false;
@@ -246,9 +219,9 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   } else if (!reported) {
     RunInput in;
     RasterFormatId formatRead = 0;
-    status = o.rotation != 0
-                 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi, environment.settings, &formatRead)
-                 : in.openReader(inStream.get(), o.inFormat);
+    status = o.rotation != 0 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi,
+                                             environment.settings, &formatRead, environment.pictureBudget)
+                             : in.openReader(inStream.get(), o.inFormat);
     if (status != 0) {
       sayStatus(reporter, dialect, status);
       reported = true;
@@ -293,16 +266,16 @@ RunOutcome runTranslationEntry(const Dialect& dialect, int argc, const char* con
     case ParseResult::kRefused:
       return RunOutcome::kRefused;
   }
-  CreatedOutput created;
-  const RunOutcome outcome = translateJob(dialect, job, reporter, environment, &created);
+  OutputFile output;
+  const RunOutcome outcome = translateJob(dialect, job, reporter, environment, &output);
   if (outcome == RunOutcome::kComplete)
     say(reporter, dialect, Severity::kProgress, Message::kComplete);
   else if (outcome == RunOutcome::kFailed)
     say(reporter, dialect, Severity::kError, Message::kIncomplete);
 
   job.inFile.reset();
-  job.outFile.reset();
-  if (outcome != RunOutcome::kComplete) created.remove();
+  // An output still open was refused before the run (no format): what was there before stays.
+  if (job.outFile) (void)output.close(job.outFile.release(), false);
   return outcome;
 }
 

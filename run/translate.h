@@ -1,7 +1,7 @@
 // The translation entry shared by both programs: the arguments of one run parsed in the front end's
 // dialect, the files opened, the page copied (with the console's rotation, paper-size and resize
-// branches, or the batch translator's resampling), every outcome reported, and a failed run's output
-// deleted.
+// branches, or the batch translator's resampling), every outcome reported, and the output put in place
+// only when the run is complete (run/output_file.h).
 #pragma once
 
 #include <cstdio>
@@ -32,12 +32,16 @@ struct RunEnvironment {
   const RioSettings* settings = nullptr;  // what it read from its environment; nullptr = all unset
   PortPrimitives ports{};                 // the printer-port primitives (a test gives its own)
   OutputSink output{};                    // set: the output goes to this sink, not to a file
+  int64_t pictureBudget = 0;              // bytes a turned page's picture may take; 0: the default (2 GiB)
+  // A descriptor (the console's standard output) whose file, when it is named as the output, is written in
+  // place through it and never replaced or deleted; -1: none.
+  int standardOutput = -1;
 };
 
 enum class RunOutcome {
   kUsage,     // console: the arguments were not acceptable; the front end shows its usage text
   kRefused,   // nothing was translated (the reason has been reported)
-  kFailed,    // the translation failed and its output was deleted
+  kFailed,    // the translation failed; no partial output took the place of the target
   kComplete,  // the translation is complete
 };
 

@@ -143,7 +143,28 @@ INSTANTIATE_TEST_SUITE_P(
                       ClampCase{0, 5000, 200, 8, 0, "000,999", "000008,000000", "0200", kRioBadHeader},
                       ClampCase{0, 270, 12000, 8, 0, "000,270", "000008,000000", "9999", kRioBadHeader},
                       ClampCase{0, 270, 299.9, 8, 0, "000,270", "000008,000000", "0299", 0},
-                      ClampCase{0, 270, 200, 1000001, 2000000, "000,270", "999999,999999", "0200", kRioBadHeader}));
+                      ClampCase{0, 270, 200, 999999, 8000, "000,270", "999999,008000", "0200", kRioBadRows}));
+
+// Six digits a side: a page the pel count record cannot state is refused before anything is written.
+struct RefusedSize {
+  int32_t width;
+  int32_t height;
+  RioStatus open;
+};
+
+class CalsRefusedSize : public CalsTest, public ::testing::WithParamInterface<RefusedSize> {};
+
+TEST_P(CalsRefusedSize, OpenFailsAndNothingIsWritten) {
+  const RefusedSize c = GetParam();
+  const testfiles::DriverWrite w = testfiles::writeWithDriver(fresh(), kCals, c.width, c.height, {{{0, 8}}});
+  EXPECT_EQ(w.open, c.open);
+  EXPECT_TRUE(w.bytes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, CalsRefusedSize,
+    ::testing::Values(RefusedSize{1000000, 10, kRioBadColumns}, RefusedSize{8, 1000000, kRioBadRows},
+                      RefusedSize{1000000, 1000000, kRioBadRows}));  // the page budget first
 
 TEST_F(CalsTest, ExtraHeaderStringsAreReadWithinTheirLength) {
   // Unterminated and short of strings: the second string ends at the stored length, the rest are empty.

@@ -415,7 +415,7 @@ TEST(MmrWriter, OpenFailsWhenTheOutputCanNoLongerBeSpooled) {
             static_cast<int32_t>(junk.size()));
   RioStatus status = 0;
   EXPECT_EQ(rioOpenRasterWrite(out, 64, 3, kMmr, &status), nullptr);
-  EXPECT_EQ(status, kStreamSpoolTooLate);
+  EXPECT_EQ(status, kRioStreamIo) << "the stream's own code is no system error";
   (void)streamClose(out);
   std::fclose(f);
 }
@@ -600,14 +600,20 @@ TEST(MmrReader, FileEndingInsideTheHeader) {
   }
 }
 
+// The widest line at the most rows the page budget leaves it; one row more is refused.
 TEST(MmrReader, LargestWidthAndHeightAreAccepted) {
-  const Read r = readMmr(
-      concat({standardHeader(static_cast<uint32_t>(kMaxLineWidth), 0x7FFFFFFF, 0), encodeG4(8, Page(1))}));
+  const auto rows = static_cast<uint32_t>(kMaxPagePixels / kMaxLineWidth);
+  const Read r =
+      readMmr(concat({standardHeader(static_cast<uint32_t>(kMaxLineWidth), rows, 0), encodeG4(8, Page(1))}));
   ASSERT_EQ(r.open, kRioOk);
   EXPECT_EQ(r.width, kMaxLineWidth);
-  EXPECT_EQ(r.height, INT32_MAX);
+  EXPECT_EQ(r.height, static_cast<int32_t>(rows));
   EXPECT_NE(r.end, kRioOk);
   EXPECT_NE(r.end, kRioEndOfPage) << "the data end long before the height";
+  EXPECT_EQ(readMmr(concat({standardHeader(static_cast<uint32_t>(kMaxLineWidth), rows + 1, 0),
+                            encodeG4(8, Page(1))}))
+                .open,
+            kRioBadRows);
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -180,7 +180,7 @@ Page distinctLines(int32_t lines, int32_t width, double dpi) {
 
 class ResizeFormats : public ResizeRun, public ::testing::WithParamInterface<RasterFormatId> {};
 
-TEST_P(ResizeFormats, HalvingMergesLinesAndPadsWithTheLastLineWritten) {
+TEST_P(ResizeFormats, HalvingMergesLinesAndKeepsTheLastGroup) {
   writePage(dir_ / "in.rnl", kNativeRunLength, ladder(1000, 200));
   TranslateJob job;
   job.options.outFormat = GetParam();
@@ -192,10 +192,10 @@ TEST_P(ResizeFormats, HalvingMergesLinesAndPadsWithTheLastLineWritten) {
   EXPECT_EQ(r.width, 1004);
   ASSERT_EQ(r.lines.size(), 500u);
   // The first output line merges input lines 0-2 (1-3 counted from one), every later one two lines; input
-  // line 999 is never emitted and the 500th line repeats the 499th.
+  // line 999, the group the input ends in, is the 500th line.
   EXPECT_EQ(r.lines[0], (Runs{{0, 3}}));
   for (int32_t k = 1; k < 499; ++k) EXPECT_EQ(r.lines[k], (Runs{{2 * k + 1, 2 * k + 3}})) << k;
-  EXPECT_EQ(r.lines[499], r.lines[498]);
+  EXPECT_EQ(r.lines[499], (Runs{{999, 1000}}));
 }
 
 TEST_P(ResizeFormats, DoublingRepeatsEveryLineAndDoublesEveryRun) {
@@ -264,6 +264,37 @@ INSTANTIATE_TEST_SUITE_P(Writers, ResizeFormats, ::testing::Values(kNativeRunLen
                                               : info.param == kNativeGroup4  ? "Group4"
                                                                              : "Cals");
                          });
+
+// A page whose only black is its bottom line: whatever the factor, the last output line holds it.
+struct BottomCase {
+  int32_t lines;
+  double outDpi;  // from 200
+  size_t outLines;
+};
+
+class ResizeBottom : public ResizeRun, public ::testing::WithParamInterface<BottomCase> {};
+
+TEST_P(ResizeBottom, TheLastInputLineReachesTheLastOutputLine) {
+  const BottomCase& c = GetParam();
+  Page in{400, 200, 200, {}};
+  in.lines.assign(static_cast<size_t>(c.lines), Runs{});
+  in.lines.back() = Runs{{0, 400}};
+  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  TranslateJob job;
+  job.options.outFormat = kNativeRunLength;
+  job.options.outYDpi = c.outDpi;
+  ASSERT_TRUE(translate(dir_ / "in.rnl", "out.rnl", std::move(job))) << messages_;
+  const Result r = readBack(dir_ / "out.rnl");
+  ASSERT_EQ(r.lines.size(), c.outLines);
+  EXPECT_EQ(r.lines.back(), (Runs{{0, 400}}));
+  for (size_t j = 0; j + 2 < r.lines.size(); ++j) EXPECT_EQ(r.lines[j], Runs{}) << j;
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, ResizeBottom,
+                         ::testing::Values(BottomCase{1000, 100, 500}, BottomCase{1000, 127, 635},
+                                           BottomCase{999, 66, 330}, BottomCase{7, 50, 2},
+                                           BottomCase{3, 60, 1}, BottomCase{10, 248, 12},
+                                           BottomCase{10, 200, 10}));
 
 TEST_F(ResizeRun, SizeIsIgnoredForOutputsOtherThanMmr) {
   const Page in = distinctLines(10, 100, 200);  // far from any sheet size
@@ -359,7 +390,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RefusedCase{"WidthBeyondALine", 13244, 1, 1, 10000, 0, kRioBadColumns},
                       RefusedCase{"WidthBelowOne", 1, 1, 10000, 50, 0, kRioBadColumns},
                       RefusedCase{"HeightBelowOne", 500, 1, 10000, 0, 50, kRioBadRows},
-                      RefusedCase{"HeightBeyondInt32", 8, 3, 0.00001, 0, 10000, kRioBadRows}),
+                      RefusedCase{"HeightBeyondInt32", 8, 3, 0.00001, 0, 10000, kRioBadRows},
+                      // 6e7 x 200 pixels: beyond the page budget, which is judged before the width.
+                      RefusedCase{"PageBeyondTheBudget", 300000, 1, 50, 10000, 10000, kRioBadRows}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // The built program: -odpi 400 into CALS gives every line twice, and reports success.

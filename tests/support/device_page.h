@@ -33,6 +33,15 @@ struct Written {
 
 inline size_t refuseEverything(const void*, size_t, size_t, void*) { return 0; }
 
+// A page written into a sink that lost a block: the lines before the loss succeed, the line that met it and
+// every later one answer -8.
+inline void expectStopsAtTheLoss(const std::vector<RioStatus>& results) {
+  const auto first = std::find(results.begin(), results.end(), kRioStreamIo);
+  ASSERT_NE(first, results.end()) << "no line saw the loss";
+  EXPECT_TRUE(std::all_of(results.begin(), first, [](RioStatus r) { return r == kRioOk; }));
+  EXPECT_TRUE(std::all_of(first, results.end(), [](RioStatus r) { return r == kRioStreamIo; }));
+}
+
 // A write sink that refuses its first `refuse` calls (every call when negative), counts the calls and keeps
 // what it accepts.
 struct Sink {
