@@ -1,26 +1,37 @@
-// Speed of the CCITT line codecs on a synthetic drawing-like page, in pixels per second.
+// Speed of the CCITT line codecs on a synthetic drawing-like page, in pixels per second, and of the
+// decoders of TIFF's other codings (Group 3 two-dimensional, LZW, Deflate) on the drawgen A0 page as tiffcp
+// codes it.
 //
 // The page is made of seeded primitives (a border and title block, box outlines, straight and slanted
 // lines, circles and clusters of small glyph strokes), rendered row by row into run lists. Sizes: A0 at
 // 400 dpi (13244 x 18724) and A4 at 400 dpi (3307 x 4677) for quicker runs, e.g.
 //   vantrel_bench --benchmark_filter=A4
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
-#include "codec/fax.h"
-#include "rio/sline.h"
 #include "bench/rng.h"
+#include "codec/deflate.h"
+#include "codec/fax.h"
+#include "codec/lzw.h"
+#include "rio/sline.h"
 #include "rio/stream.h"
+#include "tests/support/tiff_layout.h"
 
 namespace vantrel {
 namespace {
-
 
 // One primitive, covering rows [top, bottom).
 struct Shape {
@@ -264,6 +275,119 @@ void BM_G3Encode(benchmark::State& state, int size) {
   encodeBench(state, false, size);
 }
 
+// ---------------------------------------------------------------------------------------------------------
+// The drawgen A0 page through tiffcp, one strip: made once per coding in a scratch folder by the drawgen
+// program, pnmtotiff and tiffcp (netpbm and libtiff-tools); a benchmark whose file cannot be made is skipped.
+
+struct CodedPage {
+  testtiff::TiffLayout layout;
+  std::vector<uint8_t> strip;
+  std::string error;
+};
+
+const CodedPage& drawgenPage(const std::string& tiffcpCoding) {
+  static std::map<std::string, CodedPage> pages;
+  auto [it, made] = pages.try_emplace(tiffcpCoding);
+  CodedPage& page = it->second;
+  if (!made) return page;
+  std::string dir = (std::filesystem::temp_directory_path() / "vantrel-bench-XXXXXX").string();
+  if (!mkdtemp(dir.data())) {
+    page.error = "no scratch folder";
+    return page;
+  }
+  const std::string pbm = dir + "/a0.pbm", plain = dir + "/a0.tif", coded = dir + "/coded.tif";
+  const std::string command = std::string(DRAWGEN_EXE) + " '" + pbm + "' && pnmtotiff '" + pbm + "' > '" +
+                              plain + "' 2>/dev/null && tiffcp -r 1000000 -c " + tiffcpCoding + " '" + plain +
+                              "' '" + coded + "'";
+  if (std::system(command.c_str()) != 0) {
+    page.error = "drawgen, pnmtotiff or tiffcp failed (netpbm and libtiff-tools installed?)";
+  } else {
+    std::ifstream in(coded, std::ios::binary);
+    const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!testtiff::parseLayout(file, &page.layout) || page.layout.offsets.size() != 1 ||
+        uint64_t{page.layout.offsets[0]} + page.layout.byteCounts[0] > file.size())
+      page.error = "not a one-strip TIFF";
+    else
+      page.strip.assign(file.begin() + page.layout.offsets[0],
+                        file.begin() + page.layout.offsets[0] + page.layout.byteCounts[0]);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  return page;
+}
+
+enum class StripCoding { kGroup3TwoD, kLzw, kDeflate };
+
+// Decodes the strip row by row as the TIFF reader would: run lists for Group 3, row bytes for the others.
+RioStatus decodeStrip(const CodedPage& page, StripCoding coding, RasterStream* s) {
+  const auto width = static_cast<int32_t>(page.layout.width);
+  const auto height = static_cast<int32_t>(page.layout.height);
+  RioStatus status = kRioOk;
+  if (coding == StripCoding::kGroup3TwoD) {
+    std::vector<int32_t> a(static_cast<size_t>(slineValues(width)), kSlineEnd), b(a);
+    int32_t* cur = a.data();
+    int32_t* ref = b.data();
+    FaxDecoder d{};
+    for (int32_t y = 0; y < height && status == kRioOk; ++y) {
+      status = g3Decode2dLine(&d, s, width, ref, cur);
+      std::swap(cur, ref);
+    }
+    benchmark::DoNotOptimize(ref[0]);
+    return status;
+  }
+  std::vector<uint8_t> row(static_cast<size_t>(width + 7) / 8);
+  const auto rowBytes = static_cast<int32_t>(row.size());
+  if (coding == StripCoding::kLzw) {
+    auto d = std::make_unique<LzwDecoder>();
+    for (int32_t y = 0; y < height && status == kRioOk; ++y)
+      status = lzwDecodeBytes(d.get(), s, row.data(), rowBytes);
+  } else {
+    DeflateDecoder d{};
+    status = deflateDecoderRestart(&d);
+    for (int32_t y = 0; y < height && status == kRioOk; ++y)
+      status = deflateDecodeBytes(&d, s, row.data(), rowBytes);
+    deflateDecoderEnd(&d);
+  }
+  benchmark::DoNotOptimize(row[0]);
+  return status;
+}
+
+void stripDecodeBench(benchmark::State& state, StripCoding coding, const char* tiffcpCoding) {
+  const CodedPage& page = drawgenPage(tiffcpCoding);
+  if (!page.error.empty()) {
+    state.SkipWithError(page.error.c_str());
+    return;
+  }
+  std::vector<uint8_t> strip = page.strip;
+  for (auto _ : state) {
+    std::FILE* f = fmemopen(strip.data(), strip.size(), "rb");
+    RasterStream* s = streamOpen(f, "r");
+    const RioStatus status = decodeStrip(page, coding, s);
+    streamClose(s);
+    std::fclose(f);
+    if (status != kRioOk) {
+      state.SkipWithError("the strip does not decode");
+      return;
+    }
+  }
+  const double pixels = static_cast<double>(page.layout.width) * page.layout.height;
+  state.counters["pixels/s"] = benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["codedKiB"] = static_cast<double>(strip.size()) / 1024;
+}
+
+void BM_G3TwoDDecodeTiffcp(benchmark::State& state) {
+  stripDecodeBench(state, StripCoding::kGroup3TwoD, "g3:2d");
+}
+void BM_LzwDecodeTiffcp(benchmark::State& state) {
+  stripDecodeBench(state, StripCoding::kLzw, "lzw");
+}
+void BM_DeflateDecodeTiffcp(benchmark::State& state) {
+  stripDecodeBench(state, StripCoding::kDeflate, "zip");
+}
+
+BENCHMARK(BM_G3TwoDDecodeTiffcp)->Name("BM_G3TwoDDecode/A0")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzwDecodeTiffcp)->Name("BM_LzwDecode/A0")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeflateDecodeTiffcp)->Name("BM_DeflateDecode/A0")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_G4Decode, A0, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_G4Encode, A0, 0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_G3Decode, A0, 0)->Unit(benchmark::kMillisecond);

@@ -1,4 +1,5 @@
-// CCITT fax line codecs: Group 3 one-dimensional (Modified Huffman, T.4) and Group 4 (T.6).
+// CCITT fax line codecs: Group 3 one-dimensional (Modified Huffman, T.4) and Group 4 (T.6), and the
+// decoding of Group 3 two-dimensional data (Modified READ, T.4 with K > 1).
 //
 // Each decode call turns the next coded line of a RasterStream into a run list (Sline); each encode call
 // codes one run list and writes whole 32-bit words, most significant byte first. The state structs are
@@ -50,6 +51,15 @@ int32_t faxDecoderBufferedBytes(const FaxDecoder* d);
 // later end-of-line code ends a line (one ending it short leaves the rest white); two in a row are the
 // return-to-control sequence (-1). A line that has reached the width when the data run out is complete.
 [[nodiscard]] RioStatus g3DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, int32_t* out);
+// One Group 3 two-dimensional line (Modified READ). Every line follows an end-of-line code and its tag
+// bit: 1, a one-dimensional line (Modified Huffman runs, `ref` unused); 0, a two-dimensional line coded
+// against `ref` (nullptr: all white) with the Group 4 modes. Zero fill bits before an end-of-line code are
+// skipped, as are any bits between the end of a line and the next run of eleven zeros (bits a coder left
+// after a complete line). An end-of-line code where the line is still short ends it, the rest white. An
+// end-of-line code right after an end-of-line code and its tag is the return-to-control sequence (-1).
+// noEol and lineAlign do not apply: these lines always follow end-of-line codes.
+[[nodiscard]] RioStatus g3Decode2dLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref,
+                                       int32_t* out);
 // One Group 4 line coded against `ref` (nullptr: an all-white reference line).
 [[nodiscard]] RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref,
                                      int32_t* out);

@@ -1,105 +1,29 @@
-// Group 4 coding (T.6): each line coded against the line above it.
-//
-// Positions: a0 starts at -1, before the first pixel, so that "strictly right of a0" admits pixel 0 at the
-// line start; run lengths count from pixel 0. Changing elements of a run list alternate: an even index
-// turns the line black, an odd one white, so the colour of a0 is the parity of the elements written.
+// Group 4 coding (T.6): each line coded against the line above it. The decoding of a line of mode codes
+// serves the Group 3 two-dimensional decoder too.
 #include <algorithm>
 #include <cstdint>
 
 #include "codec/fax.h"
+#include "codec/fax_2d.h"
 #include "codec/fax_tables.h"
 
 namespace vantrel {
 
 namespace {
 
-// A run list read with positions past its end at the width.
-struct Changes {
-  const int32_t* v;
-  int32_t n;
-  int32_t width;
-  int32_t operator[](int32_t i) const { return i < n ? v[i] : width; }
-};
-
-// b1: the first changing element of the reference line right of a0 whose colour is opposite to a0's
-// colour; b2: the next one. `ri` keeps the index of the first element right of a0 (a0 only grows).
-inline void findB1B2(const Changes& ref, int32_t a0, int colour, int32_t& ri, int32_t& b1, int32_t& b2) {
-  while (ref[ri] <= a0) ++ri;
-  const int32_t i = ri + ((ri & 1) != colour);
-  b1 = ref[i];
-  b2 = ref[i + 1];
-}
-
-// The mode code at the reader's position: one look-up when it lies within the current byte, more when it
-// runs into the next bytes. `length` is its length in bits.
-inline int nextMode(const FaxBitReader& r, int& length) {
-  const int row = bitsRow(r);
-  uint32_t index = static_cast<uint32_t>(r.bits >> (56 + row));  // the rest of the current byte
-  int action = kG4ModeTables.action[row][index];
-  int position = kG4ModeTables.position[row][index];
-  if (action != kG4Continue) {
-    length = position - row;
-    return action;
-  }
-  int used = 8 - row;
-  for (;;) {
-    index = static_cast<uint32_t>((r.bits << used) >> 56);
-    action = kG4ModeTables.action[position][index];
-    position = kG4ModeTables.position[position][index];
-    if (action != kG4Continue) {
-      length = used + position;
-      return action;
-    }
-    used += 8;
-  }
-}
-
-// One horizontal-mode run of `colour` through the Modified Huffman tables: its length, or a negative
-// status. Runs longer than `limit` fail with -14; an end-of-line code here is illegal.
-inline int64_t decodeRun(FaxBitReader& r, RasterStream* in, int colour, int32_t limit) {
-  int64_t total = 0;
-  int table = colour ? kMhBlackRoot : kMhWhiteRoot;
-  for (;;) {
-    if (r.count < 16) bitsRefill(r, in);
-    const MhTable& t = kMhTables.tables[table];
-    const MhEntry& e = kMhTables.entries[t.offset + bitsPeek(r, t.indexBits)];
-    if (e.bits > r.count) return kRioUnexpectedEof;
-    switch (e.kind) {
-      case kMhNextTable:
-        if (e.next == kMhEolTableIndex) return kRioBadData;
-        bitsConsume(r, e.bits);
-        table = e.next;
-        continue;
-      case kMhMakeup:
-        bitsConsume(r, e.bits);
-        total += e.value;
-        if (total > limit) return kRioBadColumns;
-        table = e.next;
-        continue;
-      case kMhTerminating:
-        bitsConsume(r, e.bits);
-        total += e.value;
-        if (total > limit) return kRioBadColumns;
-        return total;
-      default:
-        return kRioBadData;
-    }
-  }
-}
+using fax_detail::Changes;
+using fax_detail::findB1B2;
 
 constexpr int kVerticalDelta[kG4VL3 + 1] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3};
 
 }  // namespace
 
-RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
-  if (width < 0) {
-    out[0] = out[1] = kSlineEnd;
-    return kRioBadParameter;
-  }
+RioStatus fax_detail::decodeModeLine(FaxBitReader& bits, RasterStream* in, int32_t width, const int32_t* ref,
+                                     int32_t* out, ModeLine& line) {
   const Changes b{ref, faxReferenceLength(ref, width), width};
-  FaxBitReader r = d->bits;
-  int32_t a0 = -1;
-  int32_t n = 0;
+  FaxBitReader r = bits;  // a local copy stays in registers
+  int32_t a0 = line.a0;
+  int32_t n = line.n;
   int32_t ri = 0;
   RioStatus status = kRioOk;
   while (a0 < width) {
@@ -144,16 +68,17 @@ RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int
         bitsConsume(r, length);
         const int colour = n & 1;
         const int32_t start = std::max(a0, 0);
-        // Both runs are always decoded, also when the first reaches the width.
-        const int64_t run1 = decodeRun(r, in, colour, width - start);
+        // Both runs are always decoded, also when the first reaches the width. An end-of-line code
+        // cannot stand for a run.
+        const int64_t run1 = fax_detail::decodeRun(r, in, colour, width - start);
         if (run1 < 0) {
-          status = static_cast<RioStatus>(run1);
+          status = run1 == kRioEndOfPage ? kRioBadData : static_cast<RioStatus>(run1);
           break;
         }
         const int32_t a1 = start + static_cast<int32_t>(run1);
-        const int64_t run2 = decodeRun(r, in, colour ^ 1, width - a1);
+        const int64_t run2 = fax_detail::decodeRun(r, in, colour ^ 1, width - a1);
         if (run2 < 0) {
-          status = static_cast<RioStatus>(run2);
+          status = run2 == kRioEndOfPage ? kRioBadData : static_cast<RioStatus>(run2);
           break;
         }
         const int32_t a2 = a1 + static_cast<int32_t>(run2);
@@ -175,7 +100,7 @@ RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int
         continue;
       }
       case kG4EndOfLine:
-        status = kRioEndOfPage;  // not consumed: the next call meets it again
+        status = kRioEndOfPage;  // not consumed: the caller decides what it ends
         break;
       case kG4Uncompressed:
         status = kRioUnsupported;
@@ -189,8 +114,21 @@ RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int
     }
     break;
   }
-  d->bits = r;
-  n &= ~1;  // a black run still open after a failure has no end: drop its start
+  bits = r;
+  line.a0 = a0;
+  line.n = n;
+  return status;
+}
+
+RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
+  if (width < 0) {
+    out[0] = out[1] = kSlineEnd;
+    return kRioBadParameter;
+  }
+  fax_detail::ModeLine line;
+  // An end-of-line code where a mode code starts is the end-of-block code: met again on the next call.
+  const RioStatus status = fax_detail::decodeModeLine(d->bits, in, width, ref, out, line);
+  const int32_t n = line.n & ~1;  // a black run still open after a failure has no end: drop its start
   out[n] = out[n + 1] = kSlineEnd;
   return status;
 }

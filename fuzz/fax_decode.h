@@ -1,7 +1,7 @@
 // The fax fuzz targets' common run. Input: two bytes giving the width, one byte of options, then the coded
 // data, fed straight to a line decoder. Every line delivered must be a valid run list inside its buffer,
-// and must survive a round trip through the encoder and decoder of the same coding unchanged; any input
-// ends in a status.
+// and must survive a round trip through the encoder and decoder of the same coding (Group 4 for Group 3
+// two-dimensional lines, which have no encoder of their own) unchanged; any input ends in a status.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +15,7 @@
 
 namespace vantrel::fuzz {
 
-enum class FaxCoding { kGroup3, kGroup4 };
+enum class FaxCoding { kGroup3, kGroup4, kGroup3TwoD };
 
 inline constexpr int kMaxFaxLines = 3000;
 
@@ -28,7 +28,8 @@ inline size_t appendBytes(const void* data, size_t size, size_t count, void* ctx
   return count;
 }
 
-// Decodes up to kMaxFaxLines lines of `data` into `lines`; Group 4 codes each line against the one before.
+// Decodes up to kMaxFaxLines lines of `data` into `lines`; two-dimensional codings code each line against
+// the one before.
 inline void decodeFaxLines(const uint8_t* data, size_t size, int32_t width, FaxCoding coding, FaxDecoder d,
                            FaxLines* lines) {
   std::FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
@@ -40,9 +41,18 @@ inline void decodeFaxLines(const uint8_t* data, size_t size, int32_t width, FaxC
     std::vector<int32_t> ref(line.size(), kSlineEnd);
     line[0] = line[1] = ref[0] = ref[1] = 0;
     for (int i = 0; i < kMaxFaxLines; ++i) {
-      const RioStatus status = coding == FaxCoding::kGroup3
-                                   ? g3DecodeLine(&d, s, width, line.data() + 2)
-                                   : g4DecodeLine(&d, s, width, ref.data() + 2, line.data() + 2);
+      RioStatus status = kRioOk;
+      switch (coding) {
+        case FaxCoding::kGroup3:
+          status = g3DecodeLine(&d, s, width, line.data() + 2);
+          break;
+        case FaxCoding::kGroup4:
+          status = g4DecodeLine(&d, s, width, ref.data() + 2, line.data() + 2);
+          break;
+        case FaxCoding::kGroup3TwoD:
+          status = g3Decode2dLine(&d, s, width, ref.data() + 2, line.data() + 2);
+          break;
+      }
       if (line[0] != 0 || line[1] != 0) __builtin_trap();
       std::vector<int32_t> runs;
       int32_t last = -1;
@@ -54,7 +64,7 @@ inline void decodeFaxLines(const uint8_t* data, size_t size, int32_t width, FaxC
       if (status != kRioOk) break;
       runs.insert(runs.end(), {kSlineEnd, kSlineEnd});
       lines->push_back(runs);
-      if (coding == FaxCoding::kGroup4) line.swap(ref);
+      if (coding != FaxCoding::kGroup3) line.swap(ref);
     }
     streamClose(s);
   }
@@ -84,8 +94,8 @@ inline std::vector<uint8_t> encodeFaxLines(FaxLines& lines, int32_t width, FaxCo
   return coded;
 }
 
-// One fuzz input. Options: bit 0 least significant bit first; for Group 3 bit 1 byte-aligned lines and
-// bit 2 no end-of-line codes; bit 3 limits the decoder to the byte count in bits 4-7.
+// One fuzz input. Options: bit 0 least significant bit first; for Group 3 one-dimensional lines bit 1
+// byte-aligned lines and bit 2 no end-of-line codes; bit 3 limits the decoder to the byte count in bits 4-7.
 inline int decodeFaxInput(const uint8_t* data, size_t size, FaxCoding coding) {
   if (size < 4) return 0;
   const int32_t width = 1 + static_cast<int32_t>((data[0] << 8 | data[1]) % 6000);
@@ -102,6 +112,7 @@ inline int decodeFaxInput(const uint8_t* data, size_t size, FaxCoding coding) {
   if (lines.empty()) return 0;
 
   // What was read, coded again with the same options, reads back the same.
+  if (coding == FaxCoding::kGroup3TwoD) coding = FaxCoding::kGroup4;
   FaxEncoder e{};
   e.bits.lsbFirst = d.bits.lsbFirst;
   e.noEol = d.noEol;

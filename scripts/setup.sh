@@ -3,14 +3,14 @@
 # Quiet when everything is present; runs apt-get as root, or through sudo otherwise.
 set -euo pipefail
 
-# Build tools, test frameworks, the fuzzing runtime, the independent tools the interop tests call
-# (netpbm, libtiff-tools, ghostscript, hp2xx, GraphicsMagick and Pillow for Debian's python3), the charmaps
-# localedef needs for the locale tests (locales), /usr/bin/time for measurements, and what the
-# install and package tests use: mandoc (man page lint), pkg-config, dpkg-dev (dependencies of the packages)
-# and lintian.
+# Build tools, zlib (Deflate-coded TIFF), test frameworks, the fuzzing runtime, the independent tools the
+# interop tests call (netpbm, libtiff-tools, ghostscript, hp2xx, GraphicsMagick and Pillow for Debian's
+# python3), the charmaps localedef needs for the locale tests (locales), /usr/bin/time for measurements, and
+# what the install and package tests use: mandoc (man page lint), pkg-config, dpkg-dev (dependencies of the
+# packages) and lintian.
 # The batch translator vantrelw: Qt 6 Widgets and PrintSupport, libcups and the CUPS server its printing
 # test starts privately, Xvfb and xwd for its screenshot.
-PACKAGES="cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+PACKAGES="cmake ninja-build g++ zlib1g-dev googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
 netpbm libtiff-tools gdal-bin bc ghostscript hp2xx graphicsmagick python3-pil locales time
 mandoc pkg-config dpkg-dev lintian
 qt6-base-dev libcups2-dev cups cups-client xvfb x11-apps"

@@ -1,0 +1,164 @@
+// TIFF LZW decoding: a string table of 4096 entries, each a prefix code and one byte, and a window of the
+// recent output from which strings seen there are copied. Entry k, made when a code follows the previous
+// one, is the previous string and the first byte of the next: the bytes at the previous string's place.
+#include "codec/lzw.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vantrel {
+namespace {
+
+constexpr int32_t kClearCode = 256;
+constexpr int32_t kEndCode = 257;
+constexpr int32_t kFirstFree = 258;
+constexpr int32_t kMinWidth = 9;
+constexpr int32_t kMaxWidth = 12;
+
+// The first code of a strip: refuses the old variant, sets up the literal entries.
+RioStatus startStrip(LzwDecoder* d, FaxBitReader& r, RasterStream* in) {
+  bitsRefill(r, in);
+  if (r.count >= 16 && (r.bits >> 56) == 0 && ((r.bits >> 48) & 1)) return kRioNotImplemented;
+  for (int32_t c = 0; c < 256; ++c) {
+    d->length[c] = 1;
+    d->first[c] = d->suffix[c] = static_cast<uint8_t>(c);
+  }
+  d->width = kMinWidth;
+  d->nextCode = kFirstFree;
+  d->previous = -1;
+  d->started = true;
+  return kRioOk;
+}
+
+// Writes the string of `code` (length bytes) ending at dst + length - 1, along its prefixes.
+inline void spellString(const LzwDecoder* d, int32_t code, uint8_t* dst, int32_t length) {
+  uint8_t* p = dst + length - 1;
+  while (code >= 256) {
+    *p-- = d->suffix[code];
+    code = d->prefix[code];
+  }
+  *p = static_cast<uint8_t>(code);
+}
+
+// Past this many bytes the window is slid before the next string (a string is shorter than the table).
+constexpr int32_t kWindowFull = 2 * kLzwHistory - kLzwTableSize;
+
+// Keeps the last kLzwHistory bytes of a full window; every byte has been delivered.
+inline void slideWindow(LzwDecoder* d) {
+  const int32_t drop = d->windowEnd - kLzwHistory;
+  std::memmove(d->window, d->window + drop, kLzwHistory);
+  d->windowStart += drop;
+  d->windowEnd = d->pendingAt = kLzwHistory;
+}
+
+// Appends the string of `code` to the window: copied from where it last appeared when that is still in
+// the window, else spelled out.
+inline void appendString(LzwDecoder* d, int32_t code) {
+  const int32_t length = d->length[code];
+  uint8_t* dst = d->window + d->windowEnd;
+  const int64_t from = d->at[code] - d->windowStart;
+  if (code < 256) {
+    *dst = static_cast<uint8_t>(code);
+  } else if (from >= 0) {
+    // The copy may be one byte short: the entry being made ends with the first byte of this very string.
+    const auto n = static_cast<int32_t>(std::min<int64_t>(length, d->windowEnd - from));
+    std::memcpy(dst, d->window + from, static_cast<size_t>(n));
+    if (n < length) dst[n] = d->first[code];
+  } else {
+    spellString(d, code, dst, length);
+  }
+  d->at[code] = d->windowStart + d->windowEnd;
+  d->windowEnd += length;
+}
+
+}  // namespace
+
+void lzwDecoderRestart(LzwDecoder* d) {
+  bitsReset(d->bits);
+  d->bits.limited = false;
+  d->bits.bytesLeft = 0;
+  d->started = false;
+  d->failed = kRioOk;
+  d->windowStart = 0;
+  d->windowEnd = d->pendingAt = 0;
+}
+
+void lzwDecoderSetByteLimit(LzwDecoder* d, int64_t bytes) {
+  d->bits.limited = bytes >= 0;
+  d->bits.bytesLeft = std::max<int64_t>(bytes, 0);
+  d->bits.exhausted = false;
+}
+
+RioStatus lzwDecodeBytes(LzwDecoder* d, RasterStream* in, uint8_t* out, int32_t n) {
+  if (n < 0) return kRioBadParameter;
+  if (d->failed) return d->failed;
+  FaxBitReader r = d->bits;
+  RioStatus status = d->started ? kRioOk : startStrip(d, r, in);
+  int32_t width = d->width;
+  int32_t nextCode = d->nextCode;
+  int32_t previous = d->previous;
+  int32_t filled = 0;
+  // Strings gather in the window; the caller's bytes are copied out in one piece when enough are there
+  // (or before the window slides).
+  while (status == kRioOk) {
+    const int32_t ready = d->windowEnd - d->pendingAt;
+    if (ready >= n - filled || d->windowEnd > kWindowFull) {
+      const int32_t taken = std::min(ready, n - filled);
+      std::memcpy(out + filled, d->window + d->pendingAt, static_cast<size_t>(taken));
+      d->pendingAt += taken;
+      filled += taken;
+      if (filled == n) break;
+      slideWindow(d);
+    }
+    if (r.count < width) {
+      bitsRefill(r, in);
+      if (r.count < width) {
+        status = kRioUnexpectedEof;
+        break;
+      }
+    }
+    const auto code = static_cast<int32_t>(bitsPeek(r, width));
+    bitsConsume(r, width);
+    if (code == kClearCode) {
+      width = kMinWidth;
+      nextCode = kFirstFree;
+      previous = -1;
+      continue;
+    }
+    if (code == kEndCode) {
+      status = kRioUnexpectedEof;  // the data end before the bytes asked for
+      break;
+    }
+    if (previous < 0) {
+      if (code >= 256) {  // after a clear only a literal can come
+        status = kRioBadData;
+        break;
+      }
+    } else {
+      // A new entry: the previous string and the first byte of this one (of the previous one when the
+      // code is the entry being made), found where the previous string starts.
+      if (code > nextCode || nextCode >= kLzwTableSize) {
+        status = kRioBadData;
+        break;
+      }
+      const int32_t entry = nextCode++;
+      d->prefix[entry] = static_cast<uint16_t>(previous);
+      d->first[entry] = d->first[previous];
+      d->suffix[entry] = d->first[code];
+      d->length[entry] = static_cast<uint16_t>(d->length[previous] + 1);
+      d->at[entry] = d->previousAt;
+      if (nextCode == (1 << width) - 1 && width < kMaxWidth) ++width;
+    }
+    previous = code;
+    d->previousAt = d->windowStart + d->windowEnd;
+    appendString(d, code);
+  }
+  d->bits = r;
+  d->width = width;
+  d->nextCode = nextCode;
+  d->previous = previous;
+  d->failed = status;
+  return status;
+}
+
+}  // namespace vantrel
