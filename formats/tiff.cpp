@@ -1,5 +1,5 @@
-// The TIFF family (ids 10, 15, 17, 22, 23, 27): bilevel TIFF with Group 4, Group 3 (one-dimensional),
-// PackBits or no compression, in strips or tiles. The reader takes any byte order and layout and reads the
+// The TIFF family (ids 10, 15, 17, 22, 23, 27): bilevel TIFF with Group 4, Group 3 (one-dimensional; read
+// also two-dimensional), PackBits, LZW, Deflate (read only) or no compression, in strips or tiles. The reader takes any byte order and layout and reads the
 // first directory; the writer writes little-endian files with one directory, the tag values that do not
 // fit an entry right behind it, then the data, then the strip or tile tables, and patches the entries that
 // depend on the data at the end. This file is the driver glue; formats/tiff.h lists the others.
@@ -102,7 +102,9 @@ RioStatus tiffAllocSlines(RCB* rcb) {
   if (rcb->reading && readsId(rcb->inFormat))
     if (auto* r = rioState<TiffReadState>(rcb->readerState)) compression = r->compression;
   switch (compression) {
-    case kCompressionNone: case kCompressionPackBits: return rioAllocSline(rcb);
+    case kCompressionNone: case kCompressionPackBits: case kCompressionLzw: case kCompressionDeflate:
+    case kCompressionOldDeflate:
+      return rioAllocSline(rcb);
     case kCompressionCcittRle: case kCompressionGroup3: case kCompressionGroup4: return rioAllocSlinePair(rcb);
     default: return rioSetError(rcb, kRioNotImplemented);
   }

@@ -49,8 +49,10 @@ enum Tag : uint16_t {
   kTagPageNumber = 297,
   kTagTransferFunction = 301,
   kTagArtist = 315,
+  kTagPredictor = 317,
   kTagWhitePoint = 318,
   kTagPrimaryChromaticities = 319,
+  kTagColorMap = 320,
   kTagTileWidth = 322,
   kTagTileLength = 323,
   kTagTileOffsets = 324,
@@ -64,9 +66,12 @@ inline constexpr int32_t kCompressionCcittRle = 2;  // Modified Huffman rows wit
 inline constexpr int32_t kCompressionGroup3 = 3;
 inline constexpr int32_t kCompressionGroup4 = 4;
 inline constexpr int32_t kCompressionLzw = 5;
+inline constexpr int32_t kCompressionDeflate = 8;
 inline constexpr int32_t kCompressionPackBits = 32773;
+inline constexpr int32_t kCompressionOldDeflate = 32946;
 
 inline constexpr int32_t kPhotometricBlackIsZero = 1;
+inline constexpr int32_t kPhotometricPalette = 3;
 inline constexpr int32_t kUnitCentimetre = 3;
 
 inline constexpr int32_t kMaxName = 4096;  // longest document or page name kept
@@ -82,12 +87,17 @@ struct TiffReadState {
   int32_t unit = 2;
   int64_t rowsPerStrip = -1;
   int32_t photometric = 0;
+  bool paletteZeroDarker = false;  // photometric 3: colour-map entry 0 is the darker one, so 0 bits are black
+  bool nonBilevelTags = false;  // tags only a grey or colour image needs were seen (and skipped)
+  int64_t bitsPerSample = 1;
+  int64_t samplesPerPixel = 1;
+  int32_t predictor = 1;
   int32_t t4Options = -1;
   int32_t t6Options = -1;
-  int64_t xResolution = -1;  // integer quotients; -1 when absent
-  int64_t yResolution = -1;
-  int64_t xPosition = 0;
-  int64_t yPosition = 0;
+  double xResolution = -1;  // quotients; -1 when absent
+  double yResolution = -1;
+  double xPosition = 0;
+  double yPosition = 0;
   bool seenCompression = false, seenWidth = false, seenLength = false, seenStripOffsets = false,
        seenStripByteCounts = false, seenTileWidth = false, seenTileLength = false, seenTileOffsets = false,
        seenTileByteCounts = false, seenDocumentName = false;

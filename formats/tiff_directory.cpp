@@ -72,15 +72,17 @@ class DirectoryReader {
     return kRioOk;
   }
 
-  // A single short or long.
+  // A single short or long, whichever of the two the writer chose; a tag that is a short takes a long whose
+  // value fits 16 bits.
   RioStatus scalar(const Entry& e, int64_t* v, bool allowLong = true) {
     if (e.count != 1) return kRioBadHeader;
     if (e.type == kShort)
       *v = get16(e.value, st_->bigEndian);
-    else if (e.type == kLong && allowLong)
+    else if (e.type == kLong)
       *v = get32(e.value, st_->bigEndian);
     else
       return kRioBadHeader;
+    if (!allowLong && *v > 0xFFFF) return kRioBadHeader;
     return kRioOk;
   }
 
@@ -105,8 +107,8 @@ class DirectoryReader {
     return kRioOk;
   }
 
-  // A rational as its integer quotient; a zero denominator is bad data, or (positions) gives 0.
-  RioStatus rational(const Entry& e, int64_t* v, bool zeroIsBad) {
+  // A rational as its quotient; a zero denominator is bad data, or (positions) gives 0.
+  RioStatus rational(const Entry& e, double* v, bool zeroIsBad) {
     if (e.type != kRational || e.count < 1) return kRioBadHeader;
     uint8_t b[8];
     if (RioStatus r = readAt(get32(e.value, st_->bigEndian), b, 8)) return r;
@@ -117,7 +119,7 @@ class DirectoryReader {
       *v = 0;
       return kRioOk;
     }
-    *v = n / d;
+    *v = static_cast<double>(n) / static_cast<double>(d);
     return kRioOk;
   }
 
@@ -138,6 +140,22 @@ class DirectoryReader {
     return kRioOk;
   }
 
+  // A two-entry colour map (1-bit palette): whether entry 0 is darker than entry 1 by luminance.
+  RioStatus colourMap(const Entry& e) {
+    if (e.type != kShort) return kRioBadHeader;
+    if (e.count != 6) return kRioOk;  // not a 1-bit map; the bit depth check refuses such an image
+    const uint8_t* bytes = nullptr;
+    uint8_t* buffer = nullptr;
+    if (RioStatus r = valueBytes(e, &bytes, &buffer)) return r;
+    double luminance[2];
+    for (int i = 0; i < 2; ++i)
+      luminance[i] = 0.299 * get16(bytes + 2 * i, st_->bigEndian) + 0.587 * get16(bytes + 4 + 2 * i, st_->bigEndian) +
+                     0.114 * get16(bytes + 8 + 2 * i, st_->bigEndian);
+    rioFree(buffer);
+    st_->paletteZeroDarker = luminance[0] < luminance[1];
+    return kRioOk;
+  }
+
   RioStatus handle(const Entry& e);
 
  private:
@@ -151,8 +169,8 @@ RioStatus DirectoryReader::handle(const Entry& e) {
   int64_t v = 0;
   switch (e.tag) {
     case kTagNewSubfileType:
-      if (e.type != kLong || e.count != 1) return kRioBadHeader;
-      if (get32(e.value, st.bigEndian) & 7) rioSetWarning(rcb_, kRioReducedImage);
+      if (RioStatus r = scalar(e, &v)) return r;
+      if (v & 7) rioSetWarning(rcb_, kRioReducedImage);
       return kRioOk;
     case kTagSubfileType:
       if (RioStatus r = scalar(e, &v, false)) return r;
@@ -171,14 +189,14 @@ RioStatus DirectoryReader::handle(const Entry& e) {
     case kTagBitsPerSample:
     case kTagSamplesPerPixel:
       if (RioStatus r = scalar(e, &v, false)) return r;
+      (e.tag == kTagBitsPerSample ? st.bitsPerSample : st.samplesPerPixel) = v;
       return v == 1 ? kRioOk : kRioBadHeader;
     case kTagCompression:
       if (RioStatus r = scalar(e, &v, false)) return r;
       switch (v) {
         case kCompressionNone: case kCompressionCcittRle: case kCompressionGroup3: case kCompressionGroup4:
-        case kCompressionPackBits:
+        case kCompressionLzw: case kCompressionDeflate: case kCompressionPackBits: case kCompressionOldDeflate:
           break;
-        case kCompressionLzw: return kRioNotImplemented;
         default: return kRioBadHeader;
       }
       st.compression = static_cast<int32_t>(v);
@@ -187,11 +205,18 @@ RioStatus DirectoryReader::handle(const Entry& e) {
     case kTagPhotometric:
       if (RioStatus r = scalar(e, &v, false)) return r;
       if (v == 2 || v == 4) return kRioNotImplemented;
-      if (v == 0 || v == 1) st.photometric = static_cast<int32_t>(v);
+      if (v == 0 || v == 1 || v == kPhotometricPalette) st.photometric = static_cast<int32_t>(v);
+      return kRioOk;
+    case kTagColorMap:
+      return colourMap(e);
+    case kTagPredictor:
+      if (RioStatus r = scalar(e, &v, false)) return r;
+      st.predictor = static_cast<int32_t>(v);
       return kRioOk;
     case kTagCellWidth: case kTagCellLength: case kTagGrayResponseUnit: case kTagGrayResponseCurve:
     case kTagTransferFunction: case kTagWhitePoint: case kTagPrimaryChromaticities:
-      return kRioNotImplemented;
+      st.nonBilevelTags = true;  // nothing a one-bit image uses
+      return kRioOk;
     case kTagFillOrder:
       if (RioStatus r = scalar(e, &v, false)) return r;
       if (v != 1 && v != 2) return kRioBadHeader;
@@ -240,6 +265,12 @@ RioStatus DirectoryReader::handle(const Entry& e) {
       st.unit = static_cast<int32_t>(v);
       return kRioOk;
     case kTagPageNumber: {
+      // Two shorts; a lone value is the page number alone.
+      if (e.count == 1) {
+        if (RioStatus r = scalar(e, &v, false)) return r;
+        st.pageNumber[0] = static_cast<int32_t>(v);
+        return kRioOk;
+      }
       if (e.type != kShort || e.count != 2) return kRioBadHeader;
       st.pageNumber[0] = get16(e.value, st.bigEndian);
       st.pageNumber[1] = get16(e.value + 2, st.bigEndian);
@@ -300,7 +331,7 @@ RioStatus finishLayout(RCB* rcb, TiffReadState& st) {
     st.tilesDown = static_cast<int32_t>(strips);
   }
   for (int64_t i = 0; i < st.segmentCount; ++i)
-    if (st.offsets[i] > st.fileSize) return kRioBadHeader;
+    if (st.offsets[i] == 0 || st.offsets[i] > st.fileSize) return kRioBadHeader;
   return kRioOk;
 }
 
@@ -349,26 +380,35 @@ RioStatus readDirectory(RCB* rcb, TiffReadState& st) {
   auto* block = static_cast<uint8_t*>(rioMalloc(static_cast<size_t>(entries * 12)));
   if (!block) return kRioOutOfMemory;
   RioStatus status = reader.readAt(directory + 2, block, entries * 12);
+  uint64_t seen[65536 / 64] = {};  // a repeated tag keeps its first value
   for (int64_t i = 0; status == kRioOk && i < entries; ++i) {
     const uint8_t* p = block + 12 * i;
     const Entry e{get16(p, st.bigEndian), get16(p + 2, st.bigEndian), get32(p + 4, st.bigEndian), p + 8};
+    uint64_t& word = seen[e.tag / 64];
+    const uint64_t bit = uint64_t{1} << (e.tag % 64);
+    if (word & bit) continue;
+    word |= bit;
     status = reader.handle(e);
   }
   rioFree(block);
   if (status != kRioOk) return status;
+  if (st.nonBilevelTags && (st.bitsPerSample != 1 || st.samplesPerPixel != 1)) return kRioNotImplemented;
 
   if (!st.seenWidth || !st.seenLength) return kRioBadHeader;
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
   if (st.compression == kCompressionGroup3 && st.t4Options >= 0) {
     if (st.t4Options > 7) return kRioBadHeader;
-    if (st.t4Options & 3) return kRioNotImplemented;
+    if (st.t4Options & 2) return kRioNotImplemented;  // uncompressed mode
   }
+  const bool byteCoded = st.compression == kCompressionLzw || st.compression == kCompressionDeflate ||
+                         st.compression == kCompressionOldDeflate;
+  if (byteCoded && st.predictor != 1) return kRioNotImplemented;  // differences between pixels
   if (st.compression == kCompressionGroup4 && st.t6Options > 3) return kRioBadHeader;
   const double unitScale = st.unit == kUnitCentimetre ? 2.54 : 1.0;
-  if (st.xResolution >= 0) rcb->xDpi = static_cast<double>(st.xResolution) * unitScale;
-  if (st.yResolution >= 0) rcb->yDpi = static_cast<double>(st.yResolution) * unitScale;
-  st.xPosition = static_cast<int64_t>(static_cast<double>(st.xPosition) * unitScale);
-  st.yPosition = static_cast<int64_t>(static_cast<double>(st.yPosition) * unitScale);
+  if (st.xResolution >= 0) rcb->xDpi = st.xResolution * unitScale;
+  if (st.yResolution >= 0) rcb->yDpi = st.yResolution * unitScale;
+  st.xPosition *= unitScale;
+  st.yPosition *= unitScale;
   if (RioStatus r = finishLayout(rcb, st)) return r;
   if (RioStatus r = prepareRows(rcb, st)) return r;
   if (st.seenDocumentName) return buildExtraHeader(rcb, st);

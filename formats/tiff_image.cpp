@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/byte_filters.h"
 #include "formats/byte_io.h"
 #include "formats/raster_row.h"
 #include "formats/tiff.h"
@@ -11,22 +12,52 @@
 namespace vantrel::tiff {
 namespace {
 
-TileCoding codingOf(int32_t compression) {
-  switch (compression) {
-    case kCompressionCcittRle:
-    case kCompressionGroup3: return TileCoding::kGroup3;
+TileCoding codingOf(const TiffReadState& st) {
+  switch (st.compression) {
+    case kCompressionCcittRle: return TileCoding::kGroup3;
+    case kCompressionGroup3:
+      return st.t4Options > 0 && (st.t4Options & 1) ? TileCoding::kGroup3TwoD : TileCoding::kGroup3;
     case kCompressionGroup4: return TileCoding::kGroup4;
     case kCompressionPackBits: return TileCoding::kPackBits;
     default: return TileCoding::kRaw;
   }
 }
 
-// Starts strip or tile `index` in tile column `column`: its data up to its byte count or the end of the file.
+const TileFilter* filterOf(const TiffReadState& st) {
+  switch (st.compression) {
+    case kCompressionLzw: return lzwTileFilter(st.fillReversed);
+    case kCompressionDeflate:
+    case kCompressionOldDeflate: return deflateTileFilter(st.fillReversed);
+    default: return nullptr;
+  }
+}
+
+// The stored bytes of strip or tile `index`. Uncompressed: what its rows need. Compressed: its byte count;
+// one of 0 or past the end of the file (as some writers leave it) reaches to the next larger offset of the
+// table, else to the end of the file.
+int64_t segmentBytes(const RCB* rcb, const TiffReadState& st, int64_t index) {
+  const int64_t offset = st.offsets[index];
+  const int64_t available = st.fileSize - offset;
+  if (st.compression == kCompressionNone) {
+    const int64_t rowsLeft = int64_t{rcb->height} - index / st.tilesAcross * st.tileLength;
+    const int64_t rows = st.tiled ? st.tileLength : std::clamp<int64_t>(rowsLeft, 0, st.tileLength);
+    return std::min(available, rows * ((int64_t{st.tileWidth} + 7) / 8));
+  }
+  const int64_t count = st.byteCounts[index];
+  if (count > 0 && count <= available) return count;
+  int64_t end = st.fileSize;
+  for (int64_t i = 0; i < st.segmentCount; ++i)
+    if (st.offsets[i] > offset) end = std::min<int64_t>(end, st.offsets[i]);
+  return end - offset;
+}
+
+// Starts strip or tile `index` in tile column `column`.
 RioStatus startSegment(RCB* rcb, TiffReadState& st, int32_t column, int64_t index) {
   TileSegment segment;
-  segment.coding = codingOf(st.compression);
+  segment.coding = codingOf(st);
+  segment.filter = filterOf(st);
   segment.offset = st.offsets[index];
-  segment.bytes = std::min<int64_t>(st.byteCounts[index], st.fileSize - segment.offset);
+  segment.bytes = segmentBytes(rcb, st, index);
   segment.rows = st.tileLength;
   return tileReaderStart(&st.tiles, rcb->inStream, column, segment);
 }
@@ -40,7 +71,8 @@ RioStatus prepareRows(RCB* rcb, TiffReadState& st) {
   options.imageWidth = rcb->width;
   options.windows = st.tiled;
   options.lsbFirst = st.fillReversed;
-  options.invert = st.photometric == kPhotometricBlackIsZero;
+  options.invert = st.photometric == kPhotometricBlackIsZero ||
+                   (st.photometric == kPhotometricPalette && st.paletteZeroDarker);
   options.fax.noEol = st.compression == kCompressionCcittRle;
   options.fax.lineAlign = st.compression == kCompressionCcittRle;
   options.fax.codingWord = 1;

@@ -102,9 +102,13 @@ RioStatus group4Row(TileReader&, TileColumn& column, RasterStream* in) {
   return g4DecodeLine(&column.decoder, in, column.width, column.lines.ref, column.lines.cur);
 }
 
+RioStatus group3TwoDRow(TileReader&, TileColumn& column, RasterStream* in) {
+  return g3Decode2dLine(&column.decoder, in, column.width, column.lines.ref, column.lines.cur);
+}
+
 // One entry per TileCoding, in its order.
-constexpr RowDecoder kRowDecoders[] = {whiteRow, rawRow, packBitsRow, group3Row, group4Row};
-static_assert(std::size(kRowDecoders) == static_cast<size_t>(TileCoding::kGroup4) + 1);
+constexpr RowDecoder kRowDecoders[] = {whiteRow, rawRow, packBitsRow, group3Row, group4Row, group3TwoDRow};
+static_assert(std::size(kRowDecoders) == static_cast<size_t>(TileCoding::kGroup3TwoD) + 1);
 
 // The runs of `src` inside [0, width), or of their complement there (black is zero), into `dst`.
 void visibleRuns(const int32_t* src, int32_t* dst, int32_t width, bool invert) {

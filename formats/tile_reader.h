@@ -28,6 +28,7 @@ enum class TileCoding : uint8_t {
   kPackBits,  // PackBits codes until a row's bytes are filled; the bytes of a run beyond the row are dropped
   kGroup3,    // Group 3 one-dimensional lines, with the options of the column's decoder
   kGroup4,    // Group 4 lines, the first against a white line
+  kGroup3TwoD,  // Group 3 two-dimensional lines (Modified READ), the first 2-D one against a white line
 };
 
 // A byte-producing decoder in front of raw rows. Each column keeps a state of its own, made when a segment

@@ -674,7 +674,7 @@ struct ResolutionCase {
 
 class TiffResolution : public TiffTest, public ::testing::WithParamInterface<ResolutionCase> {};
 
-TEST_P(TiffResolution, ReadWithIntegerDivisionAndTheUnit) {
+TEST_P(TiffResolution, ReadWithFloatingDivisionAndTheUnit) {
   const auto [n, d, unit, dpi] = GetParam();
   const PageRecord r = readBytes(uncompressedTiff(makePage(8, 2, 16), 2,
                                                   {{282, 5, {n, d}}, {283, 5, {n, d}}, {296, 3, {unit}}}));
@@ -685,8 +685,10 @@ TEST_P(TiffResolution, ReadWithIntegerDivisionAndTheUnit) {
 
 INSTANTIATE_TEST_SUITE_P(Values, TiffResolution,
                          ::testing::Values(ResolutionCase{300, 1, 2, 300}, ResolutionCase{118, 1, 3, 118 * 2.54},
-                                           ResolutionCase{1181, 10, 3, 118 * 2.54},
-                                           ResolutionCase{400, 1, 1, 400}, ResolutionCase{601, 2, 2, 300}));
+                                           ResolutionCase{1181, 10, 3, 1181.0 / 10 * 2.54},
+                                           ResolutionCase{400, 1, 1, 400}, ResolutionCase{601, 2, 2, 300.5},
+                                           // 96 dpi as one common library writes it per centimetre
+                                           ResolutionCase{4294967295u, 113653537, 3, 4294967295.0 / 113653537 * 2.54}));
 
 // Each case: the fields changed from a valid 16 x 4 uncompressed file, and the status of the open.
 struct HeaderCase {
@@ -724,14 +726,23 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"NoLength", {}, {257}, kRioBadHeader},
         HeaderCase{"WidthZero", {{256, 4, {0}}}, {}, kRioBadColumns},
         HeaderCase{"WidthAbsurd", {{256, 4, {0xFFFFFFFF}}}, {}, kRioBadColumns},
-        HeaderCase{"Lzw", {{259, 3, {5}}}, {}, kRioNotImplemented},
+        HeaderCase{"LzwPredictor2", {{259, 3, {5}}, {317, 3, {2}}}, {}, kRioNotImplemented},
+        HeaderCase{"DeflatePredictor3", {{259, 3, {8}}, {317, 3, {3}}}, {}, kRioNotImplemented},
+        HeaderCase{"PredictorIgnoredWithoutByteCoding", {{317, 3, {2}}}, {}, 0},
         HeaderCase{"UnknownCompression", {{259, 3, {9}}}, {}, kRioBadHeader},
         HeaderCase{"EightBitGrey", {{258, 3, {8}}}, {}, kRioBadHeader},
         HeaderCase{"ThreeSamples", {{277, 3, {3}}}, {}, kRioBadHeader},
         HeaderCase{"Rgb", {{262, 3, {2}}}, {}, kRioNotImplemented},
         HeaderCase{"ColourMap", {{320, 3, {0}}}, {}, 0},
-        HeaderCase{"GreyResponse", {{291, 3, {0}}}, {}, kRioNotImplemented},
-        HeaderCase{"Group3TwoDimensional", {{259, 3, {3}}, {292, 4, {1}}}, {}, kRioNotImplemented},
+        HeaderCase{"GreyResponseSkippedWhenBilevel", {{291, 3, {0}}}, {}, 0},
+        HeaderCase{"CellSizeSkippedWhenBilevel", {{264, 3, {1}}, {265, 3, {1}}}, {}, 0},
+        HeaderCase{"UnknownTagSkipped", {{40000, 3, {7}}}, {}, 0},
+        HeaderCase{"NewSubfileTypeAsShort", {{254, 3, {0}}}, {}, 0},
+        HeaderCase{"BitsPerSampleAsLong", {{258, 4, {1}}}, {}, 0},
+        HeaderCase{"CompressionAsLongTooBig", {{259, 4, {65537}}}, {}, kRioBadHeader},
+        HeaderCase{"PageNumberOneValue", {{297, 3, {4}}}, {}, 0},
+        HeaderCase{"StripOffsetZero", {{273, 4, {0}}}, {}, kRioBadHeader},
+        HeaderCase{"UncompressedByteCountFromRows", {{279, 4, {0}}}, {}, 0},
         HeaderCase{"Group3Uncompressed", {{259, 3, {3}}, {292, 4, {2}}}, {}, kRioNotImplemented},
         HeaderCase{"Group3OptionsOutOfRange", {{259, 3, {3}}, {292, 4, {8}}}, {}, kRioBadHeader},
         HeaderCase{"Group4OptionsOutOfRange", {{259, 3, {4}}, {293, 4, {4}}}, {}, kRioBadHeader},

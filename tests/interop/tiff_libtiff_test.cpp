@@ -145,7 +145,16 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"MinIsBlack", "-minisblack", nullptr, true},
         ReadCase{"MinIsBlackGroup4", "-minisblack", "-c g4 -r 13", true},
         ReadCase{"PnmtotiffGroup4", "-g4", nullptr, false}, ReadCase{"PnmtotiffGroup3", "-g3", nullptr, false},
-        ReadCase{"PnmtotiffPackBits", "-packbits -rowsperstrip 10", nullptr, false}),
+        ReadCase{"PnmtotiffPackBits", "-packbits -rowsperstrip 10", nullptr, false},
+        ReadCase{"Group3TwoDimensional", "", "-c g3:2d", false},
+        ReadCase{"Group3TwoDimensionalFillStrips", "", "-c g3:2d:fill -r 7", false},
+        ReadCase{"LsbFirstGroup3TwoDimensional", "", "-f lsb2msb -c g3:2d -r 13", false},
+        ReadCase{"Lzw", "", "-c lzw", false}, ReadCase{"LzwStrips", "", "-c lzw -r 3", false},
+        ReadCase{"LsbFirstLzw", "", "-f lsb2msb -c lzw -r 8", false},
+        ReadCase{"TilesLzw", "", "-t -w 128 -l 32 -c lzw", false},
+        ReadCase{"Deflate", "", "-c zip", false}, ReadCase{"DeflateStrips", "", "-c zip -r 5", false},
+        ReadCase{"TilesDeflate", "", "-t -w 256 -l 16 -c zip", false},
+        ReadCase{"BigEndianDeflate", "", "-B -c zip -r 10", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
@@ -172,8 +181,11 @@ TEST_P(TiffRefused, OpenFailsWithTheStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Files, TiffRefused,
     ::testing::Values(
-        RefusedCase{"Lzw", "pnmtotiff $IN > $DIR/b.tif && tiffcp -c lzw $DIR/b.tif $OUT", kRioNotImplemented},
-        RefusedCase{"Group3TwoDimensional", "pnmtotiff $IN > $DIR/b.tif && tiffcp -c g3:2d $DIR/b.tif $OUT",
+        RefusedCase{"LzwPredictor2",
+                    "pnmtotiff $IN > $DIR/b.tif && tiffcp -c lzw $DIR/b.tif $OUT && tiffset -s 317 2 $OUT",
+                    kRioNotImplemented},
+        RefusedCase{"DeflatePredictor2",
+                    "pnmtotiff $IN > $DIR/b.tif && tiffcp -c zip $DIR/b.tif $OUT && tiffset -s 317 2 $OUT",
                     kRioNotImplemented},
         RefusedCase{"EightBitGrey", "pgmramp -lr 64 16 > $DIR/g.pgm && pnmtotiff $DIR/g.pgm > $OUT 2>/dev/null",
                     kRioBadHeader}),
