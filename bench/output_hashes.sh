@@ -27,7 +27,7 @@ run() {
 }
 
 pages=("a4:-p a4 -dpi 200" "odd:-w 1001 -h 403 -dpi 300 -seed 7" "wide:-w 40000 -h 64 -dpi 400 -seed 3"
-  "tiny:-w 1 -h 1")
+  "tiny:-w 1 -h 1" "scan:-p a3 -dpi 300 -scan -seed 5")
 for page in "${pages[@]}"; do
   name=${page%%:*}
   # shellcheck disable=SC2086
@@ -36,9 +36,11 @@ for page in "${pages[@]}"; do
 done
 
 # Inputs of every readable format the writers made, copied back to run-length.
-for f in g3 g4 cg4 tif opt tiffu tiffg3 tiled mmr pcx rlc; do
-  "$build/vantrel" "odd.rnl" "src.$f" >/dev/null || true
-  run "odd.$f -> rnl" "src.$f" "back.rnl"
+for page in odd scan; do
+  for f in g3 g4 cg4 tif opt tiffu tiffg3 tiled mmr pcx rlc img c4 b4 cit; do
+    "$build/vantrel" "$page.rnl" "src.$f" >/dev/null || true
+    run "$page.$f -> rnl" "src.$f" "back.rnl"
+  done
 done
 
 options=("-dpi 300" "-xdpi 100" "-ydpi 150" "-odpi 100" "-odpi 400" "-xdpi 333 -ydpi 77" "-rot 90" "-rot 180"
@@ -50,6 +52,8 @@ for opt in "${options[@]}"; do
     # shellcheck disable=SC2086
     run "a4 $opt -> $f" "a4.rnl" "out.$f" $opt
   done
+  # shellcheck disable=SC2086
+  run "scan $opt -> g4" "scan.rnl" "out.g4" $opt
 done
 # An A0 page at 200 dpi for the paper-size conversions into mmr.
 "$build/drawgen" -p a0 -dpi 200 -f rnl "a0.rnl"
