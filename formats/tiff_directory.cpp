@@ -20,6 +20,7 @@ TiffReadState::~TiffReadState() {
 namespace {
 
 constexpr int32_t kMaxTileColumns = 65536;  // read windows the stream offers
+constexpr int32_t kMinTileSide = 16;
 
 struct Entry {
   uint16_t tag;
@@ -308,6 +309,8 @@ RioStatus finishLayout(RCB* rcb, TiffReadState& st) {
     st.byteCounts = st.tileByteCounts;
     if (!st.seenTileWidth || !st.seenTileLength || !st.seenTileOffsets || !st.seenTileByteCounts)
       return kRioBadHeader;
+    // Tiles are at least 16 x 16 pixels: narrower ones only multiply the per-tile work of a page.
+    if (st.tileWidth < kMinTileSide || st.tileLength < kMinTileSide) return kRioBadHeader;
     st.tiled = true;
     st.tilesAcross = static_cast<int32_t>((width + st.tileWidth - 1) / st.tileWidth);
     st.tilesDown = static_cast<int32_t>((height + st.tileLength - 1) / st.tileLength);

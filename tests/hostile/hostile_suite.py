@@ -31,9 +31,9 @@ MEMORY_TEXT = "out of memory"
 
 # ---- file makers ------------------------------------------------------------------------------------------
 
-def tiff(width, height, compression, rows_per_strip, strips, data_blocks):
-    """A little-endian TIFF of one image: `strips` holds, per strip, the index of the data block it points
-    at (strips may share a block)."""
+def tiff(width, height, compression, rows_per_strip, strips, data_blocks, tile=None):
+    """A little-endian TIFF of one image: `strips` holds, per strip (or per tile when `tile` gives its width
+    and length), the index of the data block it points at (strips and tiles may share a block)."""
     blocks_at = []
     body = bytearray(b"II*\0\0\0\0\0")
     for block in data_blocks:
@@ -48,11 +48,13 @@ def tiff(width, height, compression, rows_per_strip, strips, data_blocks):
         if len(values) > 1:
             arrays[name] = len(body)
             body += struct.pack("<%dI" % len(values), *values)
-    entries = [
-        (256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, 1), (259, 3, 1, compression), (262, 3, 1, 0),
-        (273, 4, len(offsets), arrays.get("offsets", offsets[0])), (277, 3, 1, 1), (278, 4, 1, rows_per_strip),
-        (279, 4, len(counts), arrays.get("counts", counts[0])),
-    ]
+    offsets_entry = (273 if tile is None else 324, 4, len(offsets), arrays.get("offsets", offsets[0]))
+    counts_entry = (279 if tile is None else 325, 4, len(counts), arrays.get("counts", counts[0]))
+    entries = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, 1), (259, 3, 1, compression), (262, 3, 1, 0)]
+    if tile is None:
+        entries += [offsets_entry, (277, 3, 1, 1), (278, 4, 1, rows_per_strip), counts_entry]
+    else:
+        entries += [(277, 3, 1, 1), (322, 4, 1, tile[0]), (323, 4, 1, tile[1]), offsets_entry, counts_entry]
     ifd = len(body)
     body[4:8] = struct.pack("<I", ifd)
     body += struct.pack("<H", len(entries))
@@ -123,6 +125,20 @@ def recipes(base):
                  tiff(131072, 131072, 1, 32, [0] * 4096, [big_band]), ["-rot", "90"], ROWS)
     yield Recipe("tiff-dot-in-every-tile-reduced", tiff(32768, 65536, 1, 32, [0] * 2048, [band]),
                  ["-odpi", "100", "-dpi", "400"], "complete")
+
+    # Tiles narrower or shorter than 16 pixels are refused before any is read.
+    for w, h in ((1, 16), (16, 8), (8, 8)):
+        across, down = (64 + w - 1) // w, (64 + h - 1) // h
+        yield Recipe("tiff-tiles-%dx%d" % (w, h), tiff(64, 64, 1, 0, [0] * (across * down),
+                                                        [bytes((w + 7) // 8 * h)], tile=(w, h)),
+                     [], "bad header data")
+    # White Group 4 tiles of 4096 rows (one V0 bit a row) shared by every tile of the page: 2^32 pixels are
+    # legal and translated, 2^34 are beyond the page budget.
+    white_tile = b"\xff" * 512
+    yield Recipe("tiff-shared-white-tiles", tiff(65536, 65536, 4, 0, [0] * 256, [white_tile], tile=(4096, 4096)),
+                 [], "complete")
+    yield Recipe("tiff-shared-white-tiles-beyond-the-budget",
+                 tiff(131072, 131072, 4, 0, [0] * 1024, [white_tile], tile=(4096, 4096)), [], ROWS)
 
     # Cut and corrupted copies of every base page, read plainly, turned and reduced.
     rng = random.Random(18)
