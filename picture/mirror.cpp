@@ -63,21 +63,39 @@ void MirrorTileRows(const uint32_t* from, uint32_t* to) {
   }
 }
 
-void TransposeTile(const uint32_t* from, uint32_t* to) {
-  std::fill(to, to + kTileWords, 0u);
+namespace {
+
+// The 32 x 32 transpose by block swaps: 16 x 16 blocks, then 8 x 8 inside them, down to single pixels,
+// on the rows in most-significant-first form; with `reversed`, the rows are taken bottom first. `from` and
+// `to` may be the same tile.
+void transpose(const uint32_t* from, uint32_t* to, bool reversed) {
+  uint32_t a[kTileWords];
+  uint32_t any = 0;
   for (int r = 0; r < kTileWords; ++r) {
-    const uint32_t w = from[r];
-    if (w == 0) continue;
-    const uint32_t bit = pixelBit(r);
-    if (w == 0xFFFFFFFFu) {
-      for (int c = 0; c < kTileWords; ++c) to[c] |= bit;
-      continue;
-    }
-    for (int k = 0; k < 4; ++k) {
-      const BytePixels& px = kBytePixels[wordByte(w, k)];
-      for (int i = 0; i < px.count; ++i) to[8 * k + px.pixel[i]] |= bit;
+    a[r] = wordToMsbFirst(from[reversed ? kTileWords - 1 - r : r]);
+    any |= a[r];
+  }
+  if (any != 0) {
+    uint32_t m = 0x0000FFFFu;
+    for (int j = 16; j != 0; j >>= 1, m ^= m << j) {
+      for (int k = 0; k < kTileWords; k = (k + j + 1) & ~j) {
+        const uint32_t t = (a[k] ^ (a[k + j] >> j)) & m;
+        a[k] ^= t;
+        a[k + j] ^= t << j;
+      }
     }
   }
+  for (int r = 0; r < kTileWords; ++r) to[r] = wordFromMsbFirst(a[r]);
+}
+
+}  // namespace
+
+void TransposeTile(const uint32_t* from, uint32_t* to) {
+  transpose(from, to, false);
+}
+
+void TurnTileClockwise(const uint32_t* from, uint32_t* to) {
+  transpose(from, to, true);
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -1,7 +1,8 @@
-// Word to run conversion, shared by the picture's row reader and the bitmap strings: the byte table, with
-// touching runs joined as they come. Private to picture/: not installed.
+// Word to run conversion, shared by the picture's row reader and the bitmap strings: counts of leading
+// zeros and ones, with touching runs joined as they come. Private to picture/: not installed.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "picture/bitmap_string.h"
@@ -23,24 +24,20 @@ class RunWriter {
     end_ = end;
   }
 
-  // The runs of a word in memory order whose pixel 0 is column `base`.
+  // The runs of a word in memory order whose pixel 0 is column `base`: one count of leading zeros for
+  // each white stretch and one of leading ones for each black run.
   void word(uint32_t w, int32_t base) {
     if (w == 0) return;
-    if (w == 0xFFFFFFFFu) {
-      add(base, base + 32);
-      return;
-    }
     uint32_t m = wordToMsbFirst(w);
-    for (int k = 0; k < 4; ++k) {
-      uint32_t b = (m >> (24 - 8 * k)) & 0xFF;
-      if (b == 0) continue;
-      int32_t at = base + 8 * k;
-      if (b == 0xFF) {
-        add(at, at + 8);
-        continue;
-      }
-      const ByteRuns& r = kByteRuns[b];
-      for (int i = 0; i < r.count; ++i) add(at + r.start[i], at + r.end[i]);
+    int32_t x = base;
+    while (m != 0) {
+      const int white = std::countl_zero(m);
+      m <<= white;
+      x += white;
+      const int black = std::countl_one(m);
+      add(x, x + black);
+      x += black;
+      m = black == 32 ? 0 : m << black;
     }
   }
 

@@ -34,6 +34,7 @@ bool MirrorDiagonalDirectory(TPicture* picture);
 void ReverseTileRows(const uint32_t* from, uint32_t* to);  // tile row r becomes row 31 - r
 void MirrorTileRows(const uint32_t* from, uint32_t* to);   // each row reversed pixel for pixel
 void TransposeTile(const uint32_t* from, uint32_t* to);    // pixel (r, c) becomes (c, r)
+void TurnTileClockwise(const uint32_t* from, uint32_t* to);  // pixel (r, c) becomes (c, 31 - r)
 
 bool MirrorTPicture(TPicture* picture, DirectoryOperation directoryOperation, TileOperation tileOperation);
 // Top-bottom mirror: the rows reversed; height becomes tileRows * 32 (the padding is now at the top).

@@ -1,6 +1,6 @@
-// Tables of the transforms, generated from the bit patterns they describe: the black pixels of a byte (tile
-// transpose) and a byte ORed down to fewer pixels (column reduction). The bit reversal of a byte (left-right
-// mirror) is the stream layer's kBitReverse. Not installed.
+// Tables of the transforms, generated from the bit patterns they describe: a byte ORed down to fewer pixels
+// (column reduction). The bit reversal of a byte (left-right mirror) is the stream layer's kBitReverse.
+// Not installed.
 #pragma once
 
 #include <array>
@@ -10,26 +10,6 @@
 #include "picture/bitmap_string.h"
 
 namespace vantrel {
-
-// The black pixels of one byte, the most significant bit being pixel 0.
-struct BytePixels {
-  uint8_t count;
-  uint8_t pixel[8];
-};
-
-constexpr std::array<BytePixels, 256> makeBytePixels() {
-  std::array<BytePixels, 256> table{};
-  for (int v = 0; v < 256; ++v) {
-    BytePixels p{};
-    for (int i = 0; i < 8; ++i) {
-      if (v & (0x80 >> i)) p.pixel[p.count++] = static_cast<uint8_t>(i);
-    }
-    table[static_cast<size_t>(v)] = p;
-  }
-  return table;
-}
-
-inline constexpr std::array<BytePixels, 256> kBytePixels = makeBytePixels();
 
 // Column reduction: the 8 pixels of a byte ORed down to n pixels (n in 1..8), pixel p going to pixel
 // ceil((p + 1) * n / 8) - 1; the result is left-aligned in the byte (pixel 0 in the top bit).

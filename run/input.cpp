@@ -5,6 +5,7 @@
 
 #include "picture/import.h"
 #include "picture/transform.h"
+#include "picture/turned_rows.h"
 #include "rio/sline.h"
 
 namespace vantrel {
@@ -29,7 +30,8 @@ RioStatus RunInput::openReader(RasterStream* stream, RasterFormatId format) {
 RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t degrees, double dpi,
                                const RioSettings* settings, RasterFormatId* formatRead, int64_t budget) {
   // A quarter turn makes the input's height the width of the lines served; a half turn keeps the width.
-  // Either builds a second directory while it transposes or mirrors.
+  // The budget keeps an entry's room per tile for the turn's own storage (a quarter turn's band of rows
+  // takes less on any page wider than a thousand pixels).
   ImportLimits limits;
   const bool quarter = degrees % 180 != 0;
   limits.acceptPage = [](int32_t width, int32_t height, const void* turnsQuarter) -> RioStatus {
@@ -55,18 +57,31 @@ RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t d
 
   RcbPtr rcb(rioNew<RCB>());
   if (!rcb) return kRioOutOfMemory;
-  const double angle = degrees * kRadiansPerDegree;
-  if (angle != 0) {
-    // The turn consumes the picture whether or not it succeeds.
-    picture_.reset(rastRotateImage(picture_.release(), angle, nullptr, 0));
-    if (!picture_) return turnFailureStatus(rastGetLastError());
-  }
   const TPicture* picture = picture_.get();
-  // The turned page's column resolution is its x resolution and its row resolution its y; -dpi sets both.
-  rcb->xDpi = dpi > 0 ? dpi : rastGetImageColumnDPI(picture);
-  rcb->yDpi = dpi > 0 ? dpi : rastGetImageRowDPI(picture);
-  rcb->width = static_cast<int32_t>(rastGetImageWidth(picture));
-  rcb->height = static_cast<int32_t>(rastGetImageHeight(picture));
+  if (quarter) {
+    // A quarter turn is served row by row from the picture's tiles, turned a tile column at a time.
+    const bool clockwise = (degrees % 360 + 360) % 360 == 270;
+    if (!turned_.open(picture_.get(), clockwise)) return kRioOutOfMemory;
+    turning_ = true;
+    rcb->xDpi = dpi > 0 ? dpi : rastGetImageRowDPI(picture);
+    rcb->yDpi = dpi > 0 ? dpi : rastGetImageColumnDPI(picture);
+    rcb->width = turned_.width();
+    rcb->height = turned_.height();
+  } else {
+    const double angle = degrees * kRadiansPerDegree;
+    if (angle != 0) {
+      // The turn consumes the picture whether or not it succeeds.
+      picture_.reset(rastRotateImage(picture_.release(), angle, nullptr, 0));
+      if (!picture_) return turnFailureStatus(rastGetLastError());
+    }
+    picture = picture_.get();
+    // The turned page's column resolution is its x resolution and its row resolution its y; -dpi sets
+    // both.
+    rcb->xDpi = dpi > 0 ? dpi : rastGetImageColumnDPI(picture);
+    rcb->yDpi = dpi > 0 ? dpi : rastGetImageRowDPI(picture);
+    rcb->width = static_cast<int32_t>(rastGetImageWidth(picture));
+    rcb->height = static_cast<int32_t>(rastGetImageHeight(picture));
+  }
   if (rcb->width < 1 || rcb->width > kMaxLineWidth) return kRioBadColumns;
   if (RioStatus r = rioAllocSlinePair(rcb.get())) return r;
   if (headerBlock) {
@@ -82,10 +97,12 @@ bool RunInput::next() {
   const TPicture* picture = picture_.get();
   if (!picture) return rioReadRasterSline(in) != nullptr;
   // The RCB's line buffers are made for its width: never take more columns or rows than both have.
-  const int32_t rows = std::min(in->height, picture->height);
-  const int32_t columns = std::min(in->width, picture->width);
+  const int32_t rows = std::min(in->height, turning_ ? turned_.height() : picture->height);
+  const int32_t columns = std::min(in->width, turning_ ? turned_.width() : picture->width);
   if (in->linesRead >= rows || in->curSline == nullptr) return false;
-  if (columns > 0) {
+  if (turning_) {
+    (void)turned_.row(in->linesRead, in->curSline);
+  } else if (columns > 0) {
     (void)ExtractRunsTPicture(picture, in->linesRead, in->curSline, 0, columns - 1);
   } else {
     in->curSline[0] = in->curSline[1] = kSlineEnd;

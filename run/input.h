@@ -1,19 +1,21 @@
-// The input side of a run: a reading RCB, or, with a rotation, the whole page read into a picture,
-// turned, and served line by line through a bare RCB. Either way the copy loop asks for the next line
+// The input side of a run: a reading RCB, or, with a rotation, the whole page read into a picture and
+// served turned line by line through a bare RCB (a quarter turn a tile column at a time, a half turn
+// after mirroring the picture). Either way the copy loop asks for the next line
 // and finds it in rcb()->curSline.
 #pragma once
 
 #include <cstdio>
 
 #include "picture/tpicture.h"
+#include "picture/turned_rows.h"
 #include "rio/rcb.h"
 #include "rio/settings.h"
 #include "rio/stream.h"
 
 namespace vantrel {
 
-// The memory a turned page's picture may take (directory, tile pool and the second directory of a quarter
-// turn) unless the front end gives another budget.
+// The memory a turned page's picture may take (directory, tile pool and the room the turn itself needs)
+// unless the front end gives another budget.
 inline constexpr int64_t kDefaultPictureBudget = int64_t{2} << 30;
 
 class RunInput {
@@ -39,6 +41,8 @@ class RunInput {
  private:
   RcbPtr rcb_;
   TPicturePtr picture_;
+  TurnedRows turned_;     // a quarter turn's rows, over picture_
+  bool turning_ = false;
 };
 
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "picture/transform.h"
+#include "picture/turned_rows.h"
 #include "tests/support/pbm_picture.h"
 
 namespace vantrel {
@@ -286,6 +287,37 @@ INSTANTIATE_TEST_SUITE_P(Vectors, TransformQuarterCrop,
                            return (d < 0 ? "minus" + std::to_string(static_cast<int>(-d))
                                          : std::to_string(static_cast<int>(d))) +
                                   "_" + sizeName(std::get<1>(info.param));
+                         });
+
+// The rows a quarter turn serves without turning the picture are the turned page's rows, for every tile
+// kind, both directions and sizes with partial tiles on every edge.
+using TurnedParam = std::tuple<bool, Size>;
+class TurnedRowsServe : public TransformTestP<TurnedParam> {};
+
+TEST_P(TurnedRowsServe, TheRowsOfTheTurnedPage) {
+  const bool clockwise = std::get<0>(GetParam());
+  const Size& size = std::get<1>(GetParam());
+  const Bitmap page = randomPage(size.width, size.height, 5);
+  const Bitmap want = turnedCounterClockwise(page, clockwise ? 3 : 1);
+  TPicturePtr p(makePicture(page));
+  ASSERT_NE(p, nullptr);
+  TurnedRows rows;
+  ASSERT_TRUE(rows.open(p.get(), clockwise));
+  ASSERT_EQ(rows.width(), want.width);
+  ASSERT_EQ(rows.height(), want.height);
+  std::vector<int32_t> runs(2 * static_cast<size_t>(want.width) + 4);
+  for (int32_t y = 0; y < want.height; ++y) {
+    const int32_t count = rows.row(y, runs.data());
+    const std::vector<int32_t> expected = pageRowRuns(want, y);
+    ASSERT_EQ(std::vector<int32_t>(runs.begin(), runs.begin() + 2 * count + 2), expected) << "row " << y;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Vectors, TurnedRowsServe,
+                         ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kSizes)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param) ? "clockwise_" : "counter_") +
+                                  sizeName(std::get<1>(info.param));
                          });
 
 TEST_F(TransformTest, PlusNinetyPutsTheTopLeftPixelAtTheBottomLeft) {
