@@ -1,7 +1,7 @@
 // The input side of a run: a reading RCB, or, with a rotation, the whole page read into a picture and
 // served turned line by line through a bare RCB (a quarter turn a tile column at a time, a half turn
-// after mirroring the picture). Either way the copy loop asks for the next line
-// and finds it in rcb()->curSline.
+// after mirroring the picture). Either way the copy loop asks for the next line and finds it in
+// rcb()->curSline.
 #pragma once
 
 #include <cstdio>
