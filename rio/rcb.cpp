@@ -250,34 +250,29 @@ void rioReleaseState(StateBlock& block) {
   block.release = nullptr;
 }
 
-// Accessors.
-int32_t rioGetWidth(const RCB* rcb) { return rcb ? rcb->width : 0; }
-RioStatus rioSetWidth(RCB* rcb, int32_t width) {
+// Accessors: a null RCB reads as 0 and refuses a change with kRioNoRcb.
+template <class T>
+T getField(const RCB* rcb, T RCB::*field) {
+  return rcb ? rcb->*field : T{};
+}
+template <class T>
+RioStatus setField(RCB* rcb, T RCB::*field, T value) {
   if (!rcb) return kRioNoRcb;
-  rcb->width = width;
+  rcb->*field = value;
   return kRioOk;
 }
-int32_t rioGetHeight(const RCB* rcb) { return rcb ? rcb->height : 0; }
-RioStatus rioSetHeight(RCB* rcb, int32_t height) {
-  if (!rcb) return kRioNoRcb;
-  rcb->height = height;
-  return kRioOk;
-}
-RasterFormatId rioGetInFormat(const RCB* rcb) { return rcb ? rcb->inFormat : 0; }
-double rioGetXDpi(const RCB* rcb) { return rcb ? rcb->xDpi : 0; }
-RioStatus rioSetXDpi(RCB* rcb, double dpi) {
-  if (!rcb) return kRioNoRcb;
-  rcb->xDpi = dpi;
-  return kRioOk;
-}
-double rioGetYDpi(const RCB* rcb) { return rcb ? rcb->yDpi : 0; }
-RioStatus rioSetYDpi(RCB* rcb, double dpi) {
-  if (!rcb) return kRioNoRcb;
-  rcb->yDpi = dpi;
-  return kRioOk;
-}
-RioStatus rioGetStatus(const RCB* rcb) { return rcb ? rcb->status : 0; }
-RioStatus rioGetWarning(const RCB* rcb) { return rcb ? rcb->warning : 0; }
+
+int32_t rioGetWidth(const RCB* rcb) { return getField(rcb, &RCB::width); }
+RioStatus rioSetWidth(RCB* rcb, int32_t width) { return setField(rcb, &RCB::width, width); }
+int32_t rioGetHeight(const RCB* rcb) { return getField(rcb, &RCB::height); }
+RioStatus rioSetHeight(RCB* rcb, int32_t height) { return setField(rcb, &RCB::height, height); }
+RasterFormatId rioGetInFormat(const RCB* rcb) { return getField(rcb, &RCB::inFormat); }
+double rioGetXDpi(const RCB* rcb) { return getField(rcb, &RCB::xDpi); }
+RioStatus rioSetXDpi(RCB* rcb, double dpi) { return setField(rcb, &RCB::xDpi, dpi); }
+double rioGetYDpi(const RCB* rcb) { return getField(rcb, &RCB::yDpi); }
+RioStatus rioSetYDpi(RCB* rcb, double dpi) { return setField(rcb, &RCB::yDpi, dpi); }
+RioStatus rioGetStatus(const RCB* rcb) { return getField(rcb, &RCB::status); }
+RioStatus rioGetWarning(const RCB* rcb) { return getField(rcb, &RCB::warning); }
 RioStatus rioClearStatus(RCB* rcb) {
   if (!rcb) return kRioNoRcb;
   rcb->status = 0;
@@ -287,11 +282,9 @@ RioStatus rioClearStatus(RCB* rcb) {
 Sline rioGetCurSline(const RCB* rcb) { return rcb ? rcb->curSline : nullptr; }
 
 const uint8_t* rioGetExtraHeader(const RCB* rcb) { return rcb ? rcb->extraHeader : nullptr; }
-int32_t rioGetExtraHeaderLength(const RCB* rcb) { return rcb ? rcb->extraHeaderLength : 0; }
+int32_t rioGetExtraHeaderLength(const RCB* rcb) { return getField(rcb, &RCB::extraHeaderLength); }
 RioStatus rioSetExtraHeaderLength(RCB* rcb, int32_t length) {
-  if (!rcb) return kRioNoRcb;
-  rcb->extraHeaderLength = length;
-  return kRioOk;
+  return setField(rcb, &RCB::extraHeaderLength, length);
 }
 RioStatus rioAttachExtraHeader(RCB* rcb, uint8_t* block, int32_t length) {
   if (!rcb) return kRioNoRcb;
@@ -336,24 +329,12 @@ RioStatus rioSetMakerTag(RCB* rcb, const char tag[4]) {
   return kRioOk;
 }
 
-int32_t rioGetAttribute(const RCB* rcb) { return rcb ? rcb->attribute : 0; }
-RioStatus rioSetAttribute(RCB* rcb, int32_t value) {
-  if (!rcb) return kRioNoRcb;
-  rcb->attribute = value;
-  return kRioOk;
-}
-int32_t rioGetXExtent(const RCB* rcb) { return rcb ? rcb->xExtent : 0; }
-RioStatus rioSetXExtent(RCB* rcb, int32_t value) {
-  if (!rcb) return kRioNoRcb;
-  rcb->xExtent = value;
-  return kRioOk;
-}
-int32_t rioGetYExtent(const RCB* rcb) { return rcb ? rcb->yExtent : 0; }
-RioStatus rioSetYExtent(RCB* rcb, int32_t value) {
-  if (!rcb) return kRioNoRcb;
-  rcb->yExtent = value;
-  return kRioOk;
-}
+int32_t rioGetAttribute(const RCB* rcb) { return getField(rcb, &RCB::attribute); }
+RioStatus rioSetAttribute(RCB* rcb, int32_t value) { return setField(rcb, &RCB::attribute, value); }
+int32_t rioGetXExtent(const RCB* rcb) { return getField(rcb, &RCB::xExtent); }
+RioStatus rioSetXExtent(RCB* rcb, int32_t value) { return setField(rcb, &RCB::xExtent, value); }
+int32_t rioGetYExtent(const RCB* rcb) { return getField(rcb, &RCB::yExtent); }
+RioStatus rioSetYExtent(RCB* rcb, int32_t value) { return setField(rcb, &RCB::yExtent, value); }
 int32_t rioGetRorient(const RCB* rcb, int index) {
   return rcb && (index == 0 || index == 1) ? rcb->rorient[index] : 0;
 }
