@@ -52,25 +52,65 @@ inline void findB1B2(const Line& ref, int32_t a0, int colour, int32_t& ri, int32
   b2 = ref[i + 1];
 }
 
-// One run of `colour` through the one-look-up run tables: its length, or a negative status. Runs longer
-// than `limit` fail with -14. Where the eight zeros of an end-of-line code start, nothing is consumed and
-// the result is -1 (kRioEndOfPage).
-inline int64_t decodeRun(FaxBitReader& r, RasterStream* in, int colour, int32_t limit) {
-  const uint16_t* table = colour ? kMhBlackRuns.data() : kMhWhiteRuns.data();
-  const int bits = colour ? kMhBlackRunBits : kMhWhiteRunBits;
-  int64_t total = 0;
-  for (;;) {
-    if (r.count < 16) bitsRefill(r, in);
-    const uint32_t e = table[bitsPeek(r, bits)];
-    const int length = static_cast<int>(e & 15);
-    const uint32_t value = e >> 4;
-    if (length > r.count) return kRioUnexpectedEof;
-    if (value >= kMhRunInvalid) return value == kMhRunEndOfLine && total == 0 ? kRioEndOfPage : kRioBadData;
-    bitsConsume(r, length);
-    total += value;
-    if (total > limit) return kRioBadColumns;
-    if (value < 64) return total;  // a terminating code; after a makeup code the same colour goes on
+// The reader's word and count in locals, so that they stay in registers; only a refill goes through the
+// reader itself.
+class LocalBits {
+ public:
+  LocalBits(FaxBitReader& r, RasterStream* in) : r_(r), in_(in), bits_(r.bits), count_(r.count) {}
+  ~LocalBits() {
+    r_.bits = bits_;
+    r_.count = count_;
   }
+  LocalBits(const LocalBits&) = delete;
+  LocalBits& operator=(const LocalBits&) = delete;
+
+  void ensure(int32_t need) {
+    if (count_ >= need) return;
+    r_.bits = bits_;
+    r_.count = count_;
+    bitsRefill(r_, in_);
+    bits_ = r_.bits;
+    count_ = r_.count;
+  }
+  int32_t count() const { return count_; }
+  uint32_t peek(int n) const { return static_cast<uint32_t>(bits_ >> (64 - n)); }
+  void consume(int n) {  // n < 64
+    bits_ <<= n;
+    count_ -= n;
+  }
+
+  // One run of `colour` through the one-look-up run tables: its length, or a negative status. Runs
+  // longer than `limit` fail with -14. Where the eight zeros of an end-of-line code start, nothing is
+  // consumed and the result is -1 (kRioEndOfPage).
+  int64_t run(int colour, int32_t limit) {
+    const uint16_t* table = colour ? kMhBlackRuns.data() : kMhWhiteRuns.data();
+    const int index = colour ? kMhBlackRunBits : kMhWhiteRunBits;
+    int64_t total = 0;
+    for (;;) {
+      ensure(16);
+      const uint32_t e = table[peek(index)];
+      const int length = static_cast<int>(e & 15);
+      const uint32_t value = e >> 4;
+      if (length > count_) return kRioUnexpectedEof;
+      if (value >= kMhRunInvalid) return value == kMhRunEndOfLine && total == 0 ? kRioEndOfPage : kRioBadData;
+      consume(length);
+      total += value;
+      if (total > limit) return kRioBadColumns;
+      if (value < 64) return total;  // a terminating code; after a makeup code the same colour goes on
+    }
+  }
+
+ private:
+  FaxBitReader& r_;
+  RasterStream* in_;
+  uint64_t bits_;
+  int32_t count_;
+};
+
+// LocalBits::run on a reader.
+inline int64_t decodeRun(FaxBitReader& r, RasterStream* in, int colour, int32_t limit) {
+  LocalBits bits(r, in);
+  return bits.run(colour, limit);
 }
 
 // One run of `colour`: extended makeup codes of 2560 while they fit, then the makeup and terminating

@@ -20,24 +20,24 @@ using fax_detail::OwnLine;
 constexpr int kVerticalDelta[kG4VL3 + 1] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3};
 
 template <class Line>
-RioStatus decodeModes(FaxBitReader& bits, RasterStream* in, int32_t width, const Line& b, int32_t* out,
+RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, const Line& b, int32_t* out,
                       fax_detail::ModeLine& line) {
-  FaxBitReader r = bits;  // a local copy stays in registers
+  fax_detail::LocalBits r(reader, in);
   int32_t a0 = line.a0;
   int32_t n = line.n;
   int32_t ri = 0;
   RioStatus status = kRioOk;
   while (a0 < width) {
-    if (r.count < 32) bitsRefill(r, in);
-    const uint32_t code = kG4ModeLookup[bitsPeek(r, kG4ModeBits)];
+    r.ensure(32);
+    const uint32_t code = kG4ModeLookup[r.peek(kG4ModeBits)];
     const int length = static_cast<int>(code & 15);
     const int action = static_cast<int>(code >> 4);
-    if (length > r.count) {
+    if (length > r.count()) {
       status = kRioUnexpectedEof;
       break;
     }
     if (action >= kG4V0 && action <= kG4VL3) {
-      bitsConsume(r, length);
+      r.consume(length);
       int32_t b1 = 0, b2 = 0;
       findB1B2(b, a0, n & 1, ri, b1, b2);
       const int32_t a1 = b1 + kVerticalDelta[action];
@@ -54,7 +54,7 @@ RioStatus decodeModes(FaxBitReader& bits, RasterStream* in, int32_t width, const
       continue;
     }
     if (action == kG4Pass) {
-      bitsConsume(r, length);
+      r.consume(length);
       int32_t b1 = 0, b2 = 0;
       findB1B2(b, a0, n & 1, ri, b1, b2);
       a0 = b2;  // b2 > a0 on a valid reference line; the colour stays
@@ -62,18 +62,18 @@ RioStatus decodeModes(FaxBitReader& bits, RasterStream* in, int32_t width, const
       continue;
     }
     if (action == kG4Horizontal) {
-      bitsConsume(r, length);
+      r.consume(length);
       const int colour = n & 1;
       const int32_t start = std::max(a0, 0);
       // Both runs are always decoded, also when the first reaches the width. An end-of-line code
       // cannot stand for a run.
-      const int64_t run1 = fax_detail::decodeRun(r, in, colour, width - start);
+      const int64_t run1 = r.run(colour, width - start);
       if (run1 < 0) {
         status = run1 == kRioEndOfPage ? kRioBadData : static_cast<RioStatus>(run1);
         break;
       }
       const int32_t a1 = start + static_cast<int32_t>(run1);
-      const int64_t run2 = fax_detail::decodeRun(r, in, colour ^ 1, width - a1);
+      const int64_t run2 = r.run(colour ^ 1, width - a1);
       if (run2 < 0) {
         status = run2 == kRioEndOfPage ? kRioBadData : static_cast<RioStatus>(run2);
         break;
@@ -112,75 +112,74 @@ RioStatus decodeModes(FaxBitReader& bits, RasterStream* in, int32_t width, const
     }
     break;
   }
-  bits = r;
   line.a0 = a0;
   line.n = n;
   return status;
 }
 
-// The writer's word and the stream's buffer in locals: codes go in 32 bits at a time, and every completed
-// word goes straight into the buffer while the buffer keeps room after it (as bitsWriteWord does).
-class WordPutter {
- public:
-  WordPutter(FaxBitWriter& w, RasterStream* s) : w_(w), s_(s), bits_(w.bits), count_(w.count) { reload(); }
-  ~WordPutter() {
-    s_->cur = cur_;
-    w_.bits = bits_;
-    w_.count = count_;
-  }
-  WordPutter(const WordPutter&) = delete;
-  WordPutter& operator=(const WordPutter&) = delete;
-
-  // A code of 1-32 bits, right-aligned with nothing above it.
-  void put(uint32_t code, int length) {
-    bits_ |= static_cast<uint64_t>(code) << (64 - count_ - length);
-    count_ += length;
-    if (count_ < 32) return;
-    if (cur_ < fastEnd_) {
-      const uint32_t word = static_cast<uint32_t>(bits_ >> 32);
-      cur_[0] = static_cast<uint8_t>(word >> 24);
-      cur_[1] = static_cast<uint8_t>(word >> 16);
-      cur_[2] = static_cast<uint8_t>(word >> 8);
-      cur_[3] = static_cast<uint8_t>(word);
-      cur_ += 4;
-    } else {
-      s_->cur = cur_;
-      w_.bits = bits_;
-      bitsWriteWord(w_, s_);
-      reload();
-    }
-    bits_ <<= 32;
-    count_ -= 32;
-  }
-
-  // One run of `colour` as putRun codes it.
-  void putRun(int colour, int32_t run) {
-    const RunCodeTable& t = kRunCodes[colour];
-    const FaxCode& longest = t.makeup[kLongestMakeup / 64];
-    for (; run >= kLongestMakeup; run -= kLongestMakeup) put(longest.bits, longest.length);
-    const FaxCode& term = t.terminating[run & 63];
-    if (run >= 64) {
-      const FaxCode& makeup = t.makeup[run >> 6];
-      put((static_cast<uint32_t>(makeup.bits) << term.length) | term.bits, makeup.length + term.length);
-    } else {
-      put(term.bits, term.length);
-    }
-  }
-
- private:
-  void reload() {
-    cur_ = s_->cur;
-    const bool direct = !w_.lsbFirst && s_->ok && s_->mode == 1 && s_->end - s_->cur > 4;
-    fastEnd_ = direct ? s_->end - 4 : s_->cur;
-  }
-
-  FaxBitWriter& w_;
-  RasterStream* s_;
-  uint64_t bits_;
-  int32_t count_;
-  uint8_t* cur_ = nullptr;
-  uint8_t* fastEnd_ = nullptr;
+// Where completed words may go straight into the stream's buffer: below `end`, which keeps room after the
+// word (as bitsWriteWord does); nowhere when the stream is not an open, unreversed write stream.
+struct DirectWords {
+  uint8_t* cur;
+  uint8_t* end;
 };
+
+DirectWords directWords(const FaxBitWriter& w, RasterStream* s) {
+  const bool direct = !w.lsbFirst && s->ok && s->mode == 1 && s->end - s->cur > 4;
+  return {s->cur, direct ? s->end - 4 : s->cur};
+}
+
+// The word at the top of `bits` through bitsWriteWord (a full buffer, or no direct writes).
+DirectWords writeWord(FaxBitWriter& w, RasterStream* s, uint64_t bits, uint8_t* cur) {
+  s->cur = cur;
+  w.bits = bits;
+  bitsWriteWord(w, s);
+  return directWords(w, s);
+}
+
+// Appends a code of 1-32 bits (right-aligned, nothing above it) to the writer's word kept in locals.
+inline void put(FaxBitWriter& w, RasterStream* s, uint64_t& bits, int32_t& count, DirectWords& to,
+                uint32_t code, int length) {
+  bits |= static_cast<uint64_t>(code) << (64 - count - length);
+  count += length;
+  if (count < 32) return;
+  if (to.cur < to.end) [[likely]] {
+    const uint32_t word = static_cast<uint32_t>(bits >> 32);
+    to.cur[0] = static_cast<uint8_t>(word >> 24);
+    to.cur[1] = static_cast<uint8_t>(word >> 16);
+    to.cur[2] = static_cast<uint8_t>(word >> 8);
+    to.cur[3] = static_cast<uint8_t>(word);
+    to.cur += 4;
+  } else {
+    to = writeWord(w, s, bits, to.cur);
+  }
+  bits <<= 32;
+  count -= 32;
+}
+
+// The codes of a run below 2560 (a makeup code and a terminating code, or only the latter) as one code of
+// at most 25 bits; `length` gets its length.
+inline uint32_t runCodes(int colour, int32_t run, int& length) {
+  const RunCodeTable& t = kRunCodes[colour];
+  const FaxCode& term = t.terminating[run & 63];
+  if (run < 64) {
+    length = term.length;
+    return term.bits;
+  }
+  const FaxCode& makeup = t.makeup[run >> 6];
+  length = makeup.length + term.length;
+  return (static_cast<uint32_t>(makeup.bits) << term.length) | term.bits;
+}
+
+// Horizontal mode with a run of 2560 or more, through the writer itself.
+DirectWords putLongRuns(FaxBitWriter& w, RasterStream* s, uint8_t* cur, int colour, int32_t run1,
+                        int32_t run2) {
+  s->cur = cur;
+  bitsPut(w, s, kModeEncode[kG4Horizontal].bits, kModeEncode[kG4Horizontal].length);
+  fax_detail::putRun(w, s, colour, run1);
+  fax_detail::putRun(w, s, colour ^ 1, run2);
+  return directWords(w, s);
+}
 
 // The vertical mode codes, indexed by a1 - b1 + 3.
 constexpr std::array<FaxCode, 7> kVerticalCodes = [] {
@@ -190,39 +189,61 @@ constexpr std::array<FaxCode, 7> kVerticalCodes = [] {
   return t;
 }();
 
+// The coding of one line. The writer's word, its count and the buffer position stay in locals; they go
+// back to the writer and the stream only around the rare writes through them.
 template <class Line>
 RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Line& a, const Line& b) {
   constexpr FaxCode kPass = kModeEncode[kG4Pass];
   constexpr FaxCode kHorizontal = kModeEncode[kG4Horizontal];
-  {
-    WordPutter w(e->bits, out);
-    int32_t a0 = -1;
-    int32_t ci = 0;  // index of a1
-    int32_t ri = 0;
-    while (a0 < width) {
-      ci = a.rightOf(a0, ci);
-      const int32_t a1 = a[ci];
-      const int colour = ci & 1;
-      int32_t b1 = 0, b2 = 0;
-      findB1B2(b, a0, colour, ri, b1, b2);
-      const uint32_t vertical = static_cast<uint32_t>(a1) - static_cast<uint32_t>(b1) + 3;  // 0-6: vertical
-      if (b2 < a1) {
-        w.put(kPass.bits, kPass.length);
-        a0 = b2;
-      } else if (vertical <= 6) {
-        const FaxCode& code = kVerticalCodes[vertical];
-        w.put(code.bits, code.length);
-        a0 = a1;
-      } else {
-        const int32_t a2 = a[ci + 1];
-        w.put(kHorizontal.bits, kHorizontal.length);
-        w.putRun(colour, a1 - std::max(a0, 0));
-        w.putRun(colour ^ 1, a2 - a1);
-        a0 = a2;
+  FaxBitWriter& w = e->bits;
+  uint64_t bits = w.bits;
+  int32_t count = w.count;
+  DirectWords to = directWords(w, out);
+  int32_t a0 = -1;
+  int32_t ci = 0;  // index of a1
+  int32_t ri = 0;
+  while (a0 < width) {
+    ci = a.rightOf(a0, ci);
+    const int32_t a1 = a[ci];
+    const int colour = ci & 1;
+    int32_t b1 = 0, b2 = 0;
+    findB1B2(b, a0, colour, ri, b1, b2);
+    const uint32_t vertical = static_cast<uint32_t>(a1) - static_cast<uint32_t>(b1) + 3;  // 0-6: vertical
+    uint32_t code = 0;
+    int length = 0;
+    if (b2 < a1) {
+      code = kPass.bits;
+      length = kPass.length;
+      a0 = b2;
+    } else if (vertical <= 6) {
+      code = kVerticalCodes[vertical].bits;
+      length = kVerticalCodes[vertical].length;
+      a0 = a1;
+    } else {
+      const int32_t a2 = a[ci + 1];
+      const int32_t run1 = a1 - std::max(a0, 0);
+      const int32_t run2 = a2 - a1;
+      a0 = a2;
+      if (run1 >= kLongestMakeup || run2 >= kLongestMakeup) [[unlikely]] {
+        w.bits = bits;
+        w.count = count;
+        to = putLongRuns(w, out, to.cur, colour, run1, run2);
+        bits = w.bits;
+        count = w.count;
+        continue;
       }
+      // The mode code with the first run's codes (at most 28 bits), then the second run's.
+      int first = 0;
+      const uint32_t firstCode = runCodes(colour, run1, first);
+      put(w, out, bits, count, to, (uint32_t{kHorizontal.bits} << first) | firstCode, kHorizontal.length + first);
+      code = runCodes(colour ^ 1, run2, length);
     }
+    put(w, out, bits, count, to, code, length);
   }
-  return e->bits.failed ? kRioStreamIo : kRioOk;
+  out->cur = to.cur;
+  w.bits = bits;
+  w.count = count;
+  return w.failed ? kRioStreamIo : kRioOk;
 }
 
 }  // namespace
