@@ -43,13 +43,15 @@ struct OwnLine {
 };
 
 // b1: the first changing element of the reference line right of a0 whose colour is opposite to a0's
-// colour; b2: the next one. `ri` keeps the index of the first element right of a0 (a0 only grows).
+// colour; b2: the next one. Returns the index of b1. `ri` is where the search starts: an index of an
+// element at or left of the first one right of a0 (a0 only grows, so the last search's start is one).
 template <class Line>
-inline void findB1B2(const Line& ref, int32_t a0, int colour, int32_t& ri, int32_t& b1, int32_t& b2) {
+inline int32_t findB1B2(const Line& ref, int32_t a0, int colour, int32_t& ri, int32_t& b1, int32_t& b2) {
   ri = ref.rightOf(a0, ri);
   const int32_t i = ri + ((ri & 1) != colour);
   b1 = ref[i];
   b2 = ref[i + 1];
+  return i;
 }
 
 // The reader's word and count in locals, so that they stay in registers; only a refill goes through the

@@ -39,8 +39,10 @@ RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, con
     if (action >= kG4V0 && action <= kG4VL3) {
       r.consume(length);
       int32_t b1 = 0, b2 = 0;
-      findB1B2(b, a0, n & 1, ri, b1, b2);
-      const int32_t a1 = b1 + kVerticalDelta[action];
+      const int32_t i = findB1B2(b, a0, n & 1, ri, b1, b2);
+      const int32_t delta = kVerticalDelta[action];
+      const int32_t a1 = b1 + delta;
+      ri = delta >= 0 ? i + 1 : ri;  // the next search starts past b1 when a1 is not left of it
       if (a1 <= a0) {
         status = kRioBadData;
         break;
@@ -56,7 +58,7 @@ RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, con
     if (action == kG4Pass) {
       r.consume(length);
       int32_t b1 = 0, b2 = 0;
-      findB1B2(b, a0, n & 1, ri, b1, b2);
+      ri = findB1B2(b, a0, n & 1, ri, b1, b2) + 2;  // past b2
       a0 = b2;  // b2 > a0 on a valid reference line; the colour stays
       if (a0 >= width && (n & 1)) out[n++] = width;
       continue;
@@ -207,7 +209,7 @@ RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Lin
     const int32_t a1 = a[ci];
     const int colour = ci & 1;
     int32_t b1 = 0, b2 = 0;
-    findB1B2(b, a0, colour, ri, b1, b2);
+    const int32_t i = findB1B2(b, a0, colour, ri, b1, b2);
     const uint32_t vertical = static_cast<uint32_t>(a1) - static_cast<uint32_t>(b1) + 3;  // 0-6: vertical
     uint32_t code = 0;
     int length = 0;
@@ -215,10 +217,12 @@ RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Lin
       code = kPass.bits;
       length = kPass.length;
       a0 = b2;
+      ri = i + 2;  // the next search starts past b2
     } else if (vertical <= 6) {
       code = kVerticalCodes[vertical].bits;
       length = kVerticalCodes[vertical].length;
       a0 = a1;
+      ri = a1 >= b1 ? i + 1 : ri;  // past b1 when a1 is not left of it
     } else {
       const int32_t a2 = a[ci + 1];
       const int32_t run1 = a1 - std::max(a0, 0);
