@@ -28,7 +28,7 @@ RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, con
   int32_t ri = 0;
   RioStatus status = kRioOk;
   while (a0 < width) {
-    r.ensure(32);
+    r.ensure(16);  // a mode code has at most 10 bits
     const uint32_t code = kG4ModeLookup[r.peek(kG4ModeBits)];
     const int length = static_cast<int>(code & 15);
     const int action = static_cast<int>(code >> 4);
@@ -202,10 +202,9 @@ RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Lin
   int32_t count = w.count;
   DirectWords to = directWords(w, out);
   int32_t a0 = -1;
-  int32_t ci = 0;  // index of a1
+  int32_t ci = 0;  // index of a1: the line's values increase, so each mode says where the next a1 is
   int32_t ri = 0;
   while (a0 < width) {
-    ci = a.rightOf(a0, ci);
     const int32_t a1 = a[ci];
     const int colour = ci & 1;
     int32_t b1 = 0, b2 = 0;
@@ -222,12 +221,14 @@ RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Lin
       code = kVerticalCodes[vertical].bits;
       length = kVerticalCodes[vertical].length;
       a0 = a1;
+      ++ci;
       ri = a1 >= b1 ? i + 1 : ri;  // past b1 when a1 is not left of it
     } else {
       const int32_t a2 = a[ci + 1];
       const int32_t run1 = a1 - std::max(a0, 0);
       const int32_t run2 = a2 - a1;
       a0 = a2;
+      ci += 2;
       if (run1 >= kLongestMakeup || run2 >= kLongestMakeup) [[unlikely]] {
         w.bits = bits;
         w.count = count;
