@@ -57,7 +57,8 @@ inline void bitsRefillBytes(FaxBitReader& r, RasterStream* s) {
 // Tops the word up with whole bytes to more than 56 valid bits, unless the input runs out first.
 inline void bitsRefill(FaxBitReader& r, RasterStream* s) {
   // Eight buffered bytes in order: one load takes the (64 - count) / 8 bytes that fit.
-  if (!r.lsbFirst && !r.exhausted && r.count <= 56 && s->end - s->cur >= 8 && (!r.limited || r.bytesLeft >= 8)) {
+  if (!r.lsbFirst && !r.exhausted && r.count <= 56 && s->end - s->cur >= 8 &&
+      (!r.limited || r.bytesLeft >= 8)) {
     const uint8_t* p = s->cur;
     uint64_t word = 0;
     for (int i = 0; i < 8; ++i) word = (word << 8) | p[i];

@@ -69,8 +69,6 @@ int32_t faxDecoderBufferedBytes(const FaxDecoder* d);
 // values; its buffer holds slineValues(width) + kFaxOwnLineSpare int32 (a line pair's lines do).
 inline constexpr int32_t kFaxOwnLineEnds = 3;
 inline constexpr int32_t kFaxOwnLineSpare = kFaxOwnLineEnds - 2;
-// An own line that is all white.
-inline constexpr int32_t kFaxWhiteOwnLine[kFaxOwnLineEnds] = {kSlineEnd, kSlineEnd, kSlineEnd};
 
 // g4DecodeLine against an own line `ref` into `out`, which becomes an own line when the result is 0 (the
 // buffer of an own line); *values gets the number of values before the terminator, also after a failure.

@@ -240,7 +240,8 @@ RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Lin
       // The mode code with the first run's codes (at most 28 bits), then the second run's.
       int first = 0;
       const uint32_t firstCode = runCodes(colour, run1, first);
-      put(w, out, bits, count, to, (uint32_t{kHorizontal.bits} << first) | firstCode, kHorizontal.length + first);
+      const uint32_t modeAndFirst = (uint32_t{kHorizontal.bits} << first) | firstCode;
+      put(w, out, bits, count, to, modeAndFirst, kHorizontal.length + first);
       code = runCodes(colour ^ 1, run2, length);
     }
     put(w, out, bits, count, to, code, length);

@@ -46,7 +46,9 @@ RioStatus g4ReadSline(RCB* rcb, FaxLineReader* r) {
   if (RioStatus s = checkRcb(rcb, r->lines, true)) return s;
   LinePair& lines = r->lines;
   int32_t values = 0;
-  const RioStatus status = g4DecodeOwnLine(&r->decoder, rcb->inStream, lines.width, lines.ref, lines.cur, &values);
+  const RioStatus status =
+      g4DecodeOwnLine(&r->decoder, rcb->inStream, lines.width, lines.ref, lines.cur, &values);
+  // Decoded whole or not, the line goes out terminated; only a whole line becomes the next reference.
   std::memcpy(rcb->curSline, lines.cur, (static_cast<size_t>(values) + 2) * sizeof(int32_t));
   if (status == kRioOk) linePairSwap(&lines);
   return record(rcb, status);

@@ -1,8 +1,8 @@
 // A line pair: the line being coded or decoded and the line above it, its reference. Each line has the
 // pair (0, 0) in front, which a coder may look back at, and room for the end of an own line (codec/fax.h);
-// both live in one block allocated once. Every
-// fax reader and writer, and every column of a tiled reader or writer, keeps a pair of its own, so nothing
-// depends on what another side does with an RCB's line buffers.
+// both live in one block allocated once. Every fax reader and writer, and every column of a tiled reader
+// or writer, keeps a pair of its own, so nothing depends on what another side does with an RCB's line
+// buffers.
 #pragma once
 
 #include <cstdint>

@@ -243,8 +243,8 @@ RioStatus tileReaderRow(TileReader* reader, RasterStream* in, int32_t* line) {
     column.values = -1;
     if (RioStatus r = kRowDecoders[static_cast<int>(column.coding)](*reader, column, in)) return r;
     --column.rowsLeft;
-    if (reader->columnCount == 1 && column.values >= 0 && column.left == 0 && column.visible == column.width &&
-        !reader->invert) {
+    const bool wholeRow = reader->columnCount == 1 && column.left == 0 && column.visible == column.width;
+    if (wholeRow && column.values >= 0 && !reader->invert) {
       // A whole valid row that is the image row: clipping and appending would copy it unchanged.
       std::memcpy(line, column.lines.cur, (static_cast<size_t>(column.values) + 2) * sizeof(int32_t));
     } else {
