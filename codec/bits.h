@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "rio/stream.h"
 
@@ -26,8 +27,8 @@ struct FaxBitReader {
   int64_t bytesLeft = 0;
 };
 
-// Tops the word up with whole bytes to more than 56 valid bits, unless the input runs out first.
-inline void bitsRefill(FaxBitReader& r, RasterStream* s) {
+// Tops the word up byte by byte (see bitsRefill).
+inline void bitsRefillBytes(FaxBitReader& r, RasterStream* s) {
   while (r.count <= 56) {
     if (r.exhausted || (r.limited && r.bytesLeft <= 0) || (s->cur >= s->end && streamFill(s) <= 0)) {
       r.exhausted = true;
@@ -51,6 +52,27 @@ inline void bitsRefill(FaxBitReader& r, RasterStream* s) {
     r.bits = bits;
     r.count = count;
   }
+}
+
+// Tops the word up with whole bytes to more than 56 valid bits, unless the input runs out first.
+inline void bitsRefill(FaxBitReader& r, RasterStream* s) {
+  // Eight buffered bytes in order: one load takes the (64 - count) / 8 bytes that fit.
+  if (!r.lsbFirst && !r.exhausted && r.count <= 56 && s->end - s->cur >= 8 &&
+      (!r.limited || r.bytesLeft >= 8)) {
+    const uint8_t* p = s->cur;
+    uint64_t word = 0;
+    for (int i = 0; i < 8; ++i) word = (word << 8) | p[i];
+    const int32_t n = (64 - r.count) >> 3;
+    const int32_t count = r.count + 8 * n;
+    word >>= r.count;
+    if (count < 64) word &= ~(~uint64_t{0} >> count);
+    r.bits |= word;
+    r.count = count;
+    s->cur += n;
+    if (r.limited) r.bytesLeft -= n;
+    return;
+  }
+  bitsRefillBytes(r, s);
 }
 
 // Makes at least `need` bits valid when the input has them (need <= 57).
@@ -98,6 +120,12 @@ inline void bitsWriteWord(FaxBitWriter& w, RasterStream* s) {
                   static_cast<uint8_t>(w.bits >> 40), static_cast<uint8_t>(w.bits >> 32)};
   if (w.lsbFirst)
     for (uint8_t& x : b) x = kBitReverse[x];
+  // Straight into the buffer while it keeps room after the word (a full buffer goes out in streamWrite).
+  if (s->end - s->cur > 4 && s->ok && s->mode == 1) {
+    std::memcpy(s->cur, b, 4);
+    s->cur += 4;
+    return;
+  }
   // The stream takes a word even when its sink drops the buffer; it clears `ok` then.
   if (streamWrite(s, b, 4) != 4 || !s->ok) w.failed = true;
 }

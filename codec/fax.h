@@ -64,6 +64,17 @@ int32_t faxDecoderBufferedBytes(const FaxDecoder* d);
 [[nodiscard]] RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref,
                                      int32_t* out);
 
+// Own lines: lines the Group 4 codec reads without checking them. An own line is valid for its width (as
+// faxNormalizeLine leaves it, or as a decoder delivers a whole line) and ends with kFaxOwnLineEnds kSlineEnd
+// values; its buffer holds slineValues(width) + kFaxOwnLineSpare int32 (a line pair's lines do).
+inline constexpr int32_t kFaxOwnLineEnds = 3;
+inline constexpr int32_t kFaxOwnLineSpare = kFaxOwnLineEnds - 2;
+
+// g4DecodeLine against an own line `ref` into `out`, which becomes an own line when the result is 0 (the
+// buffer of an own line); *values gets the number of values before the terminator, also after a failure.
+[[nodiscard]] RioStatus g4DecodeOwnLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref,
+                                        int32_t* out, int32_t* values);
+
 // ---------------------------------------------------------------------------------------------------------
 // Encoding.
 //
@@ -94,6 +105,9 @@ void faxEncoderRestart(FaxEncoder* e);
 // One Group 4 line coded against `ref` (nullptr: all white). No end-of-line code, no fill.
 [[nodiscard]] RioStatus g4EncodeLine(FaxEncoder* e, RasterStream* out, int32_t width, const int32_t* cur,
                                      const int32_t* ref);
+// g4EncodeLine for two own lines.
+[[nodiscard]] RioStatus g4EncodeOwnLine(FaxEncoder* e, RasterStream* out, int32_t width, const int32_t* cur,
+                                        const int32_t* ref);
 // The end-of-block code, then the last word padded with zero bits.
 [[nodiscard]] RioStatus g4EncodeFinish(FaxEncoder* e, RasterStream* out);
 // Pads the pending bits with zeros to a whole word and writes it (no end code).
@@ -111,12 +125,5 @@ int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width, int64
 // The number of int32 values of `ref` (nullptr: none) that form a valid line of `width` pixels: pairs
 // up to the terminator or the first pair that is empty, out of order, touching or beyond the width.
 [[nodiscard]] int32_t faxReferenceLength(const int32_t* ref, int32_t width);
-
-namespace fax_detail {
-
-// Shared by the two codecs.
-void putRun(FaxBitWriter& w, RasterStream* out, int colour, int32_t run);  // makeup and terminating codes
-
-}  // namespace fax_detail
 
 }  // namespace vantrel

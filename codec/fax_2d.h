@@ -1,6 +1,6 @@
 // Two-dimensional line coding shared by the Group 4 codec and the Group 3 two-dimensional decoder: the
-// changing elements of a reference line, the mode-code look-up, horizontal-mode runs, and the decoding of
-// one line of mode codes. Internal to codec/.
+// changing elements of a reference line, horizontal-mode runs, and the decoding of one line of mode codes.
+// Internal to codec/.
 //
 // Positions: a0 starts at -1, before the first pixel, so that "strictly right of a0" admits pixel 0 at the
 // line start; run lengths count from pixel 0. Changing elements of a run list alternate: an even index
@@ -16,78 +16,118 @@
 
 namespace vantrel::fax_detail {
 
-// A run list read with positions past its end at the width.
+// A run list read with positions past its end at the width: `n` values checked by faxReferenceLength.
 struct Changes {
   const int32_t* v;
   int32_t n;
   int32_t width;
   int32_t operator[](int32_t i) const { return i < n ? v[i] : width; }
+  // The index of the first element right of a0, searching from `i`.
+  int32_t rightOf(int32_t a0, int32_t i) const {
+    while ((*this)[i] <= a0) ++i;
+    return i;
+  }
+};
+
+// A line the codec may read without checks (an own line, codec/fax.h): valid for its width and ended by
+// kFaxOwnLineEnds kSlineEnd values, which stop the search right of a0 and read as the width.
+struct OwnLine {
+  const int32_t* v;
+  int32_t width;
+  int32_t operator[](int32_t i) const { return v[i] < 0 ? width : v[i]; }
+  int32_t rightOf(int32_t a0, int32_t i) const {
+    // Unsigned, the end markers are above every position; a0 + 1 >= 0.
+    while (static_cast<uint32_t>(v[i]) < static_cast<uint32_t>(a0 + 1)) ++i;
+    return i;
+  }
 };
 
 // b1: the first changing element of the reference line right of a0 whose colour is opposite to a0's
-// colour; b2: the next one. `ri` keeps the index of the first element right of a0 (a0 only grows).
-inline void findB1B2(const Changes& ref, int32_t a0, int colour, int32_t& ri, int32_t& b1, int32_t& b2) {
-  while (ref[ri] <= a0) ++ri;
+// colour; b2: the next one. Returns the index of b1. `ri` is where the search starts: an index of an
+// element at or left of the first one right of a0 (a0 only grows, so the last search's start is one).
+template <class Line>
+inline int32_t findB1B2(const Line& ref, int32_t a0, int colour, int32_t& ri, int32_t& b1, int32_t& b2) {
+  ri = ref.rightOf(a0, ri);
   const int32_t i = ri + ((ri & 1) != colour);
   b1 = ref[i];
   b2 = ref[i + 1];
+  return i;
 }
 
-// The mode code at the reader's position: one look-up when it lies within the current byte, more when it
-// runs into the next bytes. `length` is its length in bits.
-inline int nextMode(const FaxBitReader& r, int& length) {
-  const int row = bitsRow(r);
-  uint32_t index = static_cast<uint32_t>(r.bits >> (56 + row));  // the rest of the current byte
-  int action = kG4ModeTables.action[row][index];
-  int position = kG4ModeTables.position[row][index];
-  if (action != kG4Continue) {
-    length = position - row;
-    return action;
+// The reader's word and count in locals, so that they stay in registers; only a refill goes through the
+// reader itself.
+class LocalBits {
+ public:
+  LocalBits(FaxBitReader& r, RasterStream* in) : r_(r), in_(in), bits_(r.bits), count_(r.count) {}
+  ~LocalBits() {
+    r_.bits = bits_;
+    r_.count = count_;
   }
-  int used = 8 - row;
-  for (;;) {
-    index = static_cast<uint32_t>((r.bits << used) >> 56);
-    action = kG4ModeTables.action[position][index];
-    position = kG4ModeTables.position[position][index];
-    if (action != kG4Continue) {
-      length = used + position;
-      return action;
+  LocalBits(const LocalBits&) = delete;
+  LocalBits& operator=(const LocalBits&) = delete;
+
+  void ensure(int32_t need) {
+    if (count_ >= need) return;
+    r_.bits = bits_;
+    r_.count = count_;
+    bitsRefill(r_, in_);
+    bits_ = r_.bits;
+    count_ = r_.count;
+  }
+  int32_t count() const { return count_; }
+  uint32_t peek(int n) const { return static_cast<uint32_t>(bits_ >> (64 - n)); }
+  void consume(int n) {  // n < 64
+    bits_ <<= n;
+    count_ -= n;
+  }
+
+  // One run of `colour` through the one-look-up run tables: its length, or a negative status. Runs
+  // longer than `limit` fail with -14. Where the eight zeros of an end-of-line code start, nothing is
+  // consumed and the result is -1 (kRioEndOfPage).
+  int64_t run(int colour, int32_t limit) {
+    const uint16_t* table = colour ? kMhBlackRuns.data() : kMhWhiteRuns.data();
+    const int index = colour ? kMhBlackRunBits : kMhWhiteRunBits;
+    int64_t total = 0;
+    for (;;) {
+      ensure(16);
+      const uint32_t e = table[peek(index)];
+      const int length = static_cast<int>(e & 15);
+      const uint32_t value = e >> 4;
+      if (length > count_) return kRioUnexpectedEof;
+      if (value >= kMhRunInvalid) return value == kMhRunEndOfLine && total == 0 ? kRioEndOfPage : kRioBadData;
+      consume(length);
+      total += value;
+      if (total > limit) return kRioBadColumns;
+      if (value < 64) return total;  // a terminating code; after a makeup code the same colour goes on
     }
-    used += 8;
   }
-}
 
-// One run of `colour` through the Modified Huffman tables: its length, or a negative status. Runs longer
-// than `limit` fail with -14. Where the eight zeros of an end-of-line code start, nothing is consumed and
-// the result is -1 (kRioEndOfPage).
+ private:
+  FaxBitReader& r_;
+  RasterStream* in_;
+  uint64_t bits_;
+  int32_t count_;
+};
+
+// LocalBits::run on a reader.
 inline int64_t decodeRun(FaxBitReader& r, RasterStream* in, int colour, int32_t limit) {
-  int64_t total = 0;
-  int table = colour ? kMhBlackRoot : kMhWhiteRoot;
-  for (;;) {
-    if (r.count < 16) bitsRefill(r, in);
-    const MhTable& t = kMhTables.tables[table];
-    const MhEntry& e = kMhTables.entries[t.offset + bitsPeek(r, t.indexBits)];
-    if (e.bits > r.count) return kRioUnexpectedEof;
-    switch (e.kind) {
-      case kMhNextTable:
-        if (e.next == kMhEolTableIndex) return total == 0 ? kRioEndOfPage : kRioBadData;
-        bitsConsume(r, e.bits);
-        table = e.next;
-        continue;
-      case kMhMakeup:
-        bitsConsume(r, e.bits);
-        total += e.value;
-        if (total > limit) return kRioBadColumns;
-        table = e.next;
-        continue;
-      case kMhTerminating:
-        bitsConsume(r, e.bits);
-        total += e.value;
-        if (total > limit) return kRioBadColumns;
-        return total;
-      default:
-        return kRioBadData;
-    }
+  LocalBits bits(r, in);
+  return bits.run(colour, limit);
+}
+
+// One run of `colour`: extended makeup codes of 2560 while they fit, then the makeup and terminating
+// codes in one put. Shared with the Group 3 encoder.
+inline void putRun(FaxBitWriter& w, RasterStream* out, int colour, int32_t run) {
+  const RunCodeTable& t = kRunCodes[colour];
+  const FaxCode& longest = t.makeup[kLongestMakeup / 64];
+  for (; run >= kLongestMakeup; run -= kLongestMakeup) bitsPut(w, out, longest.bits, longest.length);
+  const FaxCode& term = t.terminating[run & 63];
+  if (run >= 64) {
+    const FaxCode& makeup = t.makeup[run >> 6];
+    bitsPut(w, out, (static_cast<uint32_t>(makeup.bits) << term.length) | term.bits,
+            makeup.length + term.length);
+  } else {
+    bitsPut(w, out, term.bits, term.length);
   }
 }
 

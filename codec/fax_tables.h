@@ -7,9 +7,9 @@
 // needs. Eight zero bits lead to a 4-bit end-of-line table, and from there to a fill table that swallows
 // zero fill bits until the 1 that ends the end-of-line code.
 //
-// Decoding Group 4 mode codes uses two byte-indexed tables, action and position, indexed by (row, byte).
-// Rows 0-7 say at which bit of the byte the code starts. When a code runs past the end of the byte the
-// action is 0 and the position is a partial row (the bits seen so far), used with the next byte.
+// The two-dimensional decoders look a run up in one table per colour indexed by as many bits as the
+// colour's longest code, derived from the multi-level tables, and a mode code in one table indexed by the
+// next 10 bits.
 #pragma once
 
 #include <array>
@@ -73,7 +73,7 @@ inline constexpr const char* kEolCode = "000000000001";
 
 // Group 4 decoder actions: what the mode code at the current position is.
 enum G4Action : uint8_t {
-  kG4Continue = 0,  // the code continues in the next byte
+  kG4Continue = 0,  // more bits are needed to settle the code
   kG4Pass = 1,
   kG4Horizontal = 2,
   kG4V0 = 3,
@@ -353,36 +353,72 @@ constexpr MhTables buildMhTables() {
 
 inline constexpr MhTables kMhTables = fax_detail::buildMhTables();
 
-// ---------------------------------------------------------------------------------------------------------
-// Group 4 mode-code decode tables.
+// Modified Huffman runs in one look-up: a table per colour indexed by the next 12 (white) or 13 (black)
+// bits, as many as the colour's longest code. Each entry comes from walking the multi-level tables above
+// with those bits, so both decoders agree on every code and every failure. Bits 0-3 of an entry: the bits
+// the walk needs (a code's length; for an invalid code the bits read before it was found invalid; 8 for the
+// zeros of end-of-line); bits 4-15: the run length, kMhRunEndOfLine or kMhRunInvalid.
 
-// Rows 0-7: the code starts at that bit of the byte. Rows 10-21: the code started in an earlier byte with
-// these bits; it goes on at bit 0 of the byte. Rows 8 and 9 are unused. The last three rows hold an
-// extension code with three, two or one of its selector bits still to come: an extension code can start
-// anywhere in a byte and reach into the second byte after it.
-inline constexpr int kG4Rows = 22;
-inline constexpr int kG4FirstPartialRow = 10;
-inline constexpr const char* kG4PartialRows[kG4Rows - kG4FirstPartialRow] = {
-    "000000", "000001", "00000", "00001", "0000", "000", "00", "01", "0", "0000001", "00000011", "000000111",
-};
-
-struct G4ModeTables {
-  std::array<std::array<uint8_t, 256>, kG4Rows> action;
-  std::array<std::array<uint8_t, 256>, kG4Rows> position;  // bit after the code (1-8), or the partial row
-};
+inline constexpr int kMhWhiteRunBits = 12;
+inline constexpr int kMhBlackRunBits = 13;
+inline constexpr uint16_t kMhRunEndOfLine = 4095;
+inline constexpr uint16_t kMhRunInvalid = 4094;
 
 namespace fax_detail {
 
-// Mode codes are at most 10 bits long; a prefix of length n and value v has the index (1 << n) | v.
-inline constexpr int kModePrefixBits = 10;
-inline constexpr int kModePrefixes = 2 << kModePrefixBits;
-
-constexpr int prefixIndex(BitString s) {
-  return (1 << s.length) | static_cast<int>(s.value);
+template <int Bits>
+constexpr std::array<uint16_t, (1 << Bits)> buildRunLookup(int root) {
+  std::array<uint16_t, (1 << Bits)> t{};
+  for (uint32_t v = 0; v < (1u << Bits); ++v) {
+    const uint32_t window = v << (32 - Bits);  // the bits left-aligned, zeros after them
+    int table = root;
+    int seen = 0;
+    int value = kMhRunInvalid;
+    int length = 0;
+    for (;;) {
+      const MhTable& h = kMhTables.tables[table];
+      const MhEntry& e = kMhTables.entries[h.offset + ((window << seen) >> (32 - h.indexBits))];
+      if (e.kind == kMhNextTable && e.next != kMhEolTableIndex) {
+        seen += e.bits;
+        table = e.next;
+        if (seen >= Bits) throw "a run code is longer than its look-up";
+        continue;
+      }
+      if (e.kind == kMhNextTable) {
+        value = kMhRunEndOfLine;
+        length = seen + e.bits;
+      } else if (e.kind == kMhTerminating || e.kind == kMhMakeup) {
+        value = e.value;
+        length = seen + e.bits;
+      } else {
+        length = seen;
+      }
+      break;
+    }
+    if (length > 15) throw "a run entry has no room for its length";
+    t[v] = static_cast<uint16_t>((value << 4) | length);
+  }
+  return t;
 }
 
-// The action of a mode code that begins with `s`, or kG4Continue while more bits are needed. An extension
-// code is settled as soon as one of its three selector bits differs from uncompressed mode.
+}  // namespace fax_detail
+
+inline constexpr std::array<uint16_t, (1 << kMhWhiteRunBits)> kMhWhiteRuns =
+    fax_detail::buildRunLookup<kMhWhiteRunBits>(kMhWhiteRoot);
+inline constexpr std::array<uint16_t, (1 << kMhBlackRunBits)> kMhBlackRuns =
+    fax_detail::buildRunLookup<kMhBlackRunBits>(kMhBlackRoot);
+
+// ---------------------------------------------------------------------------------------------------------
+// Group 4 mode-code decode table: indexed by the next 10 bits (the longest mode code is an extension code
+// of 10 bits), each entry the action of the code those bits begin with (bits 4-7) and the code's length
+// (bits 0-3). An extension code is settled as soon as one of its selector bits differs from uncompressed
+// mode; seven zeros settle end-of-line.
+
+inline constexpr int kG4ModeBits = 10;
+
+namespace fax_detail {
+
+// The action of a mode code that begins with `s`, or kG4Continue while more bits are needed.
 constexpr G4Action classifyMode(BitString s) {
   for (const ModeCodeWord& m : kModeCodes) {
     const BitString code = parseBits(m.bits);
@@ -401,65 +437,22 @@ constexpr G4Action classifyMode(BitString s) {
   return kG4Continue;
 }
 
-// Each prefix's action, or for a prefix that needs more bits its partial row (0 when it has none).
-inline constexpr uint8_t kUnreachable = 0xFF;  // a prefix that extends a complete code
-
-struct ModePrefixTable {
-  uint8_t action[kModePrefixes];
-  uint8_t row[kModePrefixes];
-};
-
-constexpr ModePrefixTable buildModePrefixes() {
-  ModePrefixTable t{};
-  // Only prefixes of codes still open are classified; the walk below never looks past a settled code.
-  for (int length = 1; length <= kModePrefixBits; ++length)
-    for (uint32_t v = 0; v < (1u << length); ++v) {
-      const BitString s{v, length};
-      const BitString parent{v >> 1, length - 1};
-      const bool open = length == 1 || t.action[prefixIndex(parent)] == kG4Continue;
-      t.action[prefixIndex(s)] = open ? static_cast<uint8_t>(classifyMode(s)) : kUnreachable;
+constexpr std::array<uint8_t, (1 << kG4ModeBits)> buildModeLookup() {
+  std::array<uint8_t, (1 << kG4ModeBits)> t{};
+  for (uint32_t v = 0; v < (1u << kG4ModeBits); ++v) {
+    G4Action action = kG4Continue;
+    int length = 0;
+    while (action == kG4Continue) {
+      if (++length > kG4ModeBits) throw "a mode code is longer than its look-up";
+      action = classifyMode({v >> (kG4ModeBits - length), length});
     }
-  for (int i = 0; i < kG4Rows - kG4FirstPartialRow; ++i)
-    t.row[prefixIndex(parseBits(kG4PartialRows[i]))] = static_cast<uint8_t>(kG4FirstPartialRow + i);
-  return t;
-}
-
-constexpr G4ModeTables buildG4ModeTables() {
-  const ModePrefixTable prefixes = buildModePrefixes();
-  G4ModeTables t{};
-  for (int row = 0; row < kG4Rows; ++row) {
-    if (row >= 8 && row < kG4FirstPartialRow) continue;
-    const bool partial = row >= kG4FirstPartialRow;
-    const BitString start = partial ? parseBits(kG4PartialRows[row - kG4FirstPartialRow]) : BitString{};
-    const int firstBit = partial ? 0 : row;
-    // Bits above firstBit do not matter: each value of the bits from firstBit on is worked out once.
-    const int freeBits = 8 - firstBit;
-    for (int low = 0; low < (1 << freeBits); ++low) {
-      BitString s = start;
-      int bit = firstBit;
-      G4Action action = kG4Continue;
-      while (bit < 8 && action == kG4Continue) {
-        s = append(s, (static_cast<uint32_t>(low) >> (7 - bit)) & 1, 1);
-        ++bit;
-        action = static_cast<G4Action>(prefixes.action[prefixIndex(s)]);
-      }
-      int position = bit;
-      if (action == kG4Continue) {
-        position = prefixes.row[prefixIndex(s)];
-        if (position == 0) throw "a partial mode code has no row";
-      }
-      for (int high = 0; high < (1 << firstBit); ++high) {
-        const int byte = (high << freeBits) | low;
-        t.action[row][byte] = action;
-        t.position[row][byte] = static_cast<uint8_t>(position);
-      }
-    }
+    t[v] = static_cast<uint8_t>((action << 4) | length);
   }
   return t;
 }
 
 }  // namespace fax_detail
 
-inline constexpr G4ModeTables kG4ModeTables = fax_detail::buildG4ModeTables();
+inline constexpr std::array<uint8_t, (1 << kG4ModeBits)> kG4ModeLookup = fax_detail::buildModeLookup();
 
 }  // namespace vantrel

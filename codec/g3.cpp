@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec/fax.h"
+#include "codec/fax_2d.h"
 #include "codec/fax_tables.h"
 
 namespace vantrel {
@@ -73,20 +74,6 @@ int32_t faxReferenceLength(const int32_t* ref, int32_t width) {
     last = end;
   }
   return n;
-}
-
-void fax_detail::putRun(FaxBitWriter& w, RasterStream* out, int colour, int32_t run) {
-  const RunCodeTable& t = kRunCodes[colour];
-  const FaxCode& longest = t.makeup[kLongestMakeup / 64];
-  for (; run >= kLongestMakeup; run -= kLongestMakeup) bitsPut(w, out, longest.bits, longest.length);
-  const FaxCode& term = t.terminating[run & 63];
-  if (run >= 64) {
-    const FaxCode& makeup = t.makeup[run >> 6];
-    bitsPut(w, out, (static_cast<uint32_t>(makeup.bits) << term.length) | term.bits,
-            makeup.length + term.length);
-  } else {
-    bitsPut(w, out, term.bits, term.length);
-  }
 }
 
 // ---------------------------------------------------------------------------------------------------------

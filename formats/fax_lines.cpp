@@ -1,5 +1,7 @@
 #include "formats/fax_lines.h"
 
+#include <cstring>
+
 namespace vantrel {
 namespace {
 
@@ -43,7 +45,13 @@ RioStatus g3ReadSline(RCB* rcb, FaxLineReader* r) {
 RioStatus g4ReadSline(RCB* rcb, FaxLineReader* r) {
   if (RioStatus s = checkRcb(rcb, r->lines, true)) return s;
   LinePair& lines = r->lines;
-  return handOut(rcb, lines, g4DecodeLine(&r->decoder, rcb->inStream, lines.width, lines.ref, lines.cur));
+  int32_t values = 0;
+  const RioStatus status =
+      g4DecodeOwnLine(&r->decoder, rcb->inStream, lines.width, lines.ref, lines.cur, &values);
+  // Decoded whole or not, the line goes out terminated; only a whole line becomes the next reference.
+  std::memcpy(rcb->curSline, lines.cur, (static_cast<size_t>(values) + 2) * sizeof(int32_t));
+  if (status == kRioOk) linePairSwap(&lines);
+  return record(rcb, status);
 }
 
 RioStatus g3WriteSline(RCB* rcb, FaxLineWriter* w) {
@@ -57,7 +65,7 @@ RioStatus g4WriteSline(RCB* rcb, FaxLineWriter* w) {
   if (RioStatus s = checkRcb(rcb, w->lines, false)) return s;
   LinePair& lines = w->lines;
   linePairTake(&lines, rcb->curSline, listValues(rcb));
-  const RioStatus status = g4EncodeLine(&w->encoder, rcb->outStream, lines.width, lines.cur, lines.ref);
+  const RioStatus status = g4EncodeOwnLine(&w->encoder, rcb->outStream, lines.width, lines.cur, lines.ref);
   linePairSwap(&lines);
   return record(rcb, status);
 }

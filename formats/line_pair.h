@@ -1,7 +1,8 @@
 // A line pair: the line being coded or decoded and the line above it, its reference. Each line has the
-// pair (0, 0) in front, which a coder may look back at, and both live in one block allocated once. Every
-// fax reader and writer, and every column of a tiled reader or writer, keeps a pair of its own, so nothing
-// depends on what another side does with an RCB's line buffers.
+// pair (0, 0) in front, which a coder may look back at, and room for the end of an own line (codec/fax.h);
+// both live in one block allocated once. Every fax reader and writer, and every column of a tiled reader
+// or writer, keeps a pair of its own, so nothing depends on what another side does with an RCB's line
+// buffers.
 #pragma once
 
 #include <cstdint>
@@ -31,15 +32,19 @@ struct LinePair {
 [[nodiscard]] RioStatus linePairAlloc(LinePair* lines, int32_t width);
 
 // The reference becomes white: the next line starts an image, strip, tile or segment.
-inline void linePairRestart(LinePair* lines) { lines->ref[0] = lines->ref[1] = kSlineEnd; }
+inline void linePairRestart(LinePair* lines) {
+  for (int32_t i = 0; i < kFaxOwnLineEnds; ++i) lines->ref[i] = kSlineEnd;
+}
 
 // The line just coded or decoded becomes the reference of the next.
 inline void linePairSwap(LinePair* lines) { std::swap(lines->cur, lines->ref); }
 
 // Normalises `runs` into lines->cur for coding (faxNormalizeLine at the pair's width), reading at most
-// maxValues int32 of it; returns its value count.
+// maxValues int32 of it, and ends it as an own line; returns its value count.
 inline int32_t linePairTake(LinePair* lines, const int32_t* runs, int64_t maxValues = INT64_MAX) {
-  return faxNormalizeLine(runs, lines->cur, lines->width, maxValues);
+  const int32_t n = faxNormalizeLine(runs, lines->cur, lines->width, maxValues);
+  for (int32_t i = 2; i < kFaxOwnLineEnds; ++i) lines->cur[n + i] = kSlineEnd;
+  return n;
 }
 
 }  // namespace vantrel

@@ -19,6 +19,8 @@ struct FormatInfo {
   bool seekableOutput;         // the writer goes back over what it wrote (a port output is spooled)
   bool byNameOnly;             // no magic: read only when the caller names the format
   bool toPort;                 // may be sent to a printer port (the page-printer languages may not)
+  bool lentLine;               // the writer only reads curSline, while it writes the line (it codes a
+                               // normalised copy): a copy loop may lend it the reader's line of its width
 };
 
 // The driver of an id in 0..34 (0 and unknown ids get the driver that answers -16 everywhere).

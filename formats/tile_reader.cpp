@@ -98,8 +98,13 @@ RioStatus group3Row(TileReader&, TileColumn& column, RasterStream* in) {
   return g3DecodeLine(&column.decoder, in, column.width, column.lines.cur);
 }
 
+// Each segment starts against a white row, so the reference is always an own line.
 RioStatus group4Row(TileReader&, TileColumn& column, RasterStream* in) {
-  return g4DecodeLine(&column.decoder, in, column.width, column.lines.ref, column.lines.cur);
+  int32_t values = 0;
+  const RioStatus r =
+      g4DecodeOwnLine(&column.decoder, in, column.width, column.lines.ref, column.lines.cur, &values);
+  if (r == kRioOk) column.values = values;
+  return r;
 }
 
 RioStatus group3TwoDRow(TileReader&, TileColumn& column, RasterStream* in) {
@@ -235,10 +240,17 @@ RioStatus tileReaderRow(TileReader* reader, RasterStream* in, int32_t* line) {
       if (RioStatus r = reader->next(reader->nextContext, c, &segment)) return r;
       if (RioStatus r = tileReaderStart(reader, in, c, segment)) return r;
     }
+    column.values = -1;
     if (RioStatus r = kRowDecoders[static_cast<int>(column.coding)](*reader, column, in)) return r;
     --column.rowsLeft;
-    visibleRuns(column.lines.cur, reader->scratch, column.visible, reader->invert);
-    tail = rioAppendSline(tail, reader->scratch, column.left);
+    const bool wholeRow = reader->columnCount == 1 && column.left == 0 && column.visible == column.width;
+    if (wholeRow && column.values >= 0 && !reader->invert) {
+      // A whole valid row that is the image row: clipping and appending would copy it unchanged.
+      std::memcpy(line, column.lines.cur, (static_cast<size_t>(column.values) + 2) * sizeof(int32_t));
+    } else {
+      visibleRuns(column.lines.cur, reader->scratch, column.visible, reader->invert);
+      tail = rioAppendSline(tail, reader->scratch, column.left);
+    }
     linePairSwap(&column.lines);
   }
   return kRioOk;

@@ -60,6 +60,7 @@ struct TileColumn {
   int32_t visible = 0;  // of them inside the image; the rest is cut off
   FaxDecoder decoder;   // bit buffer, byte limit and options of the line codings
   LinePair lines;       // the decoded row and the one above it
+  int32_t values = -1;  // values of the decoded row when its decoder vouches for it (an own line), else -1
   TileCoding coding = TileCoding::kWhite;
   int64_t bytesLeft = 0;  // of the current segment
   int64_t rowsLeft = 0;   // of the current segment

@@ -72,9 +72,19 @@ RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outS
   if (input->extraHeader) status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeaderLength);
 
   const int32_t outputWidth = rioGetWidth(output.get());
+  // A writer that only reads its line borrows the reader's line of the same width instead of a copy: it
+  // normalises what it codes just as the clipped copy would.
+  const bool lend = outputWidth == rioGetWidth(input) && rioFormatInfo(output->outFormat).lentLine;
   while (status == 0 && in.next()) {
-    rioCopySlineClipped(input->curSline, output->curSline, outputWidth);
-    status = rioWriteRasterSline(output.get());
+    if (lend) {
+      const Sline own = output->curSline;
+      output->curSline = input->curSline;
+      status = rioWriteRasterSline(output.get());
+      output->curSline = own;
+    } else {
+      rioCopySlineClipped(input->curSline, output->curSline, outputWidth);
+      status = rioWriteRasterSline(output.get());
+    }
     if (status != 0) break;
     rioSwapSlines(output.get());
     rioSwapSlines(input);

@@ -11,6 +11,7 @@
 
 #include "codec/fax.h"
 #include "formats/fax_lines.h"
+#include "formats/line_pair.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "bench/rng.h"
@@ -507,6 +508,56 @@ TEST(FaxHostile, GarbageEndsInAFailureWithValidLines) {
       (void)decodeAll(group4, bytes, width, 5000, &last, d);
       EXPECT_TRUE(isDecodeFailure(last)) << "trial " << trial << " status " << last;
     }
+  }
+}
+
+// The own-line decoder (no checks of its reference) and the checked one agree line by line and status by
+// status on garbage, on every prefix of a coded page and on the page itself; so do the two encoders.
+TEST(FaxHostile, OwnLinesCodeAsCheckedLines) {
+  Rng rng(77);
+  auto lockstep = [](const std::vector<uint8_t>& bytes, int32_t width, bool lsbFirst) {
+    Source a(bytes), b(bytes);
+    FaxDecoder da{}, db{};
+    da.bits.lsbFirst = db.bits.lsbFirst = lsbFirst;
+    LineBuffer cur(width), ref(width);
+    LinePair own;
+    ASSERT_EQ(linePairAlloc(&own, width), kRioOk);
+    for (int line = 0;; ++line) {
+      const RioStatus checked = g4DecodeLine(&da, a.stream(), width, ref.data(), cur.data());
+      int32_t values = -1;
+      const RioStatus fast = g4DecodeOwnLine(&db, b.stream(), width, own.ref, own.cur, &values);
+      ASSERT_EQ(fast, checked) << "line " << line;
+      ASSERT_EQ(Runs(own.cur, own.cur + values), cur.get()) << "line " << line;
+      ASSERT_EQ(own.cur[values], kSlineEnd);
+      if (checked != kRioOk) return;
+      ref.set(cur.get());
+      linePairSwap(&own);
+    }
+  };
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    lockstep(garbageBytes(rng), 1 + rng.below(trial % 2 ? 40 : 3000), rng.chance(50));
+  }
+  for (int32_t width : {1, 77, 2561, 13244}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    const std::vector<Runs> page = randomPage(width, 40, 5 + static_cast<uint64_t>(width));
+    const std::vector<uint8_t> bytes = encodeLines(true, width, page);
+    for (size_t cut = 0; cut <= bytes.size(); cut += width > 100 ? 7 : 1)
+      lockstep(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)), width,
+               false);
+    Sink sink;
+    FaxEncoder e{};
+    LinePair own;
+    ASSERT_EQ(linePairAlloc(&own, width), kRioOk);
+    LineBuffer line(width);
+    for (const Runs& runs : page) {
+      line.set(runs);
+      (void)linePairTake(&own, line.data());
+      ASSERT_EQ(g4EncodeOwnLine(&e, sink.stream(), width, own.cur, own.ref), kRioOk);
+      linePairSwap(&own);
+    }
+    ASSERT_EQ(g4EncodeFinish(&e, sink.stream()), kRioOk);
+    EXPECT_EQ(sink.finish(), bytes);
   }
 }
 
