@@ -2,6 +2,7 @@
 // resolution.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +25,33 @@ inline void rowSetRun(uint8_t* row, int32_t s, int32_t e) {
   row[first] |= head;
   std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
   row[last] |= tail;
+}
+
+// Eight row bytes as one word, the first byte in the most significant bits, and back.
+inline uint64_t rowLoad64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+inline void rowStore64(uint8_t* p, uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, sizeof v);
+}
+
+// rowSetRun for a row with kRowSlack bytes of room past its last byte, which it reads and writes back
+// unchanged: a short run is one word, a long one a word per 64 pixels, with no call.
+inline constexpr int32_t kRowSlack = 8;
+inline void rowSetRunPadded(uint8_t* row, int32_t s, int32_t e) {
+  uint8_t* p = row + (s >> 3);
+  uint64_t head = ~uint64_t{0} >> (s & 7);
+  int32_t bits = e - (s & ~7);  // from the first byte's first pixel to the run's end
+  if (bits > 64) {
+    rowStore64(p, rowLoad64(p) | head);
+    for (p += 8, bits -= 64; bits > 64; p += 8, bits -= 64) rowStore64(p, ~uint64_t{0});
+    head = ~uint64_t{0};
+  }
+  rowStore64(p, rowLoad64(p) | (head & (~uint64_t{0} << (64 - bits))));
 }
 
 // Clears the row's `rowBytes` bytes and sets the black runs of `runs` in it, clipped to [0, pixels)

@@ -132,7 +132,7 @@ RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
     case kCompressionNone: {
       auto* row = reinterpret_cast<uint8_t*>(st.row);
       std::memset(row, 0, static_cast<size_t>(st.rowBytes));
-      for (int32_t i = 0; i < n; i += 2) rowSetRun(row, lines.cur[i], lines.cur[i + 1]);
+      for (int32_t i = 0; i < n; i += 2) rowSetRunPadded(row, lines.cur[i], lines.cur[i + 1]);
       r = writeAll(s, row, st.rowBytes);
       break;
     }
