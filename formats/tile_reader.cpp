@@ -237,8 +237,12 @@ RioStatus tileReaderRow(TileReader* reader, RasterStream* in, int32_t* line) {
     }
     if (RioStatus r = kRowDecoders[static_cast<int>(column.coding)](*reader, column, in)) return r;
     --column.rowsLeft;
-    visibleRuns(column.lines.cur, reader->scratch, column.visible, reader->invert);
-    tail = rioAppendSline(tail, reader->scratch, column.left);
+    if (reader->columnCount == 1 && column.left == 0 && !reader->invert) {
+      rioCopySlineClipped(column.lines.cur, line, column.visible);  // the row is this column's runs
+    } else {
+      visibleRuns(column.lines.cur, reader->scratch, column.visible, reader->invert);
+      tail = rioAppendSline(tail, reader->scratch, column.left);
+    }
     linePairSwap(&column.lines);
   }
   return kRioOk;
