@@ -28,13 +28,7 @@ inline void rowSetRun(uint8_t* row, int32_t s, int32_t e) {
   row[last] |= tail;
 }
 
-// Eight row bytes as one word, the first byte in the most significant bits, and back.
-inline uint64_t rowLoad64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  return v;
-}
+// Stores a word of 64 pixels as eight row bytes, its most significant bits first.
 inline void rowStore64(uint8_t* p, uint64_t v) {
   if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
   std::memcpy(p, &v, sizeof v);
