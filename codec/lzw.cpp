@@ -30,14 +30,31 @@ RioStatus startStrip(LzwDecoder* d, FaxBitReader& r, RasterStream* in) {
   return kRioOk;
 }
 
-// Writes the string of `code` (length bytes) ending at dst + length - 1, along its prefixes.
+// Copies n bytes forward in pieces of 16 through a register, so it may write up to 15 bytes past dst + n
+// (the window's slack) and read as far past src + n. Bytes before src + n must not lie in what the copy
+// writes first: they are read before any piece lands on them.
+inline void copyPieces(uint8_t* dst, const uint8_t* src, int32_t n) {
+  for (int32_t i = 0; i < n; i += 16) {
+    uint8_t piece[16];
+    std::memcpy(piece, src + i, sizeof piece);
+    std::memcpy(dst + i, piece, sizeof piece);
+  }
+}
+
+// Writes the string of `code` (length bytes) at dst: its last bytes from the suffixes of its prefixes, back
+// to the first prefix whose string is still in the window, which is copied whole.
 inline void spellString(const LzwDecoder* d, int32_t code, uint8_t* dst, int32_t length) {
-  uint8_t* p = dst + length - 1;
+  int32_t n = length;
   while (code >= 256) {
-    *p-- = d->suffix[code];
+    const int64_t from = d->at[code] - d->windowStart;
+    if (from >= 0) {
+      std::memcpy(dst, d->window + from, static_cast<size_t>(n));  // exactly: the suffixes follow
+      return;
+    }
+    dst[--n] = d->suffix[code];
     code = d->prefix[code];
   }
-  *p = static_cast<uint8_t>(code);
+  *dst = static_cast<uint8_t>(code);
 }
 
 // Past this many bytes the window is slid before the next string (a string is shorter than the table).
@@ -62,7 +79,7 @@ inline void appendString(LzwDecoder* d, int32_t code) {
   } else if (from >= 0) {
     // The copy may be one byte short: the entry being made ends with the first byte of this very string.
     const auto n = static_cast<int32_t>(std::min<int64_t>(length, d->windowEnd - from));
-    std::memcpy(dst, d->window + from, static_cast<size_t>(n));
+    copyPieces(dst, d->window + from, n);
     if (n < length) dst[n] = d->first[code];
   } else {
     spellString(d, code, dst, length);

@@ -2,6 +2,8 @@
 // resolution.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +26,71 @@ inline void rowSetRun(uint8_t* row, int32_t s, int32_t e) {
   row[first] |= head;
   std::memset(row + first + 1, 0xFF, static_cast<size_t>(last - first - 1));
   row[last] |= tail;
+}
+
+// Stores a word of 64 pixels as eight row bytes, its most significant bits first.
+inline void rowStore64(uint8_t* p, uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Builds a row from black runs in order, each starting past the previous one's end, inside the row. The
+// row needs kRowSlack bytes of room past its last byte; they are cleared. Words of 64 pixels are gathered
+// in a register and stored whole, so no store is read back.
+inline constexpr int32_t kRowSlack = 8;
+class RowGatherer {
+ public:
+  RowGatherer(uint8_t* row, int32_t rowBytes) : row_(row) {
+    std::memset(row, 0, static_cast<size_t>(rowBytes) + kRowSlack);
+  }
+  void add(int32_t s, int32_t e) {
+    const int32_t last = e - 1;
+    if (s >> 6 != at_) {
+      rowStore64(row_ + 8 * at_, word_);
+      at_ = s >> 6;
+      word_ = 0;
+    }
+    const uint64_t head = kAll >> (s & 63);
+    const uint64_t tail = kAll << (63 - (last & 63));
+    if (last >> 6 == at_) {
+      word_ |= head & tail;
+      return;
+    }
+    rowStore64(row_ + 8 * at_, word_ | head);
+    for (++at_; at_ < last >> 6; ++at_) rowStore64(row_ + 8 * at_, kAll);
+    word_ = tail;
+  }
+  void finish() { rowStore64(row_ + 8 * at_, word_); }
+
+ private:
+  static constexpr uint64_t kAll = ~uint64_t{0};
+  uint8_t* row_;
+  uint64_t word_ = 0;
+  int32_t at_ = 0;  // index of the word being gathered
+};
+
+// The row of a line as faxNormalizeLine (codec/fax.h) leaves it for `width` = 8 * rowBytes or less: runs
+// clipped to [0, width), the first that starts at or past the width ending the line, empty ones skipped,
+// one that starts at or before the end of the run kept before it joined to it. Room as RowGatherer.
+inline void rowFromLine(uint8_t* row, int32_t rowBytes, const int32_t* runs, int32_t width) {
+  RowGatherer out(row, rowBytes);
+  int32_t start = 0;
+  int32_t end = -1;  // the run kept last, not yet set; none while end < 0
+  for (; runs[0] != kSlineEnd; runs += 2) {
+    const int32_t s = std::max(runs[0], 0);
+    const int32_t e = std::min(runs[1], width);
+    if (s >= width) break;
+    if (e <= s) continue;
+    if (end >= 0 && s <= end) {
+      end = std::max(end, e);
+      continue;
+    }
+    if (end >= 0) out.add(start, end);
+    start = s;
+    end = e;
+  }
+  if (end >= 0) out.add(start, end);
+  out.finish();
 }
 
 // Clears the row's `rowBytes` bytes and sets the black runs of `runs` in it, clipped to [0, pixels)

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "formats/raster_row.h"
 #include "formats/registry.h"
 #include "formats/tiff.h"
 #include "picture/tpicture.h"
@@ -54,7 +55,8 @@ RioStatus openWriter(RCB* rcb) {
   }
   st->encoder = FaxEncoder{};
   st->rowBytes = static_cast<int32_t>((int64_t{rcb->width} + 7) / 8);
-  st->row = static_cast<uint32_t*>(rioCalloc(static_cast<size_t>(bitmapWords(rcb->width)), sizeof(uint32_t)));
+  st->row = static_cast<uint32_t*>(
+      rioCalloc(static_cast<size_t>(bitmapWords(rcb->width) + kRowSlack / 4), sizeof(uint32_t)));
   if (!st->row) return kRioOutOfMemory;
   if (RioStatus r = linePairAlloc(&st->lines, rcb->width)) return r;
   if (RioStatus r = offsetTableReserve(&st->table, kOffsetTableGrowth)) return r;

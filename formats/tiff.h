@@ -147,7 +147,7 @@ struct TiffWriteState {
   // The row being written, normalised from curSline (which stays as it was: a reader sharing the RCB may
   // own it), and the row above it, the reference of Group 4 strips.
   LinePair lines;
-  uint32_t* row = nullptr;  // uncompressed rows: (width + 7) / 8 bytes, in words
+  uint32_t* row = nullptr;  // uncompressed rows: (width + 7) / 8 bytes and kRowSlack more, in words
   int32_t rowBytes = 0;
 
   OffsetTable table;  // the strips or tiles written so far

@@ -121,18 +121,19 @@ RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
   }
   RioStatus r = kRioOk;
   LinePair& lines = st.lines;
-  const int32_t n = linePairTake(&lines, rcb->curSline);
   switch (st.compression) {
     case kCompressionGroup4:
+      linePairTake(&lines, rcb->curSline);
       r = g4EncodeLine(&st.encoder, s, lines.width, lines.cur, lines.ref);
       break;
     case kCompressionGroup3:
+      linePairTake(&lines, rcb->curSline);
       r = g3EncodeLine(&st.encoder, s, lines.width, lines.cur);
       break;
     case kCompressionNone: {
+      // The row of the line as the coders take it, without the line itself.
       auto* row = reinterpret_cast<uint8_t*>(st.row);
-      std::memset(row, 0, static_cast<size_t>(st.rowBytes));
-      for (int32_t i = 0; i < n; i += 2) rowSetRun(row, lines.cur[i], lines.cur[i + 1]);
+      rowFromLine(row, st.rowBytes, rcb->curSline, lines.width);
       r = writeAll(s, row, st.rowBytes);
       break;
     }

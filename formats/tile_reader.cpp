@@ -243,10 +243,12 @@ RioStatus tileReaderRow(TileReader* reader, RasterStream* in, int32_t* line) {
     column.values = -1;
     if (RioStatus r = kRowDecoders[static_cast<int>(column.coding)](*reader, column, in)) return r;
     --column.rowsLeft;
-    const bool wholeRow = reader->columnCount == 1 && column.left == 0 && column.visible == column.width;
-    if (wholeRow && column.values >= 0 && !reader->invert) {
+    const bool oneColumn = reader->columnCount == 1 && column.left == 0 && !reader->invert;
+    if (oneColumn && column.values >= 0 && column.visible == column.width) {
       // A whole valid row that is the image row: clipping and appending would copy it unchanged.
       std::memcpy(line, column.lines.cur, (static_cast<size_t>(column.values) + 2) * sizeof(int32_t));
+    } else if (oneColumn) {
+      rioCopySlineClipped(column.lines.cur, line, column.visible);  // the row is this column's runs
     } else {
       visibleRuns(column.lines.cur, reader->scratch, column.visible, reader->invert);
       tail = rioAppendSline(tail, reader->scratch, column.left);

@@ -64,6 +64,19 @@ int64_t flushBuffer(RasterStream* s, bool* complete = nullptr) {
   return written;
 }
 
+// After a complete flush (the buffer is empty): a stream writing its own file that has sent enough takes
+// the large buffer. When it cannot be had the small one stays.
+void growWriteBuffer(RasterStream* s) {
+  if (s->offset < kStreamGrowAfter || s->end - s->base >= kStreamLargeBuffer || s->spooling || s->windows ||
+      s->writeFn != fileWrite || s->writeCtx != s->file || s->base != s->block || s->cur != s->base)
+    return;
+  auto* large = static_cast<uint8_t*>(rioMalloc(kStreamLargeBuffer));
+  if (!large) return;
+  rioFree(s->block);
+  s->block = s->base = s->cur = large;
+  s->end = large + kStreamLargeBuffer;
+}
+
 void dropSpool(RasterStream* s) {
   if (s->spoolFile) std::fclose(s->spoolFile);
   if (s->spoolName[0]) std::remove(s->spoolName);
@@ -221,6 +234,7 @@ int32_t streamWrite(RasterStream* s, const void* src, int32_t n) {
         const int64_t reached = written - (buffered - chunk);
         return done - chunk + static_cast<int32_t>(reached > 0 ? reached : 0);
       }
+      growWriteBuffer(s);
     }
   }
   return done;

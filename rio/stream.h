@@ -16,6 +16,11 @@
 namespace vantrel {
 
 inline constexpr int32_t kStreamBufferSize = 16384;
+// A write stream whose own file has taken kStreamGrowAfter bytes goes on in blocks of kStreamLargeBuffer:
+// the system spends far less per byte on a large write than on a 16 KiB one, which counts on a page of
+// uncompressed rows. Small outputs, sinks and spools keep the small buffer.
+inline constexpr int64_t kStreamGrowAfter = int64_t{1} << 22;
+inline constexpr int32_t kStreamLargeBuffer = 262144;
 
 // The write sink: same contract as fwrite (units of `size` bytes written).
 using StreamWriteFn = size_t (*)(const void* data, size_t size, size_t count, void* ctx);

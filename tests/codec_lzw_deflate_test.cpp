@@ -110,6 +110,22 @@ LzwWriter fullTable() {
   return w;
 }
 
+// "xy", then 258 makes 260 = "xyz" when 'z' follows; strings of 'z' one longer each push both out of the
+// decoder's window, so 258 comes back spelled from its literals and 260 from 258, which is in the window
+// again by then.
+constexpr int kZStrings = 530;  // about 140 KB of 'z'
+Bytes pastTheWindowCodes() {
+  LzwWriter w;
+  w.put(kClear).put("xy").put(258).put('z');
+  for (int k = 0; k < kZStrings; ++k) w.put(261 + k);
+  return w.put(258).put(260).put(kEnd).bytes();
+}
+std::string pastTheWindowText() {
+  std::string s = "xyxyz";
+  for (int k = 0; k < kZStrings; ++k) s += std::string(static_cast<size_t>(k) + 2, 'z');
+  return s + "xyxyz";
+}
+
 const LzwVector kLzwVectors[] = {
     {"Literals", LzwWriter().put(kClear).put("AB").put(kEnd).bytes(), "AB", kRioUnexpectedEof},
     {"CodeBeingMade", LzwWriter().put(kClear).put('A').put(258).put(kEnd).bytes(), "AAA", kRioUnexpectedEof},
@@ -120,6 +136,7 @@ const LzwVector kLzwVectors[] = {
      "ABCCC", kRioUnexpectedEof},
     {"WidthGrowsOneCodeEarly", upToTenBits(false).put(510).put(kEnd).bytes(),
      literals(254) + std::string{'\xFC', '\xFD'}, kRioUnexpectedEof},
+    {"StringsOlderThanTheWindow", pastTheWindowCodes(), pastTheWindowText(), kRioUnexpectedEof},
     {"FullTableThenClear", fullTable().put(kClear).put("Z").put(kEnd).bytes(),
      std::string(kLzwTableSize - 257, 'x') + "Z", kRioUnexpectedEof},
     // Faults.

@@ -574,6 +574,39 @@ INSTANTIATE_TEST_SUITE_P(Sizes, StreamFlushTest,
                                            FlushCase{16385, {16384, 1}},
                                            FlushCase{40000, {16384, 16384, 7232}}));
 
+// A long output to the stream's own file goes on in large blocks once enough has gone out, and a field
+// patched far back still lands; a sink sees small blocks however much is written.
+TEST_F(StreamTest, LongFileOutputTakesTheLargeBufferAndSinksDoNot) {
+  const Bytes data = pattern(static_cast<size_t>(kStreamGrowAfter) + 3 * kStreamLargeBuffer + 7);
+  const std::string p = path("long.bin");
+  std::FILE* f = std::fopen(p.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  RasterStream* s = streamOpen(f, "w", &settings_);
+  RecordingSink sink;
+  RasterStream* t = sinkStream(&sink, &settings_);
+  ASSERT_EQ(streamMakeSeekable(s), 0);
+  for (size_t done = 0; done < data.size();) {
+    const auto n = static_cast<int32_t>(std::min<size_t>(data.size() - done, 3001));
+    ASSERT_EQ(streamWrite(s, data.data() + done, n), n);
+    ASSERT_EQ(streamWrite(t, data.data() + done, n), n);
+    done += static_cast<size_t>(n);
+  }
+  EXPECT_EQ(s->end - s->base, kStreamLargeBuffer);
+  EXPECT_EQ(t->end - t->base, kStreamBufferSize);
+  const uint8_t mark[3] = {1, 2, 3};
+  ASSERT_EQ(streamSeek(s, 100), 0);
+  ASSERT_EQ(streamWrite(s, mark, 3), 3);
+  ASSERT_EQ(streamSeek(s, static_cast<int64_t>(data.size())), 0);
+  EXPECT_EQ(streamClose(s), 1);
+  EXPECT_EQ(streamClose(t), 1);
+  std::fclose(f);
+  Bytes expected = data;
+  std::copy(mark, mark + 3, expected.begin() + 100);
+  EXPECT_EQ(readFile(p), expected);
+  EXPECT_EQ(sink.data, data);
+  EXPECT_LE(*std::max_element(sink.calls.begin(), sink.calls.end()), static_cast<size_t>(kStreamBufferSize));
+}
+
 TEST_F(StreamTest, SeekOnAWriteStreamWithAShortFlushAnswers7) {
   RecordingSink sink;
   sink.defaultLimit = 10;
