@@ -124,7 +124,7 @@ RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
   switch (st.compression) {
     case kCompressionGroup4:
       linePairTake(&lines, rcb->curSline);
-      r = g4EncodeLine(&st.encoder, s, lines.width, lines.cur, lines.ref);
+      r = g4EncodeOwnLine(&st.encoder, s, lines.width, lines.cur, lines.ref);  // normalised and ended
       break;
     case kCompressionGroup3:
       linePairTake(&lines, rcb->curSline);
