@@ -36,16 +36,18 @@ for look in clean scanned; do
     peak=0
     for ((i = 0; i < runs; ++i)); do
       rc=0
-      /usr/bin/time -f "%U %S %M" -o "$work/time" "$build/vantrel" "$work/page.tif" "$work/out.cg4" >/dev/null || rc=$?
+      # The shell's own timer counts CPU time in milliseconds; /usr/bin/time gives the peak memory.
+      { TIMEFORMAT='%3U %3S'; time /usr/bin/time -f "%M" -o "$work/rss" "$build/vantrel" "$work/page.tif" \
+          "$work/out.cg4" >/dev/null 2>&1 || rc=$?; } 2>"$work/cpu"
       [ "$rc" = 1 ] || { echo "scaling: vantrel failed on $name ($look)" >&2; exit 1; }
-      # The last line: /usr/bin/time puts a note of the exit status 1 before it.
-      read -r user sys kib < <(tail -n 1 "$work/time")
-      cpus+=("$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')")
+      read -r user sys <"$work/cpu"
+      cpus+=("$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.3f", u + s }')")
+      kib=$(tail -n 1 "$work/rss")
       [ "$kib" -gt "$peak" ] && peak=$kib
       rm -f "$work/out.cg4"
     done
     cpu=$(printf '%s\n' "${cpus[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
     awk -v n="$name $look" -v w="$width" -v h="$height" -v e="$count" -v c="$cpu" -v k="$peak" \
-      'BEGIN { printf "| %s | %d x %d | %d | %.2f | %.1f | %.1f |\n", n, w, h, e, c, c * 1e9 / e, k / 1024 }'
+      'BEGIN { printf "| %s | %d x %d | %d | %.3f | %.1f | %.1f |\n", n, w, h, e, c, c * 1e9 / e, k / 1024 }'
   done
 done
