@@ -142,5 +142,8 @@ struct ModeLine {
 // with nothing consumed; -10, -12, -13, -14 and -18 as g4DecodeLine says. `line` tells how far it got.
 [[nodiscard]] RioStatus decodeModeLine(FaxBitReader& bits, RasterStream* in, int32_t width,
                                        const int32_t* ref, int32_t* out, ModeLine& line);
+// The same against an own line (codec/fax.h), read without checks.
+[[nodiscard]] RioStatus decodeOwnModeLine(FaxBitReader& bits, RasterStream* in, int32_t width,
+                                          const int32_t* ref, int32_t* out, ModeLine& line);
 
 }  // namespace vantrel::fax_detail

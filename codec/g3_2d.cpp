@@ -52,9 +52,9 @@ RioStatus decodeRunLine(FaxBitReader& r, RasterStream* in, int32_t width, int32_
   return kRioOk;
 }
 
-}  // namespace
-
-RioStatus g3Decode2dLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
+// One line; `Own`: `ref` is an own line and `out` is left one.
+template <bool Own>
+RioStatus decode2d(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
   out[0] = out[1] = kSlineEnd;
   if (width < 0) return kRioBadParameter;
   if (d->eolCount > 1) return kRioEndOfPage;  // the return-to-control sequence has been met
@@ -71,8 +71,13 @@ RioStatus g3Decode2dLine(FaxDecoder* d, RasterStream* in, int32_t width, const i
     } else {
       const bool oneDimensional = bitsPeek(r, 1);
       bitsConsume(r, 1);
-      status = oneDimensional ? decodeRunLine(r, in, width, out, line)
-                              : fax_detail::decodeModeLine(r, in, width, ref, out, line);
+      if (oneDimensional) {
+        status = decodeRunLine(r, in, width, out, line);
+      } else if constexpr (Own) {
+        status = fax_detail::decodeOwnModeLine(r, in, width, ref, out, line);
+      } else {
+        status = fax_detail::decodeModeLine(r, in, width, ref, out, line);
+      }
     }
   }
   d->eolCount = 0;
@@ -89,7 +94,20 @@ RioStatus g3Decode2dLine(FaxDecoder* d, RasterStream* in, int32_t width, const i
   d->bits = r;
   const int32_t n = line.n & ~1;  // a black run still open has no end: drop its start
   out[n] = out[n + 1] = kSlineEnd;
+  if constexpr (Own) {
+    for (int32_t i = 2; i < kFaxOwnLineEnds; ++i) out[n + i] = kSlineEnd;
+  }
   return status;
+}
+
+}  // namespace
+
+RioStatus g3Decode2dLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
+  return decode2d<false>(d, in, width, ref, out);
+}
+
+RioStatus g3Decode2dOwnLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
+  return decode2d<true>(d, in, width, ref, out);
 }
 
 }  // namespace vantrel

@@ -259,6 +259,11 @@ RioStatus fax_detail::decodeModeLine(FaxBitReader& bits, RasterStream* in, int32
   return decodeModes(bits, in, width, Changes{ref, faxReferenceLength(ref, width), width}, out, line);
 }
 
+RioStatus fax_detail::decodeOwnModeLine(FaxBitReader& bits, RasterStream* in, int32_t width, const int32_t* ref,
+                                        int32_t* out, ModeLine& line) {
+  return decodeModes(bits, in, width, OwnLine{ref, width}, out, line);
+}
+
 RioStatus g4DecodeLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
   if (width < 0) {
     out[0] = out[1] = kSlineEnd;

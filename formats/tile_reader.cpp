@@ -108,7 +108,7 @@ RioStatus group4Row(TileReader&, TileColumn& column, RasterStream* in) {
 }
 
 RioStatus group3TwoDRow(TileReader&, TileColumn& column, RasterStream* in) {
-  return g3Decode2dLine(&column.decoder, in, column.width, column.lines.ref, column.lines.cur);
+  return g3Decode2dOwnLine(&column.decoder, in, column.width, column.lines.ref, column.lines.cur);
 }
 
 // One entry per TileCoding, in its order.

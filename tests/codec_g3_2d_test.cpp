@@ -10,6 +10,7 @@
 
 #include "bench/rng.h"
 #include "codec/fax.h"
+#include "formats/line_pair.h"
 #include "tests/support/fax_lines.h"
 
 namespace vantrel {
@@ -216,6 +217,42 @@ TEST(Group3TwoDHostile, GarbageEndsInAFailureWithValidLines) {
     RioStatus last = kRioOk;
     (void)decode2dAll(bytes, width, 5000, rng.chance(50), &last);
     EXPECT_TRUE(isDecodeFailure(last)) << "trial " << trial << " status " << last;
+  }
+}
+
+// The own-line decoder (its reference read without checks) and the checked one agree line by line and
+// status by status on garbage, on every prefix of a coded page and on the page itself.
+TEST(Group3TwoDHostile, OwnLinesDecodeAsCheckedLines) {
+  auto lockstep = [](const std::vector<uint8_t>& bytes, int32_t width, bool lsbFirst) {
+    Source a(bytes), b(bytes);
+    FaxDecoder da{}, db{};
+    da.bits.lsbFirst = db.bits.lsbFirst = lsbFirst;
+    LineBuffer cur(width), ref(width);
+    LinePair own;
+    ASSERT_EQ(linePairAlloc(&own, width), kRioOk);
+    for (int line = 0; line < 5000; ++line) {
+      const RioStatus checked = g3Decode2dLine(&da, a.stream(), width, ref.data(), cur.data());
+      ASSERT_EQ(g3Decode2dOwnLine(&db, b.stream(), width, own.ref, own.cur), checked) << "line " << line;
+      const Runs got = cur.get();
+      ASSERT_EQ(Runs(own.cur, own.cur + got.size()), got) << "line " << line;
+      for (int32_t i = 0; i < kFaxOwnLineEnds; ++i) ASSERT_EQ(own.cur[got.size() + i], kSlineEnd);
+      if (checked != kRioOk) return;
+      ref.set(got);
+      linePairSwap(&own);
+    }
+  };
+  Rng rng(31);
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    lockstep(garbageBytes(rng), 1 + rng.below(trial % 2 ? 40 : 3000), rng.chance(50));
+  }
+  for (int32_t width : {1, 77, 2561}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    const std::vector<uint8_t> bytes =
+        encode2d(width, randomPage(width, 30, 3 + static_cast<uint64_t>(width)), {false, true, 30}, 2);
+    for (size_t cut = 0; cut <= bytes.size(); cut += width > 100 ? 5 : 1)
+      lockstep(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(cut)), width,
+               false);
   }
 }
 
