@@ -91,18 +91,27 @@ void rioScaleSlineClip(const int32_t* src, int32_t* dst, double scale, double sh
   dst[0] = dst[1] = kSlineEnd;
 }
 
+namespace {
+
+// Appends [s, e) after the runs in [dst, out), joined to the last one when it touches it; the new end.
+int32_t* appendJoined(const int32_t* dst, int32_t* out, int32_t s, int32_t e) {
+  if (out > dst && s <= out[-1]) {
+    out[-1] = std::max(out[-1], e);
+    return out;
+  }
+  out[0] = s;
+  out[1] = e;
+  return out + 2;
+}
+
+}  // namespace
+
 void rioNormalizeSline(const int32_t* src, int32_t* dst) {
   int32_t* out = dst;
   for (; !rioSlineEnd(src); src += 2) {
     int32_t s = src[0];
     int32_t e = std::max(src[1], s + 1);  // an empty run keeps one pixel of black
-    if (out > dst && s <= out[-1]) {
-      out[-1] = std::max(out[-1], e);
-      continue;
-    }
-    out[0] = s;
-    out[1] = e;
-    out += 2;
+    out = appendJoined(dst, out, s, e);
   }
   out[0] = out[1] = kSlineEnd;
 }
@@ -116,13 +125,7 @@ void rioMergeSline(const int32_t* a, const int32_t* b, int32_t* dst) {
     const int32_t s = next[0], e = next[1];
     next += 2;
     if (e <= s) continue;
-    if (out > dst && s <= out[-1]) {
-      out[-1] = std::max(out[-1], e);
-      continue;
-    }
-    out[0] = s;
-    out[1] = e;
-    out += 2;
+    out = appendJoined(dst, out, s, e);
   }
   out[0] = out[1] = kSlineEnd;
 }
