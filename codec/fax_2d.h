@@ -109,12 +109,6 @@ class LocalBits {
   int32_t count_;
 };
 
-// LocalBits::run on a reader.
-inline int64_t decodeRun(FaxBitReader& r, RasterStream* in, int colour, int32_t limit) {
-  LocalBits bits(r, in);
-  return bits.run(colour, limit);
-}
-
 // One run of `colour`: extended makeup codes of 2560 while they fit, then the makeup and terminating
 // codes in one put. Shared with the Group 3 encoder.
 inline void putRun(FaxBitWriter& w, RasterStream* out, int colour, int32_t run) {

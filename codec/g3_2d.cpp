@@ -33,12 +33,13 @@ bool skipToEol(FaxBitReader& r, RasterStream* in) {
 }
 
 // One line of Modified Huffman runs, white first, until the width. line.a0 stays -1 until a run is read.
-RioStatus decodeRunLine(FaxBitReader& r, RasterStream* in, int32_t width, int32_t* out,
+RioStatus decodeRunLine(FaxBitReader& reader, RasterStream* in, int32_t width, int32_t* out,
                         fax_detail::ModeLine& line) {
+  fax_detail::LocalBits r(reader, in);  // the word stays in registers for the whole line
   int32_t pos = 0;
   int colour = 0;
   while (pos < width) {
-    const int64_t run = fax_detail::decodeRun(r, in, colour, width - pos);
+    const int64_t run = r.run(colour, width - pos);
     if (run < 0) return static_cast<RioStatus>(run);
     if (run == 0 && line.a0 >= 0) return kRioBadData;  // only the first (white) run may be empty
     pos += static_cast<int32_t>(run);

@@ -22,6 +22,7 @@ RioStatus startStrip(LzwDecoder* d, FaxBitReader& r, RasterStream* in) {
   for (int32_t c = 0; c < 256; ++c) {
     d->length[c] = 1;
     d->first[c] = d->suffix[c] = static_cast<uint8_t>(c);
+    d->uniform[c] = 1;
   }
   d->width = kMinWidth;
   d->nextCode = kFirstFree;
@@ -39,6 +40,13 @@ inline void copyPieces(uint8_t* dst, const uint8_t* src, int32_t n) {
     std::memcpy(piece, src + i, sizeof piece);
     std::memcpy(dst + i, piece, sizeof piece);
   }
+}
+
+// Writes n bytes of value b in pieces of 16, so up to 15 bytes past dst + n (the window's slack).
+inline void fillPieces(uint8_t* dst, uint8_t b, int32_t n) {
+  uint8_t piece[16];
+  std::memset(piece, b, sizeof piece);
+  for (int32_t i = 0; i < n; i += 16) std::memcpy(dst + i, piece, sizeof piece);
 }
 
 // Writes the string of `code` (length bytes) at dst: its last bytes from the suffixes of its prefixes, back
@@ -76,6 +84,10 @@ inline void appendString(LzwDecoder* d, int32_t code) {
   const int64_t from = d->at[code] - d->windowStart;
   if (code < 256) {
     *dst = static_cast<uint8_t>(code);
+  } else if (d->uniform[code]) {
+    // A string of one byte value (white paper, solid black) is stored, not copied: a copy would load
+    // bytes stored a moment ago, which the processor cannot forward from its pending stores.
+    fillPieces(dst, d->first[code], length);
   } else if (from >= 0) {
     // The copy may be one byte short: the entry being made ends with the first byte of this very string.
     const auto n = static_cast<int32_t>(std::min<int64_t>(length, d->windowEnd - from));
@@ -163,6 +175,7 @@ RioStatus lzwDecodeBytes(LzwDecoder* d, RasterStream* in, uint8_t* out, int32_t 
       d->first[entry] = d->first[previous];
       d->suffix[entry] = d->first[code];
       d->length[entry] = static_cast<uint16_t>(d->length[previous] + 1);
+      d->uniform[entry] = d->uniform[previous] & static_cast<uint8_t>(d->first[code] == d->first[previous]);
       d->at[entry] = d->previousAt;
       if (nextCode == (1 << width) - 1 && width < kMaxWidth) ++width;
     }

@@ -33,7 +33,8 @@ inline constexpr int32_t kLzwHistory = 65536;   // decoded bytes kept for copyin
 //
 // Strings are decoded into a window of the recent output. Each entry remembers where its string last
 // appeared there, so a string still in the window is copied whole; an older one is spelled out backwards
-// along its prefixes down to the first one still in the window, which is copied. About 190 KB a decoder, in the record itself.
+// along its prefixes down to the first one still in the window, which is copied; a string of one
+// byte value is filled. About 190 KB a decoder, in the record itself.
 struct LzwDecoder {
   FaxBitReader bits;          // bits.lsbFirst: the bytes are stored least significant bit first (FillOrder 2)
   bool started = false;       // the strip's first code has been read (the old variant is checked there)
@@ -49,6 +50,7 @@ struct LzwDecoder {
   uint16_t length[kLzwTableSize];  // string length
   uint8_t suffix[kLzwTableSize];
   uint8_t first[kLzwTableSize];  // first byte of the string
+  uint8_t uniform[kLzwTableSize];  // 1: every byte of the string is its first byte
   int64_t at[kLzwTableSize];     // output position where the string last appeared
   uint8_t window[2 * kLzwHistory + 16];  // the last 16: slack for copies in pieces
 };

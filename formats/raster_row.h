@@ -34,20 +34,19 @@ inline void rowStore64(uint8_t* p, uint64_t v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// Builds a row from black runs in order, each starting past the previous one's end, inside the row. The
-// row needs kRowSlack bytes of room past its last byte; they are cleared. Words of 64 pixels are gathered
-// in a register and stored whole, so no store is read back.
+// Builds a row from black runs in order, each starting past the previous one's end, inside the row. Words
+// of 64 pixels are gathered in a register and each word of the row is stored once, white words between
+// runs included, so the row needs no clearing first; the last word may reach up to kRowSlack - 1 bytes
+// past the row's last byte, which must be room (they are written with zeros).
 inline constexpr int32_t kRowSlack = 8;
 class RowGatherer {
  public:
-  RowGatherer(uint8_t* row, int32_t rowBytes) : row_(row) {
-    std::memset(row, 0, static_cast<size_t>(rowBytes) + kRowSlack);
-  }
+  RowGatherer(uint8_t* row, int32_t rowBytes) : row_(row), words_((rowBytes + 7) >> 3) {}
   void add(int32_t s, int32_t e) {
     const int32_t last = e - 1;
     if (s >> 6 != at_) {
       rowStore64(row_ + 8 * at_, word_);
-      at_ = s >> 6;
+      for (++at_; at_ < s >> 6; ++at_) rowStore64(row_ + 8 * at_, 0);
       word_ = 0;
     }
     const uint64_t head = kAll >> (s & 63);
@@ -60,11 +59,16 @@ class RowGatherer {
     for (++at_; at_ < last >> 6; ++at_) rowStore64(row_ + 8 * at_, kAll);
     word_ = tail;
   }
-  void finish() { rowStore64(row_ + 8 * at_, word_); }
+  void finish() {
+    if (words_ == 0) return;
+    rowStore64(row_ + 8 * at_, word_);
+    for (++at_; at_ < words_; ++at_) rowStore64(row_ + 8 * at_, 0);
+  }
 
  private:
   static constexpr uint64_t kAll = ~uint64_t{0};
   uint8_t* row_;
+  int32_t words_;   // words of the row, the last one perhaps partly past it
   uint64_t word_ = 0;
   int32_t at_ = 0;  // index of the word being gathered
 };

@@ -131,7 +131,13 @@ RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
       r = g3EncodeLine(&st.encoder, s, lines.width, lines.cur);
       break;
     case kCompressionNone: {
-      // The row of the line as the coders take it, without the line itself.
+      // The row of the line as the coders take it, without the line itself: built straight in the
+      // stream's buffer when it has room for the row and its slack, else in the state's row.
+      if (s->ok && s->mode == 1 && s->end - s->cur >= int64_t{st.rowBytes} + kRowSlack) {
+        rowFromLine(s->cur, st.rowBytes, rcb->curSline, lines.width);
+        s->cur += st.rowBytes;
+        break;
+      }
       auto* row = reinterpret_cast<uint8_t*>(st.row);
       rowFromLine(row, st.rowBytes, rcb->curSline, lines.width);
       r = writeAll(s, row, st.rowBytes);
