@@ -74,9 +74,10 @@ inline constexpr int32_t kFaxOwnLineSpare = kFaxOwnLineEnds - 2;
 // buffer of an own line); *values gets the number of values before the terminator, also after a failure.
 [[nodiscard]] RioStatus g4DecodeOwnLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref,
                                         int32_t* out, int32_t* values);
-// g3Decode2dLine against an own line `ref`; `out` is left an own line (its buffer as an own line's).
+// g3Decode2dLine against an own line `ref`; `out` is left an own line (its buffer as an own line's), with
+// *values values before its terminator.
 [[nodiscard]] RioStatus g3Decode2dOwnLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref,
-                                          int32_t* out);
+                                          int32_t* out, int32_t* values);
 
 // ---------------------------------------------------------------------------------------------------------
 // Encoding.

@@ -55,7 +55,8 @@ RioStatus decodeRunLine(FaxBitReader& reader, RasterStream* in, int32_t width, i
 
 // One line; `Own`: `ref` is an own line and `out` is left one.
 template <bool Own>
-RioStatus decode2d(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
+RioStatus decode2d(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out,
+                   int32_t* values = nullptr) {
   out[0] = out[1] = kSlineEnd;
   if (width < 0) return kRioBadParameter;
   if (d->eolCount > 1) return kRioEndOfPage;  // the return-to-control sequence has been met
@@ -97,6 +98,7 @@ RioStatus decode2d(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t
   out[n] = out[n + 1] = kSlineEnd;
   if constexpr (Own) {
     for (int32_t i = 2; i < kFaxOwnLineEnds; ++i) out[n + i] = kSlineEnd;
+    *values = n;
   }
   return status;
 }
@@ -107,8 +109,9 @@ RioStatus g3Decode2dLine(FaxDecoder* d, RasterStream* in, int32_t width, const i
   return decode2d<false>(d, in, width, ref, out);
 }
 
-RioStatus g3Decode2dOwnLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out) {
-  return decode2d<true>(d, in, width, ref, out);
+RioStatus g3Decode2dOwnLine(FaxDecoder* d, RasterStream* in, int32_t width, const int32_t* ref, int32_t* out,
+                            int32_t* values) {
+  return decode2d<true>(d, in, width, ref, out, values);
 }
 
 }  // namespace vantrel

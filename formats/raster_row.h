@@ -28,73 +28,46 @@ inline void rowSetRun(uint8_t* row, int32_t s, int32_t e) {
   row[last] |= tail;
 }
 
-// Stores a word of 64 pixels as eight row bytes, its most significant bits first.
-inline void rowStore64(uint8_t* p, uint64_t v) {
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  std::memcpy(p, &v, sizeof v);
-}
-
-// Builds a row from black runs in order, each starting past the previous one's end, inside the row. Words
-// of 64 pixels are gathered in a register and each word of the row is stored once, white words between
-// runs included, so the row needs no clearing first; the last word may reach up to kRowSlack - 1 bytes
-// past the row's last byte, which must be room (they are written with zeros).
 inline constexpr int32_t kRowSlack = 8;
-class RowGatherer {
- public:
-  RowGatherer(uint8_t* row, int32_t rowBytes) : row_(row), words_((rowBytes + 7) >> 3) {}
-  void add(int32_t s, int32_t e) {
-    const int32_t last = e - 1;
-    if (s >> 6 != at_) {
-      rowStore64(row_ + 8 * at_, word_);
-      for (++at_; at_ < s >> 6; ++at_) rowStore64(row_ + 8 * at_, 0);
-      word_ = 0;
-    }
-    const uint64_t head = kAll >> (s & 63);
-    const uint64_t tail = kAll << (63 - (last & 63));
-    if (last >> 6 == at_) {
-      word_ |= head & tail;
-      return;
-    }
-    rowStore64(row_ + 8 * at_, word_ | head);
-    for (++at_; at_ < last >> 6; ++at_) rowStore64(row_ + 8 * at_, kAll);
-    word_ = tail;
-  }
-  void finish() {
-    if (words_ == 0) return;
-    rowStore64(row_ + 8 * at_, word_);
-    for (++at_; at_ < words_; ++at_) rowStore64(row_ + 8 * at_, 0);
-  }
 
- private:
-  static constexpr uint64_t kAll = ~uint64_t{0};
-  uint8_t* row_;
-  int32_t words_;   // words of the row, the last one perhaps partly past it
-  uint64_t word_ = 0;
-  int32_t at_ = 0;  // index of the word being gathered
-};
+// ORs 64 pixels, most significant bit leftmost, into the row's word at byte 8 * w.
+inline void rowOr64(uint8_t* row, int32_t w, uint64_t v) {
+  uint64_t word;
+  std::memcpy(&word, row + 8 * w, sizeof word);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  word |= v;
+  std::memcpy(row + 8 * w, &word, sizeof word);
+}
 
 // The row of a line as faxNormalizeLine (codec/fax.h) leaves it for `width` = 8 * rowBytes or less: runs
 // clipped to [0, width), the first that starts at or past the width ending the line, empty ones skipped,
-// one that starts at or before the end of the run kept before it joined to it. Room as RowGatherer.
+// one that starts at or before the end of the run kept before it joined to it. The row needs kRowSlack
+// bytes of room past its last byte; they are cleared. Each run adds only its pixels right of every run
+// before it (that is what joining does to the pixels) a word of 64 at a time.
 inline void rowFromLine(uint8_t* row, int32_t rowBytes, const int32_t* runs, int32_t width) {
-  RowGatherer out(row, rowBytes);
-  int32_t start = 0;
-  int32_t end = -1;  // the run kept last, not yet set; none while end < 0
+  constexpr uint64_t kAll = ~uint64_t{0};
+  std::memset(row, 0, static_cast<size_t>(rowBytes) + kRowSlack);
+  int32_t done = 0;  // the pixels left of it are final
   for (; runs[0] != kSlineEnd; runs += 2) {
-    const int32_t s = std::max(runs[0], 0);
+    const int32_t first = std::max(runs[0], 0);
+    if (first >= width) break;
+    const int32_t s = std::max(first, done);
     const int32_t e = std::min(runs[1], width);
-    if (s >= width) break;
     if (e <= s) continue;
-    if (end >= 0 && s <= end) {
-      end = std::max(end, e);
+    done = e;
+    const int32_t last = e - 1;
+    const uint64_t head = kAll >> (s & 63);
+    const uint64_t tail = kAll << (63 - (last & 63));
+    const int32_t w0 = s >> 6;
+    const int32_t w1 = last >> 6;
+    if (w0 == w1) {
+      rowOr64(row, w0, head & tail);
       continue;
     }
-    if (end >= 0) out.add(start, end);
-    start = s;
-    end = e;
+    rowOr64(row, w0, head);
+    for (int32_t w = w0 + 1; w < w1; ++w) std::memcpy(row + 8 * w, &kAll, sizeof kAll);
+    rowOr64(row, w1, tail);
   }
-  if (end >= 0) out.add(start, end);
-  out.finish();
 }
 
 // Clears the row's `rowBytes` bytes and sets the black runs of `runs` in it, clipped to [0, pixels)

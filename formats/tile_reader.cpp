@@ -108,7 +108,11 @@ RioStatus group4Row(TileReader&, TileColumn& column, RasterStream* in) {
 }
 
 RioStatus group3TwoDRow(TileReader&, TileColumn& column, RasterStream* in) {
-  return g3Decode2dOwnLine(&column.decoder, in, column.width, column.lines.ref, column.lines.cur);
+  int32_t values = 0;
+  const RioStatus r =
+      g3Decode2dOwnLine(&column.decoder, in, column.width, column.lines.ref, column.lines.cur, &values);
+  if (r == kRioOk) column.values = values;
+  return r;
 }
 
 // One entry per TileCoding, in its order.

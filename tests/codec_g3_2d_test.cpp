@@ -232,7 +232,9 @@ TEST(Group3TwoDHostile, OwnLinesDecodeAsCheckedLines) {
     ASSERT_EQ(linePairAlloc(&own, width), kRioOk);
     for (int line = 0; line < 5000; ++line) {
       const RioStatus checked = g3Decode2dLine(&da, a.stream(), width, ref.data(), cur.data());
-      ASSERT_EQ(g3Decode2dOwnLine(&db, b.stream(), width, own.ref, own.cur), checked) << "line " << line;
+      int32_t values = -1;
+      ASSERT_EQ(g3Decode2dOwnLine(&db, b.stream(), width, own.ref, own.cur, &values), checked) << "line " << line;
+      ASSERT_EQ(values, rioSlineRuns(own.cur) * 2) << "line " << line;
       const Runs got = cur.get();
       ASSERT_EQ(Runs(own.cur, own.cur + got.size()), got) << "line " << line;
       for (int32_t i = 0; i < kFaxOwnLineEnds; ++i) ASSERT_EQ(own.cur[got.size() + i], kSlineEnd);
