@@ -7,7 +7,9 @@
 // turns the line black, an odd one white, so the colour of a0 is the parity of the elements written.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "codec/bits.h"
 #include "codec/fax_tables.h"
@@ -68,6 +70,21 @@ class LocalBits {
 
   void ensure(int32_t need) {
     if (count_ >= need) return;
+    // Eight buffered bytes in order (bitsRefill's first case) are taken here, without the call.
+    if (!r_.lsbFirst && !r_.exhausted && in_->end - in_->cur >= 8 && (!r_.limited || r_.bytesLeft >= 8)) {
+      uint64_t word;
+      std::memcpy(&word, in_->cur, sizeof word);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+      const int32_t taken = (64 - count_) >> 3;
+      const int32_t filled = count_ + 8 * taken;
+      word >>= count_;
+      if (filled < 64) word &= ~(~uint64_t{0} >> filled);
+      bits_ |= word;
+      count_ = filled;
+      in_->cur += taken;
+      if (r_.limited) r_.bytesLeft -= taken;
+      return;
+    }
     r_.bits = bits_;
     r_.count = count_;
     bitsRefill(r_, in_);
