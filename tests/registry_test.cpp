@@ -1,5 +1,7 @@
 #include "formats/registry.h"
 
+#include "rio/sline.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -105,6 +107,59 @@ TEST(Registry, WritersThatSeekAreTheOnesFlaggedSo) {
     EXPECT_GT(::read(fds[0], bytes.data(), bytes.size()), 0);
     ::close(fds[0]);
   }
+}
+
+// A writer flagged lentLine codes a line it is lent exactly as the clipped copy the copy loop would give
+// it, and leaves the lent line as it was: lines with runs out of order, overlapping, empty, left of the
+// page and past its width.
+TEST(Registry, WritersThatTakeLentLinesCodeThemAsTheirClippedCopies) {
+  constexpr int32_t kWidth = 200;
+  const std::vector<std::vector<int32_t>> lines = {
+      {-5, 3, 2, 10, 8, 8, 30, 40, 35, 50, 20, 25, 190, 250, 260, 270},
+      {},
+      {0, kWidth},
+      {150, 160, 160, 170, 199, 200, 200, 201}};
+  auto write = [&](RasterFormatId id, bool lend) {
+    std::FILE* file = std::tmpfile();
+    RasterStream* stream = streamOpen(file, "w");
+    RioStatus st = 0;
+    RCB* rcb = rioOpenRasterWrite(stream, kWidth, static_cast<int32_t>(lines.size()), id, &st);
+    EXPECT_NE(rcb, nullptr) << st;
+    for (const auto& runs : lines) {
+      std::vector<int32_t> line = runs;
+      line.insert(line.end(), {kSlineEnd, kSlineEnd});
+      const std::vector<int32_t> before = line;
+      if (lend) {
+        int32_t* own = rcb->curSline;
+        rcb->curSline = line.data();
+        EXPECT_EQ(rioWriteRasterSline(rcb), 0);
+        rcb->curSline = own;
+        EXPECT_EQ(line, before);
+      } else {
+        rioCopySlineClipped(line.data(), rcb->curSline, kWidth);
+        EXPECT_EQ(rioWriteRasterSline(rcb), 0);
+      }
+      rioSwapSlines(rcb);
+    }
+    EXPECT_EQ(rioCloseRaster(rcb), 0);
+    EXPECT_EQ(streamClose(stream), 1);
+    std::vector<uint8_t> bytes(1 << 16);
+    std::rewind(file);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+    return bytes;
+  };
+  int flagged = 0;
+  for (RasterFormatId id = 1; id <= kMaxFormatId; ++id) {
+    const FormatInfo& info = rioFormatInfo(id);
+    if (!info.writes || !info.lentLine) continue;
+    SCOPED_TRACE(info.title);
+    ++flagged;
+    const std::vector<uint8_t> copied = write(id, false);
+    EXPECT_FALSE(copied.empty());
+    EXPECT_EQ(write(id, true), copied);
+  }
+  EXPECT_GE(flagged, 10);
 }
 
 TEST(Registry, EveryIdHasADriverAndUnknownIdsAnswerNotImplemented) {
