@@ -6,47 +6,32 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "tests/support/shell_folder.h"
 
 namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string load(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void save(const fs::path& p, const std::string& text) {
-  std::ofstream(p, std::ios::binary) << text;
-}
+using testshell::load;
+using testshell::save;
 
 class OutputFileRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vantrel_output_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = testshell::freshFolder("vantrel_output_",
+                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     ASSERT_EQ(sh(std::string(DRAWGEN_EXE) + " -w 700 -h 500 -f rnl in.rnl"), 0);
     save(dir_ / "bad.rnl", load(dir_ / "in.rnl").substr(0, 200));  // a header and a little data
     save(dir_ / "text.txt", "no raster in here\n");
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // The exit status of a bash command run in the folder (for pipefail and job control).
-  int sh(const std::string& command) {
-    const std::string script = "cd '" + dir_.string() + "' || exit 99; " + command;
-    std::string quoted;
-    for (char c : script) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    const int status = std::system(("bash -c '" + quoted + "'").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  // The exit status of a bash command run in the folder.
+  int sh(const std::string& command) { return testshell::runIn(dir_, command); }
   int vantrel(const std::string& args) { return sh(std::string(VANTREL_EXE) + " " + args + " >msg 2>&1"); }
 
   // Every name in the folder besides the ones the test made: a temporary file left behind shows here.

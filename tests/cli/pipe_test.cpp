@@ -6,23 +6,19 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "formats/registry.h"
+#include "tests/support/shell_folder.h"
 
 namespace vantrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string load(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testshell::load;
 
 // One listed name per id whose driver writes.
 std::vector<std::string> writtenFormats() {
@@ -39,21 +35,13 @@ std::vector<std::string> writtenFormats() {
 class NonRegularOutput : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vantrel_pipe_" + std::to_string(::getpid()) + "_" + GetParam());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = testshell::freshFolder("vantrel_pipe_", GetParam());
     ASSERT_EQ(run(std::string(DRAWGEN_EXE) + " -w 700 -h 500 -f rnl in.rnl"), 0);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  int run(const std::string& command) {
-    // bash, for pipefail: the program's exit status, not cat's.
-    const std::string script = "cd '" + dir_.string() + "' || exit 99; " + command;
-    std::string quoted;
-    for (char c : script) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    const int status = std::system(("bash -c '" + quoted + "'").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  // bash, for pipefail: the program's exit status, not cat's.
+  int run(const std::string& command) { return testshell::runIn(dir_, command); }
   fs::path dir_;
 };
 
