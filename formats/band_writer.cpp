@@ -159,7 +159,8 @@ Cut cutOf(const BandWriter& w, int32_t column, int32_t width) {
 
 // The cut of a row kept in the arena: its runs inside [left, last], clipped and moved to start at 0. The
 // rows are normalised (no runs touch), so the list is the one the picture would give.
-void cutArenaRow(const int32_t* row, BandRow& r, const Cut& cut, int32_t* out) {
+int32_t cutArenaRow(const int32_t* row, BandRow& r, const Cut& cut, int32_t* out) {
+  int32_t* const first = out;
   const int32_t left = cut.left;
   int32_t i = left >= r.left ? r.cursor : 0;
   while (row[i] != kSlineEnd && row[i + 1] <= left) i += 2;
@@ -172,20 +173,20 @@ void cutArenaRow(const int32_t* row, BandRow& r, const Cut& cut, int32_t* out) {
     out += 2;
   }
   out[0] = out[1] = kSlineEnd;
+  return static_cast<int32_t>(out - first);
 }
 
-void cutRow(const BandWriter& w, int32_t row, const Cut& cut, int32_t* runs) {
+// The cut of a row into `runs`, normalised and inside [0, width): returns its value count.
+int32_t cutRow(const BandWriter& w, int32_t row, const Cut& cut, int32_t* runs) {
   if (row < 0 || row >= w.rows) {
     runs[0] = runs[1] = kSlineEnd;
-    return;
+    return 0;
   }
   BandRow& r = w.bandRows[row];
-  if (r.at >= 0) {
-    cutArenaRow(w.arena + r.at, r, cut, runs);
-    return;
-  }
-  ExtractRunsTPicture(w.band, row, runs, cut.left, cut.last);
+  if (r.at >= 0) return cutArenaRow(w.arena + r.at, r, cut, runs);
+  const int32_t n = ExtractRunsTPicture(w.band, row, runs, cut.left, cut.last);
   rioShiftSline(runs, -cut.left);
+  return 2 * n;
 }
 
 }  // namespace
@@ -208,8 +209,10 @@ RioStatus bandWriterCodeG4(BandWriter* w, const TileRows& rows, RasterStream* ou
   int32_t* ref = lines.ref;
   RioStatus status = kRioOk;
   for (int32_t y = rows.firstRow, end = rows.firstRow + rows.rows; y < end && status == kRioOk; ++y) {
-    cutRow(*w, y, cut, cur);
-    status = g4EncodeLine(encoder, out, width, cur, ref);
+    // A cut row is normalised and inside the tile: ended as an own line, it is coded without checks.
+    const int32_t n = cutRow(*w, y, cut, cur);
+    for (int32_t i = 2; i < kFaxOwnLineEnds; ++i) cur[n + i] = kSlineEnd;
+    status = g4EncodeOwnLine(encoder, out, width, cur, ref);
     std::swap(cur, ref);
   }
   lines.cur = cur;
