@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "formats/registry.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/status.h"

@@ -21,7 +21,7 @@ target_include_directories(vantrel_core PUBLIC
 set(VANTREL_PUBLIC_HEADERS
   rio/alloc.h rio/diagnostics.h rio/format_id.h rio/port.h rio/rcb.h rio/resample.h rio/settings.h
   rio/sline.h rio/status.h rio/stream.h
-  formats/registry.h
+  formats/open.h formats/registry.h
   picture/bitmap_string.h picture/rast_error.h picture/tpicture.h picture/turned_rows.h
   run/dialect.h run/input.h run/options.h run/parse.h run/reporter.h run/translate.h)
 foreach(header ${VANTREL_PUBLIC_HEADERS})

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "formats/open.h"
 #include "rio/format_id.h"
 #include "rio/rcb.h"
 

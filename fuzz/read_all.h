@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "rio/alloc.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
 

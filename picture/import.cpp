@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "formats/open.h"
 #include "rio/diagnostics.h"
 #include "rio/sline.h"
 #include "rio/stream.h"

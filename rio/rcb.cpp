@@ -3,51 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/registry.h"
-
 namespace vantrel {
 namespace {
-
-const FormatDriver& driverOf(RasterFormatId id) { return *rioFormatDriver(id); }
-
-void releaseRcb(RCB* rcb) {
-  rioFreeSlines(rcb);
-  rioReleaseState(rcb->readerState);
-  rioReleaseState(rcb->writerState);
-  rioFree(rcb->probeBytes);
-  rioFree(rcb->extraHeader);
-  rioDelete(rcb);
-}
-
-RCB* failOpen(RCB* rcb, RioStatus code, RioStatus* status) {
-  if (rcb) releaseRcb(rcb);
-  if (status) *status = rioFromStreamResult(code);
-  return nullptr;
-}
-
-RioStatus checkReadSize(const RCB* rcb) {
-  if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
-  if (rcb->height < 0 || !rioPageWithinBudget(rcb->width, rcb->height)) return kRioBadRows;
-  return kRioOk;
-}
-
-// The input side of an open: recognition, then open, readHeader and allocSlines of the input driver.
-RioStatus openInputSide(RCB* rcb, RasterStream* in, RasterFormatId format) {
-  rcb->inStream = in;
-  rcb->settings = in->settings;
-  rcb->reading = true;
-  if (format == 0) {
-    RioStatus st = kRioOk;
-    format = rioRecognizeRaster(rcb, &st);
-    if (format == 0) return st;
-  }
-  rcb->inFormat = format;
-  const FormatDriver& d = driverOf(format);
-  if (RioStatus r = d.open(rcb)) return r;
-  if (RioStatus r = d.readHeader(rcb)) return r;
-  if (RioStatus r = checkReadSize(rcb)) return r;
-  return d.allocSlines(rcb);
-}
 
 RioStatus allocLine(RCB* rcb, int32_t*& line) {
   int64_t values = slineValues(rcb->width) + 2;  // the sentinel pair in front
@@ -67,59 +24,19 @@ void freeLine(int32_t*& line) {
 
 }  // namespace
 
-RCB* rioOpenRasterRead(RasterStream* in, RasterFormatId format, RioStatus* status) {
-  if (format < 0 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
-  RCB* rcb = rioNew<RCB>();
-  if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
-  if (!in || in->mode != 0) return failOpen(rcb, kRioBadStream, status);
-  if (RioStatus r = openInputSide(rcb, in, format)) return failOpen(rcb, r, status);
-  if (status) *status = kRioOk;
-  return rcb;
-}
-
-RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, RasterFormatId format,
-                        RioStatus* status) {
-  if (!out || out->mode != 1) return failOpen(nullptr, kRioBadStream, status);
-  if (format < 1 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
-  if (width < 0 || width > kMaxLineWidth) return failOpen(nullptr, kRioBadColumns, status);
-  if (height < 0 || !rioPageWithinBudget(width, height)) return failOpen(nullptr, kRioBadRows, status);
-  RCB* rcb = rioNew<RCB>();
-  if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
-  rcb->outStream = out;
-  rcb->settings = out->settings;
-  rcb->writing = true;
-  rcb->outFormat = format;
-  rcb->width = width;
-  rcb->height = height;
-  const FormatDriver& d = driverOf(format);
-  if (RioStatus r = d.open(rcb)) return failOpen(rcb, r, status);
-  if (RioStatus r = d.allocSlines(rcb)) return failOpen(rcb, r, status);
-  if (status) *status = kRioOk;
-  return rcb;
-}
-
-RCB* rioOpenRasterReadWrite(RasterStream* in, RasterFormatId inFormat, RasterStream* out,
-                            RasterFormatId outFormat, RioStatus* status) {
-  if (inFormat < 0 || inFormat > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
-  if (!in || in->mode != 0 || !out || out->mode != 1) return failOpen(nullptr, kRioBadStream, status);
-  RCB* rcb = rioNew<RCB>();
-  if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
-  if (RioStatus r = openInputSide(rcb, in, inFormat)) return failOpen(rcb, r, status);
-  if (outFormat < 1 || outFormat > kMaxFormatId) return failOpen(rcb, kRioUnknownFormat, status);
-  rcb->outStream = out;
-  if (out->settings) rcb->settings = out->settings;
-  rcb->writing = true;
-  rcb->outFormat = outFormat;
-  const FormatDriver& d = driverOf(outFormat);
-  if (RioStatus r = d.open(rcb)) return failOpen(rcb, r, status);
-  if (RioStatus r = d.allocSlines(rcb)) return failOpen(rcb, r, status);
-  if (status) *status = kRioOk;
-  return rcb;
+void rioReleaseRcb(RCB* rcb) {
+  if (!rcb) return;
+  rioFreeSlines(rcb);
+  rioReleaseState(rcb->readerState);
+  rioReleaseState(rcb->writerState);
+  rioFree(rcb->probeBytes);
+  rioFree(rcb->extraHeader);
+  rioDelete(rcb);
 }
 
 Sline rioReadRasterSline(RCB* rcb) {
   if (!rcb) return nullptr;
-  if (rcb->inFormat == kFormatNone) {
+  if (rcb->inFormat == kFormatNone || !rcb->inDriver) {
     rioSetError(rcb, kRioUnknownFormat);
     return nullptr;
   }
@@ -127,7 +44,7 @@ Sline rioReadRasterSline(RCB* rcb) {
     rioSetError(rcb, kRioWrongMode);
     return nullptr;
   }
-  RioStatus r = driverOf(rcb->inFormat).readSline(rcb);
+  RioStatus r = rcb->inDriver->readSline(rcb);
   if (r == kRioOk) {
     if (rcb->linesRead >= rcb->height) {
       rioSetError(rcb, kRioBadRows);
@@ -153,8 +70,8 @@ Sline rioReadRasterSline(RCB* rcb) {
 RioStatus rioWriteRasterSline(RCB* rcb) {
   if (!rcb) return kRioNoRcb;
   if (!rcb->writing) return rioSetError(rcb, kRioWrongMode);
-  if (rcb->outFormat == kFormatNone) return rioSetError(rcb, kRioUnknownFormat);
-  const FormatDriver& d = driverOf(rcb->outFormat);
+  if (rcb->outFormat == kFormatNone || !rcb->outDriver) return rioSetError(rcb, kRioUnknownFormat);
+  const FormatDriver& d = *rcb->outDriver;
   RioStatus r = kRioOk;
   if (!rcb->headerWritten) {
     r = d.writeHeader(rcb);
@@ -180,16 +97,16 @@ void rioSwapSlines(RCB* rcb) {
 RioStatus rioCloseRaster(RCB* rcb) {
   if (!rcb) return kRioNoRcb;
   RioStatus result = kRioOk;
-  if (rcb->writing && rcb->outFormat != kFormatNone) {
-    const FormatDriver& d = driverOf(rcb->outFormat);
+  if (rcb->writing && rcb->outFormat != kFormatNone && rcb->outDriver) {
+    const FormatDriver& d = *rcb->outDriver;
     (void)d.finishWrite(rcb);
     result = d.close(rcb);
   }
-  if (rcb->reading && rcb->inFormat != kFormatNone && rcb->inFormat != rcb->outFormat) {
-    const RioStatus r = driverOf(rcb->inFormat).close(rcb);
+  if (rcb->reading && rcb->inFormat != kFormatNone && rcb->inDriver && rcb->inFormat != rcb->outFormat) {
+    const RioStatus r = rcb->inDriver->close(rcb);
     if (result == kRioOk) result = r;  // the writer's failure is not hidden by the reader's close
   }
-  releaseRcb(rcb);
+  rioReleaseRcb(rcb);
   return rioFromStreamResult(result);
 }
 

@@ -63,6 +63,9 @@ struct RCB {
   bool reading = false;
   RasterFormatId inFormat = 0;
   RasterFormatId outFormat = 0;
+  // The drivers of the two sides, stored by the opening (the registry's look-up); never owned.
+  const FormatDriver* inDriver = nullptr;
+  const FormatDriver* outDriver = nullptr;
   RasterStream* inStream = nullptr;   // owned by the caller
   RasterStream* outStream = nullptr;  // owned by the caller
   // The settings of the output stream when the RCB writes and it has some, else the input stream's
@@ -96,12 +99,9 @@ struct RCB {
   char calsText[static_cast<int>(CalsText::kCount)][122] = {};
 };
 
-// Opening. Each returns the RCB, or nullptr with the status in *status; a failed open releases everything.
-[[nodiscard]] RCB* rioOpenRasterRead(RasterStream* in, RasterFormatId format, RioStatus* status);
-[[nodiscard]] RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, RasterFormatId format,
-                                      RioStatus* status);
-[[nodiscard]] RCB* rioOpenRasterReadWrite(RasterStream* in, RasterFormatId inFormat, RasterStream* out,
-                                          RasterFormatId outFormat, RioStatus* status);
+// Opening is the registry's (formats/open.h): it finds the drivers and stores them in the RCB.
+// Releases an RCB and everything it holds without calling a driver (a failed open).
+void rioReleaseRcb(RCB* rcb);
 
 // The next line (curSline), or nullptr when there is none: status then says why (-1 end of page).
 [[nodiscard]] Sline rioReadRasterSline(RCB* rcb);
@@ -188,11 +188,6 @@ int32_t rioGetRorient(const RCB* rcb, int index);
 RioStatus rioSetRorient(RCB* rcb, int index, int32_t value);
 RioStatus rioSetCalsText(RCB* rcb, CalsText which, const char* text);
 const char* rioGetCalsText(const RCB* rcb, CalsText which);  // "NONE" when empty
-
-// Recognition of the input format from its first five bytes; 0 with *status set when nothing matches.
-[[nodiscard]] RasterFormatId rioRecognizeRaster(RCB* rcb, RioStatus* status);
-// The rule table alone, over bytes already read (count < 5: -8).
-[[nodiscard]] RasterFormatId rioRecognizeBytes(const uint8_t* bytes, int32_t count, RioStatus* status);
 
 template <class T>
 T* rioNewState(StateBlock& block) {

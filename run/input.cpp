@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "formats/open.h"
 #include "picture/import.h"
 #include "picture/transform.h"
 #include "picture/turned_rows.h"

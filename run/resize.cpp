@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "formats/open.h"
 #include "rio/resample.h"
 #include "rio/sline.h"
 #include "rio/status.h"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "formats/open.h"
 #include "formats/registry.h"
 #include "rio/sline.h"
 #include "run/output_file.h"

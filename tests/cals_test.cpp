@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/registry.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "tests/support/file_fixture.h"
 

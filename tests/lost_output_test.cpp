@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/open.h"
 #include "formats/registry.h"
 #include "tests/support/device_page.h"
 #include "tests/support/file_fixture.h"

@@ -19,6 +19,7 @@
 #include "codec/fax.h"
 #include "formats/registry.h"
 #include "rio/alloc.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
 #include "tests/support/file_fixture.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "formats/registry.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "tests/support/file_fixture.h"
 

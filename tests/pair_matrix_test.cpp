@@ -23,6 +23,7 @@
 #include "formats/native.h"
 #include "formats/registry.h"
 #include "rio/format_id.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"

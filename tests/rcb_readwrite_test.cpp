@@ -9,6 +9,7 @@
 #include <utility>
 #include <string>
 
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "tests/support/pbm.h"
 #include "tests/support/read_back.h"

@@ -1,5 +1,6 @@
 // The raster control block's line counting, modes and ownership, exercised through the internal run-list
 // dump format (id 1), whose layout is trivial to build by hand.
+#include "formats/open.h"
 #include "rio/rcb.h"
 
 #include <gtest/gtest.h>

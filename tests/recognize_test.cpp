@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "tests/support/read_back.h"
 

@@ -1,3 +1,4 @@
+#include "formats/open.h"
 #include "formats/registry.h"
 
 #include "rio/sline.h"

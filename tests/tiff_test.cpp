@@ -12,6 +12,7 @@
 
 #include "codec/fax.h"
 #include "formats/registry.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "tests/support/file_fixture.h"
 #include "tests/support/pbm.h"

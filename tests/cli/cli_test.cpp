@@ -21,6 +21,7 @@
 #include "run/translate.h"
 #include "tests/support/recording_reporter.h"
 #include "rio/alloc.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
 #include "tests/support/read_back.h"

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "formats/registry.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 
 namespace vantrel {

@@ -14,6 +14,7 @@
 
 #include "formats/registry.h"
 #include "rio/alloc.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "tests/support/read_back.h"
 

@@ -19,6 +19,7 @@
 
 #include "formats/registry.h"
 #include "rio/alloc.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "formats/registry.h"
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"

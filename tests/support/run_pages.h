@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
