@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "formats/byte_io.h"
-#include "formats/raster_row.h"
+#include "formats/common/byte_io.h"
+#include "formats/common/raster_row.h"
 #include "formats/registry.h"
 
 namespace vantrel {

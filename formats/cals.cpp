@@ -8,7 +8,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "formats/fax_lines.h"
+#include "formats/common/fax_lines.h"
 #include "formats/registry.h"
 
 namespace vantrel {

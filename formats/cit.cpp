@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "formats/byte_io.h"
-#include "formats/fax_lines.h"
+#include "formats/common/byte_io.h"
+#include "formats/common/fax_lines.h"
 #include "formats/registry.h"
 #include "picture/tpicture.h"
 

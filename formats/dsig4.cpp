@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "formats/byte_io.h"
-#include "formats/fax_lines.h"
+#include "formats/common/byte_io.h"
+#include "formats/common/fax_lines.h"
 #include "formats/registry.h"
 
 namespace vantrel {

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/band_page.h"
-#include "formats/offset_table.h"
+#include "formats/common/band_page.h"
+#include "formats/common/offset_table.h"
 #include "formats/registry.h"
-#include "formats/tile_reader.h"
-#include "formats/tiled_file.h"
+#include "formats/common/tile_reader.h"
+#include "formats/common/tiled_file.h"
 
 namespace vantrel {
 namespace {

@@ -3,7 +3,7 @@
 // (6976 x 4524, data from 869); otherwise the frame is 6736 x 4500 with data from 839. No resolution.
 #include <cstring>
 
-#include "formats/byte_io.h"
+#include "formats/common/byte_io.h"
 #include "formats/registry.h"
 #include "picture/tpicture.h"
 

@@ -2,8 +2,8 @@
 // numbers), the image coded in Group 4 from offset 36, then a six-byte closing record. The header's
 // length field L counts the coded bytes, so the closing record stands at 36 + L and the file is
 // 36 + L + 6 bytes long. The writer patches L once the image is coded, so its output must be seekable.
-#include "formats/byte_io.h"
-#include "formats/fax_lines.h"
+#include "formats/common/byte_io.h"
+#include "formats/common/fax_lines.h"
 #include "formats/registry.h"
 
 namespace vantrel {

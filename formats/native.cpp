@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "formats/byte_io.h"
+#include "formats/common/byte_io.h"
 #include "formats/registry.h"
 
 namespace vantrel {

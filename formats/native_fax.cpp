@@ -3,7 +3,7 @@
 // bit first; Group 4 most significant bit first. The reader takes alignment and bit order from the header.
 #include <cstring>
 
-#include "formats/fax_lines.h"
+#include "formats/common/fax_lines.h"
 #include "formats/native.h"
 #include "formats/registry.h"
 

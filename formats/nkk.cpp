@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/byte_io.h"
-#include "formats/raster_row.h"
+#include "formats/common/byte_io.h"
+#include "formats/common/raster_row.h"
 #include "formats/registry.h"
 
 namespace vantrel {

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/byte_io.h"
+#include "formats/common/byte_io.h"
 #include "formats/registry.h"
 
 namespace vantrel {

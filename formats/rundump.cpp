@@ -6,7 +6,7 @@
 // 2n run boundaries.
 #include <cstring>
 
-#include "formats/byte_io.h"
+#include "formats/common/byte_io.h"
 #include "formats/registry.h"
 
 namespace vantrel {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "formats/raster_row.h"
+#include "formats/common/raster_row.h"
 #include "formats/registry.h"
 
 namespace vantrel {

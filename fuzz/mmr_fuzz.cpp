@@ -1,6 +1,6 @@
 // Fuzz target: the Fuji Xerox MMR reader, through recognition and as a forced format; the rows read are
 // written again as MMR, so the writer meets hostile widths too.
-#include "formats/byte_io.h"
+#include "formats/common/byte_io.h"
 #include "fuzz/read_all.h"
 
 namespace {

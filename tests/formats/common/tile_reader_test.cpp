@@ -7,8 +7,8 @@
 #include <deque>
 #include <vector>
 
-#include "formats/band_writer.h"
-#include "formats/tile_reader.h"
+#include "formats/common/band_writer.h"
+#include "formats/common/tile_reader.h"
 #include "tests/support/file_fixture.h"
 #include "tests/support/pbm.h"
 

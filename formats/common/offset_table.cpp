@@ -1,8 +1,8 @@
-#include "formats/offset_table.h"
+#include "formats/common/offset_table.h"
 
 #include <algorithm>
 
-#include "formats/byte_io.h"
+#include "formats/common/byte_io.h"
 #include "rio/alloc.h"
 
 namespace vantrel {

@@ -1,4 +1,4 @@
-#include "formats/raster_row.h"
+#include "formats/common/raster_row.h"
 
 #include <gtest/gtest.h>
 

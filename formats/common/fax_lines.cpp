@@ -1,4 +1,4 @@
-#include "formats/fax_lines.h"
+#include "formats/common/fax_lines.h"
 
 #include <cstring>
 

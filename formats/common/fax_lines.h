@@ -9,7 +9,7 @@
 #pragma once
 
 #include "codec/fax.h"
-#include "formats/line_pair.h"
+#include "formats/common/line_pair.h"
 #include "rio/rcb.h"
 
 namespace vantrel {

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "formats/raster_row.h"
+#include "formats/common/raster_row.h"
 #include "formats/registry.h"
-#include "formats/tiff.h"
+#include "formats/tiff/tiff.h"
 #include "picture/tpicture.h"
 
 namespace vantrel {

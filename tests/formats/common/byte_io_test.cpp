@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "formats/byte_io.h"
-#include "formats/offset_table.h"
+#include "formats/common/byte_io.h"
+#include "formats/common/offset_table.h"
 #include "rio/alloc.h"
 #include "rio/stream.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "formats/byte_io.h"
+#include "formats/common/byte_io.h"
 
 namespace vantrel {
 

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "formats/byte_filters.h"
-#include "formats/byte_io.h"
-#include "formats/raster_row.h"
-#include "formats/tiff.h"
+#include "formats/tiff/byte_filters.h"
+#include "formats/common/byte_io.h"
+#include "formats/common/raster_row.h"
+#include "formats/tiff/tiff.h"
 
 namespace vantrel::tiff {
 namespace {

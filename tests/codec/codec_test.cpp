@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "codec/fax.h"
-#include "formats/fax_lines.h"
-#include "formats/line_pair.h"
+#include "formats/common/fax_lines.h"
+#include "formats/common/line_pair.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "bench/rng.h"

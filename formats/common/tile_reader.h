@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "codec/fax.h"
-#include "formats/line_pair.h"
+#include "formats/common/line_pair.h"
 #include "rio/status.h"
 #include "rio/stream.h"
 

@@ -2,7 +2,7 @@
 // each in a most-significant-bit-first and a bit-reversed (least significant bit first) variant.
 #pragma once
 
-#include "formats/tile_reader.h"
+#include "formats/common/tile_reader.h"
 
 namespace vantrel {
 

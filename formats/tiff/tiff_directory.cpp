@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "formats/byte_io.h"
-#include "formats/tiff.h"
+#include "formats/common/byte_io.h"
+#include "formats/tiff/tiff.h"
 #include "rio/alloc.h"
 
 namespace vantrel::tiff {

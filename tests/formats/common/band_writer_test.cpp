@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/band_writer.h"
-#include "formats/byte_io.h"
+#include "formats/common/band_writer.h"
+#include "formats/common/byte_io.h"
 #include "tests/support/file_fixture.h"
 #include "tests/support/group4_tiff.h"
 #include "tests/support/pbm.h"

@@ -1,4 +1,4 @@
-#include "formats/band_page.h"
+#include "formats/common/band_page.h"
 
 #include <algorithm>
 

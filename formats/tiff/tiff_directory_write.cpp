@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "formats/byte_io.h"
-#include "formats/tiff.h"
+#include "formats/common/byte_io.h"
+#include "formats/tiff/tiff.h"
 
 namespace vantrel::tiff {
 namespace {

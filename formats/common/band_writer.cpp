@@ -1,10 +1,10 @@
-#include "formats/band_writer.h"
+#include "formats/common/band_writer.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "formats/raster_row.h"
+#include "formats/common/raster_row.h"
 
 namespace vantrel {
 namespace {

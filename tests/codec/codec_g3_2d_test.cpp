@@ -10,7 +10,7 @@
 
 #include "bench/rng.h"
 #include "codec/fax.h"
-#include "formats/line_pair.h"
+#include "formats/common/line_pair.h"
 #include "tests/support/fax_lines.h"
 
 namespace vantrel {

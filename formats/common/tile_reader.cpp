@@ -1,4 +1,4 @@
-#include "formats/tile_reader.h"
+#include "formats/common/tile_reader.h"
 
 #include <algorithm>
 #include <cstring>

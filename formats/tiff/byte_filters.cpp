@@ -1,4 +1,4 @@
-#include "formats/byte_filters.h"
+#include "formats/tiff/byte_filters.h"
 
 #include <algorithm>
 #include <new>

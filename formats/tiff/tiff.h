@@ -9,10 +9,10 @@
 #include <cstdint>
 
 #include "codec/fax.h"
-#include "formats/band_writer.h"
-#include "formats/line_pair.h"
-#include "formats/offset_table.h"
-#include "formats/tile_reader.h"
+#include "formats/common/band_writer.h"
+#include "formats/common/line_pair.h"
+#include "formats/common/offset_table.h"
+#include "formats/common/tile_reader.h"
 #include "rio/rcb.h"
 
 namespace vantrel::tiff {

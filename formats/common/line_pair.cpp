@@ -1,4 +1,4 @@
-#include "formats/line_pair.h"
+#include "formats/common/line_pair.h"
 
 namespace vantrel {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "formats/band_writer.h"
+#include "formats/common/band_writer.h"
 #include "rio/rcb.h"
 
 namespace vantrel {
