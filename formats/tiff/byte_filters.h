@@ -1,4 +1,4 @@
-// Byte-producing decoders of stored rows as tile-reader filters (formats/tile_reader.h): LZW and Deflate,
+// Byte-producing decoders of stored rows as tile-reader filters (formats/common/tile_reader.h): LZW and Deflate,
 // each in a most-significant-bit-first and a bit-reversed (least significant bit first) variant.
 #pragma once
 

@@ -2,7 +2,7 @@
 // also two-dimensional), PackBits, LZW, Deflate (read only) or no compression, in strips or tiles. The reader takes any byte order and layout and reads the
 // first directory; the writer writes little-endian files with one directory, the tag values that do not
 // fit an entry right behind it, then the data, then the strip or tile tables, and patches the entries that
-// depend on the data at the end. This file is the driver glue; formats/tiff.h lists the others.
+// depend on the data at the end. This file is the driver glue; formats/tiff/tiff.h lists the others.
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
