@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "formats/common/seekable_output.h"
 #include "formats/common/byte_io.h"
 #include "formats/common/fax_lines.h"
 #include "formats/registry.h"
@@ -31,7 +32,7 @@ struct Dsig4ReadState {
 struct Dsig4WriteState {
   FaxLineWriter g4;  // the encoder with a line pair of its own
   bool headerDone = false;          // the header reached the stream: the file can be finished
-  RioStatus finishStatus = kRioOk;  // what finishWrite met: the result of close
+  SeekableOutput output;  // finish result kept for close
 };
 
 RioStatus dsig4Open(RCB* rcb) {
@@ -42,11 +43,10 @@ RioStatus dsig4Open(RCB* rcb) {
     auto* st = rioNewState<Dsig4WriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->g4.encoder = FaxEncoder{};
-    st->finishStatus = kRioOk;
+    st->output = SeekableOutput{};
     if (RioStatus r = linePairAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
     // The length is patched at the end: random access must be prepared before the first byte leaves.
-    if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
-    if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
+    if (RioStatus r = seekableOutputOpen(rcb)) return r;
   }
   return kRioOk;
 }
@@ -139,10 +139,7 @@ RioStatus finishFile(RCB* rcb, Dsig4WriteState* st) {
 RioStatus dsig4FinishWrite(RCB* rcb) {
   auto* st = rioState<Dsig4WriteState>(rcb->writerState);
   if (!st || rcb->outFormat != kFormatDsig4) return rioSetError(rcb, kRioInternal);
-  st->finishStatus = finishFile(rcb, st);
-  // The file is not what it should be: the stream reports it too, so that no front end calls it complete.
-  if (st->finishStatus != kRioOk && rcb->outStream) rcb->outStream->ok = false;
-  return st->finishStatus;
+  return seekableOutputFinish(rcb, st->output, finishFile(rcb, st));
 }
 
 RioStatus dsig4Close(RCB* rcb) {
@@ -150,8 +147,8 @@ RioStatus dsig4Close(RCB* rcb) {
   if (rcb->reading && rcb->inFormat == kFormatDsig4 && rcb->linesRead != rcb->height)
     rioSetWarning(rcb, kRioBadRows);
   if (rcb->writing && rcb->outFormat == kFormatDsig4) {
-    if (rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
-    if (auto* st = rioState<Dsig4WriteState>(rcb->writerState)) result = st->finishStatus;
+    auto* st = rioState<Dsig4WriteState>(rcb->writerState);
+    result = seekableOutputClose(rcb, st ? &st->output : nullptr);
   }
   return result;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/common/seekable_output.h"
 #include "formats/common/band_page.h"
 #include "formats/common/offset_table.h"
 #include "formats/registry.h"
@@ -364,7 +365,7 @@ struct FileNetWriteState {
   int64_t tileBytes = 0;
   int64_t tileCapacity = 0;
   bool headerDone = false;
-  RioStatus finishStatus = kRioOk;
+  SeekableOutput output;  // finish result kept for close
 
   FileNetWriteState() = default;
   FileNetWriteState(const FileNetWriteState&) = delete;
@@ -475,11 +476,7 @@ RioStatus fileNetWriteHeader(RCB* rcb) {
 RioStatus fileNetWriteSline(RCB* rcb) {
   auto* st = rioState<FileNetWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
-  // Rows past the height would never be read back: they are left out, and the count is flagged.
-  if (rcb->linesWritten >= rcb->height) {
-    rioSetWarning(rcb, kRioBadRows);
-    return kRioOk;
-  }
+  if (seekableOutputPastHeight(rcb)) return kRioOk;
   BandContext context{st, rcb->outStream};
   if (RioStatus r = bandPageAddRow(&st->page, rcb->curSline, writeTileRow, &context)) return rioSetError(rcb, r);
   return kRioOk;
@@ -508,10 +505,7 @@ RioStatus finishFile(RCB* rcb, FileNetWriteState* st) {
 RioStatus fileNetFinishWrite(RCB* rcb) {
   auto* st = rioState<FileNetWriteState>(rcb->writerState);
   if (!st || !isFileNet(rcb->outFormat)) return rioSetError(rcb, kRioInternal);
-  st->finishStatus = finishFile(rcb, st);
-  // The file is not what it should be: the stream reports it too, so that no front end calls it complete.
-  if (st->finishStatus != kRioOk && rcb->outStream) rcb->outStream->ok = false;
-  return st->finishStatus;
+  return seekableOutputFinish(rcb, st->output, finishFile(rcb, st));
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -523,8 +517,7 @@ RioStatus fileNetOpen(RCB* rcb) {
   if (rcb->writing && isFileNet(rcb->outFormat)) {
     if (!rioNewState<FileNetWriteState>(rcb->writerState)) return rioSetError(rcb, kRioOutOfMemory);
     // The data length and the tile table are filled in at the end: random access before the first byte.
-    if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
-    if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
+    if (RioStatus r = seekableOutputOpen(rcb)) return r;
   }
   return kRioOk;
 }
@@ -536,8 +529,8 @@ RioStatus fileNetAllocSlines(RCB* rcb) {
 RioStatus fileNetClose(RCB* rcb) {
   RioStatus result = kRioOk;
   if (rcb->writing && isFileNet(rcb->outFormat)) {
-    if (rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
-    if (auto* st = rioState<FileNetWriteState>(rcb->writerState)) result = st->finishStatus;
+    auto* st = rioState<FileNetWriteState>(rcb->writerState);
+    result = seekableOutputClose(rcb, st ? &st->output : nullptr);
   }
   return result;
 }

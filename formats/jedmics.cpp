@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/common/seekable_output.h"
 #include "formats/common/band_page.h"
 #include "formats/registry.h"
 #include "formats/common/tile_reader.h"
@@ -200,7 +201,7 @@ struct TwinWriteState {
   uint8_t* index = nullptr;  // the tile index, filled as the tiles are written
   int64_t tileCount = 0;
   bool headerDone = false;
-  RioStatus finishStatus = kRioOk;
+  SeekableOutput output;  // finish result kept for close
 
   TwinWriteState() = default;
   TwinWriteState(const TwinWriteState&) = delete;
@@ -306,11 +307,7 @@ RioStatus twinWriteHeader(RCB* rcb) {
 RioStatus twinWriteSline(RCB* rcb) {
   auto* st = rioState<TwinWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
-  // Rows past the height would never be read back: they are left out, and the count is flagged.
-  if (rcb->linesWritten >= rcb->height) {
-    rioSetWarning(rcb, kRioBadRows);
-    return kRioOk;
-  }
+  if (seekableOutputPastHeight(rcb)) return kRioOk;
   BandContext context{st, rcb->outStream, rcb->outFormat == kFormatEdmicsB4};
   if (RioStatus r = bandPageAddRow(&st->page, rcb->curSline, writeTileRow, &context)) return rioSetError(rcb, r);
   return kRioOk;
@@ -329,10 +326,7 @@ RioStatus finishFile(RCB* rcb, TwinWriteState* st) {
 RioStatus twinFinishWrite(RCB* rcb) {
   auto* st = rioState<TwinWriteState>(rcb->writerState);
   if (!st || !isTwin(rcb->outFormat)) return rioSetError(rcb, kRioInternal);
-  st->finishStatus = finishFile(rcb, st);
-  // The file is not what it should be: the stream reports it too, so that no front end calls it complete.
-  if (st->finishStatus != kRioOk && rcb->outStream) rcb->outStream->ok = false;
-  return st->finishStatus;
+  return seekableOutputFinish(rcb, st->output, finishFile(rcb, st));
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -345,8 +339,7 @@ RioStatus twinOpen(RCB* rcb) {
     if (RioStatus r = checkPageSize(rcb)) return rioSetError(rcb, r);
     if (!rioNewState<TwinWriteState>(rcb->writerState)) return rioSetError(rcb, kRioOutOfMemory);
     // The index is filled in at the end: random access before the first byte.
-    if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
-    if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
+    if (RioStatus r = seekableOutputOpen(rcb)) return r;
   }
   return kRioOk;
 }
@@ -358,8 +351,8 @@ RioStatus twinAllocSlines(RCB* rcb) {
 RioStatus twinClose(RCB* rcb) {
   RioStatus result = kRioOk;
   if (rcb->writing && isTwin(rcb->outFormat)) {
-    if (rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
-    if (auto* st = rioState<TwinWriteState>(rcb->writerState)) result = st->finishStatus;
+    auto* st = rioState<TwinWriteState>(rcb->writerState);
+    result = seekableOutputClose(rcb, st ? &st->output : nullptr);
   }
   return result;
 }

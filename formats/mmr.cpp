@@ -2,6 +2,7 @@
 // numbers), the image coded in Group 4 from offset 36, then a six-byte closing record. The header's
 // length field L counts the coded bytes, so the closing record stands at 36 + L and the file is
 // 36 + L + 6 bytes long. The writer patches L once the image is coded, so its output must be seekable.
+#include "formats/common/seekable_output.h"
 #include "formats/common/byte_io.h"
 #include "formats/common/fax_lines.h"
 #include "formats/registry.h"
@@ -28,7 +29,7 @@ struct MmrReadState {
 struct MmrWriteState {
   FaxLineWriter fax;                // its reference line is the last row coded, the padding's reference
   bool headerDone = false;          // the header reached the stream: the file can be finished
-  RioStatus finishStatus = kRioOk;  // what finishWrite met: the result of close
+  SeekableOutput output;  // finish result kept for close
 };
 
 RioStatus mmrOpen(RCB* rcb) {
@@ -38,11 +39,10 @@ RioStatus mmrOpen(RCB* rcb) {
     auto* st = rioNewState<MmrWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
     st->fax.encoder = FaxEncoder{};  // empty accumulator, most significant bit first
-    st->finishStatus = kRioOk;
+    st->output = SeekableOutput{};
     if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
     // L is patched at the end: random access must be prepared before the first byte leaves.
-    if (!rcb->outStream) return rioSetError(rcb, kRioBadStream);
-    if (RioStatus r = streamMakeSeekable(rcb->outStream)) return rioSetError(rcb, r);
+    if (RioStatus r = seekableOutputOpen(rcb)) return r;
   }
   return kRioOk;
 }
@@ -146,11 +146,7 @@ RioStatus mmrWriteHeader(RCB* rcb) {
 RioStatus mmrWriteSline(RCB* rcb) {
   auto* st = rioState<MmrWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioInternal);
-  // Rows past the height would never be read back: they are left out, and the count is flagged.
-  if (rcb->linesWritten >= rcb->height) {
-    rioSetWarning(rcb, kRioBadRows);
-    return kRioOk;
-  }
+  if (seekableOutputPastHeight(rcb)) return kRioOk;
   return g4WriteSline(rcb, &st->fax);
 }
 
@@ -199,10 +195,7 @@ RioStatus finishFile(RCB* rcb, MmrWriteState* st) {
 RioStatus mmrFinishWrite(RCB* rcb) {
   auto* st = rioState<MmrWriteState>(rcb->writerState);
   if (!st || rcb->outFormat != kFormatMmr) return rioSetError(rcb, kRioInternal);
-  st->finishStatus = finishFile(rcb, st);
-  // The file is not what it should be: the stream reports it too, so that no front end calls it complete.
-  if (st->finishStatus != kRioOk && rcb->outStream) rcb->outStream->ok = false;
-  return st->finishStatus;
+  return seekableOutputFinish(rcb, st->output, finishFile(rcb, st));
 }
 
 RioStatus mmrClose(RCB* rcb) {
@@ -210,8 +203,8 @@ RioStatus mmrClose(RCB* rcb) {
   if (rcb->reading && rcb->inFormat == kFormatMmr && rcb->linesRead != rcb->height)
     rioSetWarning(rcb, kRioBadRows);
   if (rcb->writing && rcb->outFormat == kFormatMmr) {
-    if (rcb->linesWritten != rcb->height) rioSetWarning(rcb, kRioBadRows);
-    if (auto* st = rioState<MmrWriteState>(rcb->writerState)) result = st->finishStatus;
+    auto* st = rioState<MmrWriteState>(rcb->writerState);
+    result = seekableOutputClose(rcb, st ? &st->output : nullptr);
   }
   return result;
 }
