@@ -89,13 +89,7 @@ RioStatus calcompWriteSline(RCB* rcb) {
   if (!st || !runs) return rioSetError(rcb, kRioInternal);
   uint8_t* row = st->row;
   const int32_t groups = st->groups;
-  std::memset(row, 0, static_cast<size_t>(groups) * kGroupBytes);
-  const int64_t maxRuns = rcb->slineBytes / 8 - 1;  // pairs the line buffer can hold
-  for (int64_t i = 0; i < maxRuns && runs[0] != kSlineEnd; ++i, runs += 2) {
-    const int32_t s = std::max(runs[0], 0);
-    const int32_t e = std::min(runs[1], st->pixels);
-    if (s < e) rowSetRun(row, s, e);
-  }
+  rowFromRuns<RunListEnd::kAtStart>(row, groups * kGroupBytes, runs, rcb->slineBytes / 8 - 1, st->pixels);
 
   // Records go out through a small buffer of whole records.
   uint8_t out[256 * kRecordBytes];

@@ -224,13 +224,7 @@ RioStatus pcxWriteSline(RCB* rcb) {
     rioSetWarning(rcb, kRioBadRows);
     return kRioOk;
   }
-  std::memset(st->row, 0, static_cast<size_t>(st->rowBytes));
-  const int64_t maxRuns = rcb->slineBytes / 8 - 1;  // pairs the line buffer can hold
-  for (int64_t i = 0; i < maxRuns && !rioSlineEnd(runs); ++i, runs += 2) {
-    const int32_t s = std::max(runs[0], 0);
-    const int32_t e = std::min(runs[1], st->width);
-    if (s < e) rowSetRun(st->row, s, e);
-  }
+  rowFromRuns(st->row, st->rowBytes, runs, rcb->slineBytes / 8 - 1, st->width);
   ++st->rowsWritten;
   return put(rcb, st->packed, packRow(st->row, st->rowBytes, st->packed));
 }

@@ -122,14 +122,8 @@ RioStatus versatecWriteSline(RCB* rcb) {
   const int32_t* runs = rcb->curSline;
   if (!st || !runs) return rioSetError(rcb, kRioInternal);
   uint8_t* row = st->record + kRecordHead;
-  std::memset(row, 0, st->lineBytes);
   const int32_t limit = std::min<int32_t>(rcb->width, int32_t{st->lineBytes} * 8);
-  const int64_t maxRuns = rcb->slineBytes / 8 - 1;  // pairs the line buffer can hold
-  for (int64_t i = 0; i < maxRuns && runs[0] != kSlineEnd; ++i, runs += 2) {
-    const int32_t s = std::max(runs[0], 0);
-    const int32_t e = std::min(runs[1], limit);
-    if (s < e) rowSetRun(row, s, e);
-  }
+  rowFromRuns<RunListEnd::kAtStart>(row, st->lineBytes, runs, rcb->slineBytes / 8 - 1, limit);
   (void)streamWrite(rcb->outStream, st->record, kRecordHead + st->lineBytes);
   return kRioOk;
 }

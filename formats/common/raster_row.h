@@ -70,12 +70,18 @@ inline void rowFromLine(uint8_t* row, int32_t rowBytes, const int32_t* runs, int
   }
 }
 
+// Where a run list ends: at the first start of -1 (what most writers take as the end), or only at the
+// (-1, -1) pair.
+enum class RunListEnd { kAtStart, kAtPair };
+
 // Clears the row's `rowBytes` bytes and sets the black runs of `runs` in it, clipped to [0, pixels)
 // (pixels <= 8 * rowBytes). At most maxPairs pairs are read, so a list without its terminator stays inside
 // its buffer; runs out of order or overlapping are simply set too.
+template <RunListEnd End = RunListEnd::kAtPair>
 inline void rowFromRuns(uint8_t* row, int32_t rowBytes, const int32_t* runs, int64_t maxPairs, int32_t pixels) {
   std::memset(row, 0, static_cast<size_t>(rowBytes));
-  for (int64_t i = 0; i < maxPairs && !(runs[0] == -1 && runs[1] == -1); ++i, runs += 2) {
+  for (int64_t i = 0; i < maxPairs; ++i, runs += 2) {
+    if (runs[0] == -1 && (End == RunListEnd::kAtStart || runs[1] == -1)) break;
     const int32_t s = runs[0] < 0 ? 0 : runs[0];
     const int32_t e = runs[1] > pixels ? pixels : runs[1];
     if (s < e) rowSetRun(row, s, e);
