@@ -69,27 +69,32 @@ bool putBitmapString(TPicture* p, int32_t row, const uint32_t* bits, int32_t wor
   return true;
 }
 
+// Hands each tile word of row `row` covering columns [firstColumn, lastColumn] (clipped to the picture) to
+// `use(tileColumn, word)`, the columns outside the range cleared; the number of words handed.
+template <class Use>
+int32_t walkRowWords(const TPicture* p, int32_t row, int32_t firstColumn, int32_t lastColumn, Use use) {
+  const int32_t c0 = std::max(firstColumn, 0);
+  const int32_t c1 = std::min(lastColumn, p->width - 1);
+  if (row < 0 || row >= p->height || c0 > c1) return 0;
+  const TileEntry* entries = tileRowEntries(p, row >> 5);
+  const int r = row & 31;
+  const int32_t t0 = c0 >> 5;
+  const int32_t t1 = c1 >> 5;
+  for (int32_t t = t0; t <= t1; ++t) {
+    uint32_t w = entryRowWord(p, entries[t], r);
+    if (t == t0) w &= maskFrom(c0 & 31);
+    if (t == t1) w &= maskBefore((c1 & 31) + 1);
+    use(t, w);
+  }
+  return t1 - t0 + 1;
+}
+
 }  // namespace
 
 int32_t ExtractRunsTPicture(const TPicture* p, int32_t row, int32_t* runs, int32_t firstColumn,
                             int32_t lastColumn, int32_t** tail) {
   RunWriter out(runs);
-  if (row >= 0 && row < p->height) {
-    int32_t c0 = std::max(firstColumn, 0);
-    int32_t c1 = std::min(lastColumn, p->width - 1);
-    if (c0 <= c1) {
-      const TileEntry* entries = tileRowEntries(p, row >> 5);
-      int r = row & 31;
-      int32_t t0 = c0 >> 5;
-      int32_t t1 = c1 >> 5;
-      for (int32_t t = t0; t <= t1; ++t) {
-        uint32_t w = entryRowWord(p, entries[t], r);
-        if (t == t0) w &= maskFrom(c0 & 31);
-        if (t == t1) w &= maskBefore((c1 & 31) + 1);
-        out.word(w, t * 32);
-      }
-    }
-  }
+  walkRowWords(p, row, firstColumn, lastColumn, [&](int32_t t, uint32_t w) { out.word(w, t * 32); });
   return out.finish(tail);
 }
 
@@ -143,23 +148,11 @@ bool OrBitmapStringTPicture(TPicture* p, int32_t row, const uint32_t* bits, int3
 
 int32_t ReadBitmapStringTPicture(const TPicture* p, int32_t row, uint32_t* bits, int32_t firstColumn,
                                  int32_t lastColumn, int32_t* offsets) {
-  int32_t count = 0;
-  int32_t c0 = std::max(firstColumn, 0);
-  int32_t c1 = std::min(lastColumn, p->width - 1);
-  if (row >= 0 && row < p->height && c0 <= c1) {
-    const TileEntry* entries = tileRowEntries(p, row >> 5);
-    int r = row & 31;
-    int32_t t0 = c0 >> 5;
-    int32_t t1 = c1 >> 5;
-    for (int32_t t = t0; t <= t1; ++t) {
-      uint32_t w = entryRowWord(p, entries[t], r);
-      if (t == t0) w &= maskFrom(c0 & 31);
-      if (t == t1) w &= maskBefore((c1 & 31) + 1);
-      bits[t - t0] = w;
-      if (offsets && w != 0) *offsets++ = (t - t0) * 4;
-    }
-    count = t1 - t0 + 1;
-  }
+  const int32_t t0 = std::max(firstColumn, 0) >> 5;
+  const int32_t count = walkRowWords(p, row, firstColumn, lastColumn, [&](int32_t t, uint32_t w) {
+    bits[t - t0] = w;
+    if (offsets && w != 0) *offsets++ = (t - t0) * 4;
+  });
   if (offsets) *offsets = -1;
   return count;
 }
