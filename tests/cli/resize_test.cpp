@@ -29,11 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr RasterFormatId kRunDump = 1;
-constexpr RasterFormatId kNativeRunLength = 3;
-constexpr RasterFormatId kNativeGroup4 = 5;
-constexpr RasterFormatId kCals = 6;
-
 using testruns::Page;
 using testruns::Runs;
 using testruns::toRuns;
@@ -181,7 +176,7 @@ Page distinctLines(int32_t lines, int32_t width, double dpi) {
 class ResizeFormats : public ResizeRun, public ::testing::WithParamInterface<RasterFormatId> {};
 
 TEST_P(ResizeFormats, HalvingMergesLinesAndKeepsTheLastGroup) {
-  writePage(dir_ / "in.rnl", kNativeRunLength, ladder(1000, 200));
+  writePage(dir_ / "in.rnl", kFormatRunLength, ladder(1000, 200));
   TranslateJob job;
   job.options.outFormat = GetParam();
   job.options.outXDpi = job.options.outYDpi = 100;
@@ -200,7 +195,7 @@ TEST_P(ResizeFormats, HalvingMergesLinesAndKeepsTheLastGroup) {
 
 TEST_P(ResizeFormats, DoublingRepeatsEveryLineAndDoublesEveryRun) {
   const Page in = distinctLines(60, 300, 200);
-  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  writePage(dir_ / "in.rnl", kFormatRunLength, in);
   TranslateJob job;
   job.options.outFormat = GetParam();
   job.options.outXDpi = job.options.outYDpi = 400;
@@ -220,7 +215,7 @@ TEST_P(ResizeFormats, DoublingRepeatsEveryLineAndDoublesEveryRun) {
 // blank (a writer with a reference line must not get its reference line in between).
 TEST_P(ResizeFormats, UnevenRepeatsAreTheLinesThemselves) {
   const Page in = distinctLines(41, 120, 200);
-  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  writePage(dir_ / "in.rnl", kFormatRunLength, in);
   TranslateJob job;
   job.options.outFormat = GetParam();
   job.options.outYDpi = 300;
@@ -239,7 +234,7 @@ TEST_P(ResizeFormats, UnevenRepeatsAreTheLinesThemselves) {
 
 TEST_P(ResizeFormats, XDpiAloneKeepsTheHeight) {
   const Page in = distinctLines(25, 200, 200);
-  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  writePage(dir_ / "in.rnl", kFormatRunLength, in);
   TranslateJob job;
   job.options.outFormat = GetParam();
   job.options.outXDpi = 400;
@@ -252,16 +247,16 @@ TEST_P(ResizeFormats, XDpiAloneKeepsTheHeight) {
     for (auto [s, e] : in.lines[j]) expect.emplace_back(2 * s, 2 * e);
     EXPECT_EQ(r.lines[j], expect) << j;
   }
-  if (GetParam() != kCals) {  // CALS keeps its own density field
+  if (GetParam() != kFormatCals) {  // CALS keeps its own density field
     EXPECT_EQ(r.xDpi, 400);
     EXPECT_EQ(r.yDpi, 200);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, ResizeFormats, ::testing::Values(kNativeRunLength, kNativeGroup4, kCals),
+INSTANTIATE_TEST_SUITE_P(Writers, ResizeFormats, ::testing::Values(kFormatRunLength, kFormatNativeG4, kFormatCals),
                          [](const auto& info) {
-                           return std::string(info.param == kNativeRunLength ? "RunLength"
-                                              : info.param == kNativeGroup4  ? "Group4"
+                           return std::string(info.param == kFormatRunLength ? "RunLength"
+                                              : info.param == kFormatNativeG4  ? "Group4"
                                                                              : "Cals");
                          });
 
@@ -279,9 +274,9 @@ TEST_P(ResizeBottom, TheLastInputLineReachesTheLastOutputLine) {
   Page in{400, 200, 200, {}};
   in.lines.assign(static_cast<size_t>(c.lines), Runs{});
   in.lines.back() = Runs{{0, 400}};
-  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  writePage(dir_ / "in.rnl", kFormatRunLength, in);
   TranslateJob job;
-  job.options.outFormat = kNativeRunLength;
+  job.options.outFormat = kFormatRunLength;
   job.options.outYDpi = c.outDpi;
   ASSERT_TRUE(translate(dir_ / "in.rnl", "out.rnl", std::move(job))) << messages_;
   const Result r = readBack(dir_ / "out.rnl");
@@ -298,16 +293,16 @@ INSTANTIATE_TEST_SUITE_P(Factors, ResizeBottom,
 
 TEST_F(ResizeRun, SizeIsIgnoredForOutputsOtherThanMmr) {
   const Page in = distinctLines(10, 100, 200);  // far from any sheet size
-  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  writePage(dir_ / "in.rnl", kFormatRunLength, in);
   TranslateJob job;
-  job.options.outFormat = kNativeRunLength;
+  job.options.outFormat = kFormatRunLength;
   job.options.sizeCode = 5;
   ASSERT_TRUE(translate(dir_ / "in.rnl", "out.rnl", std::move(job))) << messages_;
   EXPECT_EQ(readBack(dir_ / "out.rnl").lines, in.lines);
 }
 
 TEST_F(ResizeRun, MmrOutputOfANonStandardPageIsRefused) {
-  writePage(dir_ / "in.rnl", kNativeRunLength, distinctLines(10, 100, 200));
+  writePage(dir_ / "in.rnl", kFormatRunLength, distinctLines(10, 100, 200));
   TranslateJob job;
   job.options.outFormat = kFormatMmr;
   job.options.sizeCode = 11;
@@ -320,7 +315,7 @@ TEST_F(ResizeRun, A0ToA4IntoMmrIsRoundedTo32) {
   Page in{6622, 200, 200, {}};
   in.lines.assign(9362, Runs{{0, 4}, {6618, 6622}});
   in.lines.front() = in.lines.back() = Runs{{0, 6622}};
-  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  writePage(dir_ / "in.rnl", kFormatRunLength, in);
   TranslateJob job;
   job.options.outFormat = kFormatMmr;
   job.options.sizeCode = 5;
@@ -337,13 +332,13 @@ TEST_F(ResizeRun, A0ToA4IntoMmrIsRoundedTo32) {
 
 TEST_F(ResizeRun, OneUnknownResolutionCountsAs200) {
   const Page in = distinctLines(8, 64, 0);
-  writePage(dir_ / "in.dump", kRunDump, in);
+  writePage(dir_ / "in.dump", kFormatRunDump, in);
   TranslateJob job;
   job.options.outXDpi = 400;
   job.options.outYDpi = 200;
   // x: 0 -> 200, so 400 doubles; y: 100 -> 200 doubles too.
-  ASSERT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, 0, 100, job, kRunDump, "out.dump"), 0);
-  Result r = readBack(dir_ / "out.dump", kRunDump);
+  ASSERT_EQ(resizeDirect(dir_ / "in.dump", kFormatRunDump, 0, 100, job, kFormatRunDump, "out.dump"), 0);
+  Result r = readBack(dir_ / "out.dump", kFormatRunDump);
   EXPECT_EQ(r.width, 128);
   EXPECT_EQ(r.lines.size(), 16u);
 }
@@ -351,11 +346,11 @@ TEST_F(ResizeRun, OneUnknownResolutionCountsAs200) {
 TEST_F(ResizeRun, WidePageAtHighTargetIsComputedInSixtyFourBits) {
   // 13244 columns at 50 dpi to 10000 dpi: 2648800 columns; 32-bit products would wrap.
   Page in{13244, 50, 50, {{{0, 13244}}, {{100, 101}, {13000, 13001}}}};
-  writePage(dir_ / "in.dump", kRunDump, in);
+  writePage(dir_ / "in.dump", kFormatRunDump, in);
   TranslateJob job;
   job.options.outXDpi = 10000;
-  ASSERT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, 50, 50, job, kRunDump, "out.dump"), 0);
-  Result r = readBack(dir_ / "out.dump", kRunDump);
+  ASSERT_EQ(resizeDirect(dir_ / "in.dump", kFormatRunDump, 50, 50, job, kFormatRunDump, "out.dump"), 0);
+  Result r = readBack(dir_ / "out.dump", kFormatRunDump);
   EXPECT_EQ(r.width, 2648800);
   ASSERT_EQ(r.lines.size(), 2u);
   EXPECT_EQ(r.lines[0], (Runs{{0, 2648800}}));
@@ -378,11 +373,11 @@ TEST_P(ResizeRefused, SizesThatCannotBeRepresented) {
   const RefusedCase& c = GetParam();
   Page in{c.width, 0, 0, {}};
   in.lines.assign(static_cast<size_t>(c.lines), Runs{{0, 1}});
-  writePage(dir_ / "in.dump", kRunDump, in);
+  writePage(dir_ / "in.dump", kFormatRunDump, in);
   TranslateJob job;
   job.options.outXDpi = c.outXDpi;
   job.options.outYDpi = c.outYDpi;
-  EXPECT_EQ(resizeDirect(dir_ / "in.dump", kRunDump, c.inDpi, c.inDpi, job, kRunDump, "out.dump"), c.status);
+  EXPECT_EQ(resizeDirect(dir_ / "in.dump", kFormatRunDump, c.inDpi, c.inDpi, job, kFormatRunDump, "out.dump"), c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -398,7 +393,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The built program: -odpi 400 into CALS gives every line twice, and reports success.
 TEST_F(ResizeRun, ConsoleProgramDoublesIntoCals) {
   const Page in = distinctLines(30, 90, 200);
-  writePage(dir_ / "in.rnl", kNativeRunLength, in);
+  writePage(dir_ / "in.rnl", kFormatRunLength, in);
   const std::string command = "cd '" + dir_.string() + "' && '" VANTREL_EXE "' in.rnl out.cg4 -odpi 400 > log.txt 2>&1";
   const int rc = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(rc));
@@ -415,12 +410,12 @@ TEST_F(ResizeRun, ConsoleProgramDoublesIntoCals) {
 }
 
 TEST_F(ResizeRun, PictureLinesAreServedAsInputLines) {
-  writePage(dir_ / "in.rnl", kNativeRunLength, Page{40, 200, 300, {{}, {{2, 5}, {30, 40}}, {{0, 1}}}});
+  writePage(dir_ / "in.rnl", kFormatRunLength, Page{40, 200, 300, {{}, {{2, 5}, {30, 40}}, {{0, 1}}}});
   FilePtr file(std::fopen((dir_ / "in.rnl").c_str(), "rb"));
   RunInput in;
   RasterFormatId formatRead = 0;
   ASSERT_EQ(in.openTurned(file.get(), 0, 180, 0, nullptr, &formatRead), 0);
-  EXPECT_EQ(formatRead, kNativeRunLength);
+  EXPECT_EQ(formatRead, kFormatRunLength);
   // Turned by a half turn: the rows in reverse order, each mirrored; the resolutions stay per axis.
   EXPECT_EQ(in.rcb()->xDpi, 200);
   EXPECT_EQ(in.rcb()->yDpi, 300);

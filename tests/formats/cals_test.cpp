@@ -20,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr RasterFormatId kCals = 6;
 constexpr size_t kHeader = 2048;
 
 using testfiles::Bytes;
@@ -71,7 +70,7 @@ class CalsTest : public testfiles::FileTest {
   // Written at 300 dpi unless `setup` says otherwise; opening and every line must succeed.
   WriteResult write(int32_t width, int32_t height, const std::vector<Runs>& lines,
                     const std::function<void(RCB*)>& setup = {}) {
-    WriteResult w{testfiles::writeWithDriver(fresh(), kCals, width, height, lines, [&](RCB* rcb) {
+    WriteResult w{testfiles::writeWithDriver(fresh(), kFormatCals, width, height, lines, [&](RCB* rcb) {
       rcb->xDpi = rcb->yDpi = 300;
       if (setup) setup(rcb);
     })};
@@ -157,7 +156,7 @@ class CalsRefusedSize : public CalsTest, public ::testing::WithParamInterface<Re
 
 TEST_P(CalsRefusedSize, OpenFailsAndNothingIsWritten) {
   const RefusedSize c = GetParam();
-  const testfiles::DriverWrite w = testfiles::writeWithDriver(fresh(), kCals, c.width, c.height, {{{0, 8}}});
+  const testfiles::DriverWrite w = testfiles::writeWithDriver(fresh(), kFormatCals, c.width, c.height, {{{0, 8}}});
   EXPECT_EQ(w.open, c.open);
   EXPECT_TRUE(w.bytes.empty());
 }
@@ -196,7 +195,7 @@ TEST_F(CalsTest, CalsInCalsOutKeepsTheHeader) {
   RasterStream* is = streamOpen(fi, "r");
   RasterStream* os = streamOpen(fo, "w");
   RioStatus st = 0;
-  RCB* rcb = rioOpenRasterReadWrite(is, 0, os, kCals, &st);
+  RCB* rcb = rioOpenRasterReadWrite(is, 0, os, kFormatCals, &st);
   ASSERT_NE(rcb, nullptr) << st;
   int lines = 0;
   while (rioReadRasterSline(rcb)) {
@@ -308,7 +307,7 @@ TEST_F(CalsTest, TruncatedHeaderIsAStreamError) {
   for (size_t keep : {size_t{5}, size_t{127}, size_t{128}, size_t{1000}, size_t{1280}, size_t{2047}}) {
     const fs::path p = save(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep)));
     EXPECT_EQ(read(p).open, kRioStreamIo) << keep;
-    EXPECT_EQ(read(p, kCals).open, kRioStreamIo) << keep;
+    EXPECT_EQ(read(p, kFormatCals).open, kRioStreamIo) << keep;
   }
   EXPECT_EQ(read(save(whole)).open, 0);
 }

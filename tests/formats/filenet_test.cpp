@@ -23,13 +23,10 @@ using testpbm::difference;
 using testpbm::makePage;
 using testread::readBackBytes;
 
-constexpr RasterFormatId kImg = 25;
-constexpr RasterFormatId kImgVariant = 26;
-
 class FileNetWriter : public FileTest {
  protected:
   FileNetFile writeAndParse(const Bitmap& page, int32_t height, double dpi, Bytes* bytes = nullptr) {
-    const auto w = writeWithDriver(fresh(), kImg, page.width, height, pageLines(page),
+    const auto w = writeWithDriver(fresh(), kFormatFileNet, page.width, height, pageLines(page),
                                    [dpi](RCB* rcb) { rcb->xDpi = rcb->yDpi = dpi; });
     EXPECT_EQ(w.status, 0);
     FileNetFile f;
@@ -73,7 +70,7 @@ TEST_F(FileNetWriter, TilesOfA2000By3000Page) {
   }
   EXPECT_EQ(f.tileEnds.back(), bytes.size());
   const auto back = readBackBytes(bytes);
-  EXPECT_EQ(back.format, kImgVariant);
+  EXPECT_EQ(back.format, kFormatFileNetVariant);
   EXPECT_EQ(back.xDpi, 300);
   EXPECT_EQ(back.end, kRioEndOfPage);
   EXPECT_EQ(difference(back.bitmap(), page), "equal");
@@ -91,7 +88,7 @@ TEST_F(FileNetWriter, PageOf500RowsIsOneTileRow) {
 // Rows that never arrive are written white: the last band, every tile row below it, the whole table.
 TEST_F(FileNetWriter, PageCutShortIsFinishedWhite) {
   const Bitmap page = makePage(2000, 3000, 77);
-  const auto w = writeWithDriver(fresh(), kImg, 2000, 3000, pageLines(page, 1500));
+  const auto w = writeWithDriver(fresh(), kFormatFileNet, 2000, 3000, pageLines(page, 1500));
   EXPECT_EQ(w.status, 0);
   EXPECT_EQ(w.warning, kRioBadRows);
   FileNetFile f;
@@ -206,7 +203,7 @@ class FileNetReader : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(FileNetReader, ReadsToThePixels) {
   const Built b = GetParam().build();
-  for (RasterFormatId id : {0, kImg, kImgVariant}) {
+  for (RasterFormatId id : {kFormatNone, kFormatFileNet, kFormatFileNetVariant}) {
     SCOPED_TRACE(id);
     const auto back = readBackBytes(b.bytes, id);
     ASSERT_EQ(back.open, 0);
@@ -286,7 +283,7 @@ class FileNetHostile : public ::testing::TestWithParam<Hostile> {};
 
 TEST_P(FileNetHostile, EndsInItsStatus) {
   const Hostile& h = GetParam();
-  const auto back = readBackBytes(h.build(), kImgVariant);
+  const auto back = readBackBytes(h.build(), kFormatFileNetVariant);
   EXPECT_EQ(back.open, h.open);
   if (h.open == 0) {
     EXPECT_EQ(back.end, h.end);
@@ -336,12 +333,12 @@ INSTANTIATE_TEST_SUITE_P(
 // Any cut or any changed byte of a good file ends in a status, not a crash (the sanitizer build says so).
 TEST(FileNetHostileBytes, EveryCutAndEveryByteChanged) {
   const Bytes g = group4Tiles(0).bytes;
-  for (size_t n = 0; n < g.size(); n += 7) (void)readBackBytes(Bytes(g.begin(), g.begin() + n), kImg);
+  for (size_t n = 0; n < g.size(); n += 7) (void)readBackBytes(Bytes(g.begin(), g.begin() + n), kFormatFileNet);
   for (size_t at = 0; at < std::min<size_t>(g.size(), 400); ++at)
     for (uint8_t v : {0x00, 0x01, 0x7F, 0xFF}) {
       Bytes b = g;
       b[at] = v;
-      const auto back = readBackBytes(b, kImg);
+      const auto back = readBackBytes(b, kFormatFileNet);
       if (back.open == 0) {
         EXPECT_LE(back.lines.size(), 90u);
       }

@@ -25,7 +25,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kHpgl2 = 29;
 const std::string kTrailer = ";PUSP0PG;";
 const std::string kOrigin = "__";
 using devicetest::decodeHpgl2;
@@ -54,7 +53,7 @@ Written writePicture(const Picture& p, Sink* sink = nullptr) {
     setup.sink = Sink::write;
     setup.sinkContext = sink;
   }
-  return devicetest::writePage(kHpgl2, p.width, rows, setup);
+  return devicetest::writePage(kFormatHpgl2, p.width, rows, setup);
 }
 
 std::vector<Stroke> expectedStrokes(const Picture& p) {
@@ -248,12 +247,12 @@ INSTANTIATE_TEST_SUITE_P(Widths, Hpgl2RoundTripTest, ::testing::Values(1, 2, 9, 
 // ---- failures ----
 
 TEST_F(Hpgl2Test, ReadingIsNotImplemented) {
-  EXPECT_EQ(testread::readBackBytes("\033%-1BBPIN", kHpgl2).open, kRioNotImplemented);
+  EXPECT_EQ(testread::readBackBytes("\033%-1BBPIN", kFormatHpgl2).open, kRioNotImplemented);
 }
 
 TEST_F(Hpgl2Test, OutOfMemoryAtOpen) {
   // The RCB, then the pen state fails.
-  devicetest::OpenAttempt a = devicetest::openWithFailingAllocation(kHpgl2, 10, 10, 1);
+  devicetest::OpenAttempt a = devicetest::openWithFailingAllocation(kFormatHpgl2, 10, 10, 1);
   EXPECT_FALSE(a.opened);
   EXPECT_EQ(a.status, kRioOutOfMemory);
   EXPECT_EQ(a.leaked, 0);
@@ -280,7 +279,7 @@ TEST_F(Hpgl2Test, SinkAcceptingNothingStopsTheRowWithStreamError) {
 TEST_F(Hpgl2Test, ShortTrailerIsRecorded) {
   Sink sink(-1);
   devicetest::TrailerFailure r;
-  ASSERT_NO_FATAL_FAILURE(devicetest::failTrailer(kHpgl2, 10, {{0, 1}}, &sink, &r));
+  ASSERT_NO_FATAL_FAILURE(devicetest::failTrailer(kFormatHpgl2, 10, {{0, 1}}, &sink, &r));
   EXPECT_EQ(r.finish, kRioStreamIo);
   EXPECT_EQ(r.status, kRioStreamIo);
   EXPECT_EQ(r.streamOk, 0);
@@ -288,7 +287,7 @@ TEST_F(Hpgl2Test, ShortTrailerIsRecorded) {
 
 TEST_F(Hpgl2Test, NoAllocationPerRow) {
   int64_t growth = -1;
-  ASSERT_NO_FATAL_FAILURE(devicetest::measureRowAllocations(kHpgl2, 5000, 100, {{3, 100}, {200, 4000}}, &growth));
+  ASSERT_NO_FATAL_FAILURE(devicetest::measureRowAllocations(kFormatHpgl2, 5000, 100, {{3, 100}, {200, 4000}}, &growth));
   EXPECT_EQ(growth, 0);
 }
 

@@ -16,9 +16,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kRtl = 8;
-constexpr RasterFormatId kPcl = 14;
-constexpr RasterFormatId kPlainRtl = 19;
 using devicetest::decodeHpRaster;
 using devicetest::HpRasterDecoded;
 using devicetest::PageSetup;
@@ -73,24 +70,24 @@ struct FrameCase {
 };
 
 const FrameCase kFrames[] = {
-    {"PclBasic", kPcl, 20, 3, 300, 300, pclHeader("300"), kPclTrailer},
-    {"PclTruncatesVertical", kPcl, 20, 3, 299.6, 299.6, pclHeader("299"), kPclTrailer},
-    {"PclTakesVertical", kPcl, 20, 3, 100, 400, pclHeader("400"), kPclTrailer},
-    {"PclUnknownVerticalTakesHorizontal", kPcl, 20, 3, 300, 0, pclHeader("300"), kPclTrailer},
-    {"PclBothUnknown", kPcl, 20, 3, 0, 0, pclHeader("200"), kPclTrailer},
-    {"RtlSquareTakesWideBranch", kRtl, 101, 101, 100, 100, rtlHeader("1017,1016", "101", "100"), kRtlTrailer},
-    {"RtlTall", kRtl, 101, 201, 100, 100, rtlHeader("2032,1016", "101", "100"), kRtlTrailer},
-    {"RtlWide", kRtl, 201, 101, 100, 100, rtlHeader("2033,2032", "201", "100"), kRtlTrailer},
-    {"RtlTieAtUnequalResolutionsIsWide", kRtl, 201, 101, 200, 100, rtlHeader("1017,1016", "201", "200"),
+    {"PclBasic", kFormatPcl, 20, 3, 300, 300, pclHeader("300"), kPclTrailer},
+    {"PclTruncatesVertical", kFormatPcl, 20, 3, 299.6, 299.6, pclHeader("299"), kPclTrailer},
+    {"PclTakesVertical", kFormatPcl, 20, 3, 100, 400, pclHeader("400"), kPclTrailer},
+    {"PclUnknownVerticalTakesHorizontal", kFormatPcl, 20, 3, 300, 0, pclHeader("300"), kPclTrailer},
+    {"PclBothUnknown", kFormatPcl, 20, 3, 0, 0, pclHeader("200"), kPclTrailer},
+    {"RtlSquareTakesWideBranch", kFormatRtl, 101, 101, 100, 100, rtlHeader("1017,1016", "101", "100"), kRtlTrailer},
+    {"RtlTall", kFormatRtl, 101, 201, 100, 100, rtlHeader("2032,1016", "101", "100"), kRtlTrailer},
+    {"RtlWide", kFormatRtl, 201, 101, 100, 100, rtlHeader("2033,2032", "201", "100"), kRtlTrailer},
+    {"RtlTieAtUnequalResolutionsIsWide", kFormatRtl, 201, 101, 200, 100, rtlHeader("1017,1016", "201", "200"),
      kRtlTrailer},
     // The real quotients say taller although both truncated sizes are 33.
-    {"RtlRealQuotientsDecide", kRtl, 100, 101, 3000, 3000, rtlHeader("33,33", "100", "3000"), kRtlTrailer},
-    {"RtlRoundsHorizontal", kRtl, 101, 201, 299.6, 299.6, rtlHeader("678,339", "101", "300"), kRtlTrailer},
-    {"RtlUnknownHorizontalTakesVertical", kRtl, 301, 601, 0, 300, rtlHeader("2032,1016", "301", "300"),
+    {"RtlRealQuotientsDecide", kFormatRtl, 100, 101, 3000, 3000, rtlHeader("33,33", "100", "3000"), kRtlTrailer},
+    {"RtlRoundsHorizontal", kFormatRtl, 101, 201, 299.6, 299.6, rtlHeader("678,339", "101", "300"), kRtlTrailer},
+    {"RtlUnknownHorizontalTakesVertical", kFormatRtl, 301, 601, 0, 300, rtlHeader("2032,1016", "301", "300"),
      kRtlTrailer},
-    {"RtlBothUnknown", kRtl, 201, 101, 0, 0, rtlHeader("1017,1016", "201", "200"), kRtlTrailer},
-    {"PlainRtl", kPlainRtl, 20, 3, 299.6, 100, "\033E\033*r20S\033*t300R\033*b1M", kPlainRtlTrailer},
-    {"PlainRtlUnknownHorizontal", kPlainRtl, 20, 3, 0, 150, "\033E\033*r20S\033*t150R\033*b1M", kPlainRtlTrailer},
+    {"RtlBothUnknown", kFormatRtl, 201, 101, 0, 0, rtlHeader("1017,1016", "201", "200"), kRtlTrailer},
+    {"PlainRtl", kFormatRtlPlain, 20, 3, 299.6, 100, "\033E\033*r20S\033*t300R\033*b1M", kPlainRtlTrailer},
+    {"PlainRtlUnknownHorizontal", kFormatRtlPlain, 20, 3, 0, 150, "\033E\033*r20S\033*t150R\033*b1M", kPlainRtlTrailer},
 };
 
 class HpRasterFrameTest : public HpRasterTest, public ::testing::WithParamInterface<FrameCase> {};
@@ -102,7 +99,7 @@ TEST_P(HpRasterFrameTest, OneWhiteRowBetweenHeaderAndTrailer) {
   EXPECT_EQ(w.lineResults, std::vector<RioStatus>{0});
   EXPECT_EQ(w.status, 0);
   EXPECT_EQ(w.streamOk, 1);
-  std::string row = c.id == kPcl ? "\033*b3W" + std::string(3, '\0') : "\033*b0W";
+  std::string row = c.id == kFormatPcl ? "\033*b3W" + std::string(3, '\0') : "\033*b0W";
   EXPECT_EQ(w.text, c.header + row + c.trailer);
 }
 
@@ -122,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Frames, HpRasterFrameTest, ::testing::ValuesIn(kFrames)
                          });
 
 TEST_F(HpRasterTest, FramedRtlHpglTextIsPlotSizeAndPageAdvance) {
-  HpRasterDecoded d = decodeHpRaster(writePage(kRtl, 101, {Runs{{0, 5}}}, page(100, 100, 201)).text);
+  HpRasterDecoded d = decodeHpRaster(writePage(kFormatRtl, 101, {Runs{{0, 5}}}, page(100, 100, 201)).text);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.hpgl, "BP5,1;PS2032,1016;PUPA0,0;PG;");
   EXPECT_EQ(d.commands.front(), "E");
@@ -130,14 +127,14 @@ TEST_F(HpRasterTest, FramedRtlHpglTextIsPlotSizeAndPageAdvance) {
 }
 
 TEST_F(HpRasterTest, ZeroRowImageAtZeroHeightIsWellFormed) {
-  for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
+  for (RasterFormatId id : {kFormatPcl, kFormatRtl, kFormatRtlPlain}) {
     HpRasterDecoded d = decodeHpRaster(writePage(id, 101, {}, page(100, 100, 0)).text);
     EXPECT_EQ(d.error, "") << id;
     EXPECT_TRUE(d.rows.empty()) << id;
-    if (id == kRtl) {
+    if (id == kFormatRtl) {
       EXPECT_EQ(d.hpgl, "BP5,1;PS1017,1016;PUPA0,0;PG;");  // no negative size
     }
-    if (id == kPcl) {
+    if (id == kFormatPcl) {
       EXPECT_EQ(d.height, 0);
     }
   }
@@ -174,7 +171,7 @@ class HpRasterRowTest : public HpRasterTest, public ::testing::WithParamInterfac
 
 TEST_P(HpRasterRowTest, Method1BytesAndDecodedBitmap) {
   const RowCase& c = GetParam();
-  for (RasterFormatId id : {kRtl, kPlainRtl}) {
+  for (RasterFormatId id : {kFormatRtl, kFormatRtlPlain}) {
     HpRasterDecoded d = decodeHpRaster(writePage(id, c.width, {c.runs}, page()).text);
     ASSERT_EQ(d.error, "") << id;
     ASSERT_EQ(d.payloads.size(), 1u);
@@ -185,7 +182,7 @@ TEST_P(HpRasterRowTest, Method1BytesAndDecodedBitmap) {
 
 TEST_P(HpRasterRowTest, PclRowIsTheBitmapInPixelOrder) {
   const RowCase& c = GetParam();
-  HpRasterDecoded d = decodeHpRaster(writePage(kPcl, c.width, {c.runs}, page()).text);
+  HpRasterDecoded d = decodeHpRaster(writePage(kFormatPcl, c.width, {c.runs}, page()).text);
   ASSERT_EQ(d.error, "");
   ASSERT_EQ(d.payloads.size(), 1u);
   std::vector<uint8_t> want = expectedRow(c.width, c.runs);
@@ -198,8 +195,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, HpRasterRowTest, ::testing::ValuesIn(kRows),
                          });
 
 TEST_F(HpRasterTest, OnePixelRowsByteForByte) {
-  EXPECT_NE(writePage(kPcl, 1, {{{0, 1}}}, page()).text.find("\033*b1W\x80\033*rB"), std::string::npos);
-  EXPECT_NE(writePage(kPlainRtl, 1, {{{0, 1}}}, page()).text.find(bytes({0x1B, '*', 'b', '2', 'W', 0x00, 0x80})),
+  EXPECT_NE(writePage(kFormatPcl, 1, {{{0, 1}}}, page()).text.find("\033*b1W\x80\033*rB"), std::string::npos);
+  EXPECT_NE(writePage(kFormatRtlPlain, 1, {{{0, 1}}}, page()).text.find(bytes({0x1B, '*', 'b', '2', 'W', 0x00, 0x80})),
             std::string::npos);
 }
 
@@ -232,18 +229,18 @@ TEST_P(HpRasterRoundTripTest, DecodedBitmapEqualsInput) {
   const int32_t width = GetParam();
   std::mt19937 rng(static_cast<uint32_t>(width) * 7919u + 1);
   const std::vector<Runs> rows = randomRows(rng, width, 40);
-  for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
+  for (RasterFormatId id : {kFormatPcl, kFormatRtl, kFormatRtlPlain}) {
     Written w = writePage(id, width, rows, page());
     ASSERT_EQ(w.status, 0);
     HpRasterDecoded d = decodeHpRaster(w.text);
     ASSERT_EQ(d.error, "") << id;
     EXPECT_EQ(d.width, width);
-    EXPECT_EQ(d.compression, id == kPcl ? 0 : 1);
+    EXPECT_EQ(d.compression, id == kFormatPcl ? 0 : 1);
     ASSERT_EQ(d.rows.size(), rows.size()) << id;
     for (size_t y = 0; y < rows.size(); ++y) {
       ASSERT_EQ(d.rows[y], expectedRow(width, rows[y])) << "format " << id << " row " << y;
       const size_t rowBytes = static_cast<size_t>((width + 7) / 8);
-      if (id == kPcl) {
+      if (id == kFormatPcl) {
         EXPECT_EQ(d.payloads[y].size(), rowBytes);
       } else {
         EXPECT_LE(d.payloads[y].size(), 2 * rowBytes);
@@ -258,13 +255,13 @@ INSTANTIATE_TEST_SUITE_P(Widths, HpRasterRoundTripTest,
 // ---- failures ----
 
 TEST_F(HpRasterTest, ReadingIsNotImplemented) {
-  for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
+  for (RasterFormatId id : {kFormatPcl, kFormatRtl, kFormatRtlPlain}) {
     EXPECT_EQ(testread::readBackBytes("\033E\033*r1S", id).open, kRioNotImplemented) << id;
   }
 }
 
 TEST_F(HpRasterTest, OutOfMemoryAtOpenReleasesEverything) {
-  for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
+  for (RasterFormatId id : {kFormatPcl, kFormatRtl, kFormatRtlPlain}) {
     for (int64_t n = 0; n < 3; ++n) {  // the RCB, the driver state, its row buffer
       devicetest::OpenAttempt a = devicetest::openWithFailingAllocation(id, 100, 10, n);
       EXPECT_FALSE(a.opened) << id << " " << n;
@@ -275,7 +272,7 @@ TEST_F(HpRasterTest, OutOfMemoryAtOpenReleasesEverything) {
 }
 
 TEST_F(HpRasterTest, NoAllocationPerRow) {
-  for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
+  for (RasterFormatId id : {kFormatPcl, kFormatRtl, kFormatRtlPlain}) {
     int64_t growth = -1;
     ASSERT_NO_FATAL_FAILURE(devicetest::measureRowAllocations(id, 5000, 200, {{3, 100}, {200, 4000}}, &growth));
     EXPECT_EQ(growth, 0) << id;
@@ -297,7 +294,7 @@ Written writeRefused(RasterFormatId id, Sink* sink) {
 }
 
 TEST_F(HpRasterTest, SinkAcceptingNothingStopsThePage) {
-  for (RasterFormatId id : {kPcl, kRtl, kPlainRtl}) {
+  for (RasterFormatId id : {kFormatPcl, kFormatRtl, kFormatRtlPlain}) {
     Sink sink(-1);
     Written w = writeRefused(id, &sink);
     ASSERT_EQ(w.open, 0);
@@ -336,16 +333,16 @@ struct HeaderFailureCase {
 };
 
 const HeaderFailureCase kHeaderFailures[] = {
-    {"RtlReset", kRtl, "\033E"},
-    {"RtlPlotSize", kRtl, "PS"},
-    {"RtlWidth", kRtl, "\033*r20S"},
-    {"RtlResolution", kRtl, "\033*t300R"},
-    {"RtlColourIndex", kRtl, "\033v0a0b0c1I"},
-    {"RtlStartRaster", kRtl, "\033*r1A"},
-    {"PlainRtlReset", kPlainRtl, "\033E"},
-    {"PlainRtlResolution", kPlainRtl, "\033*t300R"},
-    {"PclResolution", kPcl, "\033*t300R"},
-    {"PclFixedCommand", kPcl, "\033&l0E"},
+    {"RtlReset", kFormatRtl, "\033E"},
+    {"RtlPlotSize", kFormatRtl, "PS"},
+    {"RtlWidth", kFormatRtl, "\033*r20S"},
+    {"RtlResolution", kFormatRtl, "\033*t300R"},
+    {"RtlColourIndex", kFormatRtl, "\033v0a0b0c1I"},
+    {"RtlStartRaster", kFormatRtl, "\033*r1A"},
+    {"PlainRtlReset", kFormatRtlPlain, "\033E"},
+    {"PlainRtlResolution", kFormatRtlPlain, "\033*t300R"},
+    {"PclResolution", kFormatPcl, "\033*t300R"},
+    {"PclFixedCommand", kFormatPcl, "\033&l0E"},
 };
 
 class HpRasterHeaderFailureTest : public HpRasterTest,
@@ -370,11 +367,11 @@ INSTANTIATE_TEST_SUITE_P(Failures, HpRasterHeaderFailureTest, ::testing::ValuesI
                          });
 
 TEST_F(HpRasterTest, ShortRowPrefixEndsThePage) {
-  for (RasterFormatId id : {kPlainRtl, kPcl}) {
+  for (RasterFormatId id : {kFormatRtlPlain, kFormatPcl}) {
     Written w;
     std::string accepted;
-    const char* prefix = id == kPcl ? "\033*b3W" : "\033*b4W";
-    ASSERT_NO_FATAL_FAILURE(writeFailingAt(id, {Runs{}, Runs{{4, 12}}}, prefix, id == kPcl, &w, &accepted));
+    const char* prefix = id == kFormatPcl ? "\033*b3W" : "\033*b4W";
+    ASSERT_NO_FATAL_FAILURE(writeFailingAt(id, {Runs{}, Runs{{4, 12}}}, prefix, id == kFormatPcl, &w, &accepted));
     EXPECT_EQ(w.lineResults, (std::vector<RioStatus>{0, kRioStreamIo})) << id;
     EXPECT_EQ(w.status, kRioStreamIo);
     EXPECT_EQ(accepted, "") << "neither the row bytes nor the trailer";
@@ -385,7 +382,7 @@ TEST_F(HpRasterTest, RtlTrailerStopsAtFirstShortWrite) {
   Sink sink(1);
   devicetest::TrailerFailure r;
   // "\e*rC" fills the buffer: the rest of the trailer is not sent.
-  ASSERT_NO_FATAL_FAILURE(devicetest::failTrailer(kRtl, 20, {}, &sink, &r));
+  ASSERT_NO_FATAL_FAILURE(devicetest::failTrailer(kFormatRtl, 20, {}, &sink, &r));
   EXPECT_EQ(r.finish, kRioStreamIo);
   EXPECT_EQ(r.status, kRioStreamIo);
   EXPECT_EQ(r.tellAfter, 0);  // the refused buffer is gone and nothing came after the failed command

@@ -24,10 +24,7 @@ using testpbm::makePage;
 using testread::readBackBytes;
 using testread::Runs;
 
-constexpr RasterFormatId kC4 = 32;
-constexpr RasterFormatId kB4 = 33;
-
-bool isB4(RasterFormatId id) { return id == kB4; }
+bool isB4(RasterFormatId id) { return id == kFormatEdmicsB4; }
 
 // The page's tiles in tile order: Group 4 by the library's coder, or raw where `raw` says so.
 std::vector<Block> tilesOf(const Bitmap& page, bool (*raw)(int32_t tile) = nullptr) {
@@ -151,16 +148,16 @@ TEST_P(TwinRefusal, NothingIsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TwinRefusal,
-                         ::testing::Values(Refusal{524281, 8, kC4, kRioBadColumns},
-                                           Refusal{524281, 8, kB4, kRioBadColumns},
-                                           Refusal{64, 65536, kC4, kRioBadRows},
-                                           Refusal{64, 65536, kB4, kRioBadRows},
+                         ::testing::Values(Refusal{524281, 8, kFormatJedmicsC4, kRioBadColumns},
+                                           Refusal{524281, 8, kFormatEdmicsB4, kRioBadColumns},
+                                           Refusal{64, 65536, kFormatJedmicsC4, kRioBadRows},
+                                           Refusal{64, 65536, kFormatEdmicsB4, kRioBadRows},
                                            // More tiles than B4's numbers can name is also beyond the
                                            // page budget, which refuses it first.
-                                           Refusal{512 * 513, 65535, kB4, kRioBadRows},
-                                           Refusal{0, 10, kC4, kRioBadColumns}));
+                                           Refusal{512 * 513, 65535, kFormatEdmicsB4, kRioBadRows},
+                                           Refusal{0, 10, kFormatJedmicsC4, kRioBadColumns}));
 
-INSTANTIATE_TEST_SUITE_P(Twins, TwinWriter, ::testing::Values(kC4, kB4),
+INSTANTIATE_TEST_SUITE_P(Twins, TwinWriter, ::testing::Values(kFormatJedmicsC4, kFormatEdmicsB4),
                          [](const auto& info) { return std::string(isB4(info.param) ? "B4" : "C4"); });
 
 // 300 tiles: C4 writes index mode 8 with zero tile numbers, and reads the entries in file order.
@@ -173,7 +170,7 @@ TEST_F(FileTest, C4Of300TilesIndexesInFileOrder) {
     else
       lines.push_back({{y % 4000, y % 4000 + 50}, {5000, 5002}, {width - 1, width}});
   }
-  const auto w = writeWithDriver(fresh(), kC4, width, height, lines);
+  const auto w = writeWithDriver(fresh(), kFormatJedmicsC4, width, height, lines);
   ASSERT_EQ(w.status, 0);
   TwinFile f;
   std::string why;
@@ -182,7 +179,7 @@ TEST_F(FileTest, C4Of300TilesIndexesInFileOrder) {
   EXPECT_EQ(f.mode, 8);
   ASSERT_EQ(f.index.size(), 300u);
   for (const auto& e : f.index) EXPECT_EQ(e.first, 0);
-  const auto back = readBackBytes(w.bytes, kC4);
+  const auto back = readBackBytes(w.bytes, kFormatJedmicsC4);
   EXPECT_EQ(back.end, kRioEndOfPage);
   EXPECT_EQ(back.lines, lines);
 }
@@ -220,22 +217,22 @@ TEST_P(TwinReader, ReadsToThePixels) {
 INSTANTIATE_TEST_SUITE_P(
     Files, TwinReader,
     ::testing::Values(
-        ReadCase{"C4Numbered", kC4, [](const Bitmap& p) { return buildTwin(false, p.width, p.height, 0, {}, tilesOf(p)); },
+        ReadCase{"C4Numbered", kFormatJedmicsC4, [](const Bitmap& p) { return buildTwin(false, p.width, p.height, 0, {}, tilesOf(p)); },
                  1200, 700},
-        ReadCase{"C4Shuffled", kC4, shuffled, 512 * 11, 512 * 23},  // 253 tiles, non-zero numbers
-        ReadCase{"C4RawTiles", kC4,
+        ReadCase{"C4Shuffled", kFormatJedmicsC4, shuffled, 512 * 11, 512 * 23},  // 253 tiles, non-zero numbers
+        ReadCase{"C4RawTiles", kFormatJedmicsC4,
                  [](const Bitmap& p) { return buildTwin(false, p.width, p.height, 0, {}, tilesOf(p, everyOther)); },
                  1032, 700},
-        ReadCase{"B4RawTiles", kB4,
+        ReadCase{"B4RawTiles", kFormatEdmicsB4,
                  [](const Bitmap& p) { return buildTwin(true, p.width, p.height, 0, {}, tilesOf(p, everyOther)); },
                  1032, 700},
-        ReadCase{"B4Shuffled", kB4,
+        ReadCase{"B4Shuffled", kFormatEdmicsB4,
                  [](const Bitmap& p) {
                    return buildTwin(true, p.width, p.height, 0, {}, tilesOf(p), false, {5, 0, 4, 1, 3, 2});
                  },
                  1496, 1000},
         // Width a multiple of 8 but not of 512; height not of 512.
-        ReadCase{"C4Narrow", kC4, [](const Bitmap& p) { return buildTwin(false, p.width, p.height, 0, {}, tilesOf(p)); },
+        ReadCase{"C4Narrow", kFormatJedmicsC4, [](const Bitmap& p) { return buildTwin(false, p.width, p.height, 0, {}, tilesOf(p)); },
                  8, 515}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -244,7 +241,7 @@ TEST(TwinReaderRaw, LengthZeroWithoutTheBit) {
   const Bitmap page = makePage(512, 300, 1);
   Bytes f = buildTwin(false, 512, 300, 0, {}, tilesOf(page, [](int32_t) { return true; }));
   f[129] = 0;  // bit 15 of the first entry
-  EXPECT_EQ(difference(readBackBytes(f, kC4).bitmap(), page), "equal");
+  EXPECT_EQ(difference(readBackBytes(f, kFormatJedmicsC4).bitmap(), page), "equal");
 }
 
 // Only a length of 0 means raw in B4: a Group 4 tile of 32768 bytes or more is Group 4.
@@ -255,7 +252,7 @@ TEST(TwinReaderRaw, B4Group4TileOfMoreThan32767Bytes) {
   const std::vector<Block> tiles = tilesOf(page);
   ASSERT_GE(tiles[0].data.size(), 32768u);
   ASSERT_LT(tiles[0].data.size(), 65536u);
-  const auto back = readBackBytes(buildTwin(true, 512, 250, 0, {}, tiles), kB4);
+  const auto back = readBackBytes(buildTwin(true, 512, 250, 0, {}, tiles), kFormatEdmicsB4);
   EXPECT_EQ(back.end, kRioEndOfPage);
   EXPECT_EQ(difference(back.bitmap(), page), "equal");
 }
@@ -264,9 +261,9 @@ TEST(TwinReaderRaw, B4Group4TileOfMoreThan32767Bytes) {
 TEST_F(FileTest, HeightsOf32768RowsAndMore) {
   std::vector<Runs> lines;
   for (int32_t y = 0; y < 40000; ++y) lines.push_back({{y % 13, y % 13 + 3}});
-  const auto w = writeWithDriver(fresh(), kC4, 16, 40000, lines);
+  const auto w = writeWithDriver(fresh(), kFormatJedmicsC4, 16, 40000, lines);
   EXPECT_EQ(testtiled::le(w.bytes, 4, 2), 40000u);
-  const auto back = readBackBytes(w.bytes, kC4);
+  const auto back = readBackBytes(w.bytes, kFormatJedmicsC4);
   EXPECT_EQ(back.height, 40000);
   EXPECT_EQ(back.end, kRioEndOfPage);
   EXPECT_EQ(back.lines, lines);
@@ -277,7 +274,7 @@ TEST_F(FileTest, HeightsOf32768RowsAndMore) {
 TEST_F(FileTest, DocumentTextCarriedIntoTheSameTwinOnly) {
   const Bitmap page = makePage(704, 600, 2);
   const Bytes text = text80("DWG 4711-A sheet 2 of 3");
-  for (RasterFormatId id : {kC4, kB4}) {
+  for (RasterFormatId id : {kFormatJedmicsC4, kFormatEdmicsB4}) {
     const char* ext = isB4(id) ? "b4" : "c4";
     const char* other = isB4(id) ? "c4" : "b4";
     save(dir_ / (std::string("in.") + ext), buildTwin(isB4(id), 704, 600, 300, text, tilesOf(page)));
@@ -295,7 +292,7 @@ TEST_F(FileTest, DocumentTextCarriedIntoTheSameTwinOnly) {
     EXPECT_EQ(same.text, text);
     EXPECT_EQ(crossed.text, Bytes(80, 0));
     EXPECT_EQ(crossed.dpi, 300u);
-    const auto back = readBackBytes(load(dir_ / (std::string("other.") + other)), isB4(id) ? kC4 : kB4);
+    const auto back = readBackBytes(load(dir_ / (std::string("other.") + other)), isB4(id) ? kFormatJedmicsC4 : kFormatEdmicsB4);
     EXPECT_EQ(difference(back.bitmap(), page), "equal");
   }
 }
@@ -339,35 +336,35 @@ TEST_P(TwinHostile, EndsInItsStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Files, TwinHostile,
     ::testing::Values(
-        Hostile{"Empty", kC4, [] { return Bytes{}; }, kRioStreamIo, 0},
-        Hostile{"HeaderCut", kB4, [] { return cut(true, 127); }, kRioStreamIo, 0},
-        Hostile{"ZeroWidth", kC4, [] { return changed(false, 6, 0, 2); }, kRioBadColumns, 0},
-        Hostile{"B4Version", kB4, [] { return changed(true, 28, 2, 2, true); }, kRioNotImplemented, 0},
-        Hostile{"IndexBeyondTheFile", kB4, [] { return changed(true, 0, 0x7FFFFFF0, 4); }, kRioBadHeader, 0},
-        Hostile{"DataBeyondTheFile", kB4, [] { return changed(true, 8, 0x7FFFFFF0, 4, true); }, kRioBadHeader, 0},
-        Hostile{"SizesBeyondTheIndex", kC4,
+        Hostile{"Empty", kFormatJedmicsC4, [] { return Bytes{}; }, kRioStreamIo, 0},
+        Hostile{"HeaderCut", kFormatEdmicsB4, [] { return cut(true, 127); }, kRioStreamIo, 0},
+        Hostile{"ZeroWidth", kFormatJedmicsC4, [] { return changed(false, 6, 0, 2); }, kRioBadColumns, 0},
+        Hostile{"B4Version", kFormatEdmicsB4, [] { return changed(true, 28, 2, 2, true); }, kRioNotImplemented, 0},
+        Hostile{"IndexBeyondTheFile", kFormatEdmicsB4, [] { return changed(true, 0, 0x7FFFFFF0, 4); }, kRioBadHeader, 0},
+        Hostile{"DataBeyondTheFile", kFormatEdmicsB4, [] { return changed(true, 8, 0x7FFFFFF0, 4, true); }, kRioBadHeader, 0},
+        Hostile{"SizesBeyondTheIndex", kFormatJedmicsC4,
                 [] {
                   Bytes b = changed(false, 4, 65535, 2);
                   setLe(b, 6, 65535, 2);
                   return b;
                 },
                 kRioBadHeader, 0},
-        Hostile{"TileNumberOutOfRange", kC4, [] { return changed(false, 128 + 4, 6, 2); }, kRioBadHeader, 0},
-        Hostile{"TileNumberTwice", kB4, [] { return changed(true, 128 + 4, 0, 2); }, kRioBadHeader, 0},
-        Hostile{"RawTileCut", kC4, [] { return cut(false, 152 + 1000); }, 0, kRioUnexpectedEof},
-        Hostile{"Group4OverrunsItsTile", kB4, [] { return changed(true, 128 + 6, 16, 2); }, 0, kRioUnexpectedEof}),
+        Hostile{"TileNumberOutOfRange", kFormatJedmicsC4, [] { return changed(false, 128 + 4, 6, 2); }, kRioBadHeader, 0},
+        Hostile{"TileNumberTwice", kFormatEdmicsB4, [] { return changed(true, 128 + 4, 0, 2); }, kRioBadHeader, 0},
+        Hostile{"RawTileCut", kFormatJedmicsC4, [] { return cut(false, 152 + 1000); }, 0, kRioUnexpectedEof},
+        Hostile{"Group4OverrunsItsTile", kFormatEdmicsB4, [] { return changed(true, 128 + 6, 16, 2); }, 0, kRioUnexpectedEof}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Any cut or any changed byte of a good file ends in a status, not a crash (the sanitizer build says so).
 TEST(TwinHostileBytes, EveryCutAndEveryByteChanged) {
   for (bool b4 : {false, true}) {
     const Bytes g = buildTwin(b4, 700, 520, 0, {}, tilesOf(makePage(700, 520, 9)));
-    for (size_t n = 0; n < g.size(); n += 5) (void)readBackBytes(Bytes(g.begin(), g.begin() + n), b4 ? kB4 : kC4);
+    for (size_t n = 0; n < g.size(); n += 5) (void)readBackBytes(Bytes(g.begin(), g.begin() + n), b4 ? kFormatEdmicsB4 : kFormatJedmicsC4);
     for (size_t at = 0; at < std::min<size_t>(g.size(), 300); ++at)
       for (uint8_t v : {0x00, 0x01, 0x80, 0xFF}) {
         Bytes b = g;
         b[at] = v;
-        (void)readBackBytes(b, b4 ? kB4 : kC4);
+        (void)readBackBytes(b, b4 ? kFormatEdmicsB4 : kFormatJedmicsC4);
       }
   }
 }

@@ -34,8 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr RasterFormatId kMmr = 34;
-constexpr RasterFormatId kCals = 6;
 constexpr size_t kHeader = 36;
 
 using testfiles::Bytes;
@@ -132,7 +130,7 @@ Written writeTo(std::FILE* f, int32_t width, const Page& rows, const WriteOption
   Written w;
   RasterStream* out = streamOpen(f, "w");
   const int32_t height = o.height < 0 ? static_cast<int32_t>(rows.size()) : o.height;
-  if (RCB* rcb = rioOpenRasterWrite(out, width, height, kMmr, &w.open)) {
+  if (RCB* rcb = rioOpenRasterWrite(out, width, height, kFormatMmr, &w.open)) {
     rcb->xDpi = rcb->yDpi = o.dpi;
     for (const Runs& row : rows) {
       putRuns(rcb->curSline, row);
@@ -160,7 +158,7 @@ Written writeMmr(int32_t width, const Page& rows, const WriteOptions& o = {}) {
 using Read = testread::PageRecord;
 
 // Hostile heights must not keep a test going.
-Read readMmr(const Bytes& bytes, RasterFormatId format = kMmr) {
+Read readMmr(const Bytes& bytes, RasterFormatId format = kFormatMmr) {
   return testread::readBackBytes(bytes, format, {.maxLines = 1 << 16});
 }
 
@@ -357,7 +355,7 @@ TEST(MmrWriter, SpoolsForAWriteSink) {
   RasterStream* out = streamOpen(f, "w");
   ASSERT_EQ(streamSetWriteCallback(out, captureSink, &sent), 1);
   RioStatus status = 0;
-  RCB* rcb = rioOpenRasterWrite(out, 500, 40, kMmr, &status);
+  RCB* rcb = rioOpenRasterWrite(out, 500, 40, kFormatMmr, &status);
   ASSERT_NE(rcb, nullptr) << status;
   rcb->xDpi = 400;
   for (const Runs& row : page) {
@@ -377,7 +375,7 @@ TEST(MmrWriter, SinkThatRefusesFailsTheStream) {
   RasterStream* out = streamOpen(f, "w");
   ASSERT_EQ(streamSetWriteCallback(out, refuseSink, nullptr), 1);
   RioStatus status = 0;
-  RCB* rcb = rioOpenRasterWrite(out, 64, 3, kMmr, &status);
+  RCB* rcb = rioOpenRasterWrite(out, 64, 3, kFormatMmr, &status);
   ASSERT_NE(rcb, nullptr);
   putRuns(rcb->curSline, {{1, 5}});
   EXPECT_EQ(rioWriteRasterSline(rcb), kRioOk);
@@ -415,7 +413,7 @@ TEST(MmrWriter, OpenFailsWhenTheOutputCanNoLongerBeSpooled) {
   ASSERT_EQ(streamWrite(out, junk.data(), static_cast<int32_t>(junk.size())),
             static_cast<int32_t>(junk.size()));
   RioStatus status = 0;
-  EXPECT_EQ(rioOpenRasterWrite(out, 64, 3, kMmr, &status), nullptr);
+  EXPECT_EQ(rioOpenRasterWrite(out, 64, 3, kFormatMmr, &status), nullptr);
   EXPECT_EQ(status, kRioStreamIo) << "the stream's own code is no system error";
   (void)streamClose(out);
   std::fclose(f);
@@ -830,7 +828,7 @@ TEST_F(MmrScratch, ProgramTranslatesCalsToMmr) {
     ASSERT_NE(f, nullptr);
     RasterStream* s = streamOpen(f, "w");
     RioStatus status = 0;
-    RCB* rcb = rioOpenRasterWrite(s, 864, 50, kCals, &status);
+    RCB* rcb = rioOpenRasterWrite(s, 864, 50, kFormatCals, &status);
     ASSERT_NE(rcb, nullptr);
     rcb->xDpi = rcb->yDpi = 300;
     for (const Runs& row : page) {

@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr RasterFormatId kG3 = 4;
-constexpr RasterFormatId kG4 = 5;
 constexpr size_t kHeader = 128;
 
 using testfiles::Bytes;
@@ -98,16 +96,16 @@ TEST_P(NativeFaxTrip, PageReadsBackAsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, NativeFaxTrip,
-                         ::testing::Values(TripCase{kG3, 1, 5, 1}, TripCase{kG3, 1728, 60, 2},
-                                           TripCase{kG3, 2593, 40, 3}, TripCase{kG4, 1, 5, 4},
-                                           TripCase{kG4, 1728, 60, 5}, TripCase{kG4, 4961, 40, 6},
-                                           TripCase{kG4, 13, 200, 7}));
+                         ::testing::Values(TripCase{kFormatNativeG3, 1, 5, 1}, TripCase{kFormatNativeG3, 1728, 60, 2},
+                                           TripCase{kFormatNativeG3, 2593, 40, 3}, TripCase{kFormatNativeG4, 1, 5, 4},
+                                           TripCase{kFormatNativeG4, 1728, 60, 5}, TripCase{kFormatNativeG4, 4961, 40, 6},
+                                           TripCase{kFormatNativeG4, 13, 200, 7}));
 
 // --- Header flags and bit order --------------------------------------------------------------------------
 
 TEST_F(NativeFaxTest, HeaderFlagsNameTheCoding) {
-  const WriteResult g3 = write(kG3, 100, 1, {{{10, 20}}});
-  const WriteResult g4 = write(kG4, 100, 1, {{{10, 20}}});
+  const WriteResult g3 = write(kFormatNativeG3, 100, 1, {{{10, 20}}});
+  const WriteResult g4 = write(kFormatNativeG4, 100, 1, {{{10, 20}}});
   ASSERT_GE(g3.bytes.size(), kHeader);
   ASSERT_GE(g4.bytes.size(), kHeader);
   EXPECT_EQ(g3.bytes[4], 1);
@@ -125,7 +123,7 @@ TEST_F(NativeFaxTest, HeaderFlagsNameTheCoding) {
 
 TEST_F(NativeFaxTest, Group3ReadsInEitherBitOrder) {
   const std::vector<Runs> page = randomPage(11, 1728, 30);
-  const WriteResult w = write(kG3, 1728, 30, page);
+  const WriteResult w = write(kFormatNativeG3, 1728, 30, page);
   Bytes natural = w.bytes;
   natural[54] = 0;
   for (size_t i = kHeader; i < natural.size(); ++i) natural[i] = kBitReverse[natural[i]];
@@ -149,7 +147,7 @@ std::string bitString(const Bytes& b, size_t from) {
 const std::string kEofb = "000000000001000000000001";
 
 TEST_F(NativeFaxTest, Group4EndsWithEndOfBlockAndZeroFill) {
-  const WriteResult w = write(kG4, 500, 20, randomPage(12, 500, 20));
+  const WriteResult w = write(kFormatNativeG4, 500, 20, randomPage(12, 500, 20));
   std::string bits = bitString(w.bytes, kHeader);
   const size_t last = bits.find_last_of('1');
   ASSERT_NE(last, std::string::npos);
@@ -158,16 +156,16 @@ TEST_F(NativeFaxTest, Group4EndsWithEndOfBlockAndZeroFill) {
 }
 
 TEST_F(NativeFaxTest, CodingTypeMustMatchTheFormatAsked) {
-  const WriteResult w = write(kG4, 100, 2, {{}, {{1, 5}}});
-  EXPECT_EQ(read(save(w.bytes), kG3).open, kRioBadHeader);
-  EXPECT_EQ(read(save(w.bytes), kG4).open, 0);
+  const WriteResult w = write(kFormatNativeG4, 100, 2, {{}, {{1, 5}}});
+  EXPECT_EQ(read(save(w.bytes), kFormatNativeG3).open, kRioBadHeader);
+  EXPECT_EQ(read(save(w.bytes), kFormatNativeG4).open, 0);
 }
 
 // --- End of the image ------------------------------------------------------------------------------------
 
 TEST_F(NativeFaxTest, ImageWithoutEndCodeOrWithTrailingBytesReadsWhole) {
   const std::vector<Runs> page = randomPage(13, 800, 25);
-  const WriteResult w = write(kG4, 800, 25, page);
+  const WriteResult w = write(kFormatNativeG4, 800, 25, page);
   const std::string bits = bitString(w.bytes, kHeader);
   const size_t eofb = bits.find_last_of('1') + 1 - kEofb.size();
   Bytes cut(w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(kHeader + (eofb + 7) / 8));
@@ -184,7 +182,7 @@ TEST_F(NativeFaxTest, ImageWithoutEndCodeOrWithTrailingBytesReadsWhole) {
 }
 
 TEST_F(NativeFaxTest, TruncatedDataFailsWithoutReadingTooFar) {
-  for (RasterFormatId id : {kG3, kG4}) {
+  for (RasterFormatId id : {kFormatNativeG3, kFormatNativeG4}) {
     const WriteResult w = write(id, 1000, 40, randomPage(14, 1000, 40));
     for (size_t keep : {size_t{0}, size_t{3}, (w.bytes.size() - kHeader) / 2}) {
       Bytes cut(w.bytes.begin(), w.bytes.begin() + static_cast<std::ptrdiff_t>(kHeader + keep));
@@ -200,7 +198,7 @@ TEST_F(NativeFaxTest, TruncatedDataFailsWithoutReadingTooFar) {
 }
 
 TEST_F(NativeFaxTest, WriterWithoutLinesWritesAWellFormedFile) {
-  for (RasterFormatId id : {kG3, kG4}) {
+  for (RasterFormatId id : {kFormatNativeG3, kFormatNativeG4}) {
     const WriteResult empty = write(id, 640, 0, {});
     ASSERT_GT(empty.bytes.size(), kHeader);
     EXPECT_EQ(empty.bytes[4], id - 3);

@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr RasterFormatId kRunLength = 3;
-
 using testfiles::Bytes;
 using testfiles::Runs;
 using testread::toRuns;
@@ -112,7 +110,7 @@ class NativeTest : public testfiles::FileTest {
   WriteResult write(const std::string& name, int32_t width, int32_t height, const std::vector<Runs>& lines,
                     WriteOptions opt) {
     return testfiles::writeWithDriver(
-        dir_ / name, kRunLength, width, height, lines,
+        dir_ / name, kFormatRunLength, width, height, lines,
         [&](RCB* rcb) {
           rcb->xDpi = opt.xDpi;
           rcb->yDpi = opt.yDpi;
@@ -353,7 +351,7 @@ TEST_P(NativeReadFormatTest, ReadsHeaderFieldsAndLines) {
   EXPECT_EQ(r.warning, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, NativeReadFormatTest, ::testing::Values(0, kRunLength));
+INSTANTIATE_TEST_SUITE_P(Formats, NativeReadFormatTest, ::testing::Values(0, kFormatRunLength));
 
 TEST_F(NativeTest, ReadingPastTheEndOfImageIsEndOfPage) {
   HeaderFields h;
@@ -443,7 +441,7 @@ TEST_P(NativeBadHeaderTest, IsRefused) {
   GetParam().mutate(h);
   Bytes v = h.bytes();
   putMarker(v, 100, true);
-  ReadResult r = read(file("bad.rnl", v), kRunLength);
+  ReadResult r = read(file("bad.rnl", v), kFormatRunLength);
   EXPECT_EQ(r.open, GetParam().openStatus);
   EXPECT_TRUE(r.lines.empty());
 }
@@ -567,7 +565,7 @@ TEST_P(NativeTruncatedTest, EndsWithAShortRead) {
   // Complete lines before the cut: line 1 ends at record 3, line 2 at record 4.
   const int records = cut < 128 ? 0 : (cut - 128) / 4;
   const size_t complete = records >= 4 ? 2 : records >= 3 ? 1 : 0;
-  for (RasterFormatId format : {0, kRunLength}) {
+  for (RasterFormatId format : {kFormatNone, kFormatRunLength}) {
     ReadResult r = read(file("cut.rnl", v), format);
     if (cut < 128) {
       EXPECT_EQ(r.open, kRioStreamIo) << "format " << format;
@@ -750,7 +748,7 @@ TEST_F(NativeTest, ReadWriteRcbCopiesThePage) {
   RasterStream* in = streamOpen(fi, "r");
   RasterStream* out = streamOpen(fo, "w");
   RioStatus st = 0;
-  RCB* rcb = rioOpenRasterReadWrite(in, 0, out, kRunLength, &st);
+  RCB* rcb = rioOpenRasterReadWrite(in, 0, out, kFormatRunLength, &st);
   ASSERT_NE(rcb, nullptr) << st;
   int lines = 0;
   while (rioReadRasterSline(rcb)) {

@@ -18,7 +18,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kCrf = 12;
 using devicetest::CrfPlot;
 using devicetest::CrfRecord;
 using devicetest::decodeCrf;
@@ -29,7 +28,7 @@ using devicetest::Written;
 // The declared height is the number of rows unless given.
 Written writePage(int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows, int32_t height = -1,
                   StreamWriteFn sink = nullptr) {
-  return devicetest::writePage(kCrf, width, rows, {.xDpi = xDpi, .yDpi = yDpi, .height = height, .sink = sink});
+  return devicetest::writePage(kFormatCalComp, width, rows, {.xDpi = xDpi, .yDpi = yDpi, .height = height, .sink = sink});
 }
 
 // A row as the plotter must print it: W groups of 32 pixels, the runs inside [0, width) set.
@@ -221,13 +220,13 @@ TEST_F(CalCompWriter, SinkAcceptingNothingStopsThePage) {
 }
 
 TEST_F(CalCompWriter, ReadingIsNotImplemented) {
-  EXPECT_EQ(testread::readBackBytes("&&&&CALCOMP DEVICE CONTROL\n", kCrf).open, kRioNotImplemented);
+  EXPECT_EQ(testread::readBackBytes("&&&&CALCOMP DEVICE CONTROL\n", kFormatCalComp).open, kRioNotImplemented);
   EXPECT_EQ(kCalCompDriver.spare2(nullptr), kRioNotImplemented);
 }
 
 // Every allocation the open makes may fail: the open then answers -3 and leaks nothing.
 TEST_F(CalCompWriter, FailedAllocationsInOpen) {
-  EXPECT_GE(devicetest::checkFailedOpenAllocations(kCrf, 100, 1, 10), 0) << "the open never succeeded";
+  EXPECT_GE(devicetest::checkFailedOpenAllocations(kFormatCalComp, 100, 1, 10), 0) << "the open never succeeded";
 }
 
 }  // namespace

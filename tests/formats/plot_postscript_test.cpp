@@ -15,14 +15,13 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kPs = 9;
 using devicetest::PageSetup;
 using devicetest::refuseEverything;
 using devicetest::Runs;
 using devicetest::Written;
 
 Written writePage(int32_t width, const std::vector<Runs>& rows, const PageSetup& setup = {}) {
-  return devicetest::writePage(kPs, width, rows, setup);
+  return devicetest::writePage(kFormatPostScript, width, rows, setup);
 }
 
 std::string prolog(const std::string& sizes, const std::string& dpi, const std::string& extents,
@@ -167,7 +166,7 @@ TEST_F(PostScriptWriter, SinkAcceptingNothingFailsTheRowWithStreamIo) {
 }
 
 TEST_F(PostScriptWriter, ReadingIsNotImplemented) {
-  EXPECT_EQ(testread::readBackBytes("%!PS-Adobe-2.0\n", kPs).open, kRioNotImplemented);
+  EXPECT_EQ(testread::readBackBytes("%!PS-Adobe-2.0\n", kFormatPostScript).open, kRioNotImplemented);
   EXPECT_EQ(kPostScriptDriver.spare1(nullptr), kRioNotImplemented);
 }
 

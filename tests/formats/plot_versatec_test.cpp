@@ -18,7 +18,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kVbf = 16;
 using devicetest::decodeVbf;
 using devicetest::packRow;
 using devicetest::refuseEverything;
@@ -33,7 +32,7 @@ Written writePage(const char* model, int32_t width, double xDpi, double yDpi, co
   RioSettings settings;
   if (model) settings.versatecModel = model;
   return devicetest::writePage(
-      kVbf, width, rows,
+      kFormatVersatec, width, rows,
       {.xDpi = xDpi, .yDpi = yDpi, .sink = sink, .sinkContext = sinkContext, .settings = &settings});
 }
 
@@ -216,14 +215,14 @@ TEST_F(VersatecWriter, SinkReceivesTheBytesOfTheFile) {
 
 TEST_F(VersatecWriter, ReadingIsNotImplemented) {
   const std::string startOfPlot("\x18\x01\x00\x00\x18\x02", 6);
-  EXPECT_EQ(testread::readBackBytes(startOfPlot, kVbf).open, kRioNotImplemented);
+  EXPECT_EQ(testread::readBackBytes(startOfPlot, kFormatVersatec).open, kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare1(nullptr), kRioNotImplemented);
   EXPECT_EQ(kVersatecDriver.spare3(nullptr), kRioNotImplemented);
 }
 
 // Every allocation the open makes may fail: the open then answers -3 and leaks nothing.
 TEST_F(VersatecWriter, FailedAllocationsInOpen) {
-  EXPECT_GE(devicetest::checkFailedOpenAllocations(kVbf, 100, 1, 10), 0) << "the open never succeeded";
+  EXPECT_GE(devicetest::checkFailedOpenAllocations(kFormatVersatec, 100, 1, 10), 0) << "the open never succeeded";
 }
 
 }  // namespace

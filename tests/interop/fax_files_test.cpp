@@ -25,8 +25,6 @@ using namespace testpbm;
 using testread::PageRecord;
 using testread::readBack;
 
-constexpr RasterFormatId kGroup3Id = 4;
-constexpr RasterFormatId kGroup4Id = 5;
 constexpr size_t kCodingWordAt = 50, kLineAlignedAt = 53, kBitReversedAt = 54;
 
 // A native header for a page of the given size, with the coding flags set as the data need.
@@ -107,7 +105,7 @@ TEST_P(Pbmtog3InNativeHeader, ReadsAsTheSource) {
     ASSERT_EQ(file[kCodingWordAt + 1], 1) << "the Group 3 coding word";
     append(file, readBytes(dir_ / "page.g3"));
     ASSERT_TRUE(writeBytes(dir_ / "page.zg3", file));
-    expectReads(dir_ / "page.zg3", kGroup3Id, page);
+    expectReads(dir_ / "page.zg3", kFormatNativeG3, page);
   }
 }
 
@@ -130,7 +128,7 @@ TEST_F(FaxFiles, Pbmtog3FixedWidthPadsWithWhite) {
     std::vector<uint8_t> file = nativeHeader(kNativeGroup3, 1728, page.height, false, true);
     append(file, readBytes(dir_ / "page.g3"));
     ASSERT_TRUE(writeBytes(dir_ / "page.zg3", file));
-    expectReads(dir_ / "page.zg3", kGroup3Id, widened(page, 1728));
+    expectReads(dir_ / "page.zg3", kFormatNativeG3, widened(page, 1728));
   }
 }
 
@@ -238,7 +236,7 @@ TEST_P(LibtiffG4Strip, ReadsAsTheSource) {
   file.insert(file.end(), tiff.begin() + static_cast<std::ptrdiff_t>(offset),
               tiff.begin() + static_cast<std::ptrdiff_t>(offset + byteCount));
   ASSERT_TRUE(writeBytes(dir_ / "page.zg4", file));
-  expectReads(dir_ / "page.zg4", kGroup4Id, page);
+  expectReads(dir_ / "page.zg4", kFormatNativeG4, page);
 }
 
 std::string g4CaseName(const ::testing::TestParamInfo<G4Param>& info) {
@@ -263,7 +261,7 @@ class G3topbmReadsOurs : public FaxFiles, public ::testing::WithParamInterface<G
 TEST_P(G3topbmReadsOurs, PixelsEqual) {
   const auto [width, height] = GetParam();
   const Bitmap page = makePage(width, height, 0x6E5000u + static_cast<uint64_t>(width));
-  ASSERT_EQ(writeThroughLibrary(dir_ / "ours.g3", kGroup3Id, page, 300), kRioOk);
+  ASSERT_EQ(writeThroughLibrary(dir_ / "ours.g3", kFormatNativeG3, page, 300), kRioOk);
   const std::vector<uint8_t> file = readBytes(dir_ / "ours.g3");
   ASSERT_GE(file.size(), size_t{kNativeWrittenHeaderSize});
   EXPECT_EQ(file[4], kNativeGroup3);

@@ -24,7 +24,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kPs = 9;
 constexpr int kOffset = 75;
 using Runs = std::vector<std::pair<int32_t, int32_t>>;
 
@@ -86,7 +85,7 @@ class GhostscriptInterop : public ::testing::Test {
     ASSERT_NE(f, nullptr);
     RasterStream* out = streamOpen(f, "w");
     RioStatus st = 0;
-    RCB* rcb = rioOpenRasterWrite(out, page.width, static_cast<int32_t>(page.rows.size()), kPs, &st);
+    RCB* rcb = rioOpenRasterWrite(out, page.width, static_cast<int32_t>(page.rows.size()), kFormatPostScript, &st);
     ASSERT_NE(rcb, nullptr) << st;
     rcb->xDpi = rcb->yDpi = 400;  // the drawing does not depend on the resolution
     for (const Runs& row : page.rows) {

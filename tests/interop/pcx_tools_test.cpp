@@ -15,7 +15,6 @@ namespace {
 
 using namespace testpbm;
 
-constexpr RasterFormatId kPcx = 20;
 const std::string kPython = "/usr/bin/python3";  // Debian's, where python3-pil installs Pillow
 
 // Pillow converts the file to raw PBM; "" when it succeeded.
@@ -57,7 +56,7 @@ class PcxTools : public ::testing::TestWithParam<PageCase> {
 TEST_P(PcxTools, OurFilesOpenInEveryTool) {
   const Bitmap page = pageOf(GetParam());
   const fs::path ours = dir_ / "ours.pcx";
-  ASSERT_EQ(writeThroughLibrary(ours, kPcx, page, 300), 0);
+  ASSERT_EQ(writeThroughLibrary(ours, kFormatPcx, page, 300), 0);
   const struct {
     const char* tool;
     std::string command;  // empty: Pillow
@@ -90,7 +89,7 @@ TEST_P(PcxTools, TheirFilesReadToTheirPixels) {
     SCOPED_TRACE(name);
     const testread::PageRecord r = testread::readBack(dir_ / name);
     ASSERT_EQ(r.open, kRioOk);
-    EXPECT_EQ(r.format, kPcx);
+    EXPECT_EQ(r.format, kFormatPcx);
     EXPECT_EQ(r.end, kRioEndOfPage);
     EXPECT_EQ(difference(r.bitmap(), page), "equal");
   }

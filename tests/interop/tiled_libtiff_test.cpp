@@ -23,10 +23,6 @@ using namespace testtiled;
 using testread::readBack;
 using testread::readBackBytes;
 
-constexpr RasterFormatId kImg = 25;
-constexpr RasterFormatId kC4 = 32;
-constexpr RasterFormatId kB4 = 33;
-
 class TiledTools : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -76,7 +72,7 @@ class OursInLibtiff : public TiledTools, public ::testing::WithParamInterface<Pa
 TEST_P(OursInLibtiff, FileNetSegmentsDecodeToThePage) {
   const Page& p = GetParam();
   const Bitmap page = makePage(p.width, p.height, 0x1A6 + p.width);
-  ASSERT_EQ(writeThroughLibrary(dir_ / "ours.img", kImg, page, 200), 0);
+  ASSERT_EQ(writeThroughLibrary(dir_ / "ours.img", kFormatFileNet, page, 200), 0);
   FileNetFile f;
   std::string why;
   ASSERT_TRUE(parseFileNet(readBytes(dir_ / "ours.img"), &f, &why)) << why;
@@ -99,12 +95,12 @@ TEST_P(OursInLibtiff, FileNetSegmentsDecodeToThePage) {
 TEST_P(OursInLibtiff, C4AndB4TilesDecodeToThePage) {
   const Page& p = GetParam();
   const Bitmap page = makePage(p.width, p.height, 0xC4B4 + p.height);
-  for (RasterFormatId id : {kC4, kB4}) {
+  for (RasterFormatId id : {kFormatJedmicsC4, kFormatEdmicsB4}) {
     SCOPED_TRACE(id);
     ASSERT_EQ(writeThroughLibrary(dir_ / "ours.c4", id, page, 200), 0);
     TwinFile f;
     std::string why;
-    ASSERT_TRUE(parseTwin(readBytes(dir_ / "ours.c4"), id == kB4, &f, &why)) << why;
+    ASSERT_TRUE(parseTwin(readBytes(dir_ / "ours.c4"), id == kFormatEdmicsB4, &f, &why)) << why;
     const uint32_t across = (f.width + 511) / 512;
     for (uint32_t c = 0; c < across; ++c) {
       SCOPED_TRACE(c);
@@ -205,7 +201,7 @@ TEST_P(LibtiffInTwin, ReadsToThePage) {
     for (int32_t r = 0; r < down; ++r)
       tiles[static_cast<size_t>(r * across + col)] = Block{6, std::min(512, c.height - 512 * r), strips[r]};
   }
-  const auto back = readBackBytes(buildTwin(c.id == kB4, c.width, c.height, 400, {}, tiles), c.id);
+  const auto back = readBackBytes(buildTwin(c.id == kFormatEdmicsB4, c.width, c.height, 400, {}, tiles), c.id);
   ASSERT_EQ(back.open, 0);
   EXPECT_EQ(back.xDpi, 400);
   EXPECT_EQ(back.end, kRioEndOfPage);
@@ -213,8 +209,8 @@ TEST_P(LibtiffInTwin, ReadsToThePage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, LibtiffInTwin,
-                         ::testing::Values(TwinCase{"C4", kC4, 2000, 1500}, TwinCase{"B4", kB4, 2000, 1500},
-                                           TwinCase{"C4Odd", kC4, 1032, 517}, TwinCase{"B4OneTile", kB4, 504, 200}),
+                         ::testing::Values(TwinCase{"C4", kFormatJedmicsC4, 2000, 1500}, TwinCase{"B4", kFormatEdmicsB4, 2000, 1500},
+                                           TwinCase{"C4Odd", kFormatJedmicsC4, 1032, 517}, TwinCase{"B4OneTile", kFormatEdmicsB4, 504, 200}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- through the program

@@ -28,11 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr RasterFormatId kRunDump = 1;  // no resolution in its header; never recognised
-constexpr RasterFormatId kNativeRunLength = 3;
-constexpr RasterFormatId kNativeGroup4 = 5;
-constexpr RasterFormatId kCals = 6;
-
 using testread::PageRecord;
 using testread::readBack;
 using testruns::File;
@@ -113,12 +108,12 @@ class PictureFiles : public ::testing::Test {
 
 TEST_F(PictureFiles, ImportsAPageAsItIs) {
   Page page{100, 300, 150, {{{0, 3}, {10, 20}}, {}, {{5, 100}}, {{1, 2}, {4, 8}, {60, 63}}}};
-  writePage(dir_ / "in.rnl", kNativeRunLength, page);
+  writePage(dir_ / "in.rnl", kFormatRunLength, page);
   RasterFormatId format = 0;
   Picture p(import(dir_ / "in.rnl", 0, nullptr, &format));
   ASSERT_TRUE(p);
   EXPECT_EQ(rastGetLastError(), 0);
-  EXPECT_EQ(format, kNativeRunLength);
+  EXPECT_EQ(format, kFormatRunLength);
   EXPECT_EQ(p->width, 100);
   EXPECT_EQ(p->height, 4);
   EXPECT_EQ(p->columnDpi, 300.0f);
@@ -128,12 +123,12 @@ TEST_F(PictureFiles, ImportsAPageAsItIs) {
 
 TEST_F(PictureFiles, ImportHandsBackTheReadersHeaderBlock) {
   Page page = ladder(5, 200);
-  writePage(dir_ / "in.cg4", kCals, page);
+  writePage(dir_ / "in.cg4", kFormatCals, page);
   RasterFormatId format = 0;
   RastHeaderBlock header;
   Picture p(import(dir_ / "in.cg4", 0, nullptr, &format, &header));
   ASSERT_TRUE(p);
-  EXPECT_EQ(format, kCals);
+  EXPECT_EQ(format, kFormatCals);
   for (int32_t row = 0; row < 5; ++row) EXPECT_EQ(pictureRow(p.get(), row), page.lines[row]);
   if (header.data) {
     EXPECT_GT(header.length, 0);
@@ -142,7 +137,7 @@ TEST_F(PictureFiles, ImportHandsBackTheReadersHeaderBlock) {
 }
 
 TEST_F(PictureFiles, ImportClearsTheLastErrorOnEntry) {
-  writePage(dir_ / "in.rnl", kNativeRunLength, ladder(3, 200));
+  writePage(dir_ / "in.rnl", kFormatRunLength, ladder(3, 200));
   rastSetError(kRastBadData, "earlier");
   Picture p(import(dir_ / "in.rnl"));
   ASSERT_TRUE(p);
@@ -157,7 +152,7 @@ TEST_F(PictureFiles, ImportWithoutAFileIsError6) {
 }
 
 TEST_F(PictureFiles, RotationIsNotSupported) {
-  writePage(dir_ / "in.rnl", kNativeRunLength, ladder(3, 200));
+  writePage(dir_ / "in.rnl", kFormatRunLength, ladder(3, 200));
   File f(std::fopen((dir_ / "in.rnl").c_str(), "rb"));
   EXPECT_EQ(ImportRotateTPicture(f.get(), 0, nullptr, nullptr, nullptr), nullptr);
   EXPECT_EQ(rastGetLastError(), kRastNotSupported);
@@ -168,8 +163,8 @@ TEST_F(PictureFiles, RotationIsNotSupported) {
 
 TEST_F(PictureFiles, UnknownResolutionsImportAtTheirOwnSizeWithTheTargets) {
   Page page = ladder(6, 0);
-  writePage(dir_ / "in.dump", kRunDump, page);
-  Picture p(importScaled(dir_ / "in.dump", 400, 100, kRunDump));
+  writePage(dir_ / "in.dump", kFormatRunDump, page);
+  Picture p(importScaled(dir_ / "in.dump", 400, 100, kFormatRunDump));
   ASSERT_TRUE(p);
   EXPECT_EQ(p->width, page.width);
   EXPECT_EQ(p->height, 6);
@@ -192,7 +187,7 @@ class ImportGroups : public PictureFiles, public ::testing::WithParamInterface<G
 
 TEST_P(ImportGroups, OutputRowsCollectTheseInputRows) {
   const GroupCase& c = GetParam();
-  writePage(dir_ / "in.rnl", kNativeRunLength, ladder(c.rows, c.inDpi));
+  writePage(dir_ / "in.rnl", kFormatRunLength, ladder(c.rows, c.inDpi));
   Picture p(importScaled(dir_ / "in.rnl", c.targetRowDpi, c.inDpi));
   ASSERT_TRUE(p);
   EXPECT_EQ(p->height, c.outRows);
@@ -214,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PictureFiles, DoublingRepeatsEveryRowAndDoublesEveryBoundary) {
   Page page{50, 200, 200, {{{0, 3}, {10, 20}}, {}, {{5, 50}}, {{1, 2}}}};
-  writePage(dir_ / "in.rnl", kNativeRunLength, page);
+  writePage(dir_ / "in.rnl", kFormatRunLength, page);
   Picture p(importScaled(dir_ / "in.rnl", 400, 400));
   ASSERT_TRUE(p);
   EXPECT_EQ(p->width, 100);
@@ -229,7 +224,7 @@ TEST_F(PictureFiles, DoublingRepeatsEveryRowAndDoublesEveryBoundary) {
 TEST_F(PictureFiles, ShrinkingKeepsRunsThatCollapse) {
   // At a quarter of the width a one-pixel run falls to nothing; it keeps one pixel, neighbours join.
   Page page{64, 400, 400, {{{1, 2}, {9, 10}, {11, 12}, {40, 48}}}};
-  writePage(dir_ / "in.rnl", kNativeRunLength, page);
+  writePage(dir_ / "in.rnl", kFormatRunLength, page);
   Picture p(importScaled(dir_ / "in.rnl", 400, 100));
   ASSERT_TRUE(p);
   EXPECT_EQ(p->width, 16);
@@ -237,7 +232,7 @@ TEST_F(PictureFiles, ShrinkingKeepsRunsThatCollapse) {
 }
 
 TEST_F(PictureFiles, ScaledSizesBeyondAPictureAreRefused) {
-  writePage(dir_ / "in.rnl", kNativeRunLength, ladder(3, 50));
+  writePage(dir_ / "in.rnl", kFormatRunLength, ladder(3, 50));
   for (auto [row, column] : {std::pair{1e12, 50.0}, {50.0, 1e12}, {50.0, 0.0}, {0.0, 50.0}}) {
     rastClearLastError();
     EXPECT_EQ(importScaled(dir_ / "in.rnl", row, column), nullptr) << row << " " << column;
@@ -259,7 +254,7 @@ int keepGoing(int32_t total, int32_t done) {
 }
 
 TEST_F(PictureFiles, ProgressCallbackSeesEveryRow) {
-  writePage(dir_ / "in.rnl", kNativeRunLength, ladder(7, 200));
+  writePage(dir_ / "in.rnl", kFormatRunLength, ladder(7, 200));
   Picture p(import(dir_ / "in.rnl", 0, keepGoing));
   ASSERT_TRUE(p);
   EXPECT_EQ(gLastTotal, 7);
@@ -268,7 +263,7 @@ TEST_F(PictureFiles, ProgressCallbackSeesEveryRow) {
 
 TEST_F(PictureFiles, ProgressCallbackStopsImportAtTheFirstRow) {
   Page page = ladder(5, 200);
-  writePage(dir_ / "in.rnl", kNativeRunLength, page);
+  writePage(dir_ / "in.rnl", kFormatRunLength, page);
   gCalls = 0;
   Picture p(import(dir_ / "in.rnl", 0, stopAtFirst));
   ASSERT_TRUE(p);
@@ -336,9 +331,9 @@ TEST_P(ImportTruncated, GivesThePartialPictureAndTheMappedError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Readers, ImportTruncated,
-                         ::testing::Values(TruncCase{"NativeRunLength", kNativeRunLength, 128},
-                                           TruncCase{"NativeGroup4", kNativeGroup4, 128},
-                                           TruncCase{"Cals", kCals, 2048}),
+                         ::testing::Values(TruncCase{"NativeRunLength", kFormatRunLength, 128},
+                                           TruncCase{"NativeGroup4", kFormatNativeG4, 128},
+                                           TruncCase{"Cals", kFormatCals, 2048}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(PictureFiles, ImportOfGarbageIsABadFormat) {
@@ -382,15 +377,13 @@ class PictureTools : public PictureFiles {
   }
 };
 
-constexpr RasterFormatId kTiffGroup4 = 10;
-
 TEST_F(PictureTools, ImportsATiffMadeByNetpbm) {
   const testpbm::Bitmap page = testpbm::makePage(1000, 150, 0x1A2B);
   RasterFormatId format = 0;
   Picture p(import(toolTiff(page), 0, nullptr, &format));
   ASSERT_TRUE(p);
   EXPECT_EQ(rastGetLastError(), 0);
-  EXPECT_EQ(format, kTiffGroup4);
+  EXPECT_EQ(format, kFormatTiff);
   EXPECT_EQ(testpbm::difference(testpbm::pageFromPicture(p.get()), page), "equal");
 }
 
@@ -418,7 +411,7 @@ TEST_F(PictureTools, ExportedWindowsReadInLibtiff) {
     {
       File f(std::fopen(out.c_str(), "wb"));
       const double window[4] = {c0, r0, c1, r1};
-      ASSERT_EQ(rastExportImageWindow(f.get(), p.get(), kTiffGroup4, nullptr, nullptr, window, keep), 1);
+      ASSERT_EQ(rastExportImageWindow(f.get(), p.get(), kFormatTiff, nullptr, nullptr, window, keep), 1);
     }
     const int32_t dx = keep ? 0 : c0, dy = keep ? 0 : r0;
     testpbm::Bitmap expect(c1 + 1 - dx, r1 + 1 - dy);
@@ -433,7 +426,7 @@ TEST_F(PictureTools, ExportedWindowsReadInLibtiff) {
 TEST_F(PictureFiles, OutOfMemoryAnywhereGivesNoPictureAndError1) {
   Page page{200, 200, 200, {}};
   for (int32_t i = 0; i < 40; ++i) page.lines.push_back({{i, i + 60}, {150, 199}});
-  writePage(dir_ / "in.cg4", kCals, page);
+  writePage(dir_ / "in.cg4", kFormatCals, page);
   bool succeeded = false;
   for (int64_t n = 0; n < 400 && !succeeded; ++n) {
     for (bool scaled : {false, true}) {
@@ -506,17 +499,17 @@ TEST_P(ExportWindow, WritesRows10To19Columns100To199) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ExportWindow,
-                         ::testing::Values(ExportCase{"RunLengthWindow", kNativeRunLength, 0},
-                                           ExportCase{"RunLengthKeepOrigin", kNativeRunLength, 1},
-                                           ExportCase{"Group4Window", kNativeGroup4, 0},
-                                           ExportCase{"CalsKeepOrigin", kCals, 1}),
+                         ::testing::Values(ExportCase{"RunLengthWindow", kFormatRunLength, 0},
+                                           ExportCase{"RunLengthKeepOrigin", kFormatRunLength, 1},
+                                           ExportCase{"Group4Window", kFormatNativeG4, 0},
+                                           ExportCase{"CalsKeepOrigin", kFormatCals, 1}),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(PictureFiles, ExportsTheWholePictureWithItsResolutions) {
   Picture p = picture200x50();
   {
     File f(std::fopen((dir_ / "out").c_str(), "wb"));
-    ASSERT_EQ(rastExportImage(f.get(), p.get(), kNativeGroup4, nullptr, nullptr), 1);
+    ASSERT_EQ(rastExportImage(f.get(), p.get(), kFormatNativeG4, nullptr, nullptr), 1);
   }
   const PageRecord out = readBack(dir_ / "out");
   EXPECT_EQ(out.width, 200);
@@ -529,12 +522,12 @@ TEST_F(PictureFiles, ExportsTheWholePictureWithItsResolutions) {
 TEST_F(PictureFiles, ImportThenExportGivesTheSameLines) {
   Page page{777, 200, 200, {}};
   for (int32_t i = 0; i < 90; ++i) page.lines.push_back({{i * 3 % 400, i * 3 % 400 + 5 + i}, {700, 777}});
-  writePage(dir_ / "in.cg4", kCals, page);
+  writePage(dir_ / "in.cg4", kFormatCals, page);
   Picture p(import(dir_ / "in.cg4"));
   ASSERT_TRUE(p);
   {
     File f(std::fopen((dir_ / "out.rnl").c_str(), "wb"));
-    ASSERT_EQ(rastExportImage(f.get(), p.get(), kNativeRunLength, nullptr, nullptr), 1);
+    ASSERT_EQ(rastExportImage(f.get(), p.get(), kFormatRunLength, nullptr, nullptr), 1);
   }
   EXPECT_EQ(readBack(dir_ / "out.rnl").lines, page.lines);
 }
@@ -546,18 +539,18 @@ TEST_F(PictureFiles, WindowsOutsideOrInvertedAreError8AndTouchNothing) {
   for (const auto& w : windows) {
     File f(std::fopen((dir_ / "out").c_str(), "wb"));
     rastClearLastError();
-    EXPECT_EQ(rastExportImageWindow(f.get(), p.get(), kNativeRunLength, nullptr, nullptr, w, 0), 0);
+    EXPECT_EQ(rastExportImageWindow(f.get(), p.get(), kFormatRunLength, nullptr, nullptr, w, 0), 0);
     EXPECT_EQ(rastGetLastError(), kRastOutOfRange) << w[0] << " " << w[1] << " " << w[2] << " " << w[3];
     f.reset();
     EXPECT_EQ(fs::file_size(dir_ / "out"), 0u);
   }
   // The window routine itself refuses an inverted window too.
   File f(std::fopen((dir_ / "out").c_str(), "wb"));
-  EXPECT_EQ(ExportTPictureWindow(f.get(), p.get(), kNativeRunLength, nullptr, nullptr, 10, 0, 5, 20, 0), 0);
+  EXPECT_EQ(ExportTPictureWindow(f.get(), p.get(), kFormatRunLength, nullptr, nullptr, 10, 0, 5, 20, 0), 0);
   EXPECT_EQ(rastGetLastError(), kRastOutOfRange);
-  EXPECT_EQ(rastExportImage(f.get(), nullptr, kNativeRunLength, nullptr, nullptr), 0);
+  EXPECT_EQ(rastExportImage(f.get(), nullptr, kFormatRunLength, nullptr, nullptr), 0);
   EXPECT_EQ(rastGetLastError(), kRastNoPicture);
-  EXPECT_EQ(rastExportImage(nullptr, p.get(), kNativeRunLength, nullptr, nullptr), 0);
+  EXPECT_EQ(rastExportImage(nullptr, p.get(), kFormatRunLength, nullptr, nullptr), 0);
   EXPECT_EQ(rastGetLastError(), kRastNoStream);
 }
 
@@ -566,7 +559,7 @@ TEST_F(PictureFiles, ProgressCallbackStopsExportWithError20AndANote) {
   gCalls = 0;
   {
     File f(std::fopen((dir_ / "out").c_str(), "wb"));
-    EXPECT_EQ(rastExportImage(f.get(), p.get(), kNativeRunLength, nullptr, stopAtFirst), 0);
+    EXPECT_EQ(rastExportImage(f.get(), p.get(), kFormatRunLength, nullptr, stopAtFirst), 0);
   }
   EXPECT_EQ(gCalls, 1);
   EXPECT_EQ(rastGetLastError(), kRastStopped);
@@ -578,7 +571,7 @@ TEST_F(PictureFiles, ALostOutputIsError15AndANote) {
   Picture p = picture200x50();
   File f(std::fopen("/dev/full", "wb"));
   ASSERT_TRUE(f) << "needs /dev/full";
-  EXPECT_EQ(rastExportImage(f.get(), p.get(), kNativeRunLength, nullptr, nullptr), 0);
+  EXPECT_EQ(rastExportImage(f.get(), p.get(), kFormatRunLength, nullptr, nullptr), 0);
   EXPECT_NE(rastGetLastError(), 0);
   EXPECT_NE(notes().find("tileio line 674\n"), std::string::npos) << notes();
 }
@@ -594,7 +587,7 @@ TEST_F(PictureFiles, AWriteErrorIsReportedWithItsStatus) {
   }
   putBytes(dir_ / "ro", "");
   File f(std::fopen((dir_ / "ro").c_str(), "rb"));
-  EXPECT_EQ(rastExportImage(f.get(), p.get(), kNativeRunLength, nullptr, nullptr), 0);
+  EXPECT_EQ(rastExportImage(f.get(), p.get(), kFormatRunLength, nullptr, nullptr), 0);
   EXPECT_NE(rastGetLastError(), 0);
   const std::string n = notes();
   EXPECT_NE(n.find("tileio line "), std::string::npos) << n;
@@ -611,13 +604,13 @@ TEST_F(PictureFiles, AFormatThatCannotWriteIsError10AndANote) {
 
 TEST_F(PictureFiles, ExportHandsTheHeaderBlockToTheWriter) {
   Page page = ladder(4, 200);
-  writePage(dir_ / "in.rnl", kNativeRunLength, page);
+  writePage(dir_ / "in.rnl", kFormatRunLength, page);
   RastHeaderBlock header;
   Picture p(import(dir_ / "in.rnl", 0, nullptr, nullptr, &header));
   ASSERT_TRUE(p);
   {
     File f(std::fopen((dir_ / "out.rnl").c_str(), "wb"));
-    EXPECT_EQ(rastExportImage(f.get(), p.get(), kNativeRunLength, &header, nullptr), 1);
+    EXPECT_EQ(rastExportImage(f.get(), p.get(), kFormatRunLength, &header, nullptr), 1);
   }
   rioFree(header.data);
   EXPECT_EQ(readBack(dir_ / "out.rnl").lines, page.lines);

@@ -19,14 +19,6 @@ namespace {
 
 using namespace testpbm;
 
-constexpr RasterFormatId kRunLength = 3;
-constexpr RasterFormatId kNativeG3 = 4;
-constexpr RasterFormatId kNativeG4 = 5;
-constexpr RasterFormatId kCals = 6;
-constexpr RasterFormatId kTiffG4 = 10;
-constexpr RasterFormatId kTiffStrips = 17;
-constexpr RasterFormatId kTiffG3 = 23;
-constexpr RasterFormatId kMmr = 34;
 constexpr int32_t kRunLengthMaxWidth = 32767;
 
 struct Copied {
@@ -101,7 +93,7 @@ TEST_P(ReadWriteRcb, OutputHoldsTheInputPage) {
   EXPECT_EQ(copied.streamOk, 1);
 
   // The run-length writer cuts its own columns to what its fields hold; the reader keeps the full width.
-  const int32_t width = c.out == kRunLength ? std::min(c.width, kRunLengthMaxWidth) : c.width;
+  const int32_t width = c.out == kFormatRunLength ? std::min(c.width, kRunLengthMaxWidth) : c.width;
   const testread::PageRecord back = testread::readBack(out);
   ASSERT_EQ(back.open, kRioOk);
   EXPECT_EQ(back.end, kRioEndOfPage);
@@ -111,16 +103,16 @@ TEST_P(ReadWriteRcb, OutputHoldsTheInputPage) {
 INSTANTIATE_TEST_SUITE_P(
     Pairs, ReadWriteRcb,
     ::testing::Combine(
-        ::testing::Values(PairCase{"WideGroup4ToRunLength", kNativeG4, kRunLength, 40000, 12},
-                          PairCase{"Group4ToGroup4", kNativeG4, kNativeG4, 1733, 60},
-                          PairCase{"Group3ToGroup4", kNativeG3, kNativeG4, 1000, 40},
-                          PairCase{"CalsToCals", kCals, kCals, 1200, 50},
-                          PairCase{"MmrToCals", kMmr, kCals, 999, 40},
-                          PairCase{"CalsToMmr", kCals, kMmr, 640, 33},
-                          PairCase{"MmrToMmr", kMmr, kMmr, 777, 21},
-                          PairCase{"TiffToTiff", kTiffG4, kTiffG4, 1300, 70},
-                          PairCase{"TiffStripsToTiffGroup3", kTiffStrips, kTiffG3, 800, 450},
-                          PairCase{"TiffToRunLength", kTiffG4, kRunLength, 500, 30}),
+        ::testing::Values(PairCase{"WideGroup4ToRunLength", kFormatNativeG4, kFormatRunLength, 40000, 12},
+                          PairCase{"Group4ToGroup4", kFormatNativeG4, kFormatNativeG4, 1733, 60},
+                          PairCase{"Group3ToGroup4", kFormatNativeG3, kFormatNativeG4, 1000, 40},
+                          PairCase{"CalsToCals", kFormatCals, kFormatCals, 1200, 50},
+                          PairCase{"MmrToCals", kFormatMmr, kFormatCals, 999, 40},
+                          PairCase{"CalsToMmr", kFormatCals, kFormatMmr, 640, 33},
+                          PairCase{"MmrToMmr", kFormatMmr, kFormatMmr, 777, 21},
+                          PairCase{"TiffToTiff", kFormatTiff, kFormatTiff, 1300, 70},
+                          PairCase{"TiffStripsToTiffGroup3", kFormatTiffPlain, kFormatTiffG3, 800, 450},
+                          PairCase{"TiffToRunLength", kFormatTiff, kFormatRunLength, 500, 30}),
         ::testing::Bool()),
     [](const auto& info) {
       return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Swapped" : "NeverSwapped");
@@ -161,8 +153,8 @@ TEST_P(WriterLeavesTheLine, CurSlineIsUntouchedAndTheFileHoldsTheJoinedRuns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FaxAndTiffWriters, WriterLeavesTheLine,
-                         ::testing::Values(kNativeG3, kNativeG4, kCals, kTiffG4, kTiffStrips, kTiffG3,
-                                           RasterFormatId{22}, RasterFormatId{27}, kMmr));
+                         ::testing::Values(kFormatNativeG3, kFormatNativeG4, kFormatCals, kFormatTiff, kFormatTiffPlain, kFormatTiffG3,
+                                           RasterFormatId{22}, RasterFormatId{27}, kFormatMmr));
 
 }  // namespace
 }  // namespace vantrel

@@ -13,8 +13,6 @@
 namespace vantrel {
 namespace {
 
-constexpr RasterFormatId kDump = 1;
-
 void putLE(std::vector<uint8_t>& v, int32_t x) {
   for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(static_cast<uint32_t>(x) >> (8 * i)));
 }
@@ -67,7 +65,7 @@ class RcbTest : public ::testing::Test {
 TEST_F(RcbTest, ExactlyHeightLinesThenEndOfPage) {
   StreamPtr in = input(dumpFile(8, 3, 3));
   RioStatus st = 1;
-  RcbPtr rcb(rioOpenRasterRead(in.get(), kDump, &st));
+  RcbPtr rcb(rioOpenRasterRead(in.get(), kFormatRunDump, &st));
   ASSERT_EQ(st, 0);
   ASSERT_TRUE(rcb);
   for (int i = 0; i < 3; ++i) {
@@ -85,7 +83,7 @@ TEST_F(RcbTest, ExactlyHeightLinesThenEndOfPage) {
 TEST_F(RcbTest, EarlyEndOfPageIsTooFewRowsEvenAfterAnEarlierStatus) {
   StreamPtr in = input(dumpFile(8, 5, 2));
   RioStatus st = 1;
-  RcbPtr rcb(rioOpenRasterRead(in.get(), kDump, &st));
+  RcbPtr rcb(rioOpenRasterRead(in.get(), kFormatRunDump, &st));
   ASSERT_TRUE(rcb);
   ASSERT_NE(rioReadRasterSline(rcb.get()), nullptr);
   rcb->status = kRioBadData;  // an earlier error and warning are both replaced
@@ -99,7 +97,7 @@ TEST_F(RcbTest, EarlyEndOfPageIsTooFewRowsEvenAfterAnEarlierStatus) {
 TEST_F(RcbTest, ALineBeyondTheHeightIsRefused) {
   StreamPtr in = input(dumpFile(8, 2, 4));
   RioStatus st = 1;
-  RcbPtr rcb(rioOpenRasterRead(in.get(), kDump, &st));
+  RcbPtr rcb(rioOpenRasterRead(in.get(), kFormatRunDump, &st));
   ASSERT_TRUE(rcb);
   ASSERT_NE(rioReadRasterSline(rcb.get()), nullptr);
   ASSERT_NE(rioReadRasterSline(rcb.get()), nullptr);
@@ -111,23 +109,23 @@ TEST_F(RcbTest, ALineBeyondTheHeightIsRefused) {
 TEST_F(RcbTest, WrongModesAreRefused) {
   StreamPtr in = input(dumpFile(8, 2, 2));
   RioStatus st = 0;
-  RcbPtr reader(rioOpenRasterRead(in.get(), kDump, &st));
+  RcbPtr reader(rioOpenRasterRead(in.get(), kFormatRunDump, &st));
   ASSERT_TRUE(reader);
   EXPECT_EQ(rioWriteRasterSline(reader.get()), kRioWrongMode);
   EXPECT_EQ(reader->status, kRioWrongMode);
 
   StreamPtr out = output();
-  RcbPtr writer(rioOpenRasterWrite(out.get(), 8, 2, kDump, &st));
+  RcbPtr writer(rioOpenRasterWrite(out.get(), 8, 2, kFormatRunDump, &st));
   ASSERT_TRUE(writer);
   EXPECT_EQ(rioReadRasterSline(writer.get()), nullptr);
   EXPECT_EQ(writer->status, kRioUnknownFormat);  // a writing RCB has no input format
 
   // Streams in the wrong mode.
-  EXPECT_EQ(rioOpenRasterRead(out.get(), kDump, &st), nullptr);
+  EXPECT_EQ(rioOpenRasterRead(out.get(), kFormatRunDump, &st), nullptr);
   EXPECT_EQ(st, kRioBadStream);
-  EXPECT_EQ(rioOpenRasterWrite(in.get(), 8, 2, kDump, &st), nullptr);
+  EXPECT_EQ(rioOpenRasterWrite(in.get(), 8, 2, kFormatRunDump, &st), nullptr);
   EXPECT_EQ(st, kRioBadStream);
-  EXPECT_EQ(rioOpenRasterRead(nullptr, kDump, &st), nullptr);
+  EXPECT_EQ(rioOpenRasterRead(nullptr, kFormatRunDump, &st), nullptr);
   EXPECT_EQ(st, kRioBadStream);
 }
 
@@ -138,9 +136,9 @@ TEST_F(RcbTest, OpenRefusesBadIdsAndSizes) {
     EXPECT_EQ(rioOpenRasterWrite(out.get(), 8, 8, id, &st), nullptr);
     EXPECT_EQ(st, kRioUnknownFormat) << id;
   }
-  EXPECT_EQ(rioOpenRasterWrite(out.get(), -1, 8, kDump, &st), nullptr);
+  EXPECT_EQ(rioOpenRasterWrite(out.get(), -1, 8, kFormatRunDump, &st), nullptr);
   EXPECT_EQ(st, kRioBadColumns);
-  EXPECT_EQ(rioOpenRasterWrite(out.get(), 8, -1, kDump, &st), nullptr);
+  EXPECT_EQ(rioOpenRasterWrite(out.get(), 8, -1, kFormatRunDump, &st), nullptr);
   EXPECT_EQ(st, kRioBadRows);
   // An id without a driver answers not implemented.
   EXPECT_EQ(rioOpenRasterWrite(out.get(), 8, 8, 2, &st), nullptr);
@@ -165,7 +163,7 @@ TEST_P(HostileHeaderSizes, AreRefusedBeforeAnyLineBufferIsMade) {
   putLE(bytes, GetParam().height);
   StreamPtr hostile = input(bytes);
   RioStatus st = 0;
-  EXPECT_EQ(rioOpenRasterRead(hostile.get(), kDump, &st), nullptr);
+  EXPECT_EQ(rioOpenRasterRead(hostile.get(), kFormatRunDump, &st), nullptr);
   EXPECT_EQ(st, GetParam().status);
 }
 
@@ -179,7 +177,7 @@ TEST_F(RcbTest, TheHeaderIsWrittenByTheFirstLineNotByTheOpen) {
   std::FILE* f = nullptr;
   StreamPtr out = output(&f);
   RioStatus st = 0;
-  RCB* rcb = rioOpenRasterWrite(out.get(), 8, 2, kDump, &st);
+  RCB* rcb = rioOpenRasterWrite(out.get(), 8, 2, kFormatRunDump, &st);
   ASSERT_NE(rcb, nullptr);
   EXPECT_FALSE(rcb->headerWritten);
   EXPECT_EQ(rioCloseRaster(rcb), 0);
@@ -188,7 +186,7 @@ TEST_F(RcbTest, TheHeaderIsWrittenByTheFirstLineNotByTheOpen) {
 
   std::FILE* g = nullptr;
   StreamPtr out2 = output(&g);
-  rcb = rioOpenRasterWrite(out2.get(), 8, 2, kDump, &st);
+  rcb = rioOpenRasterWrite(out2.get(), 8, 2, kFormatRunDump, &st);
   ASSERT_NE(rcb, nullptr);
   rcb->curSline[0] = 2;
   rcb->curSline[1] = 5;
@@ -206,7 +204,7 @@ TEST_F(RcbTest, ReadWriteRcbSharesItsLinesAndHeaderFields) {
   std::FILE* f = nullptr;
   StreamPtr out = output(&f);
   RioStatus st = 1;
-  RCB* rcb = rioOpenRasterReadWrite(in.get(), kDump, out.get(), kDump, &st);
+  RCB* rcb = rioOpenRasterReadWrite(in.get(), kFormatRunDump, out.get(), kFormatRunDump, &st);
   ASSERT_NE(rcb, nullptr);
   EXPECT_EQ(rcb->width, 8);
   int lines = 0;
@@ -222,7 +220,7 @@ TEST_F(RcbTest, ReadWriteRcbSharesItsLinesAndHeaderFields) {
 
   StreamPtr in2 = input(dumpFile(8, 3, 3));
   StreamPtr out2 = output();
-  EXPECT_EQ(rioOpenRasterReadWrite(in2.get(), kDump, out2.get(), 0, &st), nullptr);
+  EXPECT_EQ(rioOpenRasterReadWrite(in2.get(), kFormatRunDump, out2.get(), 0, &st), nullptr);
   EXPECT_EQ(st, kRioUnknownFormat);
 }
 
@@ -244,7 +242,7 @@ TEST_F(RcbTest, FailedAllocationsGiveOutOfMemoryAndLeakNothing) {
     StreamPtr in = input(bytes);
     rioFailAllocationAfter(k);
     RioStatus st = 0;
-    RCB* rcb = rioOpenRasterRead(in.get(), kDump, &st);
+    RCB* rcb = rioOpenRasterRead(in.get(), kFormatRunDump, &st);
     rioFailAllocationAfter(-1);
     if (rcb) {
       (void)rioCloseRaster(rcb);
@@ -257,7 +255,7 @@ TEST_F(RcbTest, FailedAllocationsGiveOutOfMemoryAndLeakNothing) {
 TEST_F(RcbTest, LineBufferPairSwaps) {
   StreamPtr out = output();
   RioStatus st = 0;
-  RcbPtr rcb(rioOpenRasterWrite(out.get(), 9, 1, kDump, &st));
+  RcbPtr rcb(rioOpenRasterWrite(out.get(), 9, 1, kFormatRunDump, &st));
   ASSERT_TRUE(rcb);
   ASSERT_EQ(rioAllocSlinePair(rcb.get()), 0);
   EXPECT_EQ(rcb->slineCount, 2);

@@ -27,8 +27,6 @@ using testread::PageRecord;
 using testread::readBack;
 using testread::readBackBytes;
 
-constexpr RasterFormatId kTiff = 10, kOpt = 15, kStrips = 17, kTiffU = 22, kTiffG3 = 23, kTiled = 27;
-
 // ---- reading files independently of the driver
 
 struct Tag {
@@ -221,7 +219,7 @@ class TiffTest : public testfiles::FileTest {
 // ---- the written header and directory
 
 TEST_F(TiffTest, WrittenFileStartsWithTheHeaderAndTheMaker) {
-  const Bytes b = write(kTiff, makePage(100, 20, 1));
+  const Bytes b = write(kFormatTiff, makePage(100, 20, 1));
   const uint8_t golden[24] = {'I', 'I', 42, 0, 24, 0, 0, 0, 'Z', 'E', 'B', ' ', 'C', 'o',
                               'r', 'p', 'o', 'r', 'a', 't', 'i', 'o', 'n', 0};
   ASSERT_GE(b.size(), 24u);
@@ -251,13 +249,13 @@ const std::vector<uint16_t> kStripsPlain = {254, 256, 257, 258, 259, 262, 273, 2
 const std::vector<uint16_t> kTilesG4 = {254, 256, 257, 258, 259, 262, 282, 283, 286, 287, 293, 296, 315, 322, 323, 324, 325};
 
 INSTANTIATE_TEST_SUITE_P(Ids, TiffEntryOrder,
-                         ::testing::Values(OrderCase{kTiff, kStripsG4}, OrderCase{kOpt, kStripsG4},
-                                           OrderCase{kStrips, kStripsG4}, OrderCase{kTiffU, kStripsPlain},
-                                           OrderCase{kTiffG3, kStripsPlain}, OrderCase{kTiled, kTilesG4}));
+                         ::testing::Values(OrderCase{kFormatTiff, kStripsG4}, OrderCase{kFormatOptigraphics, kStripsG4},
+                                           OrderCase{kFormatTiffPlain, kStripsG4}, OrderCase{kFormatTiffUncompressed, kStripsPlain},
+                                           OrderCase{kFormatTiffG3, kStripsPlain}, OrderCase{kFormatTiffTiled, kTilesG4}));
 
 TEST_F(TiffTest, CompressionAndFixedValues) {
-  const std::map<RasterFormatId, uint32_t> compression = {{kTiff, 4},  {kOpt, 4},    {kStrips, 4},
-                                                          {kTiffU, 1}, {kTiffG3, 3}, {kTiled, 4}};
+  const std::map<RasterFormatId, uint32_t> compression = {{kFormatTiff, 4},  {kFormatOptigraphics, 4},    {kFormatTiffPlain, 4},
+                                                          {kFormatTiffUncompressed, 1}, {kFormatTiffG3, 3}, {kFormatTiffTiled, 4}};
   for (auto [id, value] : compression) {
     SCOPED_TRACE(id);
     const Parsed p = parseLittleEndian(write(id, makePage(64, 10, 3)));
@@ -285,7 +283,7 @@ struct RationalCase {
 class TiffRational : public TiffTest, public ::testing::WithParamInterface<RationalCase> {};
 
 TEST_P(TiffRational, ResolutionAsWritten) {
-  const Parsed p = parseLittleEndian(write(kTiffU, makePage(16, 4, 4), GetParam().dpi));
+  const Parsed p = parseLittleEndian(write(kFormatTiffUncompressed, makePage(16, 4, 4), GetParam().dpi));
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p[282].values, (std::vector<uint32_t>{GetParam().numerator, GetParam().denominator}));
   EXPECT_EQ(p[283].values, (std::vector<uint32_t>{GetParam().numerator, GetParam().denominator}));
@@ -300,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(Values, TiffRational,
 
 TEST_F(TiffTest, ResolutionBeyondTheRationalRangeFails) {
   RioStatus status = 0;
-  write(kTiff, makePage(16, 2, 5), 3e9, &status);
+  write(kFormatTiff, makePage(16, 2, 5), 3e9, &status);
   EXPECT_EQ(status, kRioInternal);
 }
 
@@ -310,7 +308,7 @@ TEST_F(TiffTest, NamesFromATiffExtraHeaderWithTheirNul) {
     FilePtr file(std::fopen(p.c_str(), "wb"));
     RasterStream* out = streamOpen(file.get(), "w");
     RioStatus st = 0;
-    RCB* rcb = rioOpenRasterWrite(out, 32, 1, kTiff, &st);
+    RCB* rcb = rioOpenRasterWrite(out, 32, 1, kFormatTiff, &st);
     ASSERT_NE(rcb, nullptr);
     const std::string extra = std::string("Tiff\0", 5) + document + '\0' + "SHEET 2" + '\0' + "2" + '\0' + "7" + '\0';
     ASSERT_EQ(rioSetExtraHeader(rcb, reinterpret_cast<const uint8_t*>(extra.data()),
@@ -340,7 +338,7 @@ TEST_F(TiffTest, NamesFromATiffExtraHeaderWithTheirNul) {
 int32_t stripsOf(const Parsed& p) { return static_cast<int32_t>(p[273].count); }
 
 TEST_F(TiffTest, OneStripForId10) {
-  const Parsed p = parseLittleEndian(write(kTiff, makePage(300, 3000, 6)));
+  const Parsed p = parseLittleEndian(write(kFormatTiff, makePage(300, 3000, 6)));
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(stripsOf(p), 1);
   EXPECT_EQ(p.value(278), 3000u);
@@ -355,7 +353,7 @@ bool eolAt(const Bytes& b, size_t byte, int bit = 0) {
 }
 
 TEST_F(TiffTest, Group3StripsOf200RowsEachBeginWithAnEndOfLine) {
-  const Bytes b = write(kTiffG3, makePage(500, 450, 7));
+  const Bytes b = write(kFormatTiffG3, makePage(500, 450, 7));
   const Parsed p = parseLittleEndian(b);
   ASSERT_TRUE(p.ok);
   ASSERT_EQ(stripsOf(p), 3);
@@ -387,7 +385,7 @@ TEST_P(TiffZebStrips, RowsPerStripFromTheSettings) {
   if (GetParam().text) settings_.tiffStrips = GetParam().text;
   const int32_t height = 90;
   const Bitmap page = makePage(120, height, 8);
-  for (RasterFormatId id : {kOpt, kStrips, kTiffU, kTiffG3}) {
+  for (RasterFormatId id : {kFormatOptigraphics, kFormatTiffPlain, kFormatTiffUncompressed, kFormatTiffG3}) {
     SCOPED_TRACE(id);
     const Bytes b = write(id, page);
     const Parsed p = parseLittleEndian(b);
@@ -398,7 +396,7 @@ TEST_P(TiffZebStrips, RowsPerStripFromTheSettings) {
     EXPECT_EQ(difference(readBackBytes(b).bitmap(), page), "equal");
   }
   // Id 10 keeps one strip whatever the settings say.
-  EXPECT_EQ(stripsOf(parseLittleEndian(write(kTiff, page))), 1);
+  EXPECT_EQ(stripsOf(parseLittleEndian(write(kFormatTiff, page))), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, TiffZebStrips,
@@ -410,7 +408,7 @@ INSTANTIATE_TEST_SUITE_P(Values, TiffZebStrips,
 TEST_F(TiffTest, ManyStripsGrowTheTables) {
   settings_.tiffStrips = "1";
   const Bitmap page = makePage(40, 2500, 9);
-  const Bytes b = write(kStrips, page);
+  const Bytes b = write(kFormatTiffPlain, page);
   const Parsed p = parseLittleEndian(b);
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(stripsOf(p), 2500);
@@ -431,7 +429,7 @@ class TiffTiles : public TiffTest, public ::testing::WithParamInterface<TileCase
 TEST_P(TiffTiles, GeometryAndEveryTileEndsWithItsEndOfBlock) {
   const auto [width, height, tileLength] = GetParam();
   const Bitmap page = makePage(width, height, 10 + width + height);
-  const Bytes b = write(kTiled, page);
+  const Bytes b = write(kFormatTiffTiled, page);
   const Parsed p = parseLittleEndian(b);
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.value(322), 512u);
@@ -461,7 +459,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, TiffTiles,
                                            TileCase{513, 1, 16}, TileCase{2000, 1030, 512}));
 
 TEST_F(TiffTest, SingleTileKeepsItsOffsetInline) {
-  const Bytes b = write(kTiled, makePage(200, 50, 11));
+  const Bytes b = write(kFormatTiffTiled, makePage(200, 50, 11));
   const Parsed p = parseLittleEndian(b);
   ASSERT_TRUE(p.ok);
   ASSERT_EQ(p[324].count, 1u);
@@ -485,7 +483,7 @@ TEST_P(TiffRoundTrip, ReadsBackWhatItWrote) {
   const Bitmap page = makePage(width, height, 1000 + width * 7 + height);
   const PageRecord r = readBackBytes(write(id, page));
   EXPECT_EQ(r.open, 0);
-  EXPECT_EQ(r.format, kTiff);
+  EXPECT_EQ(r.format, kFormatTiff);
   EXPECT_EQ(r.end, kRioEndOfPage);
   EXPECT_EQ(r.xDpi, 300);
   EXPECT_EQ(difference(r.bitmap(), page), "equal");
@@ -493,10 +491,10 @@ TEST_P(TiffRoundTrip, ReadsBackWhatItWrote) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ids, TiffRoundTrip,
-    ::testing::Values(RoundCase{kTiff, 1, 5}, RoundCase{kTiff, 1728, 120}, RoundCase{kOpt, 1733, 100},
-                      RoundCase{kStrips, 7, 80}, RoundCase{kTiffU, 1, 40}, RoundCase{kTiffU, 1733, 90},
-                      RoundCase{kTiffG3, 100, 75}, RoundCase{kTiffG3, 2700, 40}, RoundCase{kTiled, 1, 3},
-                      RoundCase{kTiled, 1025, 600}));
+    ::testing::Values(RoundCase{kFormatTiff, 1, 5}, RoundCase{kFormatTiff, 1728, 120}, RoundCase{kFormatOptigraphics, 1733, 100},
+                      RoundCase{kFormatTiffPlain, 7, 80}, RoundCase{kFormatTiffUncompressed, 1, 40}, RoundCase{kFormatTiffUncompressed, 1733, 90},
+                      RoundCase{kFormatTiffG3, 100, 75}, RoundCase{kFormatTiffG3, 2700, 40}, RoundCase{kFormatTiffTiled, 1, 3},
+                      RoundCase{kFormatTiffTiled, 1025, 600}));
 
 // The tiled writer holds one band of tiles, not the page: its peak memory stays near one band's worth
 // while a page whose every tile holds pixels goes through it.
@@ -506,7 +504,7 @@ TEST_F(TiffTest, TiledWriterHoldsOneBand) {
     for (int32_t x = (y % 7); x < page.width; x += 9) page.set(x, y);
   rioResetPeak();
   const int64_t before = rioBytesInUse();
-  const Bytes b = write(kTiled, page);
+  const Bytes b = write(kFormatTiffTiled, page);
   const int64_t peak = rioBytesPeak() - before;
   const int64_t pageTiles = int64_t{(1200 + 31) / 32} * ((6000 + 31) / 32) * 128;
   EXPECT_LT(peak, pageTiles / 3) << "peak " << peak << " bytes, the page's tiles " << pageTiles;
@@ -550,7 +548,7 @@ TEST_F(TiffTest, PageWithoutRowsStillGetsItsHeader) {
   FilePtr file(std::fopen(p.c_str(), "wb"));
   RasterStream* out = streamOpen(file.get(), "w");
   RioStatus st = 0;
-  RCB* rcb = rioOpenRasterWrite(out, 100, 0, kTiffG3, &st);
+  RCB* rcb = rioOpenRasterWrite(out, 100, 0, kFormatTiffG3, &st);
   ASSERT_NE(rcb, nullptr);
   EXPECT_EQ(rioCloseRaster(rcb), 0);
   EXPECT_EQ(streamClose(out), 1);
@@ -568,7 +566,7 @@ TEST_F(TiffTest, FailedPatchIsTheResultOfClose) {
   setvbuf(f, nullptr, _IONBF, 0);
   RasterStream* out = streamOpen(f, "w");
   RioStatus st = 0;
-  RCB* rcb = rioOpenRasterWrite(out, 64, 4, kTiffU, &st);
+  RCB* rcb = rioOpenRasterWrite(out, 64, 4, kFormatTiffUncompressed, &st);
   ASSERT_NE(rcb, nullptr);
   for (int y = 0; y < 4; ++y) {
     rcb->curSline[0] = rcb->curSline[1] = kSlineEnd;
@@ -789,7 +787,7 @@ TEST_F(TiffTest, DirectoryOffsets) {
 
 TEST_F(TiffTest, TruncatedFilesEndInAStatus) {
   settings_.tiffStrips = "9";
-  for (RasterFormatId id : {kTiff, kTiffG3, kTiffU, kTiled}) {
+  for (RasterFormatId id : {kFormatTiff, kFormatTiffG3, kFormatTiffUncompressed, kFormatTiffTiled}) {
     const Bitmap page = makePage(600, 40, 20 + id);
     const Bytes b = write(id, page);
     for (size_t cut = 0; cut < b.size(); cut += std::max<size_t>(1, b.size() / 97)) {
@@ -818,7 +816,7 @@ TEST_F(TiffTest, StripDataBeyondTheFileIsAnEndOfInput) {
 // Random corruption of valid files: every run ends in a status, never a crash.
 TEST_F(TiffTest, CorruptedFilesEndInAStatus) {
   uint64_t seed = 77;
-  for (RasterFormatId id : {kTiff, kTiffU, kTiled}) {
+  for (RasterFormatId id : {kFormatTiff, kFormatTiffUncompressed, kFormatTiffTiled}) {
     const Bytes b = write(id, makePage(530, 30, 30 + id));
     for (int i = 0; i < 60; ++i) {
       Bytes bad = b;
