@@ -49,6 +49,7 @@ RioSettings settingsFromEnvironment() {
   RioSettings settings;
   if (const char* v = std::getenv("ZEB_STRIPS")) settings.tiffStrips = v;
   if (const char* v = std::getenv("ZEB_VBF")) settings.versatecModel = v;
+  if (const char* v = std::getenv("ZEB_MAXPAGE")) settings.maxPageSide = v;
   if (const char* v = std::getenv("TMPDIR")) settings.tempDir = v;
   return settings;
 }

@@ -23,7 +23,7 @@ class ConsoleReporter : public Reporter {
   std::FILE* out_;
 };
 
-// "ZEB_STRIPS", "ZEB_VBF" and the temporary folder, as the process environment gives them.
+// "ZEB_STRIPS", "ZEB_VBF", "ZEB_MAXPAGE" and the temporary folder, as the process environment gives them.
 RioSettings settingsFromEnvironment();
 
 // Whether the output the arguments name is the file behind `stream` (same device and inode), as

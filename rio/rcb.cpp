@@ -1,6 +1,9 @@
 #include "rio/rcb.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "formats/registry.h"
@@ -25,10 +28,11 @@ RCB* failOpen(RCB* rcb, RioStatus code, RioStatus* status) {
   return nullptr;
 }
 
+// Every reader's page within the budgets.
 RioStatus checkReadSize(const RCB* rcb) {
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
-  if (rcb->height < 0 || !rioPageWithinBudget(rcb->width, rcb->height)) return kRioBadRows;
-  return kRioOk;
+  if (rcb->height < 0) return kRioBadRows;
+  return rioCheckPageBudget(rcb->width, rcb->height, rcb->settings);
 }
 
 // The input side of an open: recognition, then open, readHeader and allocSlines of the input driver.
@@ -67,6 +71,23 @@ void freeLine(int32_t*& line) {
 
 }  // namespace
 
+int64_t rioMaxPageSide(const RioSettings* settings) {
+  if (!settings || settings->maxPageSide.empty()) return kDefaultMaxPageSide;
+  const char* text = settings->maxPageSide.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 0);
+  if (end == text || *end != '\0' || errno != 0 || v <= kDefaultMaxPageSide) return kDefaultMaxPageSide;
+  return std::min<long long>(v, INT32_MAX);
+}
+
+RioStatus rioCheckPageBudget(int64_t width, int64_t height, const RioSettings* settings) {
+  const int64_t side = rioMaxPageSide(settings);
+  if (width < 0 || width > std::min<int64_t>(side, kMaxLineWidth)) return kRioBadColumns;
+  if (height < 0 || height > side || !rioPageWithinBudget(width, height)) return kRioBadRows;
+  return kRioOk;
+}
+
 RCB* rioOpenRasterRead(RasterStream* in, RasterFormatId format, RioStatus* status) {
   if (format < 0 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
   RCB* rcb = rioNew<RCB>();
@@ -82,7 +103,8 @@ RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, Raster
   if (!out || out->mode != 1) return failOpen(nullptr, kRioBadStream, status);
   if (format < 1 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
   if (width < 0 || width > kMaxLineWidth) return failOpen(nullptr, kRioBadColumns, status);
-  if (height < 0 || !rioPageWithinBudget(width, height)) return failOpen(nullptr, kRioBadRows, status);
+  if (height < 0) return failOpen(nullptr, kRioBadRows, status);
+  if (RioStatus r = rioCheckPageBudget(width, height, out->settings)) return failOpen(nullptr, r, status);
   RCB* rcb = rioNew<RCB>();
   if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
   rcb->outStream = out;

@@ -8,6 +8,7 @@ namespace vantrel {
 struct RioSettings {
   std::string tiffStrips;     // "ZEB_STRIPS": rows per TIFF strip, as text (the TIFF writer parses it)
   std::string versatecModel;  // "ZEB_VBF": the Versatec model, as text
+  std::string maxPageSide;    // "ZEB_MAXPAGE": rows and columns a page may have, as text (rioMaxPageSide)
   std::string tempDir;        // folder for spool files; empty = the system default
 };
 

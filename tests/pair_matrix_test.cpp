@@ -73,13 +73,22 @@ void PrintTo(const PairCase& c, std::ostream* os) {
   *os << caseName(c);
 }
 
-// The widest line a format's header can state (16-bit fields); the writer refuses a wider page.
+// The widest line a format's header can state (15- and 16-bit fields); the writer refuses a wider page.
 int32_t widestLine(RasterFormatId id) {
   switch (id) {
+    case kFormatRunLength:
+      return 32767;
+    case kFormatRlc:
+    case kFormatRlcFamily:
+    case kFormatGraphtec:
+      return 65534;
+    case kFormatJdl4000:
+      return 65528;
+    case kFormatCalComp:
+      return 65535 * 32;
     case kFormatCit:
       return 65535;
     case kFormatJdl:
-    case kFormatJdl4000:
     case kFormatJedmicsC4:
     case kFormatEdmicsB4:
       return 8 * 65535;

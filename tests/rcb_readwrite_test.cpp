@@ -110,7 +110,7 @@ TEST_P(ReadWriteRcb, OutputHoldsTheInputPage) {
 INSTANTIATE_TEST_SUITE_P(
     Pairs, ReadWriteRcb,
     ::testing::Combine(
-        ::testing::Values(PairCase{"WideGroup4ToRunLength", kNativeG4, kRunLength, 40000, 12},
+        ::testing::Values(PairCase{"WideGroup4ToRunLength", kNativeG4, kRunLength, 32767, 12},
                           PairCase{"Group4ToGroup4", kNativeG4, kNativeG4, 1733, 60},
                           PairCase{"Group3ToGroup4", kNativeG3, kNativeG4, 1000, 40},
                           PairCase{"CalsToCals", kCals, kCals, 1200, 50},
