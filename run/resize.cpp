@@ -141,7 +141,7 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   int32_t outW = 0, outH = 0;
   if (!scaledSide(inHeight, sy, dialect.sizeRule, INT32_MAX - 31, &outH)) return kRioBadRows;
   if (!scaledSide(inWidth, sx, dialect.sizeRule, kMaxLineWidth, &outW)) return kRioBadColumns;
-  if (!rioPageWithinBudget(outW, outH)) return kRioBadRows;
+  if (RioStatus r = rioCheckPageBudget(outW, outH, outStream->settings)) return r;
 
   // The output row being collected (the union of the scaled lines merged into it) and room for the next
   // union: run lists, so a line costs its runs whatever the width.
@@ -207,7 +207,7 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   }
   group.reset();
   merged.reset();
-  if (status == 0 && !source.endedWell()) status = in->status;
+  if (status == 0 && !source.endedWell()) status = inputFailure(in->status);
   // A failed run's output is dropped: the writer is told, so that it does not pad the page.
   if (status != 0) rioSetError(output.get(), status);
   source.closeReader();

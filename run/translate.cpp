@@ -44,6 +44,13 @@ void applyInputResolution(RCB* in, double inDpi) {
   }
 }
 
+// A page of no rows or no columns is no page: every input is refused with it.
+RioStatus pageStatus(const RCB* in) {
+  if (rioGetWidth(in) < 1) return kRioBadColumns;
+  if (rioGetHeight(in) < 1) return kRioBadRows;
+  return kRioOk;
+}
+
 // Ends a write RCB: a failed run's output is dropped, so the writer is told first (it then does not pad
 // the page to its height); the writer's close finishes the file (trailers, patched headers) and its
 // failure fails the run.
@@ -89,7 +96,7 @@ RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outS
     rioSwapSlines(output.get());
     rioSwapSlines(input);
   }
-  if (status == 0 && !in.endedWell()) status = input->status;
+  if (status == 0 && !in.endedWell()) status = inputFailure(input->status);
   in.closeReader();
   return closeOutput(output.release(), status);
 }
@@ -104,6 +111,11 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
     *reported = true;
     return status;
   }
+  if (RioStatus r = pageStatus(rcb.get())) {
+    sayStatus(reporter, dialect, r);
+    *reported = true;
+    return closeOutput(rcb.release(), r);
+  }
   applyInputResolution(rcb.get(), job.options.inDpi);
   while (rioReadRasterSline(rcb.get()) != nullptr) {
     status = rioWriteRasterSline(rcb.get());
@@ -112,7 +124,7 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
   }
   const bool endedWell =
       rcb->status == 0 || (rcb->status == kRioEndOfPage && rcb->linesRead >= rcb->height);
-  if (status == 0 && !endedWell) status = rcb->status;
+  if (status == 0 && !endedWell) status = inputFailure(rcb->status);
   return closeOutput(rcb.release(), status);
 }
 
@@ -232,8 +244,9 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
     status = o.rotation != 0 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi,
                                              environment.settings, &formatRead, environment.pictureBudget)
                              : in.openReader(inStream.get(), o.inFormat);
+    if (status == 0) status = pageStatus(in.rcb());
     if (status != 0) {
-      sayStatus(reporter, dialect, status);
+      sayStatus(reporter, dialect, inputFailure(status));
       reported = true;
     } else {
       applyInputResolution(in.rcb(), o.inDpi);
@@ -276,7 +289,7 @@ RunOutcome runTranslationEntry(const Dialect& dialect, int argc, const char* con
     case ParseResult::kRefused:
       return RunOutcome::kRefused;
   }
-  OutputFile output;
+  OutputFile output(environment.tempWatch);
   const RunOutcome outcome = translateJob(dialect, job, reporter, environment, &output);
   if (outcome == RunOutcome::kComplete)
     say(reporter, dialect, Severity::kProgress, Message::kComplete);

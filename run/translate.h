@@ -13,6 +13,7 @@
 #include "run/dialect.h"
 #include "run/input.h"
 #include "run/options.h"
+#include "run/output_file.h"
 #include "run/reporter.h"
 
 namespace vantrel {
@@ -36,6 +37,7 @@ struct RunEnvironment {
   // A descriptor (the console's standard output) whose file, when it is named as the output, is written in
   // place through it and never replaced or deleted; -1: none.
   int standardOutput = -1;
+  TempNameWatch tempWatch{};  // told the names the run's temporary output file takes (run/output_file.h)
 };
 
 enum class RunOutcome {
@@ -67,6 +69,12 @@ struct TranslateJob {
 // still needs the output file to close cleanly.
 [[nodiscard]] bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporter,
                                   const RunEnvironment& environment = {});
+
+// A stream failure while the input is read is the input's: reported as "unexpected input Stream EOF", never
+// as a lost write.
+constexpr RioStatus inputFailure(RioStatus status) {
+  return status > 0 || status == kRioStreamIo ? kRioUnexpectedEof : status;
+}
 
 // The paper-size check of an mmr output: accepts (perhaps setting job.scale) or reports its refusal.
 [[nodiscard]] bool checkPaperSize(const RCB* in, TranslateJob& job, const Dialect& dialect, Reporter& reporter);
