@@ -31,6 +31,7 @@ const std::string& usageText() {
       "\n        -odpi resolution optional output x and y resolution (50 to 10000)"
       "\n        -rot rotation    optional rotation of 90, 180, or 270"
       "\n        -size definition optional output size of A0 - A4, A0L - A4L"
+      "\n        -digest          print the page's SHA-256 on standard error"
       "\n"
       "\nInput file types are autodetected independent of file extension (except rlc)"
       "\nInput file types recognized are zebrnl, zebg3, zebg4, calsg4, tiffg3, tiffg4, "
@@ -41,6 +42,11 @@ const std::string& usageText() {
 }
 
 void ConsoleReporter::report(Severity severity, const std::string& text) {
+  if (severity == Severity::kResult) {
+    std::fputs(text.c_str(), results_);
+    std::fflush(results_);
+    return;
+  }
   std::fputs(text.c_str(), out_);
   if (severity == Severity::kProgress) std::fflush(out_);
 }

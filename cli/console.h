@@ -13,14 +13,16 @@ namespace vantrel {
 
 const std::string& usageText();
 
-// Prints each message as it comes; progress dots are flushed at once.
+// Prints each message as it comes; progress dots are flushed at once. Results (the page digest) go to
+// their own handle, standard error, so they never mix with the messages scripts already read.
 class ConsoleReporter : public Reporter {
  public:
-  explicit ConsoleReporter(std::FILE* out) : out_(out) {}
+  explicit ConsoleReporter(std::FILE* out, std::FILE* results = stderr) : out_(out), results_(results) {}
   void report(Severity severity, const std::string& text) override;
 
  private:
   std::FILE* out_;
+  std::FILE* results_;
 };
 
 // "ZEB_STRIPS", "ZEB_VBF", "ZEB_MAXPAGE" and the temporary folder, as the process environment gives them.

@@ -35,9 +35,10 @@ install(TARGETS vantrel_core EXPORT VantrelTargets
 install(EXPORT VantrelTargets NAMESPACE Vantrel:: DESTINATION ${VANTREL_CMAKE_DIR} COMPONENT development)
 
 # What the library links besides the C++ standard library: find_dependency() lines for the CMake package
-# and the pkg-config modules it requires (a static library's users link them too).
+# and the pkg-config modules it requires (a static library's users link them too). libmd needs no line
+# of its own in the CMake package: the exported target names it as -lmd.
 set(VANTREL_FIND_DEPENDENCIES "find_dependency(ZLIB)")
-set(VANTREL_PKGCONFIG_REQUIRES "zlib")
+set(VANTREL_PKGCONFIG_REQUIRES "zlib libmd")
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/VantrelConfig.cmake.in
   ${CMAKE_BINARY_DIR}/VantrelConfig.cmake INSTALL_DESTINATION ${VANTREL_CMAKE_DIR})
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/VantrelConfigVersion.cmake

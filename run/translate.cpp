@@ -8,6 +8,7 @@
 #include "formats/registry.h"
 #include "rio/sline.h"
 #include "run/output_file.h"
+#include "run/page_digest.h"
 #include "run/parse.h"
 
 namespace vantrel {
@@ -60,10 +61,10 @@ RioStatus closeOutput(RCB* output, RioStatus status) {
   return status != 0 ? status : closed;
 }
 
-// Two RCBs: every input line copied into the output RCB. *reported is set when the cause has been
-// reported already (the output RCB could not be opened).
+// Two RCBs: every input line copied into the output RCB (and into the digest, when there is one). *reported
+// is set when the cause has been reported already (the output RCB could not be opened).
 RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outStream, const Dialect& dialect,
-                             Reporter& reporter, bool* reported) {
+                             Reporter& reporter, bool* reported, PageDigest* digest) {
   RCB* input = in.rcb();
   RioStatus status = 0;
   RcbPtr output(
@@ -79,17 +80,20 @@ RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outS
   if (input->extraHeader) status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeaderLength);
 
   const int32_t outputWidth = rioGetWidth(output.get());
+  if (status == 0 && digest && !digest->begin(outputWidth, rioGetHeight(output.get()))) status = kRioOutOfMemory;
   // A writer that only reads its line borrows the reader's line of the same width instead of a copy: it
   // normalises what it codes just as the clipped copy would.
   const bool lend = outputWidth == rioGetWidth(input) && rioFormatInfo(output->outFormat).lentLine;
   while (status == 0 && in.next()) {
     if (lend) {
+      if (digest) digest->addLine(input->curSline);
       const Sline own = output->curSline;
       output->curSline = input->curSline;
       status = rioWriteRasterSline(output.get());
       output->curSline = own;
     } else {
       rioCopySlineClipped(input->curSline, output->curSline, outputWidth);
+      if (digest) digest->addLine(output->curSline);
       status = rioWriteRasterSline(output.get());
     }
     if (status != 0) break;
@@ -216,6 +220,8 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   PortJob portJob;
   RioStatus status = 0;
   bool reported = false;
+  PageDigest digest;
+  PageDigest* const digesting = o.digest ? &digest : nullptr;
   const OutputSink& sink = environment.output;
   if (sink.write != nullptr) {
     if (!streamSetWriteCallback(outStream.get(), sink.write, sink.context)) {
@@ -253,9 +259,9 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
       if (dialect.geometryOptions && o.outFormat == kFormatMmr && !checkPaperSize(in.rcb(), job, dialect, reporter)) {
         reported = true;  // the check has reported its refusal
       } else if (job.scale != 0 || resampling) {
-        status = resizeTranslate(in, job, outStream.get(), dialect);
+        status = resizeTranslate(in, job, outStream.get(), dialect, digesting);
       } else {
-        status = copyThroughTwoRcbs(in, job, outStream.get(), dialect, reporter, &reported);
+        status = copyThroughTwoRcbs(in, job, outStream.get(), dialect, reporter, &reported, digesting);
       }
     }
   }
@@ -267,6 +273,7 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   if (reported) return false;
   if (complete) {
     if (status != 0) sayStatus(reporter, dialect, status);
+    if (status == 0 && digesting) say(reporter, dialect, Severity::kResult, Message::kDigest, digest.finish());
     return status == 0;
   }
   if (sink.write != nullptr)

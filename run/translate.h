@@ -18,6 +18,8 @@
 
 namespace vantrel {
 
+class PageDigest;
+
 // Where a run's output bytes go in place of the output file (the batch translator's printer jobs). No
 // file is opened or deleted then; the output name only names the destination in messages.
 struct OutputSink {
@@ -80,8 +82,9 @@ constexpr RioStatus inputFailure(RioStatus status) {
 [[nodiscard]] bool checkPaperSize(const RCB* in, TranslateJob& job, const Dialect& dialect, Reporter& reporter);
 
 // Writes the input scaled to the output resolutions or the paper-size factor; closes the input and the
-// output RCB. The result is the run's status.
+// output RCB. The result is the run's status. Each row handed to the writer goes into `digest` too (none:
+// nullptr).
 [[nodiscard]] RioStatus resizeTranslate(RunInput& in, const TranslateJob& job, RasterStream* outStream,
-                                        const Dialect& dialect);
+                                        const Dialect& dialect, PageDigest* digest = nullptr);
 
 }  // namespace vantrel

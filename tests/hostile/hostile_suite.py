@@ -232,7 +232,8 @@ def recipes(base):
             smashed[at:at + 4] = b"\xff\xff\xff\x7f"
             variants.append(("smash%d" % k, bytes(smashed)))
         for label, variant in variants:
-            for options in ([], ["-rot", "90"], ["-odpi", "100"]):
+            # The turned and reduced runs also take the page digest of what they hand the writer.
+            for options in ([], ["-rot", "90", "-digest"], ["-odpi", "100", "-digest"]):
                 name = "%s-%s%s" % (fmt, label, "".join(options).replace("-", "_"))
                 yield Recipe(name, variant, options, "any", "out.rnl")
 
