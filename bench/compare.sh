@@ -6,7 +6,8 @@
 #    Image Systems run-length (an input named .rlc) and a fixed-frame scan into native run-length against
 #    reading native run-length;
 # 2. native Group 4 to CALS against libtiff's tiffcp copying the same page as a one-strip Group 4 TIFF
-#    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp;
+#    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp; the TIFF to
+#    PostScript against the TIFF to CALS, and the PostScript's size against the TIFF's;
 # 3. the one-strip Group 4 TIFF into the tiled repository formats (FileNet IMG, JEDMICS C4, EDMICS B4)
 #    against the same page into CALS (the same Group 4 coding without the tiling), and each of them back
 #    into TIFF against CALS into TIFF;
@@ -181,6 +182,15 @@ print_pair "native G4 to CALS vs tiffcp -c g4" "$ours" "$theirs"
 # ---- TIFF input: the same one-strip Group 4 TIFF read by both
 ours=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/page.tif" "$work/out.cal")
 print_pair "one-strip G4 TIFF to CALS vs tiffcp" "$ours" "$theirs"
+
+# PostScript of the same TIFF against its CALS (the same Group 4 coding, then ASCII85), and its size.
+cals=$ours
+ours=$(measure_command 1 "$work/out.ps" "$build/vantrel" "$work/page.tif" "$work/out.ps")
+print_pair "G4 TIFF to PostScript vs to CALS" "$ours" "$cals"
+"$build/vantrel" "$work/page.tif" "$work/out.ps" >/dev/null || true
+printf '(PostScript %d bytes, %.3f times the one-strip Group 4 TIFF)\n' "$(stat -c %s "$work/out.ps")" \
+  "$(ratio "$(stat -c %s "$work/out.ps")" "$(stat -c %s "$work/page.tif")")"
+rm -f "$work/out.ps"
 
 # A quarter turn of the whole page, one-strip Group 4 TIFF to one-strip Group 4 TIFF.
 ours=$(measure_command 1 "$work/turned.tif" "$build/vantrel" "$work/page.tif" "$work/turned.tif" -rot 90)
