@@ -14,6 +14,7 @@
 #include "run/input.h"
 #include "run/options.h"
 #include "run/reporter.h"
+#include "run/watch.h"
 
 namespace vantrel {
 
@@ -36,6 +37,7 @@ struct RunEnvironment {
   // A descriptor (the console's standard output) whose file, when it is named as the output, is written in
   // place through it and never replaced or deleted; -1: none.
   int standardOutput = -1;
+  RunWatch* watch = nullptr;  // rows counted and a stop request honoured between lines; none: unwatched
 };
 
 enum class RunOutcome {
