@@ -88,9 +88,13 @@ INSTANTIATE_TEST_SUITE_P(StopAtFirstError, BadFiles,
                          ::testing::Values(BadFilesCase{false, 7, 3, 0}, BadFilesCase{true, 2, 1, 7}));
 
 // Cancel asked for while the 5th of 20 A0 pages begins: that file stops at its first line and leaves
-// nothing behind, the 15 after it are not translated.
-TEST(BatchCancel, StopsWithinTheFileItIsIn) {
+// nothing behind, the 15 after it are not translated. Copied as it is (one RCB) and resampled.
+class BatchCancel : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BatchCancel, StopsWithinTheFileItIsIn) {
   ScratchFolder scratch;
+  BatchPlan plan = calsPlan(a0Drawings(), scratch.slash());
+  if (*GetParam()) plan.xResolution = plan.yResolution = GetParam();
   RunWatch watch;
   RunEnvironment environment;
   environment.watch = &watch;
@@ -100,7 +104,7 @@ TEST(BatchCancel, StopsWithinTheFileItIsIn) {
     if (index == 5) watch.cancel.store(true);
   };
   bool ask = true;
-  const BatchSummary s = runBatch(calsPlan(a0Drawings(), scratch.slash()), ui, {}, &ask, environment);
+  const BatchSummary s = runBatch(plan, ui, {}, &ask, environment);
   EXPECT_TRUE(s.cancelled);
   EXPECT_EQ(s.count(FileResult::kTranslated), 4);
   EXPECT_EQ(s.files[4].result, FileResult::kCancelled);
@@ -112,6 +116,8 @@ TEST(BatchCancel, StopsWithinTheFileItIsIn) {
   EXPECT_NE(summaryText(s).find("Cancelled (output removed):\n  " + a0Drawings()[4] + "\n"),
             std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, BatchCancel, ::testing::Values("", "50"));
 
 }  // namespace
 }  // namespace vantrel::gui
