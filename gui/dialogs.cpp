@@ -97,7 +97,7 @@ SummaryDialog::SummaryDialog(const BatchSummary& summary, QWidget* parent)
   auto* list = new QPlainTextEdit(text_, this);
   list->setReadOnly(true);
   list->setLineWrapMode(QPlainTextEdit::NoWrap);
-  list->setMinimumSize(480, 200);
+  list->setMinimumSize(640, 200);
   auto* buttons = new QHBoxLayout;
   auto* copyButton = new QPushButton("&Copy", this);
   auto* saveButton = new QPushButton("&Save As...", this);
