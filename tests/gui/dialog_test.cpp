@@ -281,6 +281,10 @@ TEST_F(Dialog, CancelDuringABatchStopsWithinOneFile) {
   std::filesystem::create_directory(scratch_.at("out"));
   store_->setValue("Default/UseInputDir", 0);
   store_->setValue("Default/OutputDir", name("out/"));
+  // Resampled to 400 dpi, so that each file lasts long enough to be caught in on a loaded machine.
+  store_->setValue("Default/UseOrigRes", 0);
+  store_->setValue("Default/XResolution", 400);
+  store_->setValue("Default/YResolution", 400);
   open();
   QStringList pages;
   for (const std::string& page : testing::a0Drawings()) pages << QString::fromStdString(page);
