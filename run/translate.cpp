@@ -107,7 +107,7 @@ RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outS
 
 // One RCB that reads and writes: the line read is the line written.
 RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStream* outStream,
-                            const Dialect& dialect, Reporter& reporter, bool* reported) {
+                            const Dialect& dialect, Reporter& reporter, bool* reported, RunWatch* watch) {
   RioStatus status = 0;
   RcbPtr rcb(rioOpenRasterReadWrite(inStream, job.options.inFormat, outStream, job.options.outFormat, &status));
   if (!rcb) {
@@ -121,7 +121,12 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
     return closeOutput(rcb.release(), r);
   }
   applyInputResolution(rcb.get(), job.options.inDpi);
+  if (watch != nullptr) watch->startPage(rcb->height);
   while (rioReadRasterSline(rcb.get()) != nullptr) {
+    if (watch != nullptr && !watch->rowRead(rcb->linesRead)) {
+      status = kRunCancelled;
+      break;
+    }
     status = rioWriteRasterSline(rcb.get());
     if (status != 0) break;
     rioSwapSlines(rcb.get());
@@ -243,7 +248,8 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
 
   const bool resampling = o.outXDpi != 0 || o.outYDpi != 0;
   if (!reported && dialect.readWriteRcb && !resampling) {
-    status = copyThroughOneRcb(inStream.get(), job, outStream.get(), dialect, reporter, &reported);
+    status = copyThroughOneRcb(inStream.get(), job, outStream.get(), dialect, reporter, &reported,
+                               environment.watch);
   } else if (!reported) {
     RunInput in;
     RasterFormatId formatRead = 0;
@@ -256,6 +262,7 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
       reported = true;
     } else {
       applyInputResolution(in.rcb(), o.inDpi);
+      in.watch(environment.watch);
       if (dialect.geometryOptions && o.outFormat == kFormatMmr && !checkPaperSize(in.rcb(), job, dialect, reporter)) {
         reported = true;  // the check has reported its refusal
       } else if (job.scale != 0 || resampling) {

@@ -15,6 +15,7 @@
 #include "run/options.h"
 #include "run/output_file.h"
 #include "run/reporter.h"
+#include "run/watch.h"
 
 namespace vantrel {
 
@@ -40,6 +41,7 @@ struct RunEnvironment {
   // place through it and never replaced or deleted; -1: none.
   int standardOutput = -1;
   TempNameWatch tempWatch{};  // told the names the run's temporary output file takes (run/output_file.h)
+  RunWatch* watch = nullptr;  // rows counted and a stop request honoured between lines; none: unwatched
 };
 
 enum class RunOutcome {

@@ -11,12 +11,12 @@ set -euo pipefail
 # to check the desktop file; libmd-dev, the SHA-256 of the page digest; slurm-wlm and munge, the one-node
 # cluster of the job-array test (tests/scale/slurm_test.sh starts its daemons privately).
 # The batch translator vantrelw: Qt 6 Widgets and PrintSupport, libcups and the CUPS server its printing
-# test starts privately, Xvfb and xwd for its screenshot.
+# test starts privately, Xvfb and xwd for its screenshot, xdotool for its black-box test.
 # libtiff-dev: libtiff's decoder for the bench harness libtiff_decode that compare.sh times against.
 PACKAGES="cmake ninja-build g++ zlib1g-dev googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
 netpbm libtiff-tools gdal-bin bc ghostscript hp2xx graphicsmagick python3-pil locales time
 mandoc pkg-config dpkg-dev lintian parallel desktop-file-utils libmd-dev slurm-wlm munge
-qt6-base-dev libcups2-dev cups cups-client xvfb x11-apps
+qt6-base-dev libcups2-dev cups cups-client xvfb x11-apps xdotool
 libtiff-dev"
 
 missing=()
