@@ -70,6 +70,8 @@ RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outS
   (void)rioSetYDpi(output.get(), rioGetYDpi(input));
   // Header data a reader hands on (a CALS input's identification records, for one) reach the writer.
   if (input->extraHeader) status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeaderLength);
+  // Nothing on this path changes the pixels: a writer may copy the reader's code as it is.
+  rioOfferCarriedCode(output.get(), input);
 
   const int32_t outputWidth = rioGetWidth(output.get());
   // A writer that only reads its line borrows the reader's line of the same width instead of a copy: it
@@ -105,6 +107,7 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
     return status;
   }
   applyInputResolution(rcb.get(), job.options.inDpi);
+  rioOfferCarriedCode(rcb.get(), rcb.get());
   while (rioReadRasterSline(rcb.get()) != nullptr) {
     status = rioWriteRasterSline(rcb.get());
     if (status != 0) break;
