@@ -50,6 +50,7 @@ RioSettings settingsFromEnvironment() {
   if (const char* v = std::getenv("ZEB_STRIPS")) settings.tiffStrips = v;
   if (const char* v = std::getenv("ZEB_VBF")) settings.versatecModel = v;
   if (const char* v = std::getenv("TMPDIR")) settings.tempDir = v;
+  if (const char* v = std::getenv("SOURCE_DATE_EPOCH")) settings.sourceDate = v;
   return settings;
 }
 
