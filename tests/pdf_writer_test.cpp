@@ -37,11 +37,15 @@ TEST_P(PdfWriterRefusal, RefusesBeforeWritingAnything) {
     rcb->curSline[0] = rcb->curSline[1] = kSlineEnd;
     EXPECT_EQ(rioWriteRasterSline(rcb), c.firstLine);
     for (int32_t row = 1; row < c.height && c.firstLine == kRioOk; ++row) ASSERT_EQ(rioWriteRasterSline(rcb), 0);
-    if (c.firstLine == kRioOk) EXPECT_EQ(rioWriteRasterSline(rcb), kRioBadRows) << "a line beyond the height";
+    if (c.firstLine == kRioOk) {
+      EXPECT_EQ(rioWriteRasterSline(rcb), kRioBadRows) << "a line beyond the height";
+    }
     EXPECT_NE(rioCloseRaster(rcb), kRioOk);
   }
   EXPECT_EQ(streamClose(out), 1);
-  if (c.firstLine != kRioOk || !rcb) EXPECT_EQ(std::ftell(file), 0) << "bytes written for a refused page";
+  if (c.firstLine != kRioOk || !rcb) {
+    EXPECT_EQ(std::ftell(file), 0) << "bytes written for a refused page";
+  }
   std::fclose(file);
 }
 

@@ -140,7 +140,8 @@ def recipes(base):
     yield Recipe("tiff-shared-white-tiles-beyond-the-budget",
                  tiff(131072, 131072, 4, 0, [0] * 1024, [white_tile], tile=(4096, 4096)), [], ROWS)
 
-    # Cut and corrupted copies of every base page, read plainly, turned and reduced.
+    # Cut and corrupted copies of every base page, read plainly, turned and reduced, and into PDF (whose
+    # writer copies the code of a one-block Group 4 page after the reader has decoded it).
     rng = random.Random(18)
     for fmt, data in sorted(base.items()):
         variants = [("cut-header", data[:min(len(data), 40)]), ("cut-third", data[:len(data) // 3]),
@@ -156,9 +157,9 @@ def recipes(base):
             smashed[at:at + 4] = b"\xff\xff\xff\x7f"
             variants.append(("smash%d" % k, bytes(smashed)))
         for label, variant in variants:
-            for options in ([], ["-rot", "90"], ["-odpi", "100"]):
+            for options in ([], ["-rot", "90"], ["-odpi", "100"], ["-rof", "pdf"]):
                 name = "%s-%s%s" % (fmt, label, "".join(options).replace("-", "_"))
-                yield Recipe(name, variant, options, "any", "out.rnl")
+                yield Recipe(name, variant, options, "any", "out.pdf" if "pdf" in options else "out.rnl")
 
 
 # ---- the runner -------------------------------------------------------------------------------------------
