@@ -189,10 +189,8 @@ RioStatus startPage(RCB* rcb, PdfWriteState& st) {
   if (RioStatus r = reserveObjects(st, st.pageBase + kObjectsPerPage + 1)) return r;
   st.objects += kObjectsPerPage;
 
-  const CarriedCode& code = rcb->carried;
-  st.carrying = code.source != nullptr && code.coding == CarriedCoding::kGroup4 && code.columns == rcb->width &&
-                code.rows == rcb->height;
-  const bool blackIsZero = st.carrying && code.blackIsZero;
+  st.carrying = rioAcceptCarriedCode(rcb, CarriedCoding::kGroup4);
+  const bool blackIsZero = st.carrying && rcb->carried.blackIsZero;
   if (RioStatus r = beginObject(st, s, st.pageBase + kImageObject)) return r;
   if (RioStatus r = put(s,
                         "<< /Type /XObject /Subtype /Image /Width %d /Height %d /ImageMask true "

@@ -14,10 +14,19 @@ void rioOfferCarriedCode(RCB* writer, const RCB* reader) {
   if (code.columns != writer->width || code.rows != writer->height || code.columns != reader->width ||
       code.rows != reader->height || code.offset < 0)
     return;
-  // The bytes are read a second time at the end of the page: a pipe whose start is gone cannot be.
-  if (streamMakeSeekable(reader->inStream) != 0) return;
   code.source = reader->inStream;
   writer->carried = code;
+}
+
+bool rioAcceptCarriedCode(RCB* writer, CarriedCoding coding) {
+  if (!writer) return false;
+  const CarriedCode& code = writer->carried;
+  // The bytes are read a second time at the end of the page: a pipe whose start is gone cannot be.
+  if (code.coding == coding && code.source && code.columns == writer->width && code.rows == writer->height &&
+      streamMakeSeekable(code.source) == 0)
+    return true;
+  writer->carried = CarriedCode{};
+  return false;
 }
 
 RioStatus rioCopyCarriedCode(const CarriedCode& code, RasterStream* out, int64_t* written) {

@@ -29,10 +29,15 @@ struct CarriedCode {
 
 struct RCB;
 
-// The reader's description handed to the writer when it makes the writer's page unchanged (same size)
-// and the input can be read again from the code's start; otherwise the writer's stays empty (it codes
-// afresh). Call between opening the writer and its first line.
+// The reader's description handed to the writer when it makes the writer's page unchanged (same size);
+// otherwise the writer's stays empty. Call between opening the writer and its first line. The input stream
+// must stay open until the writer is closed.
 void rioOfferCarriedCode(RCB* writer, const RCB* reader);
+
+// A writer that can store `coding` as it is asks, before its first line, whether it may copy the code it
+// was offered: yes when the offer is of that coding and the input can be read again from the code's start
+// (a pipe whose start has gone cannot); otherwise the offer is dropped and the writer codes afresh.
+[[nodiscard]] bool rioAcceptCarriedCode(RCB* writer, CarriedCoding coding);
 
 // Copies the carried code to `out` in the order the writer stores (most significant bit first), reading
 // the input again. *written gets the bytes copied. -10 when the input ends inside a stated length.
