@@ -19,7 +19,7 @@ target_include_directories(vantrel_core PUBLIC
 # The public interface: streams, the RCB, status codes and texts, the registry's look-ups, the run's entry,
 # options and reporter, and the headers these include.
 set(VANTREL_PUBLIC_HEADERS
-  rio/alloc.h rio/diagnostics.h rio/format_id.h rio/port.h rio/rcb.h rio/resample.h rio/settings.h
+  rio/alloc.h rio/carried_code.h rio/diagnostics.h rio/format_id.h rio/port.h rio/rcb.h rio/resample.h rio/settings.h
   rio/sline.h rio/status.h rio/stream.h
   formats/registry.h
   picture/bitmap_string.h picture/rast_error.h picture/tpicture.h picture/turned_rows.h

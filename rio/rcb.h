@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "rio/alloc.h"
+#include "rio/carried_code.h"
 #include "rio/format_id.h"
 #include "rio/settings.h"
 #include "rio/sline.h"
@@ -110,6 +111,9 @@ struct RCB {
   uint8_t* extraHeader = nullptr;  // owned by the RCB
   int32_t extraHeaderLength = 0;
   char calsText[static_cast<int>(CalsText::kCount)][122] = {};
+  // Reading: the page's code as the reader found it, when it may be carried over unchanged. Writing:
+  // what the run offered the writer (rio/carried_code.h).
+  CarriedCode carried;
 };
 
 // Opening. Each returns the RCB, or nullptr with the status in *status; a failed open releases everything.

@@ -78,6 +78,8 @@ RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outS
   (void)rioSetYDpi(output.get(), rioGetYDpi(input));
   // Header data a reader hands on (a CALS input's identification records, for one) reach the writer.
   if (input->extraHeader) status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeaderLength);
+  // Nothing on this path changes the pixels: a writer may copy the reader's code as it is.
+  rioOfferCarriedCode(output.get(), input);
 
   const int32_t outputWidth = rioGetWidth(output.get());
   if (status == 0 && digest && !digest->begin(outputWidth, rioGetHeight(output.get()))) status = kRioOutOfMemory;
@@ -122,6 +124,7 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
   }
   applyInputResolution(rcb.get(), job.options.inDpi);
   if (watch != nullptr) watch->startPage(rcb->height);
+  rioOfferCarriedCode(rcb.get(), rcb.get());
   while (rioReadRasterSline(rcb.get()) != nullptr) {
     if (watch != nullptr && !watch->rowRead(rcb->linesRead)) {
       status = kRunCancelled;

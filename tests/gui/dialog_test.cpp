@@ -84,6 +84,7 @@ TEST_F(Dialog, FirstStartShowsTheDefaultsAndQuitWritesAllEightValues) {
   EXPECT_EQ(c().format->currentIndex(), 0);
   EXPECT_EQ(c().format->count(), kFormatRowCount);
   EXPECT_EQ(c().format->itemText(26), "Fuji/Xerox MMr Format");
+  EXPECT_EQ(c().format->itemText(27), "PDF/A (Group 4)");
   for (QCheckBox* box : {c().useOrigDpi, c().useOrigRes, c().useInputDir}) EXPECT_TRUE(box->isChecked());
   EXPECT_TRUE(c().outputDir->text().isEmpty());
   EXPECT_FALSE(c().outputDir->isEnabled());

@@ -216,7 +216,8 @@ def recipes(base):
     yield Recipe("tiff-shared-white-tiles-beyond-the-budget",
                  tiff(131072, 131072, 4, 0, [0] * 1024, [white_tile], tile=(4096, 4096)), [], ROWS)
 
-    # Cut and corrupted copies of every base page, read plainly, turned and reduced.
+    # Cut and corrupted copies of every base page, read plainly, turned and reduced, and into PDF (whose
+    # writer copies the code of a one-block Group 4 page after the reader has decoded it).
     rng = random.Random(18)
     for fmt, data in sorted(base.items()):
         variants = [("cut-header", data[:min(len(data), 40)]), ("cut-third", data[:len(data) // 3]),
@@ -233,9 +234,9 @@ def recipes(base):
             variants.append(("smash%d" % k, bytes(smashed)))
         for label, variant in variants:
             # The turned and reduced runs also take the page digest of what they hand the writer.
-            for options in ([], ["-rot", "90", "-digest"], ["-odpi", "100", "-digest"]):
+            for options in ([], ["-rot", "90", "-digest"], ["-odpi", "100", "-digest"], ["-rof", "pdf"]):
                 name = "%s-%s%s" % (fmt, label, "".join(options).replace("-", "_"))
-                yield Recipe(name, variant, options, "any", "out.rnl")
+                yield Recipe(name, variant, options, "any", "out.pdf" if "pdf" in options else "out.rnl")
 
 
 # ---- the runner -------------------------------------------------------------------------------------------
