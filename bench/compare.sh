@@ -6,27 +6,33 @@
 #    Image Systems run-length (an input named .rlc) and a fixed-frame scan into native run-length against
 #    reading native run-length;
 # 2. native Group 4 to CALS against libtiff's tiffcp copying the same page as a one-strip Group 4 TIFF
-#    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp;
+#    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp; the TIFF to
+#    PostScript against the TIFF to CALS, and the PostScript's size against the TIFF's;
 # 3. the one-strip Group 4 TIFF into the tiled repository formats (FileNet IMG, JEDMICS C4, EDMICS B4)
 #    against the same page into CALS (the same Group 4 coding without the tiling), and each of them back
 #    into TIFF against CALS into TIFF;
 # 4. decoding the one-strip Group 4 TIFF alone: the translator writing native run-length to /dev/null against
 #    libtiff_decode (bench/libtiff_decode.c, libtiff's TIFFReadScanline over every row);
-# 5. Group 3 two-dimensional, LZW and Deflate TIFF into uncompressed TIFF against tiffcp -c none, in CPU time.
+# 5. Group 3 two-dimensional, LZW and Deflate TIFF into uncompressed TIFF against tiffcp -c none, in CPU time;
+# 6. archival PDF: the one-strip Group 4 TIFF into PDF (its code carried over, decoded once) against the same
+#    into CALS (decoded and coded afresh) and against tiff2pdf (which copies the strip without decoding); the
+#    same page in 64-row strips into PDF (coded afresh) against tiff2pdf and img2pdf (when installed), which
+#    re-code it; peak memory of each, and of both PDF cases at 4 times A0 (26488 x 37448, clean page only).
 # Every table runs twice: on the clean drawgen page and on the scanned one (drawgen -scan: skew, ragged
 # edges, specks, broken strokes). Median of N runs (default 5) each of the elapsed and the CPU time (user +
-# system), with peak resident memory. Usage: bench/compare.sh [runs] [build dir]
+# system), with peak resident memory. Usage: bench/compare.sh [runs] [build dir] [all|pdf] (pdf: table 6 alone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
 build=${2:-build}
+tables=${3:-all}
 [ -x "$build/vantrel" ] && [ -x "$build/drawgen" ] || {
   bash scripts/setup.sh
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   ninja -C "$build" vantrel drawgen >/dev/null
 }
 [ -x "$build/libtiff_decode" ] || ninja -C "$build" libtiff_decode >/dev/null 2>&1 || true
-for tool in pnmtotiff tiffcp tiffinfo; do
+for tool in pnmtotiff tiffcp tiffinfo tiff2pdf; do
   command -v "$tool" >/dev/null || { echo "compare: $tool is missing: run scripts/setup.sh" >&2; exit 1; }
 done
 work=$(mktemp -d)
@@ -69,6 +75,7 @@ echo "==== $look page${page[*]:+ (drawgen ${page[*]})}"
 echo
 rm -f "$work"/*
 "$build/drawgen" "${page[@]}" -f rnl "$work/page.rnl"
+if [ "$tables" != pdf ]; then
 
 # Translating the run-length page into the given output name. The translator exits 1 when the translation
 # is complete.
@@ -182,6 +189,15 @@ print_pair "native G4 to CALS vs tiffcp -c g4" "$ours" "$theirs"
 ours=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/page.tif" "$work/out.cal")
 print_pair "one-strip G4 TIFF to CALS vs tiffcp" "$ours" "$theirs"
 
+# PostScript of the same TIFF against its CALS (the same Group 4 coding, then ASCII85), and its size.
+cals=$ours
+ours=$(measure_command 1 "$work/out.ps" "$build/vantrel" "$work/page.tif" "$work/out.ps")
+print_pair "G4 TIFF to PostScript vs to CALS" "$ours" "$cals"
+"$build/vantrel" "$work/page.tif" "$work/out.ps" >/dev/null || true
+printf '(PostScript %d bytes, %.3f times the one-strip Group 4 TIFF)\n' "$(stat -c %s "$work/out.ps")" \
+  "$(ratio "$(stat -c %s "$work/out.ps")" "$(stat -c %s "$work/page.tif")")"
+rm -f "$work/out.ps"
+
 # A quarter turn of the whole page, one-strip Group 4 TIFF to one-strip Group 4 TIFF.
 ours=$(measure_command 1 "$work/turned.tif" "$build/vantrel" "$work/page.tif" "$work/turned.tif" -rot 90)
 theirs=$(measure_command 0 "$work/cropped.tif" tiffcrop -R 90 "$work/page.tif" "$work/cropped.tif")
@@ -225,5 +241,51 @@ for f in img c4 b4; do
   ours=$(measure_command 1 "$work/back.tif" "$build/vantrel" "$work/page.$f" "$work/back.tif")
   print_pair "$f to G4 TIFF vs CALS to TIFF" "$ours" "$back"
 done
+echo
+fi
+
+# ---- archival PDF. One line: label, ours, then each comparison as "name" "measurement" pairs.
+print_pdf() {
+  local label=$1 ours_t ours_rss ours_cpu line
+  read -r ours_t ours_rss ours_cpu <<<"$2"
+  shift 2
+  line=$(printf '%-30s %8.3f %8.3f %8.1f' "$label" "$(sec "$ours_t")" "$(sec "$ours_cpu")" \
+    "$(echo "$ours_rss / 1024" | bc -l)")
+  while [ $# -ge 2 ]; do
+    local t rss cpu
+    read -r t rss cpu <<<"$2"
+    line+=$(printf '   %s %.3f s cpu %.3f s (x%.2f) %.1f MiB' "$1" "$(sec "$t")" "$(sec "$cpu")" \
+      "$(ratio "$ours_cpu" "$cpu")" "$(echo "$rss / 1024" | bc -l)")
+    shift 2
+  done
+  echo "$line"
+}
+pdf_table() {
+  local tif=$1 rows=$2 label=$3 ours cals t2p i2p
+  tiffcp -c g4 -r "$rows" "$tif" "$work/one.tif"
+  tiffcp -c g4 -r 64 "$tif" "$work/strips64.tif"
+  ours=$(measure_command 1 "$work/out.pdf" "$build/vantrel" "$work/one.tif" "$work/out.pdf")
+  cals=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/one.tif" "$work/out.cal")
+  t2p=$(measure_command 0 "$work/t2p.pdf" tiff2pdf -o "$work/t2p.pdf" "$work/one.tif")
+  print_pdf "$label one strip" "$ours" cals "$cals" tiff2pdf "$t2p"
+  ours=$(measure_command 1 "$work/out.pdf" "$build/vantrel" "$work/strips64.tif" "$work/out.pdf")
+  t2p=$(measure_command 0 "$work/t2p.pdf" tiff2pdf -o "$work/t2p.pdf" "$work/strips64.tif")
+  if command -v img2pdf >/dev/null; then
+    i2p=$(measure_command 0 "$work/i2p.pdf" img2pdf --pillow-limit-break -o "$work/i2p.pdf" "$work/strips64.tif")
+    print_pdf "$label 64-row strips" "$ours" tiff2pdf "$t2p" img2pdf "$i2p"
+  else
+    print_pdf "$label 64-row strips" "$ours" tiff2pdf "$t2p"
+  fi
+  rm -f "$work/one.tif" "$work/strips64.tif"
+}
+echo
+echo "PDF: vantrel seconds, cpu seconds, peak MiB; each comparison with its cpu ratio vantrel / it"
+"$build/drawgen" "${page[@]}" -f tif "$work/pdf_page.tif"
+pdf_table "$work/pdf_page.tif" 18724 "A0 400 dpi"
+if [ "$look" = clean ]; then
+  "$build/drawgen" -w 26488 -h 37448 -f tif "$work/pdf_page.tif"
+  pdf_table "$work/pdf_page.tif" 37448 "4 x A0 400 dpi"
+fi
+rm -f "$work/pdf_page.tif"
 echo
 done

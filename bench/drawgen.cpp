@@ -783,7 +783,10 @@ bool writeFormat(Renderer& r, int32_t width, int32_t height, double dpi, RasterF
   RioStatus status = 0;
   bool streamOk = false;
   {
-    StreamPtr stream(streamOpen(f.get(), "w"));
+    // drawgen keeps to its own bounds (checked above), which reach past the library's default page budget.
+    RioSettings settings;
+    settings.maxPageSide = std::to_string(1 << 24);
+    StreamPtr stream(streamOpen(f.get(), "w", &settings));
     if (!stream) {
       std::fprintf(stderr, "drawgen: out of memory\n");
       return false;

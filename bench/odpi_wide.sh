@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The resize path on a very wide white page: a native Group 4 page of 8,000,000 x 1,000 white lines at 400
-# dpi (the most lines the page budget allows at that width; a few hundred bytes, every line one
+# dpi (the most lines the pixel budget allows at that width; a few hundred bytes, every line one
 # vertical-mode code) translated with -odpi 200 (lines merged two by two, runs halved) and -odpi 400 (the
 # same size, every line through the resize path) into native run-length. The cost per line shows whether
 # lines are scaled as run lists (cost by runs) or through a row bitmap (cost by width).
@@ -17,6 +17,8 @@ trap 'rm -rf "$work"' EXIT
 
 width=8000000
 lines=1000
+# Wider than the default page budget of 2^20 columns: raised for these runs.
+export ZEB_MAXPAGE=$((1 << 24))
 # A native Group 4 header from drawgen, with the width and height patched; then one V0 code (bit 1) per
 # white line, the end-of-block code, zero bits to a whole word.
 "${builds[0]}/drawgen" -w 64 -h 2 -f g4 "$work/small.g4"

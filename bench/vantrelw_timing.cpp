@@ -45,10 +45,13 @@ class ScriptedUser : public vantrel::gui::UiServices {
     ++messages;
     std::fprintf(stderr, "message: %s\n", text.toUtf8().constData());
   }
+  bool confirm(const QString&, const QString&) override { return false; }
   void beep() override {}
   QStringList chooseFiles(const std::vector<vantrel::gui::FileFilter>&, int) override { return files; }
   std::optional<QString> choosePrinter() override { return std::nullopt; }
+  bool printerAvailable() override { return false; }
   OverwriteAnswer askOverwrite(const QString&) override { return OverwriteAnswer::kYesToAll; }
+  void showSummary(const vantrel::gui::BatchSummary&) override {}
   void showAbout() override {}
 };
 

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "formats/pcl_mode.h"
+#include "formats/registry.h"
 #include "run/dialect.h"
 #include "run/parse.h"
 
@@ -31,6 +33,7 @@ const std::string& usageText() {
       "\n        -odpi resolution optional output x and y resolution (50 to 10000)"
       "\n        -rot rotation    optional rotation of 90, 180, or 270"
       "\n        -size definition optional output size of A0 - A4, A0L - A4L"
+      "\n        -digest          print the page's SHA-256 on standard error"
       "\n"
       "\nInput file types are autodetected independent of file extension (except rlc)"
       "\nInput file types recognized are zebrnl, zebg3, zebg4, calsg4, tiffg3, tiffg4, "
@@ -41,16 +44,17 @@ const std::string& usageText() {
 }
 
 void ConsoleReporter::report(Severity severity, const std::string& text) {
+  if (severity == Severity::kResult) {
+    std::fputs(text.c_str(), results_);
+    std::fflush(results_);
+    return;
+  }
   std::fputs(text.c_str(), out_);
   if (severity == Severity::kProgress) std::fflush(out_);
 }
 
 RioSettings settingsFromEnvironment() {
-  RioSettings settings;
-  if (const char* v = std::getenv("ZEB_STRIPS")) settings.tiffStrips = v;
-  if (const char* v = std::getenv("ZEB_VBF")) settings.versatecModel = v;
-  if (const char* v = std::getenv("TMPDIR")) settings.tempDir = v;
-  return settings;
+  return settingsFromLookup(std::getenv);
 }
 
 namespace {
@@ -60,19 +64,36 @@ class SilentReporter : public Reporter {
   void report(Severity, const std::string&) override {}
 };
 
+// The options of arguments that parse, without a message; false when they do not.
+bool parseQuietly(int argc, const char* const argv[], RunOptions* options) {
+  SilentReporter silent;
+  return parseArguments(kConsoleDialect, argc, argv, options, silent) == ParseResult::kOk;
+}
+
 }  // namespace
 
 bool outputIsStreamFile(int argc, const char* const argv[], std::FILE* stream) {
   RunOptions options;
-  SilentReporter silent;
-  if (parseArguments(kConsoleDialect, argc, argv, &options, silent) != ParseResult::kOk || options.port != kNoPort)
-    return false;
+  if (!parseQuietly(argc, argv, &options) || options.port != kNoPort) return false;
   struct stat byName {}, byStream {};
   if (::stat(options.outName.c_str(), &byName) != 0 || ::fstat(::fileno(stream), &byStream) != 0) return false;
   return byName.st_dev == byStream.st_dev && byName.st_ino == byStream.st_ino;
 }
 
+std::string settingRefusal(int argc, const char* const argv[], const RunEnvironment& environment) {
+  RunOptions options;
+  if (!environment.settings || !parseQuietly(argc, argv, &options)) return {};
+  const RasterFormatId format =
+      options.outFormat != kFormatNone ? options.outFormat : rioFormatFromPath(options.outName.c_str());
+  return pclModeRefusal(format, *environment.settings);
+}
+
 int runConsoleTranslator(int argc, const char* const argv[], std::FILE* out, const RunEnvironment& environment) {
+  // A setting the output's writer cannot take refuses the run before any file is touched.
+  if (const std::string refusal = settingRefusal(argc, argv, environment); !refusal.empty()) {
+    std::fprintf(stderr, "%s: %s\n", kConsoleDialect.programName, refusal.c_str());
+    return 0;
+  }
   ConsoleReporter reporter(out);
   const RunOutcome outcome = runTranslationEntry(kConsoleDialect, argc, argv, reporter, environment);
   if (outcome == RunOutcome::kUsage) std::fputs(usageText().c_str(), out);

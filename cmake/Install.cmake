@@ -19,11 +19,11 @@ target_include_directories(vantrel_core PUBLIC
 # The public interface: streams, the RCB, status codes and texts, the registry's look-ups, the run's entry,
 # options and reporter, and the headers these include.
 set(VANTREL_PUBLIC_HEADERS
-  rio/alloc.h rio/diagnostics.h rio/format_id.h rio/port.h rio/rcb.h rio/resample.h rio/settings.h
+  rio/alloc.h rio/carried_code.h rio/diagnostics.h rio/format_id.h rio/port.h rio/rcb.h rio/resample.h rio/settings.h
   rio/sline.h rio/status.h rio/stream.h
   formats/open.h formats/registry.h
   picture/bitmap_string.h picture/rast_error.h picture/tpicture.h picture/turned_rows.h
-  run/dialect.h run/input.h run/options.h run/parse.h run/reporter.h run/translate.h)
+  run/dialect.h run/input.h run/options.h run/parse.h run/reporter.h run/translate.h run/watch.h)
 foreach(header ${VANTREL_PUBLIC_HEADERS})
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${CMAKE_SOURCE_DIR}/${header} DESTINATION ${VANTREL_INCLUDE_SUBDIR}/${folder}
@@ -35,9 +35,10 @@ install(TARGETS vantrel_core EXPORT VantrelTargets
 install(EXPORT VantrelTargets NAMESPACE Vantrel:: DESTINATION ${VANTREL_CMAKE_DIR} COMPONENT development)
 
 # What the library links besides the C++ standard library: find_dependency() lines for the CMake package
-# and the pkg-config modules it requires (a static library's users link them too).
+# and the pkg-config modules it requires (a static library's users link them too). libmd needs no line
+# of its own in the CMake package: the exported target names it as -lmd.
 set(VANTREL_FIND_DEPENDENCIES "find_dependency(ZLIB)")
-set(VANTREL_PKGCONFIG_REQUIRES "zlib")
+set(VANTREL_PKGCONFIG_REQUIRES "zlib libmd")
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/VantrelConfig.cmake.in
   ${CMAKE_BINARY_DIR}/VantrelConfig.cmake INSTALL_DESTINATION ${VANTREL_CMAKE_DIR})
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/VantrelConfigVersion.cmake

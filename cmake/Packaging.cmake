@@ -57,8 +57,8 @@ files into one output format, its manual page and its desktop menu entry.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvantrel-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-# The static library needs zlib's development files wherever it is linked.
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "zlib1g-dev")
+# The static library needs the development files of zlib and libmd wherever it is linked.
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "zlib1g-dev, libmd-dev")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "translation library of Vantrel (development files)
 Vantrel translates monochrome raster images, typically scanned engineering
 drawings, between the file formats of document-management systems and the data

@@ -23,7 +23,7 @@ constexpr uint8_t kTrailer[] = {0x00, 0x02, 0x00, 0x03, 0x00, 0x00};
 
 struct CalCompState {
   int32_t groups = 0;      // W, groups per row
-  int32_t pixels = 0;      // pixels a row carries: the width, or what W groups hold when W is capped
+  int32_t pixels = 0;      // pixels a row carries: the width
   uint8_t* row = nullptr;  // W groups, pixels in pixel order, most significant bit leftmost
   ~CalCompState() { rioFree(row); }
 };
@@ -48,12 +48,13 @@ CalCompState* stateOf(RCB* rcb) {
 
 RioStatus calcompOpen(RCB* rcb) {
   if (!rcb->writing || rcb->outFormat != kFormatCalComp) return rioSetError(rcb, kRioNotImplemented);
+  // A row of more groups than the 16-bit field counts cannot be stated: refused before anything is written.
+  const int64_t groups = (int64_t{rcb->width} + 31) / 32;
+  if (groups > kMaxGroups) return rioSetError(rcb, kRioBadColumns);
   auto* st = rioNewState<CalCompState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioOutOfMemory);
-  const int64_t groups = (int64_t{rcb->width} + 31) / 32;
-  st->groups = static_cast<int32_t>(std::min<int64_t>(groups, kMaxGroups));
-  st->pixels = static_cast<int32_t>(std::min<int64_t>(rcb->width, int64_t{st->groups} * 32));
-  if (groups > kMaxGroups) rioSetWarning(rcb, kRioBadColumns);  // columns beyond the field are cut off
+  st->groups = static_cast<int32_t>(groups);
+  st->pixels = rcb->width;
   if (!st->row) {
     st->row = static_cast<uint8_t*>(rioMalloc(static_cast<size_t>(std::max(st->groups, 1)) * kGroupBytes));
     if (!st->row) return rioSetError(rcb, kRioOutOfMemory);

@@ -187,6 +187,9 @@ RioStatus calsReadHeader(RCB* rcb) {
   if (auto* shrunk = static_cast<uint8_t*>(rioRealloc(extra, static_cast<size_t>(used)))) extra = shrunk;
   (void)rioAttachExtraHeader(rcb, extra, used);
   if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+  // The image is one Group 4 block from here to the end of the file.
+  rcb->carried = CarriedCode{CarriedCoding::kGroup4, false, false, rcb->width, rcb->height,
+                             streamTell(rcb->inStream), kCarriedToEnd};
   return kRioOk;
 }
 

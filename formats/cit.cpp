@@ -85,6 +85,8 @@ RioStatus citReadHeader(RCB* rcb) {
     st->g4.decoder = FaxDecoder{};
     st->g4.decoder.bits.lsbFirst = true;
     if (RioStatus r = linePairAlloc(&st->g4.lines, width)) return rioSetError(rcb, r);
+    rcb->carried = CarriedCode{CarriedCoding::kGroup4, true, false, width, rcb->height,
+                               streamTell(rcb->inStream), dataBytes};
   } else {
     st->rowBytes = (width + 7) / 8;
     const int64_t words = bitmapWords(width);

@@ -76,6 +76,8 @@ RioStatus dsig4ReadHeader(RCB* rcb) {
   rcb->xDpi = rcb->yDpi = dpi;
   st->g4.decoder = FaxDecoder{};
   if (RioStatus r = linePairAlloc(&st->g4.lines, rcb->width)) return rioSetError(rcb, r);
+  rcb->carried = CarriedCode{CarriedCoding::kGroup4, false, false, rcb->width, rcb->height,
+                             streamTell(rcb->inStream), dataBytes};
   return kRioOk;
 }
 

@@ -29,6 +29,8 @@ constexpr int32_t kTileHeaderBytes = 8;
 constexpr int32_t kDescriptorBytes = 4;
 constexpr int32_t kSingleHeaderBytes = 8;
 constexpr int32_t kMaxTileColumns = 1 << 16;
+constexpr int64_t kMinTileWidth = 16;
+constexpr int64_t kMaxTiles = int64_t{1} << 14;
 
 // Segment codings.
 constexpr uint8_t kCodingWhite = 0;
@@ -160,12 +162,15 @@ RioStatus readTiledHeader(RCB* rcb, FileNetReadState* st, Geometry* g) {
   if (g->width < 1 || g->width > kMaxLineWidth) return kRioBadColumns;
   if (g->height > INT32_MAX) return kRioBadRows;
   if (g->height == 0) return allocTiles(st, 0);
-  if (g->tileWidth < 1 || g->tileLength < 1) return kRioBadHeader;
+  // As in TIFF, tiles at least 16 pixels wide (or one spanning the page), so a row crosses at most width / 16
+  // of them; of any length, at most 2^14 tiles a page: each tile costs its own start, and 2^14 of the
+  // writer's 1024-pixel tiles cover twice the pixel budget.
+  if (g->tileWidth < std::min(kMinTileWidth, g->width) || g->tileLength < 1) return kRioBadHeader;
 
   const int64_t across = (g->width + g->tileWidth - 1) / g->tileWidth;
   const int64_t down = (g->height + g->tileLength - 1) / g->tileLength;
   int64_t count = 0;
-  if (across > kMaxTileColumns || !checkedMul(across, down, &count) || count > file.size / 8 ||
+  if (across > kMaxTileColumns || !checkedMul(across, down, &count) || count > kMaxTiles || count > file.size / 8 ||
       !inputFileHolds(file, imageHeader + kImageHeaderBytes, count * 8))
     return kRioBadHeader;
   if (RioStatus r = allocTiles(st, count)) return r;

@@ -17,6 +17,8 @@ namespace {
 constexpr int32_t kMaxRowBytes = 65535;       // both models give the row length in 16 bits
 constexpr int32_t kMaxWidth = 8 * kMaxRowBytes;  // 524,280 dots
 constexpr int32_t kMaxHeight4000 = 65535;
+// The 4000E states the width as a 16-bit count of dots, 8 per row byte.
+constexpr int32_t kMaxWidth4000 = 8 * (65535 / 8);  // 65,528 dots
 constexpr int32_t kMaxRepeat = 256;  // one pair of the 4000E
 constexpr int32_t kMinPaperTenths = 83;
 
@@ -57,7 +59,8 @@ void put(RCB* rcb, const char (&literal)[N]) {
 RioStatus jdlOpen(RCB* rcb) {
   if (!rcb->writing || !isJdl(rcb->outFormat)) return rioSetError(rcb, kRioNotImplemented);
   // Sizes the stream cannot state are refused before anything is written.
-  if (rcb->width > kMaxWidth) return rioSetError(rcb, kRioBadColumns);
+  if (rcb->width > (rcb->outFormat == kFormatJdl4000 ? kMaxWidth4000 : kMaxWidth))
+    return rioSetError(rcb, kRioBadColumns);
   if (rcb->outFormat == kFormatJdl4000 && rcb->height > kMaxHeight4000) return rioSetError(rcb, kRioBadRows);
   auto* st = rioNewState<JdlState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioOutOfMemory);

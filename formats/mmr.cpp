@@ -105,6 +105,10 @@ RioStatus mmrReadHeader(RCB* rcb) {
   st->fax.decoder = FaxDecoder{};
   st->fax.decoder.bits.lsbFirst = bitOrder != kMsbFirst;
   if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+  // The code runs from the header on; the length field is not trusted, so the closing record goes along
+  // (a decoder stops at the height before it).
+  rcb->carried = CarriedCode{CarriedCoding::kGroup4, bitOrder != kMsbFirst, false, rcb->width, rcb->height,
+                             streamTell(rcb->inStream), kCarriedToEnd};
   return kRioOk;
 }
 

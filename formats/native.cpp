@@ -108,9 +108,9 @@ RioStatus nativeOpen(RCB* rcb) {
   if (rcb->writing && rcb->outFormat == kFormatRunLength) {
     auto* st = rioNewState<NativeWriteState>(rcb->writerState);
     if (!st) return rioSetError(rcb, kRioOutOfMemory);
-    // Columns beyond the 15-bit fields are cut off.
-    st->width = std::min(rcb->width, kNativeMaxWidth);
-    if (rcb->width > kNativeMaxWidth) rioSetWarning(rcb, kRioBadColumns);
+    // Pixel indexes hold 15 bits: a wider page cannot be stated and is refused before anything is written.
+    if (rcb->width > kNativeMaxWidth) return rioSetError(rcb, kRioBadColumns);
+    st->width = rcb->width;
   }
   return kRioOk;
 }

@@ -44,6 +44,10 @@ RioStatus faxReadHeader(RCB* rcb) {
   d.lineAlign = st->header.lineAligned;
   d.bits.lsbFirst = st->header.bitReversed;
   if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
+  // A Group 4 image is one block from the end of the header to the end of the file.
+  if (rcb->inFormat == kFormatNativeG4)
+    rcb->carried = CarriedCode{CarriedCoding::kGroup4, st->header.bitReversed, false, rcb->width, rcb->height,
+                               streamTell(rcb->inStream), kCarriedToEnd};
   return kRioOk;
 }
 

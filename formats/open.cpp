@@ -12,10 +12,11 @@ RCB* failOpen(RCB* rcb, RioStatus code, RioStatus* status) {
   return nullptr;
 }
 
+// Every reader's page within the budgets.
 RioStatus checkReadSize(const RCB* rcb) {
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
-  if (rcb->height < 0 || !rioPageWithinBudget(rcb->width, rcb->height)) return kRioBadRows;
-  return kRioOk;
+  if (rcb->height < 0) return kRioBadRows;
+  return rioCheckPageBudget(rcb->width, rcb->height, rcb->settings);
 }
 
 // The input side of an open: recognition, then open, readHeader and allocSlines of the input driver.
@@ -64,7 +65,8 @@ RCB* rioOpenRasterWrite(RasterStream* out, int32_t width, int32_t height, Raster
   if (!out || out->mode != 1) return failOpen(nullptr, kRioBadStream, status);
   if (format < 1 || format > kMaxFormatId) return failOpen(nullptr, kRioUnknownFormat, status);
   if (width < 0 || width > kMaxLineWidth) return failOpen(nullptr, kRioBadColumns, status);
-  if (height < 0 || !rioPageWithinBudget(width, height)) return failOpen(nullptr, kRioBadRows, status);
+  if (height < 0) return failOpen(nullptr, kRioBadRows, status);
+  if (RioStatus r = rioCheckPageBudget(width, height, out->settings)) return failOpen(nullptr, r, status);
   RCB* rcb = rioNew<RCB>();
   if (!rcb) return failOpen(nullptr, kRioOutOfMemory, status);
   rcb->settings = out->settings;

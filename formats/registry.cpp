@@ -54,9 +54,10 @@ const FormatInfo kFormats[kMaxFormatId] = {
     {kFormatJedmicsC4, "JEDMICS C4", &kJedmicsDriver, R, W, S, N, P, no},
     {kFormatEdmicsB4, "EDMICS B4", &kJedmicsDriver, R, W, S, N, P, no},
     {kFormatMmr, "Fuji Xerox MMR", &kMmrDriver, R, W, S, no, P, L},
+    {kFormatPdf, "PDF/A-2b (Group 4)", &kPdfDriver, no, W, no, no, no, L},
 };
 
-// Every name that selects a format; the first 31 are the ones the console has always listed.
+// Every name that selects a format; the listed ones are the console's (the README's names column).
 const FormatName kNames[] = {
     {"rnl", kFormatRunLength, true},
     {"g3", kFormatNativeG3, true},
@@ -89,6 +90,7 @@ const FormatName kNames[] = {
     {"jd4", kFormatJdl4000, true},
     {"hpg", kFormatHpgl2, true},
     {"mmr", kFormatMmr, true},
+    {"pdf", kFormatPdf, true},
     {"gp4", kFormatCals, false},
     {"mil", kFormatCals, false},
     {"tg4", kFormatCit, false},

@@ -24,11 +24,11 @@ struct FormatInfo {
                                // normalised copy): a copy loop may lend it the reader's line of its width
 };
 
-// The driver of an id in 0..34 (0 and unknown ids get the driver that answers -16 everywhere).
+// The driver of an id in 0..35 (0 and unknown ids get the driver that answers -16 everywhere).
 const FormatDriver* rioFormatDriver(RasterFormatId id);
-const FormatInfo& rioFormatInfo(RasterFormatId id);  // id 1..34; any other id gets "no format"
+const FormatInfo& rioFormatInfo(RasterFormatId id);  // id 1..35; any other id gets "no format"
 
-// Lower-cases the name (A-Z only) and looks it up among the 37 names; 0 when no name matches.
+// Lower-cases the name (A-Z only) and looks it up among the names; 0 when no name matches.
 RasterFormatId rioFormatFromName(const char* name);
 // Looks up the text after the last '.' found at a position other than the first character; 0 if none.
 RasterFormatId rioFormatFromPath(const char* path);
@@ -36,7 +36,7 @@ RasterFormatId rioFormatFromPath(const char* path);
 struct FormatName {
   const char* name;
   RasterFormatId id;
-  bool listed;  // one of the 31 names the console has always listed (the README's names column)
+  bool listed;  // one of the console's names (the README's names column); the others are the GUI's
 };
 // The names in table order (for usage checks, documentation and tests).
 const FormatName* rioFormatNames(int* count);
@@ -64,6 +64,7 @@ extern const FormatDriver kPclDriver;              // id 14
 extern const FormatDriver kHpgl2Driver;            // id 29
 extern const FormatDriver kTiffDriver;             // ids 10, 15, 17, 22, 23 and 27
 extern const FormatDriver kMmrDriver;              // id 34
+extern const FormatDriver kPdfDriver;              // id 35
 extern const FormatDriver kJdlDriver;              // ids 11 and 28
 extern const FormatDriver kDsig4Driver;            // id 13
 extern const FormatDriver kNkkDriver;              // id 21

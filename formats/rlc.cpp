@@ -75,10 +75,13 @@ RioStatus rlcOpen(RCB* rcb) {
     if (!rioNewState<RlcReadState>(rcb->readerState)) return rioSetError(rcb, kRioOutOfMemory);
   }
   if (!writesRlc(rcb) || rioState<RlcWriteState>(rcb->writerState)) return kRioOk;
+  // The 16-bit size fields cannot state a larger page: it is refused before anything is written.
+  if (rcb->width > kMaxSide) return rioSetError(rcb, kRioBadColumns);
+  if (rcb->height > kMaxSide) return rioSetError(rcb, kRioBadRows);
   auto* st = rioNewState<RlcWriteState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioOutOfMemory);
-  st->width = std::min(rcb->width, kMaxSide);
-  st->height = std::min(rcb->height, kMaxSide);
+  st->width = rcb->width;
+  st->height = rcb->height;
   const int64_t maxRuns = (int64_t{st->width} + 1) / 2;
   st->runs = static_cast<int32_t*>(rioMalloc(static_cast<size_t>(slineValues(st->width)) * sizeof(int32_t)));
   st->record = static_cast<uint8_t*>(rioMalloc(static_cast<size_t>(2 + maxRuns * kPairBytes)));
@@ -183,7 +186,6 @@ RioStatus rlcWriteHeader(RCB* rcb) {
     p = appendBe16(appendBe16(appendBe16(p, st->height), st->width), 0);
   }
   p = appendBe16(appendBe16(p, st->height), st->width);
-  if (st->width < rcb->width) rioSetWarning(rcb, kRioBadColumns);  // columns beyond 65534 are cut off
   return put(rcb, h, static_cast<int32_t>(p - h));
 }
 

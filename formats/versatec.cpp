@@ -18,6 +18,8 @@ constexpr uint16_t kSetupWord = 0x8200;
 constexpr uint16_t kEndOfPlotWord = 0xFFFF;
 constexpr int kRecordHead = 6;  // opcode, body length, line length in front of every raster line
 constexpr double kDefaultDpi = 200;
+constexpr int kHeaderBytes = 18;
+constexpr int kTrailerBytes = 10;
 
 struct VersatecModel {
   const char* name;
@@ -80,6 +82,9 @@ RioStatus versatecOpen(RCB* rcb) {
   if (!rcb->writing || rcb->outFormat != kFormatVersatec) return rioSetError(rcb, kRioNotImplemented);
   const uint16_t lineBytes = modelLineBytes(rioSettings(rcb).versatecModel.c_str());
   if (lineBytes == 0) return rioSetError(rcb, kRioNotImplemented);
+  // Every row is a whole plotter line whatever it holds, so the output budget bounds the rows.
+  if (!rioOutputWithinBudget(rcb->height, kRecordHead + lineBytes, kHeaderBytes + kTrailerBytes))
+    return rioSetError(rcb, kRioBadRows);
   auto* st = rioNewState<VersatecState>(rcb->writerState);
   if (!st) return rioSetError(rcb, kRioOutOfMemory);
   if (!st->record) {
@@ -97,7 +102,7 @@ RioStatus versatecOpen(RCB* rcb) {
 RioStatus versatecWriteHeader(RCB* rcb) {
   VersatecState* st = stateOf(rcb);
   if (!st) return rioSetError(rcb, kRioInternal);
-  uint8_t h[18];
+  uint8_t h[kHeaderBytes];
   putBe16(h, kStartOfPlot);
   putBe16(h + 2, 0);
   putBe16(h + 4, kDataBlock);
@@ -135,7 +140,7 @@ RioStatus versatecFinishWrite(RCB* rcb) {
     rcb->headerWritten = true;
     if (RioStatus r = versatecWriteHeader(rcb)) return r;
   }
-  uint8_t t[10];
+  uint8_t t[kTrailerBytes];
   putBe16(t, kDataBlock);
   putBe16(t + 2, 2);
   putBe16(t + 4, kEndOfPlotWord);

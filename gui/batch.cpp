@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "run/dialect.h"
@@ -11,16 +13,16 @@ namespace {
 
 constexpr char kSeparator = '/';
 
-// Every error of a translation in a box; the progress texts are the console's alone.
-class BoxReporter : public Reporter {
- public:
-  explicit BoxReporter(BatchUi& ui) : ui_(ui) {}
-  void report(Severity severity, const std::string& text) override {
-    if (severity == Severity::kError) ui_.showError(text);
-  }
+constexpr char kSkippedByAnswer[] = "output exists, not overwritten";
+constexpr char kSkippedNoPrinter[] = "no printer chosen";
 
- private:
-  BatchUi& ui_;
+// Keeps a translation's first error, its cause; the progress texts are the console's alone.
+class CauseReporter : public Reporter {
+ public:
+  void report(Severity severity, const std::string& text) override {
+    if (severity == Severity::kError && cause.empty()) cause = text;
+  }
+  std::string cause;
 };
 
 // The destination of a print job that could not be made: it takes nothing.
@@ -38,13 +40,26 @@ bool existsWritable(const std::string& path) {
   return std::filesystem::exists(path, ec) && ::access(path.c_str(), W_OK) == 0;
 }
 
-bool translate(const std::vector<std::string>& args, BatchUi& ui, const RunEnvironment& environment) {
+// Translates one file; the outcome's result and cause are set.
+void translate(const std::vector<std::string>& args, const RunEnvironment& environment, FileOutcome* file) {
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
-  BoxReporter reporter(ui);
+  CauseReporter reporter;
   // The entry takes the arguments after the program's name.
-  return runTranslationEntry(kBatchDialect, static_cast<int>(argv.size()) - 1, argv.data() + 1, reporter,
-                             environment) == RunOutcome::kComplete;
+  const RunOutcome outcome = runTranslationEntry(kBatchDialect, static_cast<int>(argv.size()) - 1,
+                                                 argv.data() + 1, reporter, environment);
+  if (outcome == RunOutcome::kComplete) {
+    file->result = FileResult::kTranslated;
+  } else if (environment.watch != nullptr && environment.watch->stopped.load()) {
+    file->result = FileResult::kCancelled;
+  } else {
+    file->result = FileResult::kFailed;
+    file->cause = reporter.cause.empty() ? "Incomplete translation" : reporter.cause;
+  }
+}
+
+bool cancelRequested(const RunEnvironment& environment) {
+  return environment.watch != nullptr && environment.watch->cancel.load();
 }
 
 }  // namespace
@@ -76,33 +91,56 @@ std::vector<std::string> argumentVector(const std::string& input, const std::str
   return args;
 }
 
+int BatchSummary::count(FileResult result) const {
+  return static_cast<int>(std::count_if(files.begin(), files.end(),
+                                        [result](const FileOutcome& f) { return f.result == result; }));
+}
+
 BatchSummary runBatch(const BatchPlan& plan, BatchUi& ui, const PrintJobFactory& printJobs,
                       bool* askBeforeOverwrite, const RunEnvironment& environment) {
+  const auto began = std::chrono::steady_clock::now();
   BatchSummary summary;
+  for (const std::string& input : plan.inputs)
+    summary.files.push_back({input, {}, FileResult::kNotTranslated, {}});
+  const int count = static_cast<int>(plan.inputs.size());
   const bool toPrinter = plan.printToDevice && plan.row.device;
-  for (const std::string& input : plan.inputs) {
+  for (int index = 0; index < count; ++index) {
+    if (cancelRequested(environment)) {
+      summary.cancelled = true;
+      break;
+    }
+    FileOutcome& file = summary.files[index];
+    const std::string& input = file.input;
     RunEnvironment env = environment;
-    std::string output;
     std::unique_ptr<PrintJob> job;
     if (toPrinter) {
       // A printer is chosen for each file; a cancelled choice skips the file. A printer is no file, so
       // neither the same-file nor the overwrite question applies.
       const std::optional<std::string> printer = ui.choosePrinter();
-      if (!printer) continue;
-      output = *printer;
+      if (!printer) {
+        file.result = FileResult::kSkipped;
+        file.cause = kSkippedNoPrinter;
+        continue;
+      }
+      file.output = *printer;
       if (printJobs) job = printJobs(*printer, namePart(input));
       env.output = job ? job->sink() : OutputSink{refuseBytes, nullptr, nullptr};
-      ui.showProgress(input, output);
+      ui.showProgress(index + 1, count, input, file.output);
     } else {
-      output = outputPathFor(input, plan.useInputDir, plan.outputDir, plan.row.extension);
-      if (kBatchDialect.sameFile(input, output)) {
-        ui.showError(std::string(kSameFileMessage) + input);
-        summary.stopped = true;
-        break;
+      file.output = outputPathFor(input, plan.useInputDir, plan.outputDir, plan.row.extension);
+      if (kBatchDialect.sameFile(input, file.output)) {
+        // The message names the file: a refusal of this file, not of the run.
+        file.result = FileResult::kFailed;
+        file.cause = std::string(kSameFileMessage) + input;
+        if (plan.stopAtFirstError) {
+          summary.stopped = true;
+          break;
+        }
+        continue;
       }
       bool skip = false;
-      if (*askBeforeOverwrite && existsWritable(output)) {
-        switch (ui.askOverwrite(output)) {
+      if (*askBeforeOverwrite && existsWritable(file.output)) {
+        switch (ui.askOverwrite(file.output)) {
           case OverwriteAnswer::kNo:
             skip = true;
             break;
@@ -113,12 +151,26 @@ BatchSummary runBatch(const BatchPlan& plan, BatchUi& ui, const PrintJobFactory&
             break;
         }
       }
-      ui.showProgress(input, output);
-      if (skip) continue;
+      ui.showProgress(index + 1, count, input, file.output);
+      if (skip) {
+        file.result = FileResult::kSkipped;
+        file.cause = kSkippedByAnswer;
+        continue;
+      }
     }
     ++summary.translated;
-    if (translate(argumentVector(input, output, plan), ui, env)) ++summary.completed;
+    translate(argumentVector(input, file.output, plan), env, &file);
+    if (file.result == FileResult::kTranslated) ++summary.completed;
+    if (file.result == FileResult::kCancelled) {
+      summary.cancelled = true;
+      break;
+    }
+    if (file.result == FileResult::kFailed && plan.stopAtFirstError) {
+      summary.stopped = true;
+      break;
+    }
   }
+  summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   return summary;
 }
 

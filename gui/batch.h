@@ -1,6 +1,7 @@
 // The batch run: every file of the list translated in turn by the batch dialect's translation entry,
-// with the output names, the same-file stop, the overwrite question and the printer jobs around it. It
-// runs on a worker thread; everything it asks of the user goes through BatchUi.
+// with the output names, the same-file refusal, the overwrite question and the printer jobs around it,
+// each file's outcome recorded for the summary. It runs on a worker thread; everything it asks of the
+// user goes through BatchUi, and the environment's watch stops it between lines.
 #pragma once
 
 #include <functional>
@@ -27,6 +28,7 @@ struct BatchPlan {
   std::optional<std::string> dpi;          // "-dpi" and this text, when Use Original DPI is off
   std::optional<std::string> xResolution;  // "-xdpi" and "-ydpi", when Use Original Resolutions is off
   std::optional<std::string> yResolution;
+  bool stopAtFirstError = false;  // a failed file ends the run; else the run goes on
 };
 
 enum class OverwriteAnswer { kNo = 0, kYes = 1, kYesToAll = 2 };
@@ -35,9 +37,8 @@ enum class OverwriteAnswer { kNo = 0, kYes = 1, kYesToAll = 2 };
 class BatchUi {
  public:
   virtual ~BatchUi() = default;
-  virtual void showProgress(const std::string& input, const std::string& output) = 0;
-  // A message in a "Vantrel Error" box with the warning icon.
-  virtual void showError(const std::string& text) = 0;
+  // File `index` (from 1) of `count` begins, or is skipped.
+  virtual void showProgress(int index, int count, const std::string& input, const std::string& output) = 0;
   virtual OverwriteAnswer askOverwrite(const std::string& output) = 0;
   // The printer for one file; none when the dialog was cancelled.
   virtual std::optional<std::string> choosePrinter() = 0;
@@ -61,10 +62,29 @@ std::string outputPathFor(const std::string& input, bool useInputDir, const std:
 std::vector<std::string> argumentVector(const std::string& input, const std::string& output,
                                         const BatchPlan& plan);
 
+enum class FileResult {
+  kTranslated,
+  kFailed,
+  kSkipped,        // the overwrite question answered No, or no printer chosen
+  kCancelled,      // stopped by Cancel while it was translated; its output removed
+  kNotTranslated,  // not reached: the run was cancelled or stopped at an error before it
+};
+
+struct FileOutcome {
+  std::string input;
+  std::string output;  // the file or printer it went to, when one was named
+  FileResult result = FileResult::kNotTranslated;
+  std::string cause;  // why it failed or was skipped, one line
+};
+
 struct BatchSummary {
   int translated = 0;    // files handed to the translation entry
   int completed = 0;     // of which complete
-  bool stopped = false;  // the same-file stop ended the run
+  bool stopped = false;  // a failure ended the run (Stop at the first error)
+  bool cancelled = false;
+  double seconds = 0;              // the run's elapsed time
+  std::vector<FileOutcome> files;  // every input of the plan, in list order
+  int count(FileResult result) const;
 };
 
 // Runs the plan. *askBeforeOverwrite is the program-wide flag that Yes to All clears.

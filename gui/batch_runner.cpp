@@ -10,12 +10,9 @@ class BatchRunner::Bridge : public BatchUi {
  public:
   Bridge(BatchRunner& runner, ProgressFn progress) : runner_(runner), progress_(std::move(progress)) {}
 
-  void showProgress(const std::string& input, const std::string& output) override {
-    onInterfaceThread([&] { progress_(QString::fromStdString(input), QString::fromStdString(output)); });
-  }
-  void showError(const std::string& text) override {
+  void showProgress(int index, int count, const std::string& input, const std::string& output) override {
     onInterfaceThread(
-        [&] { runner_.services_.showMessage(BoxIcon::kWarning, kErrorTitle, QString::fromStdString(text)); });
+        [&] { progress_(index, count, QString::fromStdString(input), QString::fromStdString(output)); });
   }
   OverwriteAnswer askOverwrite(const std::string& output) override {
     OverwriteAnswer answer = OverwriteAnswer::kNo;
@@ -55,8 +52,13 @@ void BatchRunner::start(BatchPlan plan, bool* askBeforeOverwrite, ProgressFn pro
   if (thread_ != nullptr) return;
   bridge_ = std::make_unique<Bridge>(*this, std::move(progress));
   summary_ = {};
+  watch_.cancel.store(false);
+  watch_.stopped.store(false);
+  watch_.startPage(0);
   thread_ = QThread::create([this, plan = std::move(plan), askBeforeOverwrite] {
-    summary_ = runBatch(plan, *bridge_, printJobs_, askBeforeOverwrite, environment_);
+    RunEnvironment environment = environment_;
+    environment.watch = &watch_;
+    summary_ = runBatch(plan, *bridge_, printJobs_, askBeforeOverwrite, environment);
   });
   connect(thread_, &QThread::finished, this, &BatchRunner::threadFinished, Qt::QueuedConnection);
   thread_->start();

@@ -1,21 +1,39 @@
 #include "gui/dialogs.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/presenter.h"
+#include "gui/summary.h"
 
 namespace vantrel::gui {
 
-ProgressDialog::ProgressDialog(UiServices& services, QWidget* parent)
-    : QDialog(parent), services_(services), input_(new QLabel(this)), output_(new QLabel(this)) {
+namespace {
+
+constexpr int kBarSteps = 1000;
+
+}  // namespace
+
+ProgressDialog::ProgressDialog(QWidget* parent)
+    : QDialog(parent),
+      file_(new QLabel(this)),
+      input_(new QLabel(this)),
+      output_(new QLabel(this)),
+      bar_(new QProgressBar(this)),
+      cancel_(new QPushButton("Cancel", this)) {
   setWindowTitle("Translating");
   setModal(false);
   auto* layout = new QVBoxLayout(this);
@@ -25,19 +43,36 @@ ProgressDialog::ProgressDialog(UiServices& services, QWidget* parent)
     line->setMinimumWidth(360);
     line->setTextInteractionFlags(Qt::NoTextInteraction);
   }
-  auto* cancel = new QPushButton("Cancel", this);
-  connect(cancel, &QPushButton::clicked, this, &ProgressDialog::reject);
+  bar_->setTextVisible(false);
+  bar_->setRange(0, 0);
+  connect(cancel_, &QPushButton::clicked, this, &ProgressDialog::reject);
+  layout->addWidget(file_);
   layout->addWidget(input_);
   layout->addWidget(to);
   layout->addWidget(output_);
-  layout->addWidget(cancel, 0, Qt::AlignCenter);
+  layout->addWidget(bar_);
+  layout->addWidget(cancel_, 0, Qt::AlignCenter);
 }
 
-void ProgressDialog::showFile(const QString& input, const QString& output) {
+void ProgressDialog::showFile(int index, int count, const QString& input, const QString& output) {
+  file_->setText(QString("File %1 of %2").arg(index).arg(count));
   input_->setText(input);
   output_->setText(output);
+  showRows(0, 0);
 }
 
+void ProgressDialog::showRows(int64_t rows, int64_t height) {
+  if (height <= 0) {
+    bar_->setRange(0, 0);
+    return;
+  }
+  bar_->setRange(0, kBarSteps);
+  bar_->setValue(static_cast<int>(std::min(rows, height) * kBarSteps / height));
+}
+
+QString ProgressDialog::fileText() const {
+  return file_->text();
+}
 QString ProgressDialog::inputText() const {
   return input_->text();
 }
@@ -46,7 +81,57 @@ QString ProgressDialog::outputText() const {
 }
 
 void ProgressDialog::reject() {
-  services_.showMessage(BoxIcon::kInformation, kWindowTitle, "Cancel button hit");
+  if (cancelling_) return;
+  cancelling_ = true;
+  cancel_->setEnabled(false);
+  cancel_->setText("Cancelling...");
+  Q_EMIT cancelRequested();
+}
+
+SummaryDialog::SummaryDialog(const BatchSummary& summary, QWidget* parent)
+    : QDialog(parent), text_(QString::fromStdString(summaryText(summary))) {
+  setWindowTitle("Translation summary");
+  auto* layout = new QVBoxLayout(this);
+  auto* headline = new QLabel(QString::fromStdString(summaryHeadline(summary)), this);
+  headline->setObjectName("headline");
+  auto* list = new QPlainTextEdit(text_, this);
+  list->setReadOnly(true);
+  list->setLineWrapMode(QPlainTextEdit::NoWrap);
+  list->setMinimumSize(640, 200);
+  auto* buttons = new QHBoxLayout;
+  auto* copyButton = new QPushButton("&Copy", this);
+  auto* saveButton = new QPushButton("&Save As...", this);
+  auto* close = new QPushButton("Close", this);
+  copyButton->setObjectName("copy");
+  saveButton->setObjectName("save");
+  close->setObjectName("close");
+  close->setDefault(true);
+  connect(copyButton, &QPushButton::clicked, this, &SummaryDialog::copy);
+  connect(saveButton, &QPushButton::clicked, this, &SummaryDialog::save);
+  connect(close, &QPushButton::clicked, this, &SummaryDialog::accept);
+  for (QPushButton* b : {copyButton, saveButton, close}) buttons->addWidget(b);
+  layout->addWidget(headline);
+  layout->addWidget(list);
+  layout->addLayout(buttons);
+}
+
+void SummaryDialog::copy() const {
+  QGuiApplication::clipboard()->setText(text_);
+}
+
+bool SummaryDialog::saveTo(const QString& path) const {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  const QByteArray bytes = text_.toUtf8();
+  return file.write(bytes) == bytes.size() && file.flush();
+}
+
+void SummaryDialog::save() {
+  const QString path = QFileDialog::getSaveFileName(this, "Save summary", "vantrelw-summary.txt",
+                                                    "Text files (*.txt);;All files (*)", nullptr,
+                                                    QFileDialog::DontUseNativeDialog);
+  if (!path.isEmpty() && !saveTo(path))
+    QMessageBox::warning(this, kErrorTitle, "Cannot write the summary to " + path);
 }
 
 OverwriteDialog::OverwriteDialog(const QString& output, QWidget* parent) : QDialog(parent) {
@@ -75,6 +160,11 @@ void QtUiServices::showMessage(BoxIcon icon, const QString& title, const QString
   QMessageBox box(icon == BoxIcon::kWarning ? QMessageBox::Warning : QMessageBox::Information, title, text,
                   QMessageBox::Ok, parent_);
   box.exec();
+}
+
+bool QtUiServices::confirm(const QString& title, const QString& text) {
+  return QMessageBox::question(parent_, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+         QMessageBox::Yes;
 }
 
 void QtUiServices::beep() {
@@ -112,6 +202,15 @@ std::optional<QString> QtUiServices::choosePrinter() {
   dialog.setOptions(QAbstractPrintDialog::PrintDialogOptions());
   if (dialog.exec() != QDialog::Accepted || printer.printerName().isEmpty()) return std::nullopt;
   return printer.printerName();
+}
+
+bool QtUiServices::printerAvailable() {
+  return !QPrinterInfo::availablePrinterNames().isEmpty();
+}
+
+void QtUiServices::showSummary(const BatchSummary& summary) {
+  SummaryDialog dialog(summary, parent_);
+  dialog.exec();
 }
 
 OverwriteAnswer QtUiServices::askOverwrite(const QString& output) {

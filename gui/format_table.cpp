@@ -33,6 +33,7 @@ const OutputFormatRow kOutputFormatRows[kFormatRowCount] = {
     {"Boeing EDMICS G4 Format", "b4", "b4", true},
     {"Intergraph CIT Format", "cit", "cit", true},
     {"Fuji/Xerox MMr Format", "mmr", "mmr", true},
+    {"PDF/A (Group 4)", "pdf", "pdf", false},
 };
 
 const char kAddFilesFilterText[] =

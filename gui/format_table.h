@@ -14,7 +14,7 @@ struct OutputFormatRow {
   bool device;            // the format can be sent to a printer
 };
 
-inline constexpr int kFormatRowCount = 27;
+inline constexpr int kFormatRowCount = 28;
 extern const OutputFormatRow kOutputFormatRows[kFormatRowCount];
 
 // One filter of the Add Files dialog: what it is called and the patterns it matches.

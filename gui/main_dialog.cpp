@@ -30,6 +30,13 @@ bool leavesTheEdit(const QFocusEvent* event) {
   return event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason;
 }
 
+constexpr int kRowsIntervalMs = 100;
+
+QString noPrinterQuestion(int row) {
+  const QString name = kOutputFormatRows[row].displayName;
+  return "No printer is available to print " + name + ". Write " + name + " files instead?";
+}
+
 }  // namespace
 
 MainDialog::MainDialog(QSettings& store, UiServices& services, PrintJobFactory printJobs, QWidget* parent)
@@ -52,8 +59,9 @@ MainDialog::MainDialog(QSettings& store, UiServices& services, PrintJobFactory p
   c_.useOrigDpi->setChecked(s.useOrigDpi);
   c_.useOrigRes->setChecked(s.useOrigRes);
   c_.useInputDir->setChecked(s.useInputDir);
+  c_.stopAtFirstError->setChecked(loadStopAtFirstError(store));
 
-  connect(c_.format, &QComboBox::activated, this, &MainDialog::formatChosen);
+  connect(c_.format, &QComboBox::activated, this, [this](int row) { formatChosen(row); });
   connect(c_.useOrigDpi, &QCheckBox::toggled, this, [this](bool on) {
     presenter_.setUseOrigDpi(on);
     applyControls();
@@ -87,9 +95,13 @@ MainDialog::MainDialog(QSettings& store, UiServices& services, PrintJobFactory p
   connect(c_.quit, &QPushButton::clicked, this, &MainDialog::reject);
   connect(c_.about, &QPushButton::clicked, this, [this] { services_.showAbout(); });
   connect(&runner_, &BatchRunner::finished, this, &MainDialog::batchFinished);
+  rowsTimer_.setInterval(kRowsIntervalMs);
+  connect(&rowsTimer_, &QTimer::timeout, this, [this] {
+    if (progress_) progress_->showRows(runner_.watch().rows.load(), runner_.watch().height.load());
+  });
 
   // The stored row follows the format rule: a device row asks for its printer.
-  formatChosen(presenter_.formatRow());
+  formatChosen(presenter_.formatRow(), true);
 }
 
 MainDialog::~MainDialog() = default;
@@ -118,6 +130,7 @@ void MainDialog::buildControls() {
   c_.yLabel = new QLabel("Y-resolution", this);
   c_.x = new QLineEdit(this);
   c_.y = new QLineEdit(this);
+  c_.stopAtFirstError = new QCheckBox("&Stop at the first error", this);
   c_.translate->setDefault(true);
   for (QLineEdit* edit : {c_.dpi, c_.x, c_.y}) edit->setMaximumWidth(70);
 
@@ -151,6 +164,7 @@ void MainDialog::buildControls() {
   options->addWidget(c_.x, 5, 2);
   options->addWidget(c_.yLabel, 6, 1, Qt::AlignRight);
   options->addWidget(c_.y, 6, 2);
+  options->addWidget(c_.stopAtFirstError, 7, 0);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
@@ -188,7 +202,19 @@ void MainDialog::refreshList() {
   applyControls();
 }
 
-void MainDialog::formatChosen(int row) {
+void MainDialog::formatChosen(int row, bool starting) {
+  const bool device = row >= 0 && row < kFormatRowCount && kOutputFormatRows[row].device;
+  if (device && !services_.printerAvailable()) {
+    // No printer dialog with nothing to choose: one question, and files only when the user says so.
+    if (!starting && !services_.confirm(kWindowTitle, noPrinterQuestion(row))) {
+      c_.format->setCurrentIndex(presenter_.formatRow());
+      return;
+    }
+    (void)presenter_.selectFormat(row);
+    presenter_.printerChosen({});
+    applyControls();
+    return;
+  }
   if (presenter_.selectFormat(row)) {
     if (const std::optional<QString> printer = services_.choosePrinter())
       presenter_.printerChosen(printer->toStdString());
@@ -214,20 +240,27 @@ void MainDialog::removeFiles() {
 void MainDialog::translate() {
   if (runner_.running() || presenter_.files().empty()) return;
   BatchPlan plan = presenter_.startRun();
+  plan.stopAtFirstError = c_.stopAtFirstError->isChecked();
   applyControls();
-  progress_ = new ProgressDialog(services_, this);
+  c_.stopAtFirstError->setEnabled(false);
+  progress_ = new ProgressDialog(this);
+  connect(progress_, &ProgressDialog::cancelRequested, &runner_, &BatchRunner::cancel);
   progress_->show();
   QPointer<ProgressDialog> progress = progress_;
   runner_.start(std::move(plan), &askBeforeOverwrite_,
-                [progress](const QString& input, const QString& output) {
-                  if (progress) progress->showFile(input, output);
+                [progress](int index, int count, const QString& input, const QString& output) {
+                  if (progress) progress->showFile(index, count, input, output);
                 });
+  rowsTimer_.start();
 }
 
 void MainDialog::batchFinished() {
+  rowsTimer_.stop();
   delete progress_;
   presenter_.runFinished();
   applyControls();
+  c_.stopAtFirstError->setEnabled(true);
+  services_.showSummary(runner_.lastSummary());
   Q_EMIT runFinished();
 }
 
@@ -239,6 +272,7 @@ void MainDialog::restart() {
 void MainDialog::done(int result) {
   if (runner_.running()) return;
   saveSettings(store_, presenter_.settings());
+  saveStopAtFirstError(store_, c_.stopAtFirstError->isChecked());
   QDialog::done(result);
 }
 

@@ -1,10 +1,12 @@
 // The main dialog of vantrelw: the input list, the format list, the output directory and resolution
-// options, Translate / Restart. Its rules live in the Presenter; this class only wires widgets to it.
+// options, Translate / Restart. Its rules live in the Presenter; this class only wires widgets to it,
+// shows the progress of a run and its summary at the end.
 // The settings are read when it is made and written back when it closes, whichever way.
 #pragma once
 
 #include <QDialog>
 #include <QPointer>
+#include <QTimer>
 #include <memory>
 
 #include "gui/batch_runner.h"
@@ -50,6 +52,7 @@ class MainDialog : public QDialog {
     QLabel* yLabel;
     QLineEdit* x;
     QLineEdit* y;
+    QCheckBox* stopAtFirstError;
   };
   const Controls& controls() const { return c_; }
   const Presenter& presenter() const { return presenter_; }
@@ -68,7 +71,8 @@ class MainDialog : public QDialog {
   void buildControls();
   void applyControls();
   void refreshList();
-  void formatChosen(int row);
+  // `starting`: the stored row at start, which a missing printer does not question.
+  void formatChosen(int row, bool starting = false);
   void addFiles();
   void removeFiles();
   void translate();
@@ -86,6 +90,7 @@ class MainDialog : public QDialog {
   Controls c_{};
   BatchRunner runner_;
   QPointer<ProgressDialog> progress_;
+  QTimer rowsTimer_;                // shows the rows of the current page while a run goes on
   bool askBeforeOverwrite_ = true;  // Yes to All clears it for the program's life
   bool checking_ = false;           // a leave check is showing its message
 };

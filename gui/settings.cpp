@@ -49,6 +49,18 @@ void saveSettings(QSettings& store, const DialogSettings& s) {
   store.sync();
 }
 
+bool loadStopAtFirstError(QSettings& store) {
+  store.beginGroup("Default");
+  const bool stop = readInt(store, "StopAtFirstError", 0, false) != 0;
+  store.endGroup();
+  return stop;
+}
+
+void saveStopAtFirstError(QSettings& store, bool stop) {
+  store.setValue("Default/StopAtFirstError", stop ? 1 : 0);
+  store.sync();
+}
+
 int firstFileFilter(QSettings& store) {
   bool ok = false;
   const int index = store.value("ImportFile/RasterExt").toInt(&ok);

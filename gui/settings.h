@@ -16,6 +16,9 @@ inline constexpr char kApplication[] = "vantrelw";
 DialogSettings loadSettings(QSettings& store);
 // Writes the eight values back (the format row as its low 16 bits).
 void saveSettings(QSettings& store, const DialogSettings& settings);
+// "Default/StopAtFirstError": 1 ends a run at its first failed file; missing: 0, written back.
+bool loadStopAtFirstError(QSettings& store);
+void saveStopAtFirstError(QSettings& store, bool stop);
 // "ImportFile/RasterExt": the filter the Add Files dialog shows first, counted from 1; read, never written.
 int firstFileFilter(QSettings& store);
 

@@ -45,8 +45,9 @@ enum FormatId : RasterFormatId {
   kFormatJedmicsC4 = 32,
   kFormatEdmicsB4 = 33,
   kFormatMmr = 34,
+  kFormatPdf = 35,
 };
 
-inline constexpr RasterFormatId kMaxFormatId = kFormatMmr;
+inline constexpr RasterFormatId kMaxFormatId = kFormatPdf;
 
 }  // namespace vantrel

@@ -1,6 +1,9 @@
 #include "rio/rcb.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace vantrel {
@@ -32,6 +35,23 @@ void rioReleaseRcb(RCB* rcb) {
   rioFree(rcb->probeBytes);
   rioFree(rcb->extraHeader);
   rioDelete(rcb);
+}
+
+int64_t rioMaxPageSide(const RioSettings* settings) {
+  if (!settings || settings->maxPageSide.empty()) return kDefaultMaxPageSide;
+  const char* text = settings->maxPageSide.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 0);
+  if (end == text || *end != '\0' || errno != 0 || v <= kDefaultMaxPageSide) return kDefaultMaxPageSide;
+  return std::min<long long>(v, INT32_MAX);
+}
+
+RioStatus rioCheckPageBudget(int64_t width, int64_t height, const RioSettings* settings) {
+  const int64_t side = rioMaxPageSide(settings);
+  if (width < 0 || width > std::min<int64_t>(side, kMaxLineWidth)) return kRioBadColumns;
+  if (height < 0 || height > side || !rioPageWithinBudget(width, height)) return kRioBadRows;
+  return kRioOk;
 }
 
 Sline rioReadRasterSline(RCB* rcb) {

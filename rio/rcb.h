@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "rio/alloc.h"
+#include "rio/carried_code.h"
 #include "rio/format_id.h"
 #include "rio/settings.h"
 #include "rio/sline.h"
@@ -56,6 +57,22 @@ constexpr bool rioPageWithinBudget(int64_t width, int64_t height) {
   return width >= 0 && height >= 0 && (width == 0 || height <= kMaxPagePixels / width);
 }
 
+// Rows and columns a page may have: 2^20 (66 m at 400 dpi), unless the settings raise it ("ZEB_MAXPAGE",
+// decimal, hexadecimal after 0x, octal after a leading 0; at most INT32_MAX). A value at or below the default
+// or no number leaves the default. Columns stay within kMaxLineWidth whatever the setting.
+inline constexpr int64_t kDefaultMaxPageSide = int64_t{1} << 20;
+[[nodiscard]] int64_t rioMaxPageSide(const RioSettings* settings);
+// Both budgets for a page of width x height: 0, -14 (too many columns) or -15 (too many rows).
+[[nodiscard]] RioStatus rioCheckPageBudget(int64_t width, int64_t height, const RioSettings* settings);
+
+// The output budget of a writer whose rows are padded to a device line, so that its output grows with the
+// rows whatever the page holds: a page whose output would pass 2^34 bytes is refused as too many rows.
+inline constexpr int64_t kMaxOutputBytes = int64_t{1} << 34;
+constexpr bool rioOutputWithinBudget(int64_t rows, int64_t bytesPerRow, int64_t fixedBytes) {
+  return rows >= 0 && bytesPerRow > 0 && fixedBytes >= 0 && fixedBytes <= kMaxOutputBytes &&
+         rows <= (kMaxOutputBytes - fixedBytes) / bytesPerRow;
+}
+
 struct RCB {
   RioStatus status = 0;   // the first error
   RioStatus warning = 0;  // the first non-fatal problem
@@ -97,6 +114,9 @@ struct RCB {
   uint8_t* extraHeader = nullptr;  // owned by the RCB
   int32_t extraHeaderLength = 0;
   char calsText[static_cast<int>(CalsText::kCount)][122] = {};
+  // Reading: the page's code as the reader found it, when it may be carried over unchanged. Writing:
+  // what the run offered the writer (rio/carried_code.h).
+  CarriedCode carried;
 };
 
 // Opening is the registry's (formats/open.h): it finds the drivers and stores them in the RCB.

@@ -1,5 +1,6 @@
 #include "rio/stream.h"
 
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -79,14 +80,13 @@ void growWriteBuffer(RasterStream* s) {
 
 void dropSpool(RasterStream* s) {
   if (s->spoolFile) std::fclose(s->spoolFile);
-  if (s->spoolName[0]) std::remove(s->spoolName);
   s->spoolFile = nullptr;
   s->spoolName[0] = '\0';
   s->spooling = false;
 }
 
-// Creates the spool file with a unique name in the settings' folder (else /tmp). Returns false when it
-// cannot be made.
+// Creates the spool file in the settings' folder (else /tmp), without a name: unnamed from the start where
+// the system offers that, else unlinked right after it is made. Returns false when it cannot be made.
 bool createSpool(RasterStream* s) {
   const bool given = s->settings && !s->settings->tempDir.empty();
   const char* dir = given ? s->settings->tempDir.c_str() : kDefaultTempDir;
@@ -94,15 +94,17 @@ bool createSpool(RasterStream* s) {
   if (dirLength + sizeof kSpoolPattern > sizeof s->spoolName) return false;
   std::memcpy(s->spoolName, dir, dirLength);
   std::memcpy(s->spoolName + dirLength, kSpoolPattern, sizeof kSpoolPattern);
-  const int fd = mkstemp(s->spoolName);
+  int fd = -1;
+#ifdef O_TMPFILE
+  fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
   if (fd < 0) {
-    s->spoolName[0] = '\0';
-    return false;
+    fd = mkstemp(s->spoolName);
+    if (fd >= 0) unlink(s->spoolName);
   }
-  s->spoolFile = fdopen(fd, "w+b");
+  if (fd >= 0) s->spoolFile = fdopen(fd, "w+b");
   if (!s->spoolFile) {
-    close(fd);
-    std::remove(s->spoolName);
+    if (fd >= 0) close(fd);
     s->spoolName[0] = '\0';
     return false;
   }

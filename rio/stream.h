@@ -45,7 +45,9 @@ struct RasterStream {
   bool spooling = false;
   int64_t offset = 0;  // reading: file offset past the buffered data; writing: offset of the first buffered byte
   std::FILE* spoolFile = nullptr;
-  char spoolName[1024] = {};  // path of the spool file (in settings->tempDir, else /tmp) while it exists
+  // Where the spool file was made (settings->tempDir, else /tmp) while it is open. The file has no name
+  // there: it is unlinked as soon as it is open, so no end of the process leaves it behind.
+  char spoolName[1024] = {};
   StreamWriteFn writeFn = nullptr;
   void* writeCtx = nullptr;
   bool writeFnUsed = false;

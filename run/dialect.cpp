@@ -54,6 +54,7 @@ constexpr MessageText kTexts[] = {
     {Message::kIncomplete, "%p: Incomplete translation.\n", "Incomplete translation"},
     {Message::kStatus, "%p: %s\n", "%s"},
     {Message::kRefusal, "%p: %s\n", "%s"},
+    {Message::kDigest, "%p: page sha256 %s\n", ""},
 };
 
 std::string expand(const char* pattern, const char* program, const std::string& argument) {

@@ -35,6 +35,7 @@ enum class Message {
   kIncomplete,
   kStatus,              // a failing RioStatus; the argument is its text
   kRefusal,             // a paper-size refusal; the argument is its text
+  kDigest,              // the page digest of a complete run; the argument is its hexadecimal text
 };
 
 struct Dialect {

@@ -93,8 +93,17 @@ RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t d
   return kRioOk;
 }
 
+void RunInput::watch(RunWatch* watch) {
+  watch_ = watch;
+  if (watch_ != nullptr) watch_->startPage(rcb_->height);
+}
+
 bool RunInput::next() {
   RCB* in = rcb_.get();
+  if (watch_ != nullptr && !watch_->rowRead(in->linesRead)) {
+    (void)rioSetError(in, kRunCancelled);
+    return false;
+  }
   const TPicture* picture = picture_.get();
   if (!picture) return rioReadRasterSline(in) != nullptr;
   // The RCB's line buffers are made for its width: never take more columns or rows than both have.

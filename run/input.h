@@ -11,6 +11,7 @@
 #include "rio/rcb.h"
 #include "rio/settings.h"
 #include "rio/stream.h"
+#include "run/watch.h"
 
 namespace vantrel {
 
@@ -35,6 +36,9 @@ class RunInput {
   [[nodiscard]] bool next();
   // No error, or the end of the page after every line of the height.
   bool endedWell() const;
+  // Rows read are counted into the watch, which may stop the run (the RCB's status then says so); none:
+  // unwatched.
+  void watch(RunWatch* watch);
   // Closes the RCB (the reader's close); the picture stays until the run ends.
   void closeReader() { rcb_.reset(); }
 
@@ -43,6 +47,7 @@ class RunInput {
   TPicturePtr picture_;
   TurnedRows turned_;     // a quarter turn's rows, over picture_
   bool turning_ = false;
+  RunWatch* watch_ = nullptr;
 };
 
 }  // namespace vantrel

@@ -25,6 +25,7 @@ struct RunOptions {
   int32_t sizeCode = 0;    // -size: 1..5 for A0..A4, 9..13 for A0L..A4L (console)
   int32_t rotation = 0;    // -rot: 0, 90, 180 or 270 (console)
   bool inFormatFromExtension = false;  // -ext: keep any format the input's extension names (batch)
+  bool digest = false;                 // -digest: report the page digest (console)
 };
 
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <random>
+#include <utility>
 
 namespace vantrel {
 namespace {
@@ -91,6 +92,8 @@ std::FILE* OutputFile::open(const std::string& name, int standardOutput) {
   if (!followLinks(name, &target_)) return nullptr;
   replacing_ = exists;
   mode_ = byName.st_mode & 07777;
+  owner_ = byName.st_uid;
+  group_ = byName.st_gid;
   // A file that may not be written is not replaced behind its owner's back.
   if (replacing_ && ::access(target_.c_str(), W_OK) != 0) return nullptr;
 
@@ -105,16 +108,19 @@ std::FILE* OutputFile::open(const std::string& name, int standardOutput) {
 #endif
   std::mt19937_64 rng = nameSource(this);
   for (int i = 0; fd < 0 && i < kNameAttempts; ++i) {
-    temp_ = candidateName(target_, rng);
-    fd = ::open(temp_.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+    const std::string name = candidateName(target_, rng);
+    fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+    if (fd >= 0) setTemp(name);  // told once it is ours, never a name another process made
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) {
-    temp_.clear();
-    return nullptr;
+  if (fd < 0) return nullptr;
+  // The replacement keeps the owner, group and permissions of the file it replaces, as far as the process
+  // may set them (the owner only as root; the group where the process belongs to it); a new file gets the
+  // usual ones. The owner goes first, since a change of owner clears set-id bits.
+  if (replacing_) {
+    if (::fchown(fd, owner_, group_) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), group_);
+    (void)::fchmod(fd, mode_);
   }
-  // The replacement keeps the permissions of the file it replaces; a new file gets the usual ones.
-  if (replacing_) (void)::fchmod(fd, mode_);
   std::FILE* f = ::fdopen(fd, "wb");
   if (!f) {
     ::close(fd);
@@ -137,29 +143,39 @@ bool OutputFile::close(std::FILE* file, bool complete) {
   }
   bool ok = std::fflush(file) == 0 && !std::ferror(file);
   if (ok && unnamed_) {
-    // A name for the finished file, in the target's folder, so that a rename can put it in place.
+    // A name for the finished file, in the target's folder, so that a rename can put it in place: by the
+    // descriptor itself where the process may, else through /proc.
     const std::string self = kProcFd + std::to_string(descriptor_);
     std::mt19937_64 rng = nameSource(this);
     ok = false;
     for (int i = 0; !ok && i < kNameAttempts; ++i) {
-      temp_ = candidateName(target_, rng);
-      ok = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+      const std::string name = candidateName(target_, rng);
+#ifdef AT_EMPTY_PATH
+      ok = ::linkat(descriptor_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
+      if (!ok && errno != EEXIST)
+#endif
+        ok = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+      if (ok) setTemp(name);
       if (!ok && errno != EEXIST) break;
     }
-    if (!ok) temp_.clear();
   }
   ok = std::fclose(file) == 0 && ok;
   descriptor_ = -1;
   if (ok) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
-  if (ok) temp_.clear();
+  if (ok) setTemp({});
   discard();
   return ok;
 }
 
 void OutputFile::discard() {
   if (!temp_.empty()) ::unlink(temp_.c_str());
-  temp_.clear();
+  setTemp({});
   descriptor_ = -1;
+}
+
+void OutputFile::setTemp(std::string name) {
+  temp_ = std::move(name);
+  if (watch_.named) watch_.named(watch_.context, temp_.empty() ? nullptr : temp_.c_str());
 }
 
 }  // namespace vantrel

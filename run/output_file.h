@@ -13,9 +13,17 @@
 
 namespace vantrel {
 
+// Told each time the run's temporary output file gets a name in the file system (the name) and when it has
+// none any more (nullptr), so that a front end can remove it when a signal ends the process.
+struct TempNameWatch {
+  void (*named)(void* context, const char* name) = nullptr;
+  void* context = nullptr;
+};
+
 class OutputFile {
  public:
   OutputFile() = default;
+  explicit OutputFile(TempNameWatch watch) : watch_(watch) {}
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { discard(); }
@@ -35,14 +43,18 @@ class OutputFile {
 
  private:
   void discard();
+  void setTemp(std::string name);  // the temporary name, told to the watch
 
   std::string target_;   // the file that is replaced: the name with its symbolic links followed
   std::string temp_;     // the temporary file's name; empty for an unnamed one
   int descriptor_ = -1;  // of the temporary file while it is open
   bool direct_ = false;
   bool unnamed_ = false;
-  bool replacing_ = false;  // a file exists under the target's name: its permissions carry over
+  bool replacing_ = false;  // a file exists under the target's name: its owner and permissions carry over
   mode_t mode_ = 0;
+  uid_t owner_ = 0;
+  gid_t group_ = 0;
+  TempNameWatch watch_;
 };
 
 }  // namespace vantrel

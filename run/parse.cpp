@@ -24,7 +24,7 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-enum class Option { kRof, kDpi, kXDpi, kYDpi, kODpi, kRot, kSize, kExt };
+enum class Option { kRof, kDpi, kXDpi, kYDpi, kODpi, kRot, kSize, kExt, kDigest };
 
 struct OptionName {
   const char* name;
@@ -35,7 +35,7 @@ struct OptionName {
 constexpr OptionName kOptions[] = {
     {"-rof", Option::kRof, true},   {"-dpi", Option::kDpi, true},   {"-xdpi", Option::kXDpi, true},
     {"-ydpi", Option::kYDpi, true}, {"-odpi", Option::kODpi, true}, {"-rot", Option::kRot, true},
-    {"-size", Option::kSize, true}, {"-ext", Option::kExt, false},
+    {"-size", Option::kSize, true}, {"-ext", Option::kExt, false},   {"-digest", Option::kDigest, false},
 };
 
 const OptionName* findOption(const Dialect& dialect, const std::string& name) {
@@ -43,6 +43,7 @@ const OptionName* findOption(const Dialect& dialect, const std::string& name) {
     if (name != o.name) continue;
     if ((o.option == Option::kRot || o.option == Option::kSize) && !dialect.geometryOptions) return nullptr;
     if (o.option == Option::kExt && !dialect.extOption) return nullptr;
+    if (o.option == Option::kDigest && dialect.kind != DialectKind::kConsole) return nullptr;
     return &o;
   }
   return nullptr;
@@ -127,6 +128,9 @@ class Parser {
       }
       case Option::kExt:
         options_->inFormatFromExtension = true;
+        return ParseResult::kOk;
+      case Option::kDigest:
+        options_->digest = true;
         return ParseResult::kOk;
     }
     return fail(Message::kUnrecognized);

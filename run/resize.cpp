@@ -8,6 +8,7 @@
 #include "rio/resample.h"
 #include "rio/sline.h"
 #include "rio/status.h"
+#include "run/page_digest.h"
 #include "run/translate.h"
 
 namespace vantrel {
@@ -62,13 +63,14 @@ int32_t roundUp32(int32_t v) {
 // line itself and the coder's reference is the previous written line.
 class ResizeOutput {
  public:
-  ResizeOutput(RCB* rcb, int32_t lines) : rcb_(rcb), lines_(lines) {}
+  ResizeOutput(RCB* rcb, int32_t lines, PageDigest* digest) : rcb_(rcb), lines_(lines), digest_(digest) {}
 
   bool full() const { return rcb_->linesWritten >= lines_; }
   int64_t rowsLeft() const { return static_cast<int64_t>(lines_) - rcb_->linesWritten; }
 
   RioStatus writeCurrent() {
     if (full()) return kRioOk;
+    if (digest_) digest_->addLine(rcb_->curSline);
     if (RioStatus r = rioWriteRasterSline(rcb_)) return r;
     rioSwapSlines(rcb_);
     if (rcb_->slineCount == 2) rioCopySline(rcb_->refSline, rcb_->curSline);
@@ -78,6 +80,7 @@ class ResizeOutput {
  private:
   RCB* rcb_;
   int32_t lines_;
+  PageDigest* digest_;
 };
 
 }  // namespace
@@ -114,7 +117,7 @@ bool checkPaperSize(const RCB* in, TranslateJob& job, const Dialect& dialect, Re
 }
 
 RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStream* outStream,
-                          const Dialect& dialect) {
+                          const Dialect& dialect, PageDigest* digest) {
   RCB* in = source.rcb();
   const RasterFormatId outFormat = job.options.outFormat;
   const int32_t inWidth = rioGetWidth(in);
@@ -142,7 +145,7 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   int32_t outW = 0, outH = 0;
   if (!scaledSide(inHeight, sy, dialect.sizeRule, INT32_MAX - 31, &outH)) return kRioBadRows;
   if (!scaledSide(inWidth, sx, dialect.sizeRule, kMaxLineWidth, &outW)) return kRioBadColumns;
-  if (!rioPageWithinBudget(outW, outH)) return kRioBadRows;
+  if (RioStatus r = rioCheckPageBudget(outW, outH, outStream->settings)) return r;
 
   // The output row being collected (the union of the scaled lines merged into it) and room for the next
   // union: run lists, so a line costs its runs whatever the width.
@@ -162,10 +165,12 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
 
   LineResampler resampler;
   if (status == 0) status = resampler.init(inWidth, inHeight, outW, outH, sx, sy);
+  if (status == 0 && digest && !digest->begin(rioGetWidth(output.get()), rioGetHeight(output.get())))
+    status = kRioOutOfMemory;
 
   // Lines go out over the columns both the page and the writer's line buffers hold.
   const int32_t lineWidth = std::min(outW, rioGetWidth(output.get()));
-  ResizeOutput writer(output.get(), outH);
+  ResizeOutput writer(output.get(), outH, digest);
   auto add = [&](const int32_t* line) {
     rioMergeSline(group.get(), line, merged.get());
     std::swap(group, merged);
@@ -208,7 +213,7 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   }
   group.reset();
   merged.reset();
-  if (status == 0 && !source.endedWell()) status = in->status;
+  if (status == 0 && !source.endedWell()) status = inputFailure(in->status);
   // A failed run's output is dropped: the writer is told, so that it does not pad the page.
   if (status != 0) rioSetError(output.get(), status);
   source.closeReader();

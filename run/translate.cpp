@@ -9,6 +9,7 @@
 #include "formats/registry.h"
 #include "rio/sline.h"
 #include "run/output_file.h"
+#include "run/page_digest.h"
 #include "run/parse.h"
 
 namespace vantrel {
@@ -45,6 +46,13 @@ void applyInputResolution(RCB* in, double inDpi) {
   }
 }
 
+// A page of no rows or no columns is no page: every input is refused with it.
+RioStatus pageStatus(const RCB* in) {
+  if (rioGetWidth(in) < 1) return kRioBadColumns;
+  if (rioGetHeight(in) < 1) return kRioBadRows;
+  return kRioOk;
+}
+
 // Ends a write RCB: a failed run's output is dropped, so the writer is told first (it then does not pad
 // the page to its height); the writer's close finishes the file (trailers, patched headers) and its
 // failure fails the run.
@@ -54,10 +62,10 @@ RioStatus closeOutput(RCB* output, RioStatus status) {
   return status != 0 ? status : closed;
 }
 
-// Two RCBs: every input line copied into the output RCB. *reported is set when the cause has been
-// reported already (the output RCB could not be opened).
+// Two RCBs: every input line copied into the output RCB (and into the digest, when there is one). *reported
+// is set when the cause has been reported already (the output RCB could not be opened).
 RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outStream, const Dialect& dialect,
-                             Reporter& reporter, bool* reported) {
+                             Reporter& reporter, bool* reported, PageDigest* digest) {
   RCB* input = in.rcb();
   RioStatus status = 0;
   RcbPtr output(
@@ -71,33 +79,38 @@ RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outS
   (void)rioSetYDpi(output.get(), rioGetYDpi(input));
   // Header data a reader hands on (a CALS input's identification records, for one) reach the writer.
   if (input->extraHeader) status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeaderLength);
+  // Nothing on this path changes the pixels: a writer may copy the reader's code as it is.
+  rioOfferCarriedCode(output.get(), input);
 
   const int32_t outputWidth = rioGetWidth(output.get());
+  if (status == 0 && digest && !digest->begin(outputWidth, rioGetHeight(output.get()))) status = kRioOutOfMemory;
   // A writer that only reads its line borrows the reader's line of the same width instead of a copy: it
   // normalises what it codes just as the clipped copy would.
   const bool lend = outputWidth == rioGetWidth(input) && rioFormatInfo(output->outFormat).lentLine;
   while (status == 0 && in.next()) {
     if (lend) {
+      if (digest) digest->addLine(input->curSline);
       const Sline own = output->curSline;
       output->curSline = input->curSline;
       status = rioWriteRasterSline(output.get());
       output->curSline = own;
     } else {
       rioCopySlineClipped(input->curSline, output->curSline, outputWidth);
+      if (digest) digest->addLine(output->curSline);
       status = rioWriteRasterSline(output.get());
     }
     if (status != 0) break;
     rioSwapSlines(output.get());
     rioSwapSlines(input);
   }
-  if (status == 0 && !in.endedWell()) status = input->status;
+  if (status == 0 && !in.endedWell()) status = inputFailure(input->status);
   in.closeReader();
   return closeOutput(output.release(), status);
 }
 
 // One RCB that reads and writes: the line read is the line written.
 RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStream* outStream,
-                            const Dialect& dialect, Reporter& reporter, bool* reported) {
+                            const Dialect& dialect, Reporter& reporter, bool* reported, RunWatch* watch) {
   RioStatus status = 0;
   RcbPtr rcb(rioOpenRasterReadWrite(inStream, job.options.inFormat, outStream, job.options.outFormat, &status));
   if (!rcb) {
@@ -105,15 +118,26 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
     *reported = true;
     return status;
   }
+  if (RioStatus r = pageStatus(rcb.get())) {
+    sayStatus(reporter, dialect, r);
+    *reported = true;
+    return closeOutput(rcb.release(), r);
+  }
   applyInputResolution(rcb.get(), job.options.inDpi);
+  if (watch != nullptr) watch->startPage(rcb->height);
+  rioOfferCarriedCode(rcb.get(), rcb.get());
   while (rioReadRasterSline(rcb.get()) != nullptr) {
+    if (watch != nullptr && !watch->rowRead(rcb->linesRead)) {
+      status = kRunCancelled;
+      break;
+    }
     status = rioWriteRasterSline(rcb.get());
     if (status != 0) break;
     rioSwapSlines(rcb.get());
   }
   const bool endedWell =
       rcb->status == 0 || (rcb->status == kRioEndOfPage && rcb->linesRead >= rcb->height);
-  if (status == 0 && !endedWell) status = rcb->status;
+  if (status == 0 && !endedWell) status = inputFailure(rcb->status);
   return closeOutput(rcb.release(), status);
 }
 
@@ -205,6 +229,8 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   PortJob portJob;
   RioStatus status = 0;
   bool reported = false;
+  PageDigest digest;
+  PageDigest* const digesting = o.digest ? &digest : nullptr;
   const OutputSink& sink = environment.output;
   if (sink.write != nullptr) {
     if (!streamSetWriteCallback(outStream.get(), sink.write, sink.context)) {
@@ -226,24 +252,27 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
 
   const bool resampling = o.outXDpi != 0 || o.outYDpi != 0;
   if (!reported && dialect.readWriteRcb && !resampling) {
-    status = copyThroughOneRcb(inStream.get(), job, outStream.get(), dialect, reporter, &reported);
+    status = copyThroughOneRcb(inStream.get(), job, outStream.get(), dialect, reporter, &reported,
+                               environment.watch);
   } else if (!reported) {
     RunInput in;
     RasterFormatId formatRead = 0;
     status = o.rotation != 0 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi,
                                              environment.settings, &formatRead, environment.pictureBudget)
                              : in.openReader(inStream.get(), o.inFormat);
+    if (status == 0) status = pageStatus(in.rcb());
     if (status != 0) {
-      sayStatus(reporter, dialect, status);
+      sayStatus(reporter, dialect, inputFailure(status));
       reported = true;
     } else {
       applyInputResolution(in.rcb(), o.inDpi);
+      in.watch(environment.watch);
       if (dialect.geometryOptions && o.outFormat == kFormatMmr && !checkPaperSize(in.rcb(), job, dialect, reporter)) {
         reported = true;  // the check has reported its refusal
       } else if (job.scale != 0 || resampling) {
-        status = resizeTranslate(in, job, outStream.get(), dialect);
+        status = resizeTranslate(in, job, outStream.get(), dialect, digesting);
       } else {
-        status = copyThroughTwoRcbs(in, job, outStream.get(), dialect, reporter, &reported);
+        status = copyThroughTwoRcbs(in, job, outStream.get(), dialect, reporter, &reported, digesting);
       }
     }
   }
@@ -255,6 +284,7 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   if (reported) return false;
   if (complete) {
     if (status != 0) sayStatus(reporter, dialect, status);
+    if (status == 0 && digesting) say(reporter, dialect, Severity::kResult, Message::kDigest, digest.finish());
     return status == 0;
   }
   if (sink.write != nullptr)
@@ -277,7 +307,7 @@ RunOutcome runTranslationEntry(const Dialect& dialect, int argc, const char* con
     case ParseResult::kRefused:
       return RunOutcome::kRefused;
   }
-  OutputFile output;
+  OutputFile output(environment.tempWatch);
   const RunOutcome outcome = translateJob(dialect, job, reporter, environment, &output);
   if (outcome == RunOutcome::kComplete)
     say(reporter, dialect, Severity::kProgress, Message::kComplete);

@@ -13,9 +13,13 @@
 #include "run/dialect.h"
 #include "run/input.h"
 #include "run/options.h"
+#include "run/output_file.h"
 #include "run/reporter.h"
+#include "run/watch.h"
 
 namespace vantrel {
+
+class PageDigest;
 
 // Where a run's output bytes go in place of the output file (the batch translator's printer jobs). No
 // file is opened or deleted then; the output name only names the destination in messages.
@@ -36,6 +40,8 @@ struct RunEnvironment {
   // A descriptor (the console's standard output) whose file, when it is named as the output, is written in
   // place through it and never replaced or deleted; -1: none.
   int standardOutput = -1;
+  TempNameWatch tempWatch{};  // told the names the run's temporary output file takes (run/output_file.h)
+  RunWatch* watch = nullptr;  // rows counted and a stop request honoured between lines; none: unwatched
 };
 
 enum class RunOutcome {
@@ -68,12 +74,19 @@ struct TranslateJob {
 [[nodiscard]] bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporter,
                                   const RunEnvironment& environment = {});
 
+// A stream failure while the input is read is the input's: reported as "unexpected input Stream EOF", never
+// as a lost write.
+constexpr RioStatus inputFailure(RioStatus status) {
+  return status > 0 || status == kRioStreamIo ? kRioUnexpectedEof : status;
+}
+
 // The paper-size check of an mmr output: accepts (perhaps setting job.scale) or reports its refusal.
 [[nodiscard]] bool checkPaperSize(const RCB* in, TranslateJob& job, const Dialect& dialect, Reporter& reporter);
 
 // Writes the input scaled to the output resolutions or the paper-size factor; closes the input and the
-// output RCB. The result is the run's status.
+// output RCB. The result is the run's status. Each row handed to the writer goes into `digest` too (none:
+// nullptr).
 [[nodiscard]] RioStatus resizeTranslate(RunInput& in, const TranslateJob& job, RasterStream* outStream,
-                                        const Dialect& dialect);
+                                        const Dialect& dialect, PageDigest* digest = nullptr);
 
 }  // namespace vantrel

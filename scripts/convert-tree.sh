@@ -3,8 +3,13 @@
 # the folders into DST: SRC/a/b.tif becomes DST/a/b.FORMAT.
 #
 # usage: convert-tree.sh SRC DST FORMAT [parallel options...]
+#        convert-tree.sh --list SRC > scans.list
 #   e.g. convert-tree.sh scans/ cals/ cg4 -j4
 #        convert-tree.sh /share/scans /share/cals cg4 --sshloginfile hosts.txt
+#
+# --list prints the manifest of SRC instead: every file's path under SRC, one a line, sorted byte by byte,
+# the list convert-share.sh cuts into shares. A name holding a line feed cannot stand in a list of lines: it
+# is left out and named on standard error.
 #
 # The job log (DST/.convert-tree.joblog, or $CONVERT_TREE_JOBLOG) records every finished file; running
 # the same command again resumes where an interrupted run stopped: it retries the files that failed and
@@ -17,6 +22,19 @@
 # With --sshlogin/--sshloginfile the jobs run on those hosts: SRC and DST must then be the same paths on
 # every host (a shared file system) and vantrel must be installed there; the job log stays here.
 set -euo pipefail
+
+if [ "${1:-}" = "--list" ]; then
+  [ $# -eq 2 ] && [ -d "$2" ] || { echo "usage: $(basename "$0") --list SRC" >&2; exit 2; }
+  cd "$2"
+  find . -type f -printf '%P\0' | LC_ALL=C sort -z |
+    while IFS= read -r -d '' name; do
+      case "$name" in
+        *$'\n'*) printf 'convert-tree: left out of the list (a line feed in its name): %q\n' "$name" >&2 ;;
+        *) printf '%s\n' "$name" ;;
+      esac
+    done
+  exit 0
+fi
 
 if [ $# -lt 3 ]; then
   echo "usage: $(basename "$0") SRC DST FORMAT [parallel options...]" >&2

@@ -5,17 +5,19 @@ set -euo pipefail
 
 # Build tools, zlib (Deflate-coded TIFF), test frameworks, the fuzzing runtime, the independent tools the
 # interop tests call (netpbm, libtiff-tools, ghostscript, hp2xx, GraphicsMagick and Pillow for Debian's
-# python3), the charmaps localedef needs for the locale tests (locales), /usr/bin/time for measurements, and
+# python3; qpdf and poppler-utils for the PDF output), the charmaps localedef needs for the locale tests
+# (locales), /usr/bin/time for measurements, and
 # what the install and package tests use: mandoc (man page lint), pkg-config, dpkg-dev (dependencies of the
 # packages) and lintian; GNU parallel for the scale-out recipe scripts/convert-tree.sh and desktop-file-utils
-# to check the desktop file.
+# to check the desktop file; libmd-dev, the SHA-256 of the page digest; slurm-wlm and munge, the one-node
+# cluster of the job-array test (tests/scale/slurm_test.sh starts its daemons privately).
 # The batch translator vantrelw: Qt 6 Widgets and PrintSupport, libcups and the CUPS server its printing
-# test starts privately, Xvfb and xwd for its screenshot.
+# test starts privately, Xvfb and xwd for its screenshot, xdotool for its black-box test.
 # libtiff-dev: libtiff's decoder for the bench harness libtiff_decode that compare.sh times against.
 PACKAGES="cmake ninja-build g++ zlib1g-dev googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-netpbm libtiff-tools gdal-bin bc ghostscript hp2xx graphicsmagick python3-pil locales time
-mandoc pkg-config dpkg-dev lintian parallel desktop-file-utils
-qt6-base-dev libcups2-dev cups cups-client xvfb x11-apps
+netpbm libtiff-tools gdal-bin bc ghostscript hp2xx graphicsmagick python3-pil qpdf poppler-utils locales time
+mandoc pkg-config dpkg-dev lintian parallel desktop-file-utils libmd-dev slurm-wlm munge
+qt6-base-dev libcups2-dev cups cups-client xvfb x11-apps xdotool
 libtiff-dev"
 
 missing=()

@@ -41,6 +41,7 @@ int64_t configuredRowsPerStrip(const RioSettings& settings) {
 
 RioStatus openWriter(RCB* rcb) {
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
+  if (rcb->height <= 0) return kRioBadRows;
   // Random access first: the entries are patched once the data are out.
   if (int32_t r = streamMakeSeekable(rcb->outStream)) return r;
   auto* st = rioNewState<TiffWriteState>(rcb->writerState);

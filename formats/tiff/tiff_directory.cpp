@@ -21,6 +21,7 @@ namespace {
 
 constexpr int32_t kMaxTileColumns = 65536;  // read windows the stream offers
 constexpr int32_t kMinTileSide = 16;
+constexpr int64_t kMaxShortTiles = int64_t{1} << 16;
 
 struct Entry {
   uint16_t tag;
@@ -309,13 +310,16 @@ RioStatus finishLayout(RCB* rcb, TiffReadState& st) {
     st.byteCounts = st.tileByteCounts;
     if (!st.seenTileWidth || !st.seenTileLength || !st.seenTileOffsets || !st.seenTileByteCounts)
       return kRioBadHeader;
-    // Tiles are at least 16 x 16 pixels: narrower ones only multiply the per-tile work of a page.
-    if (st.tileWidth < kMinTileSide || st.tileLength < kMinTileSide) return kRioBadHeader;
+    // Tiles are at least 16 pixels wide (or one spans the page): narrower ones only multiply the work of
+    // every row. Shorter tiles than 16 rows are read as libtiff reads them, on a page of at most 2^16 tiles,
+    // since every tile costs its own start.
+    if (st.tileWidth < std::min<int64_t>(kMinTileSide, width)) return kRioBadHeader;
     st.tiled = true;
     st.tilesAcross = static_cast<int32_t>((width + st.tileWidth - 1) / st.tileWidth);
     st.tilesDown = static_cast<int32_t>((height + st.tileLength - 1) / st.tileLength);
     if (st.tilesAcross > kMaxTileColumns) return kRioBadHeader;
     const int64_t tiles = int64_t{st.tilesAcross} * std::max(st.tilesDown, 1);
+    if (st.tileLength < std::min<int64_t>(kMinTileSide, height) && tiles > kMaxShortTiles) return kRioBadHeader;
     if (st.tileOffsetCount != tiles || st.tileCountCount != tiles) return kRioBadHeader;
     st.segmentCount = tiles;
   } else {
@@ -323,9 +327,16 @@ RioStatus finishLayout(RCB* rcb, TiffReadState& st) {
     st.byteCounts = st.stripByteCounts;
     if (!st.seenStripOffsets || !st.seenStripByteCounts) return kRioBadHeader;
     if (st.rowsPerStrip == 0) return kRioBadHeader;
-    const int64_t rows = st.rowsPerStrip < 0 || st.rowsPerStrip >= height ? std::max<int64_t>(height, 1)
-                                                                           : st.rowsPerStrip;
-    const int64_t strips = std::max<int64_t>((height + rows - 1) / rows, 1);
+    int64_t rows = st.rowsPerStrip < 0 || st.rowsPerStrip >= height ? std::max<int64_t>(height, 1)
+                                                                     : st.rowsPerStrip;
+    int64_t strips = std::max<int64_t>((height + rows - 1) / rows, 1);
+    // Tables of another length than RowsPerStrip gives: the tables decide, when they split the page into
+    // strips of equal rows (the last one shorter) and agree with each other.
+    if (st.stripOffsetCount != strips && st.stripOffsetCount > 0 && st.stripOffsetCount == st.stripCountCount) {
+      strips = st.stripOffsetCount;
+      rows = std::max<int64_t>((height + strips - 1) / strips, 1);
+      if ((height + rows - 1) / rows != strips) return kRioBadHeader;
+    }
     if (st.stripOffsetCount != strips || st.stripCountCount != strips) return kRioBadHeader;
     st.segmentCount = strips;
     st.tileWidth = static_cast<int32_t>(width);

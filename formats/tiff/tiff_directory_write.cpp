@@ -242,6 +242,7 @@ RioStatus writeTablesAndPatch(RCB* rcb, TiffWriteState& st) {
   OutEntry counts{st.tiled ? kTagTileByteCounts : kTagStripByteCounts, kLong, 0, 0, {}, false};
   if (RioStatus r = writeTables(s, st.table, &offsets, &counts)) return r;
   if (rows > UINT32_MAX) return kRioInternal;
+  if (rows == 0) return kRioBadRows;  // ImageLength 0 is no page (libtiff refuses it)
   const OutEntry length{kTagImageLength, kLong, 1, static_cast<uint32_t>(rows), {}, false};
   if (RioStatus r = patchEntry(s, st.entryImageLength, length)) return r;
   if (RioStatus r = patchEntry(s, st.entryOffsets, offsets)) return r;

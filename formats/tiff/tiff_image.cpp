@@ -62,6 +62,21 @@ RioStatus startSegment(RCB* rcb, TiffReadState& st, int32_t column, int64_t inde
   return tileReaderStart(&st.tiles, rcb->inStream, column, segment);
 }
 
+// The page as one Group 4 strip of the page's width: its code may be carried over unchanged.
+void describeCode(RCB* rcb, const TiffReadState& st, bool inverted) {
+  rcb->carried = CarriedCode{};
+  if (st.compression != kCompressionGroup4 || st.tiled || st.segmentCount != 1 || st.tileWidth != rcb->width)
+    return;
+  CarriedCode& code = rcb->carried;
+  code.coding = CarriedCoding::kGroup4;
+  code.lsbFirst = st.fillReversed;
+  code.blackIsZero = inverted;
+  code.columns = rcb->width;
+  code.rows = rcb->height;
+  code.offset = st.offsets[0];
+  code.length = segmentBytes(rcb, st, 0);
+}
+
 }  // namespace
 
 RioStatus prepareRows(RCB* rcb, TiffReadState& st) {
@@ -76,6 +91,7 @@ RioStatus prepareRows(RCB* rcb, TiffReadState& st) {
   options.fax.noEol = st.compression == kCompressionCcittRle;
   options.fax.lineAlign = st.compression == kCompressionCcittRle;
   options.fax.codingWord = 1;
+  describeCode(rcb, st, options.invert);
   return tileReaderInit(&st.tiles, rcb->inStream, options);
 }
 

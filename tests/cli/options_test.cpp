@@ -125,11 +125,18 @@ void plainFile(const RunOptions& j) {
   EXPECT_EQ(j.sizeCode, 0);
   EXPECT_EQ(j.rotation, 0);
   EXPECT_FALSE(j.inFormatFromExtension);
+  EXPECT_FALSE(j.digest);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, AcceptedCommandLine,
                          ::testing::
                              Values(AcceptedCase{"TwoNames", {"in.rnl", "out.rnl"}, plainFile},
+                                    AcceptedCase{"Digest",
+                                                 {"in.rnl", "-DIGEST", "out.rnl"},
+                                                 [](const RunOptions& j) {
+                                                   EXPECT_TRUE(j.digest);
+                                                   EXPECT_EQ(j.outName, "out.rnl");
+                                                 }},
                                     AcceptedCase{"Dpi10000",
                                                  {"in.rnl", "out.rnl", "-dpi", "10000"},
                                                  [](const RunOptions& j) { EXPECT_EQ(j.inDpi, 10000); }},
@@ -374,6 +381,7 @@ INSTANTIATE_TEST_SUITE_P(
         BatchCase{"ThirdName", {"in.tif", "out.cg4", "more"}, "Too many filenames"},
         BatchCase{"Rotation", {"in.tif", "out.cg4", "-rot", "90"}, "Unrecognized argument"},
         BatchCase{"Size", {"in.tif", "out.mmr", "-size", "a4"}, "Unrecognized argument"},
+        BatchCase{"Digest", {"in.tif", "out.cg4", "-digest"}, "Unrecognized argument"},
         BatchCase{"RofLast", {"in.tif", "out.cg4", "-rof"}, "-rof option requires a format name"},
         BatchCase{"DpiLast", {"in.tif", "out.cg4", "-DPI"}, "-dpi option requires a resolution"},
         BatchCase{"XDpiLow", {"in.tif", "out.cg4", "-xdpi", "49"}, "-xdpi option requires a resolution from 50 to 10000"},

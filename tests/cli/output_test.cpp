@@ -82,7 +82,7 @@ TEST_P(FailedRun, LeavesTheExistingFileAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, FailedRun,
-    ::testing::Values(FailureCase{"InputEndsEarly", "bad.rnl", "unable to complete writing file"},
+    ::testing::Values(FailureCase{"InputEndsEarly", "bad.rnl", "unexpected input Stream EOF"},
                       FailureCase{"InputUnreadable", "text.txt", "unknown raster format type"},
                       FailureCase{"PageBeyondTheBudget", "in.rnl -rof pcl -dpi 50 -odpi 10000",
                                   "too many or too few rows"}),
@@ -117,6 +117,58 @@ TEST_F(OutputFileRun, KilledRunLeavesNothingBehind) {
             0);
   EXPECT_EQ(load(dir_ / "out.pcl"), kOld);
   EXPECT_EQ(strayFiles({"out.pcl", "feed"}), "");
+}
+
+// The replacement keeps the replaced file's owner and group (as the superuser, who may set them) and mode.
+TEST_F(OutputFileRun, ReplacementKeepsOwnerGroupAndMode) {
+  save(dir_ / "out.pcl", kOld);
+  const bool root = ::geteuid() == 0;
+  const uid_t owner = root ? 12345 : ::geteuid();
+  const gid_t group = root ? 23456 : ::getegid();
+  ASSERT_EQ(::chown((dir_ / "out.pcl").c_str(), owner, group), 0);
+  ASSERT_EQ(::chmod((dir_ / "out.pcl").c_str(), 02640), 0);
+  ASSERT_EQ(vantrel("in.rnl out.pcl"), 1) << load(dir_ / "msg");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir_ / "out.pcl").c_str(), &st), 0);
+  EXPECT_NE(load(dir_ / "out.pcl"), kOld);
+  EXPECT_EQ(st.st_uid, owner);
+  EXPECT_EQ(st.st_gid, group);
+  EXPECT_EQ(st.st_mode & 07777, 02640u);
+}
+
+// Runs ended at random points by SIGTERM, SIGINT, SIGHUP or SIGKILL leave nothing in the output folder or
+// the temporary folder: not the output's temporary file, not the spool of a seeking writer whose output is
+// a FIFO, not the spool of an input read from a pipe.
+class KilledAnywhere : public OutputFileRun, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(KilledAnywhere, LeavesNothingBehind) {
+  ASSERT_EQ(sh(std::string(DRAWGEN_EXE) + " -w 5000 -h 5000 -f tif big.tif && mkdir tmp && mkfifo fifo"), 0);
+  save(dir_ / "out.tif", kOld);
+  const std::string run = "TMPDIR=$PWD/tmp " + std::string(VANTREL_EXE);
+  const std::string kill = "sleep 0.$((RANDOM % 40)); kill -" + std::string(GetParam()) + " $run; wait $run; ";
+  for (int round = 0; round < 4; ++round) {
+    // Job control, so that the background runs do not start with SIGINT ignored.
+    EXPECT_EQ(sh("set -m; { " + run + " big.tif new.rnl >msg 2>&1 & run=$!; " + kill + "}; " +  //
+                 "{ " + run + " big.tif out.tif >msg 2>&1 & run=$!; " + kill + "}; " +  //
+                 "{ cat fifo >/dev/null & reader=$!; " + run + " big.tif fifo -rof tif >msg 2>&1 & run=$!; " +
+                 kill + "kill $reader 2>/dev/null; wait; }; " +  //
+                 "{ cat big.tif | " + run + " /dev/stdin piped.rnl >msg 2>&1 & run=$!; " + kill + "wait; }; exit 0"),
+              0);
+    EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "round " << round;
+    EXPECT_EQ(strayFiles({"big.tif", "tmp", "fifo", "out.tif", "new.rnl", "piped.rnl"}), "") << "round " << round;
+    const std::string out = load(dir_ / "out.tif");
+    EXPECT_TRUE(out == kOld || out.compare(0, 2, "II") == 0 || out.compare(0, 2, "MM") == 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, KilledAnywhere, ::testing::Values("TERM", "INT", "HUP", "KILL"));
+
+// A spool that cannot be made for a piped input is the input's failure, not a lost write.
+TEST_F(OutputFileRun, InputSpoolThatCannotBeMadeIsTheInputsFailure) {
+  ASSERT_EQ(sh(std::string(DRAWGEN_EXE) + " -w 300 -h 200 -f tif in.tif"), 0);
+  EXPECT_EQ(sh("cat in.tif | TMPDIR=/nonexistent " + std::string(VANTREL_EXE) + " /dev/stdin out.rnl >msg 2>&1"), 0);
+  EXPECT_EQ(load(dir_ / "msg"),
+            "Generating file: out.rnl\nvantrel: unexpected input Stream EOF\nvantrel: Incomplete translation.\n");
 }
 
 TEST_F(OutputFileRun, FolderOrUnwritableFileIsNotAnOutput) {

@@ -35,10 +35,14 @@ std::vector<std::string> writtenFormats() {
 class NonRegularOutput : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
+    setenv("SOURCE_DATE_EPOCH", "1700000000", 1);  // files that state their date state the same one each run
     dir_ = testshell::freshFolder("vantrel_pipe_", GetParam());
     ASSERT_EQ(run(std::string(DRAWGEN_EXE) + " -w 700 -h 500 -f rnl in.rnl"), 0);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    unsetenv("SOURCE_DATE_EPOCH");
+    fs::remove_all(dir_);
+  }
 
   // bash, for pipefail: the program's exit status, not cat's.
   int run(const std::string& command) { return testshell::runIn(dir_, command); }

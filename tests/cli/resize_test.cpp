@@ -344,17 +344,17 @@ TEST_F(ResizeRun, OneUnknownResolutionCountsAs200) {
 }
 
 TEST_F(ResizeRun, WidePageAtHighTargetIsComputedInSixtyFourBits) {
-  // 13244 columns at 50 dpi to 10000 dpi: 2648800 columns; 32-bit products would wrap.
-  Page in{13244, 50, 50, {{{0, 13244}}, {{100, 101}, {13000, 13001}}}};
+  // 5000 columns at 50 dpi to 10000 dpi: 1000000 columns; 32-bit products would wrap.
+  Page in{5000, 50, 50, {{{0, 5000}}, {{100, 101}, {4000, 4001}}}};
   writePage(dir_ / "in.dump", kFormatRunDump, in);
   TranslateJob job;
   job.options.outXDpi = 10000;
   ASSERT_EQ(resizeDirect(dir_ / "in.dump", kFormatRunDump, 50, 50, job, kFormatRunDump, "out.dump"), 0);
   Result r = readBack(dir_ / "out.dump", kFormatRunDump);
-  EXPECT_EQ(r.width, 2648800);
+  EXPECT_EQ(r.width, 1000000);
   ASSERT_EQ(r.lines.size(), 2u);
-  EXPECT_EQ(r.lines[0], (Runs{{0, 2648800}}));
-  EXPECT_EQ(r.lines[1], (Runs{{20000, 20200}, {2600000, 2600200}}));
+  EXPECT_EQ(r.lines[0], (Runs{{0, 1000000}}));
+  EXPECT_EQ(r.lines[1], (Runs{{20000, 20200}, {800000, 800200}}));
 }
 
 struct RefusedCase {

@@ -389,5 +389,115 @@ TEST_F(HpRasterTest, RtlTrailerStopsAtFirstShortWrite) {
   EXPECT_EQ(r.streamOk, 0);
 }
 
+// ---- compression modes chosen by the setting ----
+
+PageSetup withMode(const RioSettings* settings) {
+  PageSetup setup = page();
+  setup.settings = settings;
+  return setup;
+}
+
+struct ModeCase {
+  RasterFormatId id;
+  const char* mode;
+};
+
+class HpRasterModeTest : public HpRasterTest, public ::testing::WithParamInterface<ModeCase> {};
+
+// Random rows, each now and then repeated or followed by a white row, decoded by the tests' own decoder:
+// every row as the input clipped to the width, the method command once, with the mode's number.
+TEST_P(HpRasterModeTest, DecodedRowsEqualTheInput) {
+  const ModeCase& c = GetParam();
+  RioSettings settings;
+  settings.pclMode = c.mode;
+  for (int32_t width : {1, 9, 64, 2041, 9001}) {
+    std::mt19937 rng(static_cast<uint32_t>(width) * 31u + 7u);
+    std::vector<Runs> rows;
+    for (const Runs& row : randomRows(rng, width, 30)) {
+      rows.push_back(row);
+      if (rng() % 3 == 0) rows.push_back(rng() % 2 ? row : Runs{});
+    }
+    Written w = writePage(c.id, width, rows, withMode(&settings));
+    ASSERT_EQ(w.status, 0);
+    HpRasterDecoded d = decodeHpRaster(w.text);
+    ASSERT_EQ(d.error, "") << width;
+    EXPECT_EQ(d.compression, std::stoi(c.mode));
+    EXPECT_EQ(d.compressionCommands, 1);
+    ASSERT_EQ(d.rows.size(), rows.size());
+    for (size_t y = 0; y < rows.size(); ++y) {
+      ASSERT_EQ(d.rows[y], expectedRow(width, rows[y])) << "width " << width << " row " << y;
+      EXPECT_LE(d.payloads[y].size(), 2 * d.rows[y].size() + 1);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, HpRasterModeTest,
+                         ::testing::Values(ModeCase{kFormatPcl, "2"}, ModeCase{kFormatPcl, "3"}, ModeCase{kFormatRtl, "2"},
+                                           ModeCase{kFormatRtl, "3"}, ModeCase{kFormatRtlPlain, "2"},
+                                           ModeCase{kFormatRtlPlain, "3"}),
+                         [](const ::testing::TestParamInfo<ModeCase>& i) {
+                           return "Id" + std::to_string(i.param.id) + "Mode" + i.param.mode;
+                         });
+
+// The rules the decoder reads most easily past: repeat and literal lengths, the offset continued in
+// further bytes, a row equal to its seed, a row going back to white.
+struct ModeRowCase {
+  const char* name;
+  const char* mode;
+  int32_t width;
+  std::vector<Runs> rows;
+  std::string last;  // the last row's payload
+};
+
+const ModeRowCase kModeRows[] = {
+    {"PackBitsRepeatsOf128", "2", 2048, {{{0, 2048}}}, bytes({0x81, 0xFF, 0x81, 0xFF})},
+    {"PackBitsLiteral", "2", 20, {{{4, 12}}}, bytes({0x01, 0x0F, 0xF0})},
+    {"PackBitsWhiteThenByte", "2", 32, {{{16, 24}}}, bytes({0xFF, 0x00, 0x00, 0xFF})},
+    {"PackBitsWhite", "2", 32, {{}}, ""},
+    {"DeltaOffsetOver31", "3", 2400, {{}, {{2320, 2328}}}, bytes({0x1F, 0xFF, 0x04, 0xFF})},
+    {"DeltaOffset31", "3", 400, {{{248, 256}}}, bytes({0x1F, 0x00, 0xFF})},
+    {"DeltaNineBytes", "3", 100, {{{0, 72}}}, bytes({0xE0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF})},
+    {"DeltaSameRow", "3", 100, {{{3, 50}}, {{3, 50}}}, ""},
+    {"DeltaBackToWhite", "3", 100, {{{8, 16}, {24, 26}}, {}}, bytes({0x01, 0x00, 0x01, 0x00})},
+};
+
+class HpRasterModeRowTest : public HpRasterTest, public ::testing::WithParamInterface<ModeRowCase> {};
+
+TEST_P(HpRasterModeRowTest, LastRowBytes) {
+  const ModeRowCase& c = GetParam();
+  RioSettings settings;
+  settings.pclMode = c.mode;
+  for (RasterFormatId id : {kFormatPcl, kFormatRtlPlain}) {
+    HpRasterDecoded d = decodeHpRaster(writePage(id, c.width, c.rows, withMode(&settings)).text);
+    ASSERT_EQ(d.error, "") << id;
+    ASSERT_EQ(d.payloads.size(), c.rows.size());
+    EXPECT_EQ(d.payloads.back(), c.last) << id;
+    EXPECT_EQ(d.rows.back(), expectedRow(c.width, c.rows.back())) << id;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HpRasterModeRowTest, ::testing::ValuesIn(kModeRows),
+                         [](const ::testing::TestParamInfo<ModeRowCase>& i) {
+                           return std::string(i.param.name);
+                         });
+
+// Mode 0 is each stream's own coding, byte for byte as without the setting; any value but 0, 2 and 3 is
+// refused when the writer opens, before a byte is written.
+TEST_F(HpRasterTest, ModeZeroChangesNothingAndUnknownModesAreRefused) {
+  const std::vector<Runs> rows = {{{3, 90}}, {}, {{0, 5}}};
+  for (RasterFormatId id : {kFormatPcl, kFormatRtl, kFormatRtlPlain}) {
+    RioSettings zero;
+    zero.pclMode = "0";
+    EXPECT_EQ(writePage(id, 100, rows, withMode(&zero)).text, writePage(id, 100, rows, page()).text) << id;
+    for (const char* value : {"1", "4", "02", " 2", "3 ", "x", "-3"}) {
+      RioSettings bad;
+      bad.pclMode = value;
+      Written w = writePage(id, 100, rows, withMode(&bad));
+      EXPECT_EQ(w.open, kRioBadParameter) << id << " '" << value << "'";
+      EXPECT_EQ(w.text, "") << id << " '" << value << "'";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -112,8 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"CitHeight", kFormatCit, 8, 65536, kRioBadRows, 0, 0},
                       FieldCase{"JdlWidth", kFormatJdl, 524281, 4, kRioBadColumns, 0, 0},
                       FieldCase{"Jdl4000Height", kFormatJdl4000, 8, 65536, kRioBadRows, 0, 0},
-                      FieldCase{"RlcWidth", kFormatRlc, 65535, 4, 0, 65534, 4},
-                      FieldCase{"RunLengthWidth", kFormatRunLength, 32768, 4, 0, 32767, 4}),
+                      FieldCase{"RlcWidth", kFormatRlc, 65535, 4, kRioBadColumns, 0, 0},
+                      FieldCase{"RunLengthWidth", kFormatRunLength, 32768, 4, kRioBadColumns, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -599,20 +599,19 @@ TEST(MmrReader, FileEndingInsideTheHeader) {
   }
 }
 
-// The widest line at the most rows the page budget leaves it; one row more is refused.
+// The widest page the column budget allows at the most rows the pixel budget leaves it; one row more is
+// refused.
 TEST(MmrReader, LargestWidthAndHeightAreAccepted) {
-  const auto rows = static_cast<uint32_t>(kMaxPagePixels / kMaxLineWidth);
-  const Read r =
-      readMmr(concat({standardHeader(static_cast<uint32_t>(kMaxLineWidth), rows, 0), encodeG4(8, Page(1))}));
+  const auto width = static_cast<uint32_t>(kDefaultMaxPageSide);
+  const auto rows = static_cast<uint32_t>(kMaxPagePixels / width);
+  const Read r = readMmr(concat({standardHeader(width, rows, 0), encodeG4(8, Page(1))}));
   ASSERT_EQ(r.open, kRioOk);
-  EXPECT_EQ(r.width, kMaxLineWidth);
+  EXPECT_EQ(r.width, static_cast<int32_t>(width));
   EXPECT_EQ(r.height, static_cast<int32_t>(rows));
   EXPECT_NE(r.end, kRioOk);
   EXPECT_NE(r.end, kRioEndOfPage) << "the data end long before the height";
-  EXPECT_EQ(readMmr(concat({standardHeader(static_cast<uint32_t>(kMaxLineWidth), rows + 1, 0),
-                            encodeG4(8, Page(1))}))
-                .open,
-            kRioBadRows);
+  EXPECT_EQ(readMmr(concat({standardHeader(width, rows + 1, 0), encodeG4(8, Page(1))})).open, kRioBadRows);
+  EXPECT_EQ(readMmr(concat({standardHeader(width + 1, 1, 0), encodeG4(8, Page(1))})).open, kRioBadColumns);
 }
 
 // ---------------------------------------------------------------------------------------------------------

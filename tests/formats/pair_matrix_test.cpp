@@ -30,6 +30,7 @@
 #include "tests/support/device_decoders.h"
 #include "tests/support/file_fixture.h"
 #include "tests/support/pbm.h"
+#include "tests/support/pdf_image.h"
 #include "tests/support/read_back.h"
 
 namespace vantrel {
@@ -74,13 +75,22 @@ void PrintTo(const PairCase& c, std::ostream* os) {
   *os << caseName(c);
 }
 
-// The widest line a format's header can state (16-bit fields); the writer refuses a wider page.
+// The widest line a format's header can state (15- and 16-bit fields); the writer refuses a wider page.
 int32_t widestLine(RasterFormatId id) {
   switch (id) {
+    case kFormatRunLength:
+      return 32767;
+    case kFormatRlc:
+    case kFormatRlcFamily:
+    case kFormatGraphtec:
+      return 65534;
+    case kFormatJdl4000:
+      return 65528;
+    case kFormatCalComp:
+      return 65535 * 32;
     case kFormatCit:
       return 65535;
     case kFormatJdl:
-    case kFormatJdl4000:
     case kFormatJedmicsC4:
     case kFormatEdmicsB4:
       return 8 * 65535;
@@ -118,6 +128,7 @@ enum class Check {
   kJdl4000,     // JDL 4000E count-and-byte pairs
   kNkk,         // PackBits rows of W / 8 + 1 bytes
   kGraphtec,    // Image Systems run-length behind the Graphtec header: its last four bytes are that header
+  kPdfImage,    // the PDF page's Group 4 image, read back as CALS (Ghostscript renders it in tests/interop)
   kCleanClose,  // no decoder: PostScript is rendered by Ghostscript in tests/interop only
 };
 
@@ -143,6 +154,8 @@ Check checkOf(RasterFormatId id) {
       return Check::kGraphtec;
     case kFormatPostScript:
       return Check::kCleanClose;
+    case kFormatPdf:
+      return Check::kPdfImage;
     default:
       return Check::kReadBack;
   }
@@ -323,6 +336,17 @@ class PairMatrix : public testfiles::FileTest, public ::testing::WithParamInterf
         EXPECT_EQ(testpbm::difference(back.bitmap(), want), "equal");
         return;
       }
+      case Check::kPdfImage: {
+        int columns = 0, rows = 0;
+        std::string code;
+        ASSERT_TRUE(testpdf::firstImage(std::string(bytes.begin(), bytes.end()), &columns, &rows, &code));
+        EXPECT_EQ(columns, want.width);
+        const testread::PageRecord back = testread::readBackBytes(testpdf::calsOf(columns, rows, code), kFormatCals);
+        ASSERT_EQ(back.open, kRioOk);
+        EXPECT_EQ(back.end, kRioEndOfPage);
+        EXPECT_EQ(testpbm::difference(back.bitmap(), want), "equal");
+        return;
+      }
       case Check::kCleanClose:
         EXPECT_FALSE(bytes.empty());
         return;
@@ -356,6 +380,12 @@ TEST_P(PairMatrix, OutputCarriesTheSourcePixels) {
   if (held.width > widestLine(c.to)) {
     // A page wider than the format's header can state is refused before anything is written.
     EXPECT_EQ(o.open, kRioBadColumns);
+    return;
+  }
+  // A PDF/A page's sides lie within 3 and 14,400 units: sides more than 4,800 times apart (at one
+  // resolution) are refused at the first line, before anything is written.
+  if (c.to == kFormatPdf && held.width > 4800 * int64_t{held.height}) {
+    EXPECT_EQ(o.write, kRioBadColumns);
     return;
   }
   ASSERT_EQ(o.open, kRioOk) << "open";

@@ -26,9 +26,17 @@ using devicetest::Runs;
 using devicetest::Written;
 
 // The declared height is the number of rows unless given.
+// The page budget raised ("ZEB_MAXPAGE"), so that the writer's own fields are what a page meets.
+const RioSettings kRaisedBudget = [] {
+  RioSettings s;
+  s.maxPageSide = "0x7FFFFFFF";
+  return s;
+}();
+
 Written writePage(int32_t width, double xDpi, double yDpi, const std::vector<Runs>& rows, int32_t height = -1,
                   StreamWriteFn sink = nullptr) {
-  return devicetest::writePage(kFormatCalComp, width, rows, {.xDpi = xDpi, .yDpi = yDpi, .height = height, .sink = sink});
+  return devicetest::writePage(kFormatCalComp, width, rows,
+                               {.xDpi = xDpi, .yDpi = yDpi, .height = height, .sink = sink, .settings = &kRaisedBudget});
 }
 
 // A row as the plotter must print it: W groups of 32 pixels, the runs inside [0, width) set.
@@ -187,19 +195,12 @@ INSTANTIATE_TEST_SUITE_P(
                       LengthCase{65535, 1, 1, 65535}, LengthCase{65536, 1, 1, 65535},
                       LengthCase{268435456, 1, 1, 65535}, LengthCase{268435456, 0, 0, 65535}));
 
-// W is a 16-bit field: a wider image is cut to the 65535 groups the field can name, with a warning, and
-// every row still covers exactly W groups.
-TEST_F(CalCompWriter, GroupCountSaturatesAndRowsFollowIt) {
+// W is a 16-bit field: a wider image is refused before anything is written, never cut.
+TEST_F(CalCompWriter, GroupCountBeyondTheFieldIsRefused) {
   const int32_t width = 65535 * 32 + 1000;
   Written w = writePage(width, 200, 200, {{{10, 20}, {65535 * 32 - 5, width}}, {{65535 * 32, width}}});
-  ASSERT_EQ(w.open, kRioOk);
-  EXPECT_EQ(w.warning, kRioBadColumns);
-  CrfPlot plot;
-  ASSERT_EQ(decodeCrf(w.bytes, &plot), "");
-  EXPECT_EQ(plot.groups, 65535);
-  ASSERT_EQ(plot.rows.size(), 2u);
-  EXPECT_EQ(plot.rows[0], expectedRow({{10, 20}, {65535 * 32 - 5, width}}, width, 65535));
-  EXPECT_EQ(plot.rows[1], expectedRow({}, width, 65535));
+  EXPECT_EQ(w.open, kRioBadColumns);
+  EXPECT_TRUE(w.bytes.empty());
 }
 
 TEST_F(CalCompWriter, ZeroWidthWritesHeaderAndTrailerOnly) {

@@ -1,6 +1,6 @@
-// The batch run over real files with the user replaced by a script: output names, the same-file stop,
-// the overwrite question and its Yes to All, resolutions, failures that end one file only, and printer
-// jobs.
+// The batch run over real files with the user replaced by a script: output names, the same-file refusal,
+// the overwrite question and its Yes to All, resolutions, failures recorded with their causes (and the
+// stop at the first one), Cancel between lines, and printer jobs.
 #include "gui/batch.h"
 
 #include <gtest/gtest.h>
@@ -75,22 +75,39 @@ class Batch : public ::testing::Test {
   bool ask_ = true;
 };
 
-TEST_F(Batch, TheSameFileEndsTheWholeRun) {
+std::vector<std::string> causes(const BatchSummary& s) {
+  std::vector<std::string> all;
+  for (const FileOutcome& f : s.files)
+    if (!f.cause.empty()) all.push_back(f.input + ": " + f.cause);
+  return all;
+}
+
+// The same-file refusal names the file and fails that file; only Stop at the first error ends the run.
+class SameFile : public Batch, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SameFile, FailsThatFileNamingIt) {
+  const bool stop = GetParam();
   writePage(scratch_.at("x.cg4"), kFormatCals, framedPage(64, 8, 200));
   writePage(scratch_.at("y.rnl"), kFormatRunLength, framedPage(64, 8, 200));
   const std::string before = load(scratch_.at("x.cg4"));
-  const BatchSummary s = run(plan("calsg4", {scratch_.at("x.cg4"), scratch_.at("y.rnl")}));
-  EXPECT_TRUE(s.stopped);
-  EXPECT_EQ(s.translated, 0);
-  EXPECT_EQ(ui_.errors,
-            std::vector<std::string>{"Output file cannot be the same as input file:" + scratch_.at("x.cg4")});
+  BatchPlan p = plan("calsg4", {scratch_.at("x.cg4"), scratch_.at("y.rnl")});
+  p.stopAtFirstError = stop;
+  const BatchSummary s = run(p);
+  EXPECT_EQ(s.stopped, stop);
+  EXPECT_EQ(s.translated, stop ? 0 : 1);
+  EXPECT_EQ(causes(s), std::vector<std::string>{
+                           scratch_.at("x.cg4") +
+                           ": Output file cannot be the same as input file:" + scratch_.at("x.cg4")});
+  EXPECT_EQ(s.files[1].result, stop ? FileResult::kNotTranslated : FileResult::kTranslated);
   EXPECT_EQ(load(scratch_.at("x.cg4")), before);
-  EXPECT_FALSE(std::filesystem::exists(scratch_.at("y.cg4")));
+  EXPECT_EQ(std::filesystem::exists(scratch_.at("y.cg4")), !stop);
 }
 
-// An output name that is the input under another name (a hard link in the output directory) stops the
-// run before the input is overwritten.
-TEST_F(Batch, TheInputUnderAnotherNameEndsTheWholeRun) {
+INSTANTIATE_TEST_SUITE_P(StopAtFirstError, SameFile, ::testing::Bool());
+
+// An output name that is the input under another name (a hard link in the output directory) is refused
+// before the input is overwritten.
+TEST_F(Batch, TheInputUnderAnotherNameIsRefused) {
   std::filesystem::create_directory(scratch_.at("in"));
   std::filesystem::create_directory(scratch_.at("out"));
   testruns::writePage(scratch_.at("in/x.g4"), kFormatNativeG4, framedPage(64, 8, 200));
@@ -98,9 +115,11 @@ TEST_F(Batch, TheInputUnderAnotherNameEndsTheWholeRun) {
   BatchPlan p = plan("zebg4", {scratch_.at("in/x.g4")});
   p.outputDir = scratch_.at("out/");
   ui_.answers = {OverwriteAnswer::kYes};
-  EXPECT_TRUE(run(p).stopped);
-  EXPECT_EQ(ui_.errors, std::vector<std::string>{"Output file cannot be the same as input file:" +
-                                                 scratch_.at("in/x.g4")});
+  const BatchSummary s = run(p);
+  EXPECT_EQ(s.count(FileResult::kFailed), 1);
+  EXPECT_EQ(causes(s), std::vector<std::string>{
+                           scratch_.at("in/x.g4") +
+                           ": Output file cannot be the same as input file:" + scratch_.at("in/x.g4")});
   EXPECT_TRUE(ui_.questions.empty());
   EXPECT_EQ(readBack(scratch_.at("in/x.g4")).lines, framedPage(64, 8, 200).lines);
 }
@@ -110,7 +129,7 @@ TEST_F(Batch, ANameDifferingInCaseIsAnotherFile) {
   writePage(scratch_.at("x.CG4"), kFormatCals, framedPage(64, 8, 200));
   const BatchSummary s = run(plan("calsg4", {scratch_.at("x.CG4")}));
   EXPECT_FALSE(s.stopped);
-  EXPECT_EQ(s.completed, 1) << ::testing::PrintToString(ui_.errors);
+  EXPECT_EQ(s.completed, 1) << ::testing::PrintToString(causes(s));
   EXPECT_EQ(readBack(scratch_.at("x.cg4")).lines, framedPage(64, 8, 200).lines);
 }
 
@@ -136,6 +155,7 @@ TEST_F(Batch, NoSkipsTheFileAndYesOverwritesIt) {
   ui_.answers = {OverwriteAnswer::kNo, OverwriteAnswer::kYes};
   const BatchSummary s = run(plan("zebg4", {scratch_.at("a.rnl"), scratch_.at("b.rnl")}));
   EXPECT_EQ(s.translated, 1);
+  EXPECT_EQ(s.files[0].result, FileResult::kSkipped);
   EXPECT_EQ(load(scratch_.at("a.g4")), "old");
   EXPECT_EQ(readBack(scratch_.at("b.g4")).lines.size(), 8u);
   EXPECT_TRUE(ask_);
@@ -157,7 +177,7 @@ TEST_F(Batch, ResamplingTo200DpiRoundsTheSizeUp) {
   p.outputDir = scratch_.at("out/");
   p.xResolution = "200";
   p.yResolution = "200";
-  ASSERT_EQ(run(p).completed, 1) << ::testing::PrintToString(ui_.errors);
+  ASSERT_EQ(run(p).completed, 1);
   const testread::PageRecord back = readBack(scratch_.at("out/in.rnl"));
   EXPECT_EQ(back.width, 667);
   EXPECT_EQ(back.lines.size(), 667u);
@@ -170,8 +190,8 @@ TEST_F(Batch, AFailedFileIsReportedRemovedAndTheRunGoesOn) {
       run(plan("calsg4", {scratch_.at("junk.tif"), scratch_.at("missing.rnl"), scratch_.at("good.rnl")}));
   EXPECT_EQ(s.translated, 3);
   EXPECT_EQ(s.completed, 1);
-  EXPECT_EQ(ui_.errors, (std::vector<std::string>{"bad header data", "Incomplete translation",
-                                                  "Cannot open input file"}));
+  EXPECT_EQ(causes(s), (std::vector<std::string>{scratch_.at("junk.tif") + ": bad header data",
+                                                 scratch_.at("missing.rnl") + ": Cannot open input file"}));
   EXPECT_FALSE(std::filesystem::exists(scratch_.at("junk.cg4")));
   EXPECT_TRUE(std::filesystem::exists(scratch_.at("good.cg4")));
 }
@@ -210,8 +230,9 @@ TEST_F(Batch, PrintsEachFileAsOneJobAndSkipsACancelledChoice) {
   EXPECT_EQ(printers, (std::vector<std::string>{"plotter", "gone"}));
   EXPECT_EQ(ui_.progress, (std::vector<std::string>{scratch_.at("a.rnl") + " -> plotter",
                                                     scratch_.at("c.rnl") + " -> gone"}));
-  EXPECT_EQ(ui_.errors,
-            (std::vector<std::string>{"unable to complete writing file", "Incomplete translation"}));
+  EXPECT_EQ(causes(s),
+            (std::vector<std::string>{scratch_.at("b.rnl") + ": no printer chosen",
+                                      scratch_.at("c.rnl") + ": unable to complete writing file"}));
   // The job holds what a file of the same run holds.
   ASSERT_EQ(run(plan("rtl", {scratch_.at("a.rnl")})).completed, 1);
   EXPECT_EQ(jobs["a.rnl"], load(scratch_.at("a.rtl")));

@@ -1,22 +1,26 @@
 // The main dialog with its widgets, offscreen: first start, the number and directory edits, the list,
-// the print box, whole runs with the progress dialog and Restart; and the real message boxes and
-// overwrite dialog, answered from a timer.
+// the print box (and a device row with no printer), whole runs with the progress dialog, Cancel, the
+// summary and Restart; and the real message boxes, overwrite and summary dialogs, answered from a timer.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "gui/dialogs.h"
 #include "gui/main_dialog.h"
@@ -32,6 +36,7 @@ using testing::ScratchFolder;
 using testing::Shown;
 
 constexpr int kHpPcl = 14;
+constexpr int kHpRtl = 15;
 constexpr int kG4Tiff = 8;
 
 class Dialog : public ::testing::Test {
@@ -79,6 +84,7 @@ TEST_F(Dialog, FirstStartShowsTheDefaultsAndQuitWritesAllEightValues) {
   EXPECT_EQ(c().format->currentIndex(), 0);
   EXPECT_EQ(c().format->count(), kFormatRowCount);
   EXPECT_EQ(c().format->itemText(26), "Fuji/Xerox MMr Format");
+  EXPECT_EQ(c().format->itemText(27), "PDF/A (Group 4)");
   for (QCheckBox* box : {c().useOrigDpi, c().useOrigRes, c().useInputDir}) EXPECT_TRUE(box->isChecked());
   EXPECT_TRUE(c().outputDir->text().isEmpty());
   EXPECT_FALSE(c().outputDir->isEnabled());
@@ -88,13 +94,15 @@ TEST_F(Dialog, FirstStartShowsTheDefaultsAndQuitWritesAllEightValues) {
   EXPECT_FALSE(c().translate->isEnabled());
   EXPECT_TRUE(c().restart->isHidden());
   EXPECT_TRUE(c().printToDevice->isHidden());
+  EXPECT_FALSE(c().stopAtFirstError->isChecked());
 
   QTest::mouseClick(c().quit, Qt::LeftButton);
   EXPECT_FALSE(dialog_->isVisible());
   QSettings written(QString::fromStdString(scratch_.at("vantrelw.conf")), QSettings::IniFormat);
   EXPECT_EQ(written.childGroups(), QStringList{"Default"});
   written.beginGroup("Default");
-  EXPECT_EQ(written.childKeys().size(), 8);
+  EXPECT_EQ(written.childKeys().size(), 9);
+  EXPECT_EQ(written.value("StopAtFirstError").toInt(), 0);
 }
 
 TEST_F(Dialog, ANumberOutOfRangeIsAnsweredCutAndGetsTheFocusBack) {
@@ -180,6 +188,29 @@ TEST_F(Dialog, ADeviceRowShowsThePrintBoxAndAFileRowHidesIt) {
   EXPECT_EQ(services_.printerQuestions, 1);
 }
 
+// With no printer to choose, a device row asks once whether to write files; No keeps the row that was
+// chosen before, Yes takes the row for files. No print dialog opens either way.
+class NoPrinter : public Dialog, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NoPrinter, ADeviceRowAsksOnceAndWritesFilesOnlyOnYes) {
+  const bool yes = GetParam();
+  open();
+  services_.noPrinters = true;
+  services_.confirmAnswer = yes;
+  c().format->setCurrentIndex(kHpRtl);
+  Q_EMIT c().format->activated(kHpRtl);
+  EXPECT_EQ(services_.questions,
+            (std::vector<Shown>{{BoxIcon::kInformation, "ZEBVANTREL V5.0",
+                                 "No printer is available to print HP RTL. Write HP RTL files instead?"}}));
+  EXPECT_EQ(services_.printerQuestions, 0);
+  EXPECT_TRUE(services_.shown.empty());
+  EXPECT_EQ(c().format->currentIndex(), yes ? kHpRtl : 0);
+  EXPECT_EQ(dialog_->presenter().formatRow(), yes ? kHpRtl : 0);
+  EXPECT_TRUE(c().printToDevice->isHidden());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, NoPrinter, ::testing::Bool());
+
 TEST_F(Dialog, ARunShowsItsProgressThenRestartAndYesToAllLastsForTheProgram) {
   for (const char* base : {"a", "b"}) {
     testruns::writePage(scratch_.at(std::string(base) + ".rnl"), kFormatRunLength, framedPage(64, 8, 200));
@@ -202,6 +233,8 @@ TEST_F(Dialog, ARunShowsItsProgressThenRestartAndYesToAllLastsForTheProgram) {
   EXPECT_TRUE(progress.isNull()) << "the progress dialog is gone after the run";
   EXPECT_EQ(services_.overwriteQuestions, std::vector<std::string>{scratch_.at("a.cg4")});
   EXPECT_TRUE(services_.shown.empty()) << ::testing::PrintToString(services_.shown);
+  ASSERT_EQ(services_.summaries.size(), 1u);
+  EXPECT_EQ(services_.summaries[0].count(FileResult::kTranslated), 2);
   EXPECT_EQ(testread::readBack(scratch_.at("b.cg4")).lines.size(), 8u);
   EXPECT_FALSE(c().restart->isHidden());
   EXPECT_TRUE(c().translate->isHidden());
@@ -218,24 +251,77 @@ TEST_F(Dialog, ARunShowsItsProgressThenRestartAndYesToAllLastsForTheProgram) {
   EXPECT_EQ(services_.overwriteQuestions.size(), 1u) << "Yes to All holds in the next run";
 }
 
-TEST_F(Dialog, TheSameFileStopsTheRunWithItsMessage) {
+TEST_F(Dialog, TheSameFileIsNamedInTheSummaryNotInABox) {
   testruns::writePage(scratch_.at("x.cg4"), kFormatCals, framedPage(64, 8, 200));
   open();
   services_.files = {{name("x.cg4")}};
   QTest::mouseClick(c().addFiles, Qt::LeftButton);
   translateAndWait();
-  EXPECT_EQ(services_.shown,
-            (std::vector<Shown>{{BoxIcon::kWarning, "Vantrel Error",
-                                 "Output file cannot be the same as input file:" + scratch_.at("x.cg4")}}));
+  EXPECT_TRUE(services_.shown.empty());
+  ASSERT_EQ(services_.summaries.size(), 1u);
+  EXPECT_EQ(services_.summaries[0].files[0].cause,
+            "Output file cannot be the same as input file:" + scratch_.at("x.cg4"));
 }
 
-TEST_F(Dialog, CancelInTheProgressDialogOnlySaysSo) {
+TEST_F(Dialog, CancelInTheProgressDialogAsksTheRunToStopOnce) {
   open();
-  ProgressDialog progress(services_, dialog_.get());
+  ProgressDialog progress(dialog_.get());
+  QSignalSpy cancels(&progress, &ProgressDialog::cancelRequested);
   progress.show();
   QTest::keyClick(&progress, Qt::Key_Escape);
-  EXPECT_TRUE(progress.isVisible());
-  EXPECT_EQ(services_.texts(), std::vector<std::string>{"Cancel button hit"});
+  QTest::keyClick(&progress, Qt::Key_Escape);
+  EXPECT_TRUE(progress.isVisible()) << "it stays until the run has ended";
+  EXPECT_EQ(cancels.count(), 1);
+  EXPECT_TRUE(progress.cancelling());
+  EXPECT_TRUE(services_.shown.empty());
+}
+
+// Cancel pressed in the progress dialog while a page of the 2nd or a later of 20 A0 files is read: the
+// run ends within that file, which leaves no output, and the files after it are not translated.
+TEST_F(Dialog, CancelDuringABatchStopsWithinOneFile) {
+  std::filesystem::create_directory(scratch_.at("out"));
+  store_->setValue("Default/UseInputDir", 0);
+  store_->setValue("Default/OutputDir", name("out/"));
+  // Resampled to 400 dpi, so that each file lasts long enough to be caught in on a loaded machine.
+  store_->setValue("Default/UseOrigRes", 0);
+  store_->setValue("Default/XResolution", 400);
+  store_->setValue("Default/YResolution", 400);
+  open();
+  QStringList pages;
+  for (const std::string& page : testing::a0Drawings()) pages << QString::fromStdString(page);
+  services_.files = {pages};
+  QTest::mouseClick(c().addFiles, Qt::LeftButton);
+
+  QSignalSpy finished(dialog_.get(), &MainDialog::runFinished);
+  int fileAtCancel = 0;
+  int barMaximum = 0;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    ProgressDialog* progress = dialog_->progressDialog();
+    if (fileAtCancel != 0 || progress == nullptr || dialog_->runner().watch().rows.load() == 0) return;
+    const int file = progress->fileText().section(' ', 1, 1).toInt();
+    if (file < 2) return;
+    fileAtCancel = file;
+    EXPECT_EQ(progress->fileText(), QString("File %1 of 20").arg(file));
+    progress->showRows(dialog_->runner().watch().rows.load(), dialog_->runner().watch().height.load());
+    barMaximum = progress->bar()->maximum();
+    QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+  });
+  watcher.start(1);
+  QTest::mouseClick(c().translate, Qt::LeftButton);
+  ASSERT_TRUE(finished.wait(25000));
+  ASSERT_GE(fileAtCancel, 2);
+  EXPECT_GT(barMaximum, 0) << "the reader knows the height";
+  ASSERT_EQ(services_.summaries.size(), 1u);
+  const BatchSummary& s = services_.summaries[0];
+  EXPECT_TRUE(s.cancelled);
+  const int translated = s.count(FileResult::kTranslated);
+  EXPECT_GE(translated, fileAtCancel - 1);
+  EXPECT_LE(translated, fileAtCancel);
+  EXPECT_EQ(translated + s.count(FileResult::kCancelled) + s.count(FileResult::kNotTranslated), 20);
+  EXPECT_EQ(testing::filesIn(scratch_.at("out")).size(), static_cast<size_t>(translated))
+      << "no partial output";
+  EXPECT_FALSE(c().restart->isHidden());
 }
 
 // ---- the real boxes, answered by a timer that waits for the next modal window
@@ -313,6 +399,40 @@ TEST(RealBoxes, TheDialogsRangeMessageIsARealBox) {
   QCoreApplication::processEvents();
   EXPECT_EQ(text, "DPI must be between 50 and 10000");
   EXPECT_EQ(dpi->text(), "2000");
+}
+
+TEST(RealBoxes, TheSummaryCopiesAndSavesItsText) {
+  ScratchFolder scratch;
+  BatchSummary summary;
+  summary.files = {{"/in/a.tif", "/out/a.cg4", FileResult::kTranslated, ""},
+                   {"/in/b.tif", "/out/b.cg4", FileResult::kFailed, "bad header data"}};
+  summary.seconds = 1.25;
+  SummaryDialog dialog(summary, nullptr);
+  EXPECT_EQ(dialog.findChild<QLabel*>("headline")->text(),
+            "Translated 1, failed 1, skipped 0, cancelled 0, not translated 0 in 1.2 s");
+  EXPECT_EQ(dialog.text(),
+            "Translated 1, failed 1, skipped 0, cancelled 0, not translated 0 in 1.2 s\n"
+            "\nFailed:\n  /in/b.tif: bad header data\n"
+            "\nTranslated:\n  /in/a.tif -> /out/a.cg4\n");
+  dialog.findChild<QPushButton*>("copy")->click();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), dialog.text());
+  ASSERT_TRUE(dialog.saveTo(QString::fromStdString(scratch.at("summary.txt"))));
+  std::ifstream saved(scratch.at("summary.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), dialog.text().toStdString());
+  EXPECT_FALSE(dialog.saveTo(QString::fromStdString(scratch.at("no/such/summary.txt"))));
+}
+
+// With no CUPS server to ask, no printer is available.
+TEST(RealBoxes, NoCupsServerMeansNoPrinter) {
+  ScratchFolder scratch;
+  const QByteArray before = qgetenv("CUPS_SERVER");
+  qputenv("CUPS_SERVER", QByteArray::fromStdString(scratch.at("no-cupsd.sock")));
+  QtUiServices services;
+  EXPECT_FALSE(services.printerAvailable());
+  if (before.isEmpty())
+    qunsetenv("CUPS_SERVER");
+  else
+    qputenv("CUPS_SERVER", before);
 }
 
 TEST(AddFilesFilters, MatchTheirPatternsInEitherCase) {

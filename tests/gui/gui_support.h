@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +51,31 @@ class ScratchFolder {
 
 using testruns::framedPage;
 
+// Twenty drawgen A0 drawings as Group 4 TIFF at 100 dpi (3311 x 4681), made once per test program: a
+// batch long enough to cancel in the middle of, quick enough to run whole.
+inline const std::vector<std::string>& a0Drawings() {
+  static ScratchFolder folder;
+  static std::vector<std::string> pages;
+  if (pages.empty()) {
+    for (int seed = 1; seed <= 20; ++seed) {
+      const std::string page = folder.at("a0-" + std::to_string(seed) + ".tif");
+      const std::string command = std::string(DRAWGEN_EXE) + " -p a0 -dpi 100 -f tif -seed " +
+                                  std::to_string(seed) + " '" + page + "'";
+      if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
+      pages.push_back(page);
+    }
+  }
+  return pages;
+}
+
+// The files a folder holds, by name.
+inline std::vector<std::string> filesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // One message box as the user saw it.
 struct Shown {
   BoxIcon icon;
@@ -67,6 +94,10 @@ class FakeServices : public UiServices {
   void showMessage(BoxIcon icon, const QString& title, const QString& text) override {
     shown.push_back({icon, title.toStdString(), text.toStdString()});
   }
+  bool confirm(const QString& title, const QString& text) override {
+    questions.push_back({BoxIcon::kInformation, title.toStdString(), text.toStdString()});
+    return confirmAnswer;
+  }
   void beep() override { ++beeps; }
   QStringList chooseFiles(const std::vector<FileFilter>& filters, int first) override {
     filterCount = static_cast<int>(filters.size());
@@ -84,6 +115,8 @@ class FakeServices : public UiServices {
     if (next.isEmpty()) return std::nullopt;
     return next;
   }
+  bool printerAvailable() override { return !noPrinters; }
+  void showSummary(const BatchSummary& summary) override { summaries.push_back(summary); }
   OverwriteAnswer askOverwrite(const QString& output) override {
     overwriteQuestions.push_back(output.toStdString());
     if (overwriteAnswers.empty()) return OverwriteAnswer::kNo;
@@ -100,6 +133,10 @@ class FakeServices : public UiServices {
   }
 
   std::vector<Shown> shown;
+  std::vector<Shown> questions;  // Yes/No questions, answered with confirmAnswer
+  bool confirmAnswer = false;
+  bool noPrinters = false;
+  std::vector<BatchSummary> summaries;
   int beeps = 0;
   int abouts = 0;
   int filterCount = 0;
@@ -114,10 +151,10 @@ class FakeServices : public UiServices {
 // The run's questions answered from queues, on the calling thread.
 class FakeBatchUi : public BatchUi {
  public:
-  void showProgress(const std::string& input, const std::string& output) override {
+  void showProgress(int index, int count, const std::string& input, const std::string& output) override {
     progress.push_back(input + " -> " + output);
+    if (onProgress) onProgress(index, count);
   }
-  void showError(const std::string& text) override { errors.push_back(text); }
   OverwriteAnswer askOverwrite(const std::string& output) override {
     questions.push_back(output);
     if (answers.empty()) return OverwriteAnswer::kNo;
@@ -132,8 +169,8 @@ class FakeBatchUi : public BatchUi {
     return next;
   }
 
+  std::function<void(int index, int count)> onProgress;
   std::vector<std::string> progress;
-  std::vector<std::string> errors;
   std::vector<std::string> questions;
   std::deque<OverwriteAnswer> answers;
   std::deque<std::optional<std::string>> printers;

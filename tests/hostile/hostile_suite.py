@@ -83,6 +83,32 @@ def patched(data, changes):
     return bytes(out)
 
 
+def filenet(width, height, tile, tiles):
+    """A tiled FileNet IMG file whose `tiles` table entries all point at one tile of white segments, each as
+    long as the tile (`tile` gives its width and length)."""
+    image_header = 8 + 2 * 12
+    segments = (tile[1] + 254) // 255
+    shared = b"323I" + struct.pack(">I", segments)
+    left = tile[1]
+    for _ in range(segments):
+        shared += struct.pack(">BBH", 0, min(left, 255), 0)
+        left -= min(left, 255)
+    table_at = image_header + 40
+    tile_at = 40 + 8 * tiles  # from the image header
+    body = b"\x03\0\0\0" + struct.pack(">I", 2)
+    body += struct.pack(">III", 1, image_header, tile_at + len(shared))
+    body += struct.pack(">III", 2, width, height)
+    body += struct.pack(">IHHHHIIIIIII", 0x12345678, 0, 0, 0, 0, 200, 0, 0, width, height, tile[0], tile[1])[:40]
+    body += struct.pack(">II", tile_at, 0) * tiles
+    assert len(body) == table_at + 8 * tiles
+    return body + shared
+
+
+def white_g4_tiff(width, height):
+    """A Group 4 TIFF of one strip of white rows: one vertical-mode bit a row."""
+    return tiff(width, height, 4, max(height, 1), [0], [b"\xff" * max((height + 7) // 8, 1)])
+
+
 def cals_header(pelcnt):
     records = ["srcdocid: NONE", "dstdocid: NONE", "txtfilid: NONE", "figid: NONE", "srcgph: NONE",
                "doccls: NONE", "rtype: 1", "rorient: 000,270", "rpelcnt: " + pelcnt, "rdensty: 0200", "notes: NONE"]
@@ -93,8 +119,9 @@ def cals_header(pelcnt):
 # ---- recipes ----------------------------------------------------------------------------------------------
 
 class Recipe:
-    def __init__(self, name, data, args, expect, out="out.rnl"):
+    def __init__(self, name, data, args, expect, out="out.rnl", env=None):
         self.name, self.data, self.args, self.expect, self.out = name, data, args, expect, out
+        self.env = env or {}
 
 
 def recipes(base):
@@ -104,8 +131,41 @@ def recipes(base):
     yield Recipe("native-million-squared", patched(rnl, [(26, 1000000), (30, 1000000)]), [], ROWS)
     yield Recipe("native-million-squared-turned", patched(rnl, [(26, 1000000), (30, 1000000)]), ["-rot", "90"], ROWS)
     yield Recipe("native-tenth-dpi-enlarged", patched(rnl, [(18, 1), (22, 1)]), ["-odpi", "400"], ROWS)
-    yield Recipe("native-tall-turned", patched(rnl, [(26, 1 << 25), (30, 32)]), ["-rot", "90"], COLUMNS)
+    raised = {"ZEB_MAXPAGE": str(1 << 25)}
+    yield Recipe("native-tall-turned", patched(rnl, [(26, 1 << 25), (30, 32)]), ["-rot", "90"], COLUMNS, env=raised)
     yield Recipe("native-tall-half-turn", patched(rnl, [(26, 1 << 25), (30, 32)]), ["-rot", "180"], ROWS)
+    yield Recipe("native-tall-beyond-the-rows", patched(rnl, [(26, 1 << 25), (30, 32)]), [], ROWS)
+    yield Recipe("native-zero-rows", patched(rnl, [(26, 0)]), [], ROWS)
+
+    # Rows and columns: 2^20 of each are read and written, one more is refused unless ZEB_MAXPAGE raises it.
+    side = 1 << 20
+    yield Recipe("tiff-rows-at-the-budget", white_g4_tiff(16, side), [], "complete")
+    yield Recipe("tiff-rows-past-the-budget", white_g4_tiff(16, side + 1), [], ROWS)
+    yield Recipe("tiff-rows-past-the-budget-raised", white_g4_tiff(16, side + 1), [], "complete",
+                 env={"ZEB_MAXPAGE": str(side + 1)})
+    yield Recipe("tiff-columns-at-the-budget", white_g4_tiff(side, 16), [], "complete", "out.g4")
+    yield Recipe("tiff-columns-past-the-budget", white_g4_tiff(side + 1, 16), [], COLUMNS, "out.g4")
+    yield Recipe("tiff-rows-to-a-vbf-beyond-the-output-budget", white_g4_tiff(8, 1 << 24), ["-rof", "vbf"], ROWS,
+                 "out.vbf", env={"ZEB_MAXPAGE": str(1 << 24)})
+    yield Recipe("tiff-zero-rows", white_g4_tiff(16, 0), [], ROWS)
+    yield Recipe("tiff-zero-rows-to-tiffu", white_g4_tiff(16, 0), ["-rof", "tiffu"], ROWS, "out.tif")
+    yield Recipe("tiff-zero-columns", white_g4_tiff(0, 16), [], COLUMNS)
+    # Writers whose fields cannot state the page refuse it, never cut it.
+    for fmt, width, height, expect in (("rnl", 32768, 4, COLUMNS), ("rlc", 65535, 4, COLUMNS),
+                                       ("rlc", 16, 65535, ROWS), ("grphtec", 65535, 4, COLUMNS),
+                                       ("jd4", 65529, 4, COLUMNS), ("jd4", 65528, 4, "complete")):
+        yield Recipe("tiff-%dx%d-to-%s" % (width, height, fmt), white_g4_tiff(width, height), ["-rof", fmt],
+                     expect, "out.%s" % fmt)
+
+    # FileNet tiles narrower than 16 pixels are refused, and pages of more than 2^14 tiles; the worst legal
+    # cases, 2^14 tiles of 16 x 1 or 16 x 16, are read.
+    yield Recipe("filenet-tiles-1x16", filenet(4096, 64, (1, 16), 4096 * 4), [], "bad header data")
+    yield Recipe("filenet-tiles-16x1-most", filenet(4096, 64, (16, 1), 256 * 64), [], "complete")
+    yield Recipe("filenet-tiles-8x8", filenet(4096, 64, (8, 8), 512 * 8), [], "bad header data")
+    yield Recipe("filenet-tiles-16x16-most", filenet(65536, 64, (16, 16), 4096 * 4), [], "complete", "out.g4")
+    yield Recipe("filenet-tiles-16x16-one-row-too-many", filenet(65536, 80, (16, 16), 4096 * 5), [],
+                 "bad header data", "out.g4")
+    yield Recipe("filenet-zero-rows", filenet(64, 0, (64, 64), 0), [], ROWS)
     yield Recipe("cals-pel-count-beyond-the-budget", cals_header("999999,999999") + bytes(64), [], ROWS)
     # A 1.6 KB TIFF whose one strip claims a page of 10^12 pixels.
     yield Recipe("tiff-million-squared", tiff(1000000, 1000000, 4, 1000000, [0], [bytes(1500)]),
@@ -113,12 +173,14 @@ def recipes(base):
     # Legal pages made of one shared strip: every row the same, 8 * 10^9 pixels.
     row = dotted_band(1000000, 1, 0, 997)
     shared = tiff(1000000, 8000, 1, 1, [0] * 8000, [row])
-    yield Recipe("tiff-shared-rows", shared, [], "complete")
+    yield Recipe("tiff-shared-rows", shared, [], "complete", "out.g4")
     yield Recipe("tiff-shared-rows-to-a-full-device", shared, ["-rof", "pcl"],
                  "Unable to complete writing file.", "/dev/full")
-    # Every 32 x 32 tile holds one dot: the turned page's tiles are all real (2^21 of them).
+    # Every 32 x 32 tile holds one dot: the turned page's tiles are all real (2^21 of them); the turned page
+    # is narrow enough for the native run-length writer.
     band = dotted_band(32768, 32, 5, 32)
-    yield Recipe("tiff-dot-in-every-tile-turned", tiff(32768, 65536, 1, 32, [0] * 2048, [band]),
+    wide_band = dotted_band(65536, 32, 5, 32)
+    yield Recipe("tiff-dot-in-every-tile-turned", tiff(65536, 32736, 1, 32, [0] * 1023, [wide_band]),
                  ["-rot", "90"], "complete")
     big_band = dotted_band(131072, 32, 5, 32)
     yield Recipe("tiff-dot-in-every-tile-beyond-the-budget",
@@ -126,21 +188,36 @@ def recipes(base):
     yield Recipe("tiff-dot-in-every-tile-reduced", tiff(32768, 65536, 1, 32, [0] * 2048, [band]),
                  ["-odpi", "100", "-dpi", "400"], "complete")
 
-    # Tiles narrower or shorter than 16 pixels are refused before any is read.
-    for w, h in ((1, 16), (16, 8), (8, 8)):
+    # Tiles narrower than 16 pixels are refused before any is read; short ones are read, as libtiff does.
+    for w, h, expect in ((1, 16, "bad header data"), (16, 8, "complete"), (8, 8, "bad header data"),
+                         (16, 1, "complete")):
         across, down = (64 + w - 1) // w, (64 + h - 1) // h
         yield Recipe("tiff-tiles-%dx%d" % (w, h), tiff(64, 64, 1, 0, [0] * (across * down),
                                                         [bytes((w + 7) // 8 * h)], tile=(w, h)),
-                     [], "bad header data")
+                     [], expect)
+    # The worst short tiles: 2^16 of 16 x 1 across a page at the column budget; one row more is refused.
+    yield Recipe("tiff-tiles-16x1-most", tiff(side, 1, 4, 0, [0] * 65536, [b"\xff"], tile=(16, 1)), [],
+                 "complete", "out.g4")
+    yield Recipe("tiff-tiles-16x1-too-many", tiff(side, 2, 4, 0, [0] * (2 * 65536), [b"\xff"], tile=(16, 1)), [],
+                 "bad header data", "out.g4")
+    # Strip tables of another length than RowsPerStrip says: the tables decide.
+    quarter = bytes(2 * 16)
+    yield Recipe("tiff-rows-per-strip-beyond-the-strips", tiff(16, 64, 1, 1000, [0, 1, 2, 3], [quarter] * 4),
+                 [], "complete")
+    yield Recipe("tiff-strips-beyond-the-rows", tiff(16, 4, 1, 1, [0] * 5, [bytes(2)]), [], "bad header data")
+    # Read failures are the input's: a 1-byte file, a cut run-length file.
+    yield Recipe("one-byte-input", b"\x01", [], "unexpected input Stream EOF")
+    yield Recipe("rlc-cut-in-a-row", b"\0\2\0\x08\0\0\0\1\0\1", [], "unexpected input Stream EOF")
     # White Group 4 tiles of 4096 rows (one V0 bit a row) shared by every tile of the page: 2^32 pixels are
     # legal and translated, 2^34 are beyond the page budget.
     white_tile = b"\xff" * 512
     yield Recipe("tiff-shared-white-tiles", tiff(65536, 65536, 4, 0, [0] * 256, [white_tile], tile=(4096, 4096)),
-                 [], "complete")
+                 [], "complete", "out.g4")
     yield Recipe("tiff-shared-white-tiles-beyond-the-budget",
                  tiff(131072, 131072, 4, 0, [0] * 1024, [white_tile], tile=(4096, 4096)), [], ROWS)
 
-    # Cut and corrupted copies of every base page, read plainly, turned and reduced.
+    # Cut and corrupted copies of every base page, read plainly, turned and reduced, and into PDF (whose
+    # writer copies the code of a one-block Group 4 page after the reader has decoded it).
     rng = random.Random(18)
     for fmt, data in sorted(base.items()):
         variants = [("cut-header", data[:min(len(data), 40)]), ("cut-third", data[:len(data) // 3]),
@@ -156,9 +233,10 @@ def recipes(base):
             smashed[at:at + 4] = b"\xff\xff\xff\x7f"
             variants.append(("smash%d" % k, bytes(smashed)))
         for label, variant in variants:
-            for options in ([], ["-rot", "90"], ["-odpi", "100"]):
+            # The turned and reduced runs also take the page digest of what they hand the writer.
+            for options in ([], ["-rot", "90", "-digest"], ["-odpi", "100", "-digest"], ["-rof", "pdf"]):
                 name = "%s-%s%s" % (fmt, label, "".join(options).replace("-", "_"))
-                yield Recipe(name, variant, options, "any", "out.rnl")
+                yield Recipe(name, variant, options, "any", "out.pdf" if "pdf" in options else "out.rnl")
 
 
 # ---- the runner -------------------------------------------------------------------------------------------
@@ -176,6 +254,8 @@ def run(vantrel, work, recipe, sanitizer, extension):
     if not out.startswith("/dev/") and os.path.exists(out):
         os.remove(out)
     env = dict(os.environ)
+    env.pop("ZEB_MAXPAGE", None)
+    env.update(recipe.env)
     if sanitizer:
         # A sanitizer report must not pass for the exit status 1 of a complete translation.
         env["ASAN_OPTIONS"] = "hard_rss_limit_mb=%d:allocator_may_return_null=1:exitcode=86" % (MEMORY >> 20)

@@ -103,7 +103,7 @@ TEST_P(ReadWriteRcb, OutputHoldsTheInputPage) {
 INSTANTIATE_TEST_SUITE_P(
     Pairs, ReadWriteRcb,
     ::testing::Combine(
-        ::testing::Values(PairCase{"WideGroup4ToRunLength", kFormatNativeG4, kFormatRunLength, 40000, 12},
+        ::testing::Values(PairCase{"WideGroup4ToRunLength", kFormatNativeG4, kFormatRunLength, 32767, 12},
                           PairCase{"Group4ToGroup4", kFormatNativeG4, kFormatNativeG4, 1733, 60},
                           PairCase{"Group3ToGroup4", kFormatNativeG3, kFormatNativeG4, 1000, 40},
                           PairCase{"CalsToCals", kFormatCals, kFormatCals, 1200, 50},

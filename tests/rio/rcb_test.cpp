@@ -132,7 +132,7 @@ TEST_F(RcbTest, WrongModesAreRefused) {
 TEST_F(RcbTest, OpenRefusesBadIdsAndSizes) {
   StreamPtr out = output();
   RioStatus st = 0;
-  for (RasterFormatId id : {0, -1, 35}) {
+  for (RasterFormatId id : {0, -1, kMaxFormatId + 1}) {
     EXPECT_EQ(rioOpenRasterWrite(out.get(), 8, 8, id, &st), nullptr);
     EXPECT_EQ(st, kRioUnknownFormat) << id;
   }
@@ -144,7 +144,7 @@ TEST_F(RcbTest, OpenRefusesBadIdsAndSizes) {
   EXPECT_EQ(rioOpenRasterWrite(out.get(), 8, 8, 2, &st), nullptr);
   EXPECT_EQ(st, kRioNotImplemented);
   StreamPtr in = input(dumpFile(8, 1, 1));
-  EXPECT_EQ(rioOpenRasterRead(in.get(), 35, &st), nullptr);
+  EXPECT_EQ(rioOpenRasterRead(in.get(), kMaxFormatId + 1, &st), nullptr);
   EXPECT_EQ(st, kRioUnknownFormat);
 }
 

@@ -392,7 +392,7 @@ TEST_P(StreamPipeTest, SpoolsTheWholeInput) {
   EXPECT_TRUE(s->spooling && s->seekable);
   const std::string spool = s->spoolName;
   EXPECT_EQ(spool.rfind(spoolDir_.string() + "/", 0), 0u) << spool;
-  EXPECT_TRUE(fs::exists(spool));
+  EXPECT_EQ(spoolFiles(), 0u) << "the spool is unlinked as soon as it is open";
   EXPECT_EQ(streamTell(s), std::min<int64_t>(c.readFirst, static_cast<int64_t>(c.size)));
   ASSERT_EQ(streamSeek(s, 0), 0);
   EXPECT_EQ(readN(s, static_cast<int32_t>(c.size) + 10), data);
@@ -688,8 +688,10 @@ TEST_F(StreamTest, SpooledSinkOutputArrivesPatchedAtClose) {
   const std::string spool = s->spoolName;
   EXPECT_EQ(spool.rfind(spoolDir_.string() + "/", 0), 0u) << spool;
   struct stat st{};
-  ASSERT_EQ(stat(spool.c_str(), &st), 0);
+  ASSERT_EQ(fstat(fileno(s->spoolFile), &st), 0);
   EXPECT_EQ(st.st_mode & 077, 0u) << "spool readable by others";
+  EXPECT_EQ(st.st_nlink, 0u) << "the spool is unlinked as soon as it is open";
+  EXPECT_EQ(spoolFiles(), 0u);
   EXPECT_EQ(streamClose(s), 1);
   EXPECT_EQ(sink.data, expected);
   EXPECT_FALSE(fs::exists(spool));

@@ -1,5 +1,5 @@
-// Budgets of a run: pages beyond 2^33 pixels on either side of the run, turned pages beyond the widest
-// line, and pictures beyond their memory budget are refused before a byte is written, with the status that
+// Budgets of a run: pages beyond 2^33 pixels or 2^20 rows or columns (ZEB_MAXPAGE raising those) on either
+// side of the run, device output beyond 2^34 bytes, turned pages beyond the widest line, and pictures beyond their memory budget are refused before a byte is written, with the status that
 // names the cause, little memory spent and no output left behind.
 #include <gtest/gtest.h>
 
@@ -32,6 +32,8 @@ struct Recipe {
   std::vector<std::string> options;
   int64_t pictureBudget;
   const char* message;  // the status line of the failed run
+  const char* maxPage = nullptr;  // the "ZEB_MAXPAGE" setting; nullptr: unset
+  const char* outName = "out.pcl";
 };
 
 // One dot per 32 x 32 tile: every tile of the page is a real tile.
@@ -58,7 +60,7 @@ TEST_P(RunBudget, RefusedBeforeAnythingIsWritten) {
   if (c.dpiTenths != 0) putBe32(bytes, 18, c.dpiTenths), putBe32(bytes, 22, c.dpiTenths);
   ASSERT_TRUE(testfiles::saveBytes(in, bytes));
 
-  const std::string out = (dir_ / "out.pcl").string();
+  const std::string out = (dir_ / c.outName).string();
   std::vector<std::string> args = {in.string(), out};
   args.insert(args.end(), c.options.begin(), c.options.end());
   std::vector<const char*> argv;
@@ -66,6 +68,9 @@ TEST_P(RunBudget, RefusedBeforeAnythingIsWritten) {
   testsupport::RecordingReporter reporter;
   RunEnvironment environment;
   environment.pictureBudget = c.pictureBudget;
+  RioSettings settings;
+  if (c.maxPage) settings.maxPageSide = c.maxPage;
+  environment.settings = &settings;
   rioResetPeak();
   const int64_t before = rioBytesInUse();
   EXPECT_EQ(
@@ -86,7 +91,17 @@ INSTANTIATE_TEST_SUITE_P(
         // 0.1 dpi claimed: -odpi 400 would be a 4000-fold enlargement.
         Recipe{"EnlargedBeyondTheBudget", 0, 0, 1, {"-odpi", "400"}, 0, "too many or too few rows"},
         // 32 x 2^25 fits the page budget, but turned it is far wider than a line.
-        Recipe{"TurnedWiderThanALine", 32, 1u << 25, 0, {"-rot", "90"}, 0, "too many or too few columns"},
+        Recipe{"TurnedWiderThanALine", 32, 1u << 25, 0, {"-rot", "90"}, 0, "too many or too few columns", "0x2000000"},
+        // Rows and columns one past 2^20, or past what ZEB_MAXPAGE raises it to.
+        Recipe{"RowsPastTheSides", 32, (1u << 20) + 1, 0, {}, 0, "too many or too few rows"},
+        Recipe{"ColumnsPastTheSides", (1u << 20) + 1, 32, 0, {}, 0, "too many or too few columns"},
+        Recipe{"RowsPastTheRaisedSides", 32, (1u << 21) + 1, 0, {}, 0, "too many or too few rows", "2097152"},
+        Recipe{"ShrinkingSettingIgnored", 32, (1u << 20) + 1, 0, {}, 0, "too many or too few rows", "1000"},
+        Recipe{"ColumnsPastTheSidesAfterOdpi", 1024, 0, 90, {"-xdpi", "10000", "-ydpi", "50"}, 0,
+               "too many or too few columns"},
+        // Every row a whole Versatec line (1,766 bytes with its head): 2^24 rows pass 2^34 bytes.
+        Recipe{"PlotterOutputPastItsBudget", 8, 1u << 24, 0, {}, 0, "too many or too few rows", "0x1000000",
+               "out.vbf"},
         // The directory alone (and its second copy for the turn) passes a small budget.
         Recipe{"DirectoryBeyondTheBudget", 8192, 8192, 0, {"-rot", "90"}, 64 << 10, "out of memory"},
         // Every tile real: the tiles pass the budget while the page is imported.

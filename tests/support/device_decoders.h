@@ -12,7 +12,7 @@
 
 namespace vantrel::devicetest {
 
-// ---- HP PCL and RTL: escape sequences, uncompressed and method-1 rows
+// ---- HP PCL and RTL: escape sequences, uncompressed, method-1, PackBits (2) and delta-row (3) rows
 
 struct HpRasterDecoded {
   std::vector<std::string> commands;  // escape commands without the escape: "E", "*r20S", "%0B", ...
@@ -22,8 +22,52 @@ struct HpRasterDecoded {
   int64_t compression = 0;
   std::vector<std::string> payloads;       // the data bytes of each "*b#W"
   std::vector<std::vector<uint8_t>> rows;  // each row's pixels, ceil(width / 8) bytes
+  std::vector<uint8_t> seed;               // the last row: the base of a delta row; white at a raster start
+  int compressionCommands = 0;             // "*b#M" commands met
   std::string error;
 };
+
+// PackBits: a control byte n of 0..127 is followed by n + 1 literal bytes; -1..-127 by one byte repeated
+// 1 - n times; -128 does nothing.
+inline std::vector<uint8_t> unpackBits(const std::string& payload, std::string* error) {
+  std::vector<uint8_t> row;
+  for (size_t k = 0; k < payload.size();) {
+    const int n = static_cast<int8_t>(payload[k++]);
+    if (n >= 0) {
+      if (k + static_cast<size_t>(n) + 1 > payload.size()) *error = "literal past the row data";
+      for (int i = 0; i <= n && k < payload.size(); ++i) row.push_back(static_cast<uint8_t>(payload[k++]));
+    } else if (n != -128) {
+      if (k >= payload.size()) *error = "repeat without its byte";
+      if (k < payload.size()) row.insert(row.end(), static_cast<size_t>(1 - n), static_cast<uint8_t>(payload[k++]));
+    }
+  }
+  return row;
+}
+
+// Delta row: the seed row with replacements. Each command byte holds the number of replacement bytes - 1
+// in its top three bits and in its low five the offset from the byte after the previous replacement (from
+// the row's start for the first); an offset of 31 is continued by the following bytes, added up, as long
+// as they are 255. The replacement bytes follow. An empty row repeats the seed.
+inline std::vector<uint8_t> applyDeltaRow(const std::string& payload, std::vector<uint8_t> row, std::string* error) {
+  size_t at = 0;
+  for (size_t k = 0; k < payload.size();) {
+    const auto command = static_cast<uint8_t>(payload[k++]);
+    const size_t count = (command >> 5) + 1u;
+    size_t offset = command & 31u;
+    if (offset == 31) {
+      uint8_t more = 255;
+      while (more == 255 && k < payload.size()) offset += more = static_cast<uint8_t>(payload[k++]);
+      if (more == 255) *error = "offset past the row data";
+    }
+    at += offset;
+    if (k + count > payload.size() || at + count > row.size()) {
+      *error = "replacement past the row";
+      return row;
+    }
+    for (size_t i = 0; i < count; ++i) row[at++] = static_cast<uint8_t>(payload[k++]);
+  }
+  return row;
+}
 
 inline bool isValueChar(char c) {
   return std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' || c == '.';
@@ -35,6 +79,7 @@ inline void decodeHpRasterRow(HpRasterDecoded& d, const std::string& payload) {
     return;
   }
   size_t rowBytes = static_cast<size_t>((d.width + 7) / 8);
+  d.seed.resize(rowBytes, 0);
   std::vector<uint8_t> row;
   if (d.compression == 0) {
     row.assign(payload.begin(), payload.end());
@@ -42,11 +87,16 @@ inline void decodeHpRasterRow(HpRasterDecoded& d, const std::string& payload) {
     if (payload.size() % 2) d.error = "odd method-1 row";
     for (size_t k = 0; k + 1 < payload.size(); k += 2)
       row.insert(row.end(), static_cast<uint8_t>(payload[k]) + 1u, static_cast<uint8_t>(payload[k + 1]));
+  } else if (d.compression == 2) {
+    row = unpackBits(payload, &d.error);
+  } else if (d.compression == 3) {
+    row = applyDeltaRow(payload, d.seed, &d.error);
   } else {
     d.error = "unknown compression";
   }
   if (row.size() > rowBytes) d.error = "row longer than the width";
   row.resize(rowBytes, 0);
+  d.seed = row;
   d.rows.push_back(row);
 }
 
@@ -102,7 +152,12 @@ inline HpRasterDecoded decodeHpRaster(const std::string& in) {
         int64_t v = value.empty() ? 0 : std::stoll(value);
         if (c == '*' && group == 'r' && upper == 'S') d.width = v;
         if (c == '*' && group == 'r' && upper == 'T') d.height = v;
-        if (c == '*' && group == 'b' && upper == 'M') d.compression = v;
+        if (c == '*' && group == 'b' && upper == 'M') {
+          d.compression = v;
+          ++d.compressionCommands;
+        }
+        // Starting and ending raster graphics whiten the seed row.
+        if (c == '*' && group == 'r' && (upper == 'A' || upper == 'B' || upper == 'C')) d.seed.assign(d.seed.size(), 0);
         if (c == '*' && group == 'b' && upper == 'W') {
           if (v < 0 || j + static_cast<size_t>(v) > in.size()) {
             d.error = "row data beyond the end";
