@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "formats/open.h"
 #include "rio/rcb.h"
 #include "rio/stream.h"
 
