@@ -61,8 +61,8 @@ struct ColumnLimit {
 };
 
 ColumnLimit columnLimit(const std::string& rofName) {
-  if (rofName == "rnl") return {32767, false};
-  if (rofName == "rlc") return {65534, false};
+  if (rofName == "rnl") return {32767, true};
+  if (rofName == "rlc") return {65534, true};
   if (rofName == "cit") return {65535, true};
   if (rofName == "pcx") return {65536, true};
   return {};

@@ -94,7 +94,7 @@ for output in "${outputs[@]}"; do
   case "$output" in *.cg4) ;; *) fail "unexpected file $output" ;; esac
   # vantrel's exit status is 1 when the translation is complete.
   status=0
-  "$vantrel" "$output" "$work/check.rnl" >/dev/null || status=$?
+  "$vantrel" "$output" "$work/check.cg4" >/dev/null || status=$?
   [ "$status" -eq 1 ] || fail "$output is not a complete page"
 done
 grep -q '^StopAtFirstError=0' "$work/config/ZEB/vantrelw.conf" || fail "settings not written back"
