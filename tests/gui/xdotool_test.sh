@@ -24,7 +24,11 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  [ -s "$work/vantrelw.log" ] && sed 's/^/vantrelw: /' "$work/vantrelw.log" >&2
+  exit 1
+}
 
 mkdir -p "$work/in" "$work/out" "$work/config/ZEB"
 for seed in $(seq 20); do "$drawgen" -p a0 -dpi 100 -f tif -seed "$seed" "$work/in/a0-$seed.tif"; done
@@ -47,12 +51,12 @@ XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb CUPS_SERVER="$work/no-cupsd.s
   >"$work/vantrelw.log" 2>&1 &
 app=$!
 
-# Gives the focus to the visible window of that title, waited for up to 20 s (a window found as it is
+# Gives the focus to the visible window of that title, waited for up to 60 s (a window found as it is
 # being replaced is looked up again).
 focus() {
   local id
   for _ in $(seq 5); do
-    id="$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)" || fail "no window \"$1\""
+    id="$(timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)" || fail "no window \"$1\""
     if xdotool windowfocus --sync "$id" 2>/dev/null; then
       sleep 0.3
       return
