@@ -6,6 +6,8 @@
 #include <chrono>
 #include <filesystem>
 
+#include "formats/pages.h"
+#include "formats/registry.h"
 #include "run/dialect.h"
 
 namespace vantrel::gui {
@@ -16,13 +18,16 @@ constexpr char kSeparator = '/';
 constexpr char kSkippedByAnswer[] = "output exists, not overwritten";
 constexpr char kSkippedNoPrinter[] = "no printer chosen";
 
-// Keeps a translation's first error, its cause; the progress texts are the console's alone.
+// Keeps a translation's first error, its cause, and its first notice; the progress texts are the
+// console's alone.
 class CauseReporter : public Reporter {
  public:
   void report(Severity severity, const std::string& text) override {
     if (severity == Severity::kError && cause.empty()) cause = text;
+    if (severity == Severity::kNotice && note.empty()) note = text;
   }
   std::string cause;
+  std::string note;
 };
 
 // The destination of a print job that could not be made: it takes nothing.
@@ -50,11 +55,14 @@ void translate(const std::vector<std::string>& args, const RunEnvironment& envir
                                                  argv.data() + 1, reporter, environment);
   if (outcome == RunOutcome::kComplete) {
     file->result = FileResult::kTranslated;
+    file->note = reporter.note;
   } else if (environment.watch != nullptr && environment.watch->stopped.load()) {
     file->result = FileResult::kCancelled;
   } else {
     file->result = FileResult::kFailed;
-    file->cause = reporter.cause.empty() ? "Incomplete translation" : reporter.cause;
+    file->cause = !reporter.cause.empty() ? reporter.cause
+                  : !reporter.note.empty() ? reporter.note
+                                           : "Incomplete translation";
   }
 }
 
@@ -88,6 +96,10 @@ std::vector<std::string> argumentVector(const std::string& input, const std::str
     args.push_back("-ydpi");
     args.push_back(*plan.yResolution);
   }
+  if (plan.allPages && rioWritesPages(rioFormatFromName(plan.row.rofName))) {
+    args.push_back("-page");
+    args.push_back("all");
+  }
   return args;
 }
 
@@ -101,7 +113,7 @@ BatchSummary runBatch(const BatchPlan& plan, BatchUi& ui, const PrintJobFactory&
   const auto began = std::chrono::steady_clock::now();
   BatchSummary summary;
   for (const std::string& input : plan.inputs)
-    summary.files.push_back({input, {}, FileResult::kNotTranslated, {}});
+    summary.files.push_back({input, {}, FileResult::kNotTranslated, {}, {}});
   const int count = static_cast<int>(plan.inputs.size());
   const bool toPrinter = plan.printToDevice && plan.row.device;
   for (int index = 0; index < count; ++index) {

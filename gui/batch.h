@@ -29,6 +29,7 @@ struct BatchPlan {
   std::optional<std::string> xResolution;  // "-xdpi" and "-ydpi", when Use Original Resolutions is off
   std::optional<std::string> yResolution;
   bool stopAtFirstError = false;  // a failed file ends the run; else the run goes on
+  bool allPages = true;           // every page of a document into a row that holds several ("-page all")
 };
 
 enum class OverwriteAnswer { kNo = 0, kYes = 1, kYesToAll = 2 };
@@ -58,7 +59,7 @@ using PrintJobFactory =
 std::string outputPathFor(const std::string& input, bool useInputDir, const std::string& outputDir,
                           const char* extension);
 
-// The argument vector of one file, the program's name first (at most 11 strings).
+// The argument vector of one file, the program's name first (at most 13 strings).
 std::vector<std::string> argumentVector(const std::string& input, const std::string& output,
                                         const BatchPlan& plan);
 
@@ -75,6 +76,7 @@ struct FileOutcome {
   std::string output;  // the file or printer it went to, when one was named
   FileResult result = FileResult::kNotTranslated;
   std::string cause;  // why it failed or was skipped, one line
+  std::string note;   // what the translation took of the input (page 1 of several), one line
 };
 
 struct BatchSummary {

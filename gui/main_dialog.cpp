@@ -60,6 +60,7 @@ MainDialog::MainDialog(QSettings& store, UiServices& services, PrintJobFactory p
   c_.useOrigRes->setChecked(s.useOrigRes);
   c_.useInputDir->setChecked(s.useInputDir);
   c_.stopAtFirstError->setChecked(loadStopAtFirstError(store));
+  c_.allPages->setChecked(loadAllPages(store));
 
   connect(c_.format, &QComboBox::activated, this, [this](int row) { formatChosen(row); });
   connect(c_.useOrigDpi, &QCheckBox::toggled, this, [this](bool on) {
@@ -131,6 +132,8 @@ void MainDialog::buildControls() {
   c_.x = new QLineEdit(this);
   c_.y = new QLineEdit(this);
   c_.stopAtFirstError = new QCheckBox("&Stop at the first error", this);
+  c_.allPages = new QCheckBox("All &pages", this);
+  c_.allPages->setToolTip("Every page of a document into a TIFF or PDF output; other outputs take page 1");
   c_.translate->setDefault(true);
   for (QLineEdit* edit : {c_.dpi, c_.x, c_.y}) edit->setMaximumWidth(70);
 
@@ -165,6 +168,7 @@ void MainDialog::buildControls() {
   options->addWidget(c_.yLabel, 6, 1, Qt::AlignRight);
   options->addWidget(c_.y, 6, 2);
   options->addWidget(c_.stopAtFirstError, 7, 0);
+  options->addWidget(c_.allPages, 7, 1, 1, 2);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
@@ -241,8 +245,10 @@ void MainDialog::translate() {
   if (runner_.running() || presenter_.files().empty()) return;
   BatchPlan plan = presenter_.startRun();
   plan.stopAtFirstError = c_.stopAtFirstError->isChecked();
+  plan.allPages = c_.allPages->isChecked();
   applyControls();
   c_.stopAtFirstError->setEnabled(false);
+  c_.allPages->setEnabled(false);
   progress_ = new ProgressDialog(this);
   connect(progress_, &ProgressDialog::cancelRequested, &runner_, &BatchRunner::cancel);
   progress_->show();
@@ -260,6 +266,7 @@ void MainDialog::batchFinished() {
   presenter_.runFinished();
   applyControls();
   c_.stopAtFirstError->setEnabled(true);
+  c_.allPages->setEnabled(true);
   services_.showSummary(runner_.lastSummary());
   Q_EMIT runFinished();
 }
@@ -273,6 +280,7 @@ void MainDialog::done(int result) {
   if (runner_.running()) return;
   saveSettings(store_, presenter_.settings());
   saveStopAtFirstError(store_, c_.stopAtFirstError->isChecked());
+  saveAllPages(store_, c_.allPages->isChecked());
   QDialog::done(result);
 }
 

@@ -53,6 +53,7 @@ class MainDialog : public QDialog {
     QLineEdit* x;
     QLineEdit* y;
     QCheckBox* stopAtFirstError;
+    QCheckBox* allPages;
   };
   const Controls& controls() const { return c_; }
   const Presenter& presenter() const { return presenter_; }

@@ -13,6 +13,19 @@ int readInt(QSettings& store, const char* key, int fallback, bool zeroIsMissing)
   return fallback;
 }
 
+// A check box of group "Default", 1 or 0; a missing value is the default, written back.
+bool loadCheck(QSettings& store, const char* key, bool fallback) {
+  store.beginGroup("Default");
+  const bool on = readInt(store, key, fallback ? 1 : 0, false) != 0;
+  store.endGroup();
+  return on;
+}
+
+void saveCheck(QSettings& store, const char* key, bool on) {
+  store.setValue(key, on ? 1 : 0);
+  store.sync();
+}
+
 }  // namespace
 
 DialogSettings loadSettings(QSettings& store) {
@@ -49,17 +62,10 @@ void saveSettings(QSettings& store, const DialogSettings& s) {
   store.sync();
 }
 
-bool loadStopAtFirstError(QSettings& store) {
-  store.beginGroup("Default");
-  const bool stop = readInt(store, "StopAtFirstError", 0, false) != 0;
-  store.endGroup();
-  return stop;
-}
-
-void saveStopAtFirstError(QSettings& store, bool stop) {
-  store.setValue("Default/StopAtFirstError", stop ? 1 : 0);
-  store.sync();
-}
+bool loadStopAtFirstError(QSettings& store) { return loadCheck(store, "StopAtFirstError", false); }
+void saveStopAtFirstError(QSettings& store, bool stop) { saveCheck(store, "Default/StopAtFirstError", stop); }
+bool loadAllPages(QSettings& store) { return loadCheck(store, "AllPages", true); }
+void saveAllPages(QSettings& store, bool all) { saveCheck(store, "Default/AllPages", all); }
 
 int firstFileFilter(QSettings& store) {
   bool ok = false;

@@ -42,6 +42,7 @@ std::string summaryText(const BatchSummary& s) {
         text += ": " + file.cause;
       else if (section.result == FileResult::kTranslated)
         text += " -> " + file.output;
+      if (section.result == FileResult::kTranslated && !file.note.empty()) text += " (" + file.note + ")";
       text += "\n";
     }
   }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "formats/open.h"
+#include "formats/pages.h"
 #include "rio/diagnostics.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
@@ -101,6 +102,19 @@ TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn 
   if (readStatus) *readStatus = 0;
 
   const ImportLimits bounds = limits ? *limits : ImportLimits{};
+  if (bounds.pageCount || bounds.page > 0) {
+    int32_t pages = 1;
+    RioStatus status = rioCountPages(rcb, &pages);
+    if (bounds.pageCount) *bounds.pageCount = pages;
+    if (status == kRioOk && bounds.page >= pages) status = kRioBadParameter;
+    if (status == kRioOk && bounds.page > 0) status = rioReadPage(rcb, bounds.page);
+    if (status != kRioOk) {
+      if (readStatus) *readStatus = status;
+      if (outFormat) *outFormat = rcb->inFormat;
+      rastSetError(kRastOutOfMemory, kRoutine);
+      return nullptr;
+    }
+  }
   const int64_t tiles = bitmapWords(rioGetWidth(rcb)) * bitmapWords(rioGetHeight(rcb));
   const int64_t spare = tiles * bounds.spareBytesPerTile;
   auto refuse = [&](RioStatus status) {

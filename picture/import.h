@@ -40,6 +40,10 @@ struct ImportLimits {
   const void* context = nullptr;
   int64_t maxBytes = 0;
   int64_t spareBytesPerTile = 0;
+  // The page of the document imported (from 0); the document's page count goes to *pageCount when given. A
+  // page past the last is refused as an internal error 1 (-4).
+  int32_t page = 0;
+  int32_t* pageCount = nullptr;
 };
 
 // The whole page as a picture of the input's size and resolutions. format 0 recognises the input.

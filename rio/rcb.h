@@ -117,6 +117,11 @@ struct RCB {
   // Reading: the page's code as the reader found it, when it may be carried over unchanged. Writing:
   // what the run offered the writer (rio/carried_code.h).
   CarriedCode carried;
+  // The document's pages (formats/pages.h), from 0: the page being read, the page being written, and the
+  // pages the written document will hold (0: one page, or not stated).
+  int32_t pageRead = 0;
+  int32_t pageWritten = 0;
+  int32_t pagesToWrite = 0;
 };
 
 // Opening is the registry's (formats/open.h): it finds the drivers and stores them in the RCB.

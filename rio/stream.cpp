@@ -392,6 +392,19 @@ int32_t streamSetWindowOffset(RasterStream* s, int32_t i, int64_t position) {
   return 1;
 }
 
+void streamDropWindows(RasterStream* s) {
+  if (!s || s->windowCount == 0) return;
+  const int64_t position = streamTell(s);
+  rioFree(s->windows);
+  s->windows = nullptr;
+  s->windowCount = 0;
+  s->window = 0;
+  s->windowSize = kStreamBufferSize;
+  s->base = s->block;
+  s->offset = position;
+  emptyBuffer(s);
+}
+
 bool streamFlush(RasterStream* s) {
   if (!s || s->mode != kModeWrite) return false;
   (void)flushBuffer(s);

@@ -82,6 +82,8 @@ void streamSetReverseLimit(RasterStream* s, int32_t n);
 [[nodiscard]] int32_t streamSetWindows(RasterStream* s, int32_t count, int32_t minSize);     // 1 or 0
 [[nodiscard]] int32_t streamSelectWindow(RasterStream* s, int32_t i);                         // 1 or 0
 [[nodiscard]] int32_t streamSetWindowOffset(RasterStream* s, int32_t i, int64_t position);    // 1 or 0
+// Back to the one buffer (a reader's next page sets windows of its own), at the current window's position.
+void streamDropWindows(RasterStream* s);
 // Writing: passes the buffered bytes to the sink (or the spool file) now, as a full buffer would. False
 // when they did not all arrive or the stream has lost bytes before, and for a read stream.
 [[nodiscard]] bool streamFlush(RasterStream* s);

@@ -36,6 +36,9 @@ enum class Message {
   kStatus,              // a failing RioStatus; the argument is its text
   kRefusal,             // a paper-size refusal; the argument is its text
   kDigest,              // the page digest of a complete run; the argument is its hexadecimal text
+  kFirstPageOnly,       // a document of several pages, page 1 translated; the argument: "FILE holds N pages"
+  kNoSuchPage,          // -page past the last page; the argument: "FILE holds N pages"
+  kAllPagesRefused,     // -page all for an output of one page
 };
 
 struct Dialect {

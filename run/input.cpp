@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "formats/open.h"
+#include "formats/pages.h"
 #include "picture/import.h"
 #include "picture/transform.h"
 #include "picture/turned_rows.h"
@@ -29,7 +30,13 @@ RioStatus RunInput::openReader(RasterStream* stream, RasterFormatId format) {
 }
 
 RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t degrees, double dpi,
-                               const RioSettings* settings, RasterFormatId* formatRead, int64_t budget) {
+                               const RioSettings* settings, RasterFormatId* formatRead, int64_t budget,
+                               int32_t page) {
+  turnedSource_ = {file, format, degrees, dpi, settings, budget};
+  pages_ = 0;
+  rcb_.reset();
+  picture_.reset();
+  turning_ = false;
   // A quarter turn makes the input's height the width of the lines served; a half turn keeps the width.
   // The budget keeps an entry's room per tile for the turn's own storage (a quarter turn's band of rows
   // takes less on any page wider than a thousand pixels).
@@ -42,6 +49,8 @@ RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t d
   limits.context = &quarter;
   limits.maxBytes = budget > 0 ? budget : kDefaultPictureBudget;
   limits.spareBytesPerTile = static_cast<int64_t>(sizeof(TileEntry));
+  limits.page = page;
+  limits.pageCount = &pages_;
   RastHeaderBlock header;
   RioStatus readStatus = 0;
   picture_.reset(ImportTPicture(file, format, nullptr, formatRead, &header, &readStatus, settings, &limits));
@@ -53,6 +62,7 @@ RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t d
   // An import that ended with an error (undecipherable data, a page that ended early) is never turned.
   if (!picture_ || rastGetLastError() != kRastNoError) {
     picture_.reset();
+    if (pages_ > 0 && page >= pages_) return kRunNoSuchPage;
     return readStatus != 0 && readStatus != kRioEndOfPage ? readStatus : kRioOutOfMemory;
   }
 
@@ -91,6 +101,28 @@ RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t d
   }
   rcb_ = std::move(rcb);
   return kRioOk;
+}
+
+RioStatus RunInput::countPages(int32_t* count) {
+  if (turnedSource_.file != nullptr) {
+    *count = std::max(pages_, 1);
+    return kRioOk;
+  }
+  return rioCountPages(rcb_.get(), count);
+}
+
+RioStatus RunInput::readPage(int32_t index) {
+  if (turnedSource_.file != nullptr) {
+    const TurnedSource& t = turnedSource_;
+    std::rewind(t.file);
+    RasterFormatId formatRead = 0;
+    RioStatus status = openTurned(t.file, t.format, t.degrees, t.dpi, t.settings, &formatRead, t.budget, index);
+    if (status == kRioOk && watch_ != nullptr) watch_->startPage(rcb_->height);
+    return status;
+  }
+  RioStatus status = rioReadPage(rcb_.get(), index);
+  if (status == kRioOk && watch_ != nullptr) watch_->startPage(rcb_->height);
+  return status;
 }
 
 void RunInput::watch(RunWatch* watch) {

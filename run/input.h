@@ -19,6 +19,9 @@ namespace vantrel {
 // unless the front end gives another budget.
 inline constexpr int64_t kDefaultPictureBudget = int64_t{2} << 30;
 
+// A page past the input's last one was asked for.
+inline constexpr RioStatus kRunNoSuchPage = -101;
+
 class RunInput {
  public:
   // A reader on the stream; the format 0 is recognised.
@@ -27,9 +30,15 @@ class RunInput {
   // 0) replaces the picture's resolutions. *formatRead receives the format the import recognised. The
   // turned page must be a page the line buffers hold, and its picture must stay within `budget` bytes
   // (0: the default): both are checked when the header is read, before a line is imported.
+  // `page` (from 0) is the page of the document imported; kRunNoSuchPage when it has fewer pages.
   [[nodiscard]] RioStatus openTurned(std::FILE* file, RasterFormatId format, int32_t degrees, double dpi,
                                      const RioSettings* settings, RasterFormatId* formatRead,
-                                     int64_t budget = 0);
+                                     int64_t budget = 0, int32_t page = 0);
+
+  // The pages of the input document (1 for a one-page format), and the move to page `index` (from 0): the
+  // reader's next page, or, turning, that page imported and turned as the first was.
+  [[nodiscard]] RioStatus countPages(int32_t* count);
+  [[nodiscard]] RioStatus readPage(int32_t index);
 
   RCB* rcb() const { return rcb_.get(); }
   // The next line into rcb()->curSline; false when none is left (the RCB's status says why).
@@ -48,6 +57,16 @@ class RunInput {
   TurnedRows turned_;     // a quarter turn's rows, over picture_
   bool turning_ = false;
   RunWatch* watch_ = nullptr;
+  int32_t pages_ = 0;  // counted by the turned import; 0: ask the reader
+  // What a turned page was opened with, for the pages after it.
+  struct TurnedSource {
+    std::FILE* file = nullptr;
+    RasterFormatId format = 0;
+    int32_t degrees = 0;
+    double dpi = 0;
+    const RioSettings* settings = nullptr;
+    int64_t budget = 0;
+  } turnedSource_;
 };
 
 }  // namespace vantrel

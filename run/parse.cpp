@@ -24,7 +24,7 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-enum class Option { kRof, kDpi, kXDpi, kYDpi, kODpi, kRot, kSize, kExt, kDigest };
+enum class Option { kRof, kDpi, kXDpi, kYDpi, kODpi, kRot, kSize, kExt, kDigest, kPage };
 
 struct OptionName {
   const char* name;
@@ -36,6 +36,7 @@ constexpr OptionName kOptions[] = {
     {"-rof", Option::kRof, true},   {"-dpi", Option::kDpi, true},   {"-xdpi", Option::kXDpi, true},
     {"-ydpi", Option::kYDpi, true}, {"-odpi", Option::kODpi, true}, {"-rot", Option::kRot, true},
     {"-size", Option::kSize, true}, {"-ext", Option::kExt, false},   {"-digest", Option::kDigest, false},
+    {"-page", Option::kPage, true},
 };
 
 const OptionName* findOption(const Dialect& dialect, const std::string& name) {
@@ -132,6 +133,12 @@ class Parser {
       case Option::kDigest:
         options_->digest = true;
         return ParseResult::kOk;
+      case Option::kPage: {
+        std::optional<int32_t> page = parsePage(value);
+        if (!page) return fail(Message::kUnrecognized);
+        options_->page = *page;
+        return ParseResult::kOk;
+      }
     }
     return fail(Message::kUnrecognized);
   }
@@ -228,6 +235,18 @@ std::optional<int32_t> parseSizeCode(std::string_view text) {
   int32_t code = value[1] - '0' + 1;
   if (value.size() >= 3 && value[2] == 'l') code += 8;
   return code;
+}
+
+std::optional<int32_t> parsePage(std::string_view text) {
+  if (asciiLower(text) == "all") return kAllPages;
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int32_t page = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    page = page * 10 + (c - '0');
+  }
+  if (page < 1) return std::nullopt;
+  return page;
 }
 
 int32_t portFromName(std::string_view name) {

@@ -32,6 +32,8 @@ std::optional<double> parseResolution(std::string_view text);
 std::optional<int32_t> parseRotation(std::string_view text);
 // -size: "a0".."a4" give 1..5, with a third character 'l' 9..13; any case; further characters ignored.
 std::optional<int32_t> parseSizeCode(std::string_view text);
+// -page: "all" in any case gives kAllPages; else a decimal page number from 1 to 999999999.
+std::optional<int32_t> parsePage(std::string_view text);
 // The port number of "lpt1", "lpt2" or "lpt3" in any case; kNoPort for every other name.
 int32_t portFromName(std::string_view name);
 

@@ -11,6 +11,8 @@ enum class Severity {
   kProgress,  // what the run is doing ("Generating file: ...", the outcome line, port dots)
   kError,     // why a run was refused or failed
   kResult,    // a result for scripts (the page digest); the console prints it on standard error
+  kNotice,    // a note on what the run takes of the input (a document of several pages), or why it
+              // refuses a page; the console prints it on standard error
 };
 
 class Reporter {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "formats/open.h"
+#include "formats/pages.h"
 #include "rio/resample.h"
 #include "rio/sline.h"
 #include "rio/status.h"
@@ -118,6 +119,17 @@ bool checkPaperSize(const RCB* in, TranslateJob& job, const Dialect& dialect, Re
 
 RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStream* outStream,
                           const Dialect& dialect, PageDigest* digest) {
+  RcbPtr output;
+  const RioStatus status = resizePage(source, job, outStream, output, dialect, digest, 1);
+  source.closeReader();
+  if (!output) return status;
+  // The writer's close finishes the file (trailers, patched headers): its failure fails the run.
+  const RioStatus closed = rioCloseRaster(output.release());
+  return status != 0 ? status : closed;
+}
+
+RioStatus resizePage(RunInput& source, const TranslateJob& job, RasterStream* outStream, RcbPtr& output,
+                     const Dialect& dialect, PageDigest* digest, int32_t pages) {
   RCB* in = source.rcb();
   const RasterFormatId outFormat = job.options.outFormat;
   const int32_t inWidth = rioGetWidth(in);
@@ -156,12 +168,19 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   // outH lines of outW pixels are written either way.
   const bool roundTo32 = outFormat == kFormatMmr && dialect.kind == DialectKind::kConsole;
   RioStatus status = 0;
-  RcbPtr output(rioOpenRasterWrite(outStream, roundTo32 ? roundUp32(outW) : outW,
-                                   roundTo32 ? roundUp32(outH) : outH, outFormat, &status));
-  if (!output) return status;
+  const int32_t openWidth = roundTo32 ? roundUp32(outW) : outW;
+  const int32_t openHeight = roundTo32 ? roundUp32(outH) : outH;
+  if (!output) {
+    output.reset(rioOpenRasterWrite(outStream, openWidth, openHeight, outFormat, &status));
+    if (!output) return status;
+    output->pagesToWrite = pages;
+  } else if (RioStatus r = rioSizeWrittenPage(output.get(), openWidth, openHeight)) {
+    return r;
+  }
   (void)rioSetXDpi(output.get(), outXDpi);
   (void)rioSetYDpi(output.get(), outYDpi);
   if (in->extraHeader) status = rioSetExtraHeader(output.get(), in->extraHeader, in->extraHeaderLength);
+  if (status == 0 && !in->extraHeader) status = rioSetExtraHeader(output.get(), nullptr, 0);
 
   LineResampler resampler;
   if (status == 0) status = resampler.init(inWidth, inHeight, outW, outH, sx, sy);
@@ -216,10 +235,7 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   if (status == 0 && !source.endedWell()) status = inputFailure(in->status);
   // A failed run's output is dropped: the writer is told, so that it does not pad the page.
   if (status != 0) rioSetError(output.get(), status);
-  source.closeReader();
-  // The writer's close finishes the file (trailers, patched headers): its failure fails the run.
-  const RioStatus closed = rioCloseRaster(output.release());
-  return status != 0 ? status : closed;
+  return status;
 }
 
 }  // namespace vantrel

@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "formats/open.h"
+#include "formats/pages.h"
 #include "formats/registry.h"
 #include "rio/sline.h"
 #include "run/output_file.h"
@@ -62,23 +64,59 @@ RioStatus closeOutput(RCB* output, RioStatus status) {
   return status != 0 ? status : closed;
 }
 
-// Two RCBs: every input line copied into the output RCB (and into the digest, when there is one). *reported
-// is set when the cause has been reported already (the output RCB could not be opened).
-RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outStream, const Dialect& dialect,
-                             Reporter& reporter, bool* reported, PageDigest* digest) {
+// The pages a run takes, from 0.
+struct PageRange {
+  int32_t first = 0;
+  int32_t last = 0;
+  int32_t count() const { return last - first + 1; }
+};
+
+std::string pagesHeld(const std::string& name, int32_t count) {
+  return name + " holds " + std::to_string(count) + (count == 1 ? " page" : " pages");
+}
+
+// The pages -page asks for, out of the input's `count`; without it the first, with a notice when there
+// are more. False when the page asked for is not there (reported).
+bool choosePages(const Dialect& dialect, const RunOptions& o, int32_t count, Reporter& reporter,
+                 PageRange* range) {
+  if (o.page == kAllPages) {
+    *range = {0, count - 1};
+    return true;
+  }
+  if (o.page > count) {
+    say(reporter, dialect, Severity::kNotice, Message::kNoSuchPage, pagesHeld(o.inName, count));
+    return false;
+  }
+  if (o.page == 0 && count > 1)
+    say(reporter, dialect, Severity::kNotice, Message::kFirstPageOnly, pagesHeld(o.inName, count));
+  const int32_t page = o.page > 0 ? o.page - 1 : 0;
+  *range = {page, page};
+  return true;
+}
+
+// One page through two RCBs: every input line copied into the output RCB (and into the digest, when there
+// is one). The output RCB is opened for the first page and takes each later page's size. *reported is set
+// when the cause has been reported already (the output RCB could not be opened).
+RioStatus copyPage(RunInput& in, TranslateJob& job, RasterStream* outStream, RcbPtr& output, int32_t pages,
+                   const Dialect& dialect, Reporter& reporter, bool* reported, PageDigest* digest) {
   RCB* input = in.rcb();
   RioStatus status = 0;
-  RcbPtr output(
-      rioOpenRasterWrite(outStream, rioGetWidth(input), rioGetHeight(input), job.options.outFormat, &status));
   if (!output) {
-    sayStatus(reporter, dialect, status);
-    *reported = true;
-    return status;
+    output.reset(
+        rioOpenRasterWrite(outStream, rioGetWidth(input), rioGetHeight(input), job.options.outFormat, &status));
+    if (!output) {
+      sayStatus(reporter, dialect, status);
+      *reported = true;
+      return status;
+    }
+    output->pagesToWrite = pages;
+  } else if (RioStatus r = rioSizeWrittenPage(output.get(), rioGetWidth(input), rioGetHeight(input))) {
+    return r;
   }
   (void)rioSetXDpi(output.get(), rioGetXDpi(input));
   (void)rioSetYDpi(output.get(), rioGetYDpi(input));
   // Header data a reader hands on (a CALS input's identification records, for one) reach the writer.
-  if (input->extraHeader) status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeaderLength);
+  status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeader ? input->extraHeaderLength : 0);
   // Nothing on this path changes the pixels: a writer may copy the reader's code as it is.
   rioOfferCarriedCode(output.get(), input);
 
@@ -104,11 +142,35 @@ RioStatus copyThroughTwoRcbs(RunInput& in, TranslateJob& job, RasterStream* outS
     rioSwapSlines(input);
   }
   if (status == 0 && !in.endedWell()) status = inputFailure(input->status);
+  return status;
+}
+
+// Every page of the range through two RCBs, copied or resized; each page's digest goes to `digests`. The
+// reader and the writer close at the end.
+RioStatus translatePages(RunInput& in, TranslateJob& job, RasterStream* outStream, PageRange range,
+                         bool resizing, const Dialect& dialect, Reporter& reporter, bool* reported,
+                         PageDigest* digest, std::vector<std::string>* digests) {
+  RcbPtr output;
+  RioStatus status = 0;
+  for (int32_t page = range.first; status == 0; ++page) {
+    if (page > range.first) {
+      status = rioEndWrittenPage(output.get());
+      if (status == 0) status = inputFailure(in.readPage(page));
+      if (status == 0) status = pageStatus(in.rcb());
+      if (status != 0) break;
+      applyInputResolution(in.rcb(), job.options.inDpi);
+    }
+    status = resizing ? resizePage(in, job, outStream, output, dialect, digest, range.count())
+                      : copyPage(in, job, outStream, output, range.count(), dialect, reporter, reported, digest);
+    if (status == 0 && digest) digests->push_back(digest->finish());
+    if (page == range.last) break;
+  }
   in.closeReader();
+  if (!output) return status;
   return closeOutput(output.release(), status);
 }
 
-// One RCB that reads and writes: the line read is the line written.
+// One RCB that reads and writes: the line read is the line written, page after page.
 RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStream* outStream,
                             const Dialect& dialect, Reporter& reporter, bool* reported, RunWatch* watch) {
   RioStatus status = 0;
@@ -118,26 +180,42 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
     *reported = true;
     return status;
   }
-  if (RioStatus r = pageStatus(rcb.get())) {
-    sayStatus(reporter, dialect, r);
+  int32_t count = 1;
+  PageRange range;
+  status = rioCountPages(rcb.get(), &count);
+  if (status == 0 && !choosePages(dialect, job.options, count, reporter, &range)) status = kRunNoSuchPage;
+  if (status == 0 && range.first > 0) status = inputFailure(rioReadPage(rcb.get(), range.first));
+  if (status == 0) status = pageStatus(rcb.get());
+  if (status != 0) {
+    if (status != kRunNoSuchPage) sayStatus(reporter, dialect, status);
     *reported = true;
-    return closeOutput(rcb.release(), r);
+    return closeOutput(rcb.release(), status);
   }
-  applyInputResolution(rcb.get(), job.options.inDpi);
-  if (watch != nullptr) watch->startPage(rcb->height);
-  rioOfferCarriedCode(rcb.get(), rcb.get());
-  while (rioReadRasterSline(rcb.get()) != nullptr) {
-    if (watch != nullptr && !watch->rowRead(rcb->linesRead)) {
-      status = kRunCancelled;
-      break;
+  rcb->pagesToWrite = range.count();
+  for (int32_t page = range.first; status == 0; ++page) {
+    if (page > range.first) {
+      status = rioEndWrittenPage(rcb.get());
+      if (status == 0) status = inputFailure(rioReadPage(rcb.get(), page));
+      if (status == 0) status = pageStatus(rcb.get());
+      if (status != 0) break;
     }
-    status = rioWriteRasterSline(rcb.get());
-    if (status != 0) break;
-    rioSwapSlines(rcb.get());
+    applyInputResolution(rcb.get(), job.options.inDpi);
+    if (watch != nullptr) watch->startPage(rcb->height);
+    rioOfferCarriedCode(rcb.get(), rcb.get());
+    while (rioReadRasterSline(rcb.get()) != nullptr) {
+      if (watch != nullptr && !watch->rowRead(rcb->linesRead)) {
+        status = kRunCancelled;
+        break;
+      }
+      status = rioWriteRasterSline(rcb.get());
+      if (status != 0) break;
+      rioSwapSlines(rcb.get());
+    }
+    const bool endedWell =
+        rcb->status == 0 || (rcb->status == kRioEndOfPage && rcb->linesRead >= rcb->height);
+    if (status == 0 && !endedWell) status = inputFailure(rcb->status);
+    if (page == range.last) break;
   }
-  const bool endedWell =
-      rcb->status == 0 || (rcb->status == kRioEndOfPage && rcb->linesRead >= rcb->height);
-  if (status == 0 && !endedWell) status = inputFailure(rcb->status);
   return closeOutput(rcb.release(), status);
 }
 
@@ -167,6 +245,11 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
     return RunOutcome::kRefused;
   }
   if (o.outFormat == kFormatNone) o.outFormat = rioFormatFromPath(o.outName.c_str());
+  // Every page into one output needs an output that holds several, known before anything is written.
+  if (o.page == kAllPages && o.outFormat != kFormatNone && !rioWritesPages(o.outFormat)) {
+    say(reporter, dialect, Severity::kNotice, Message::kAllPagesRefused);
+    return RunOutcome::kRefused;
+  }
 
   if (environment.output.write != nullptr) {
     if (o.outFormat == 0) {
@@ -231,6 +314,7 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   bool reported = false;
   PageDigest digest;
   PageDigest* const digesting = o.digest ? &digest : nullptr;
+  std::vector<std::string> digests;  // one for each page written
   const OutputSink& sink = environment.output;
   if (sink.write != nullptr) {
     if (!streamSetWriteCallback(outStream.get(), sink.write, sink.context)) {
@@ -257,11 +341,25 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   } else if (!reported) {
     RunInput in;
     RasterFormatId formatRead = 0;
+    // A turned page is imported as the page -page names; a plain reader moves there once the pages are
+    // counted.
+    const int32_t asked = o.page > 0 ? o.page - 1 : 0;
     status = o.rotation != 0 ? in.openTurned(job.inFile.get(), o.inFormat, o.rotation, o.inDpi,
-                                             environment.settings, &formatRead, environment.pictureBudget)
+                                             environment.settings, &formatRead, environment.pictureBudget, asked)
                              : in.openReader(inStream.get(), o.inFormat);
+    int32_t count = 1;
+    PageRange range;
+    if (status == 0 || status == kRunNoSuchPage) {
+      const RioStatus counted = in.countPages(&count);
+      if (counted != 0) status = counted;
+    }
+    if (status == 0 || status == kRunNoSuchPage)
+      status = choosePages(dialect, o, count, reporter, &range) ? status : kRunNoSuchPage;
+    if (status == 0 && o.rotation == 0 && range.first > 0) status = in.readPage(range.first);
     if (status == 0) status = pageStatus(in.rcb());
-    if (status != 0) {
+    if (status == kRunNoSuchPage) {
+      reported = true;  // choosePages has said so
+    } else if (status != 0) {
       sayStatus(reporter, dialect, inputFailure(status));
       reported = true;
     } else {
@@ -269,10 +367,9 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
       in.watch(environment.watch);
       if (dialect.geometryOptions && o.outFormat == kFormatMmr && !checkPaperSize(in.rcb(), job, dialect, reporter)) {
         reported = true;  // the check has reported its refusal
-      } else if (job.scale != 0 || resampling) {
-        status = resizeTranslate(in, job, outStream.get(), dialect, digesting);
       } else {
-        status = copyThroughTwoRcbs(in, job, outStream.get(), dialect, reporter, &reported, digesting);
+        status = translatePages(in, job, outStream.get(), range, job.scale != 0 || resampling, dialect, reporter,
+                                &reported, digesting, &digests);
       }
     }
   }
@@ -284,7 +381,8 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
   if (reported) return false;
   if (complete) {
     if (status != 0) sayStatus(reporter, dialect, status);
-    if (status == 0 && digesting) say(reporter, dialect, Severity::kResult, Message::kDigest, digest.finish());
+    if (status == 0)
+      for (const std::string& d : digests) say(reporter, dialect, Severity::kResult, Message::kDigest, d);
     return status == 0;
   }
   if (sink.write != nullptr)

@@ -88,5 +88,9 @@ constexpr RioStatus inputFailure(RioStatus status) {
 // nullptr).
 [[nodiscard]] RioStatus resizeTranslate(RunInput& in, const TranslateJob& job, RasterStream* outStream,
                                         const Dialect& dialect, PageDigest* digest = nullptr);
+// One page of that: the output RCB is opened for the first page (a document of `pages` pages) and takes
+// the next page's size after that; the input and the output stay open.
+[[nodiscard]] RioStatus resizePage(RunInput& in, const TranslateJob& job, RasterStream* outStream,
+                                   RcbPtr& output, const Dialect& dialect, PageDigest* digest, int32_t pages);
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "rio/rcb.h"
 
@@ -65,6 +66,16 @@ inline void put32(uint8_t* p, uint32_t v, bool bigEndian) { bigEndian ? putBe32(
   if (RioStatus r = writeAll(s, data, n)) return r;
   if (int32_t r = streamSeek(s, back)) return r;
   return kRioOk;
+}
+
+// As patchAt, but a field still in the write buffer is overwritten there, without a seek (a field patched
+// once per page of a document of many pages): a failed write then shows when the buffer is flushed.
+[[nodiscard]] inline RioStatus patchBuffered(RasterStream* s, int64_t position, const void* data, int64_t n) {
+  if (s->mode == 1 && s->ok && !s->windows && position >= s->offset && n >= 0 && position + n <= streamTell(s)) {
+    std::memcpy(s->base + (position - s->offset), data, static_cast<size_t>(n));
+    return kRioOk;
+  }
+  return patchAt(s, position, data, n);
 }
 
 // After the header is read: makes the input seekable (a pipe is spooled), checks `offset` against the

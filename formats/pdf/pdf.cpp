@@ -16,6 +16,7 @@
 #include "formats/common/byte_io.h"
 #include "formats/common/fax_lines.h"
 #include "formats/pdf/pdf.h"
+#include "formats/pages.h"
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -281,6 +282,9 @@ RioStatus pdfWriteHeader(RCB* rcb) {
   if (!(rcb->yDpi > 0)) rcb->yDpi = kDefaultDpi;
   // A page that cannot be stated is refused before anything is written.
   if (RioStatus r = pageGeometry(rcb, *st)) return rioSetError(rcb, r);
+  // A later page may be wider or narrower than the one before it.
+  if (st->fax.lines.width != rcb->width)
+    if (RioStatus r = linePairAlloc(&st->fax.lines, rcb->width)) return rioSetError(rcb, r);
   if (!st->documentStarted)
     if (RioStatus r = startDocument(rcb, *st)) return rioSetError(rcb, r);
   if (RioStatus r = startPage(rcb, *st)) return rioSetError(rcb, r);
@@ -297,8 +301,8 @@ RioStatus pdfWriteSline(RCB* rcb) {
   return g4WriteSline(rcb, &st->fax);
 }
 
-// The page's image data to their end, then the page and the document. A page cut short, or a run that
-// failed, ends here: its output is dropped.
+// The page's image data to their end, then the page. A page cut short, or a run that failed, ends here:
+// its output is dropped.
 RioStatus finishPage(RCB* rcb, PdfWriteState& st) {
   // A reader sharing the RCB leaves the end of its page (-1) there.
   if (rcb->status != kRioOk && rcb->status != kRioEndOfPage) return rcb->status;
@@ -309,8 +313,7 @@ RioStatus finishPage(RCB* rcb, PdfWriteState& st) {
   } else if (RioStatus r = g4FinishWrite(rcb, &st.fax)) {
     return r;
   }
-  if (RioStatus r = endPage(rcb, st)) return r;
-  return endDocument(rcb, st);
+  return endPage(rcb, st);
 }
 
 RioStatus pdfFinishWrite(RCB* rcb) {
@@ -322,9 +325,23 @@ RioStatus pdfFinishWrite(RCB* rcb) {
     st->finishStatus = rcb->status != kRioOk ? rcb->status : kRioBadRows;
   } else {
     st->finishStatus = finishPage(rcb, *st);
+    if (st->finishStatus == kRioOk) st->finishStatus = endDocument(rcb, *st);
   }
   if (st->finishStatus != kRioOk) rioSetError(rcb, st->finishStatus);
   return st->finishStatus;
+}
+
+// Ends a page of a document of several; the next line starts the next page.
+RioStatus pdfEndPage(RCB* rcb) {
+  PdfWriteState* st = stateOf(rcb);
+  if (!st || st->finished) return rioSetError(rcb, kRioInternal);
+  if (!rcb->headerWritten) return rioSetError(rcb, rcb->status != kRioOk ? rcb->status : kRioBadRows);
+  if (RioStatus r = finishPage(rcb, *st)) {
+    st->finished = true;
+    st->finishStatus = r;
+    return rioSetError(rcb, r);
+  }
+  return kRioOk;
 }
 
 RioStatus pdfClose(RCB* rcb) {
@@ -334,6 +351,8 @@ RioStatus pdfClose(RCB* rcb) {
 }
 
 }  // namespace
+
+extern const PageOps kPdfPages = {nullptr, nullptr, pdfEndPage};
 
 extern const FormatDriver kPdfDriver = {
     pdfOpen,          rioDriverNotImplemented, pdfWriteHeader, pdfAllocSlines,

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "formats/common/raster_row.h"
+#include "formats/pages.h"
 #include "formats/registry.h"
 #include "formats/tiff/tiff.h"
 #include "picture/tpicture.h"
@@ -39,6 +40,28 @@ int64_t configuredRowsPerStrip(const RioSettings& settings) {
   return v;
 }
 
+// What a page of the RCB's size needs: the coder and row buffers, an empty table, the tile band.
+RioStatus preparePage(RCB* rcb, TiffWriteState& st) {
+  st.encoder = FaxEncoder{};
+  st.rowBytes = static_cast<int32_t>((int64_t{rcb->width} + 7) / 8);
+  rioFree(st.row);
+  st.row = static_cast<uint32_t*>(
+      rioCalloc(static_cast<size_t>(bitmapWords(rcb->width) + kRowSlack / 4), sizeof(uint32_t)));
+  if (!st.row) return kRioOutOfMemory;
+  if (st.lines.width != rcb->width || !st.lines.block)
+    if (RioStatus r = linePairAlloc(&st.lines, rcb->width)) return r;
+  st.table.count = 0;
+  st.segmentOpen = false;
+  st.rowInSegment = 0;
+  if (RioStatus r = offsetTableReserve(&st.table, kOffsetTableGrowth)) return r;
+  if (st.tiled) {
+    const int32_t length = std::min(kMaxWriteTileLength, std::max(rcb->height, 1));
+    const int32_t tileLength = (length + kTileLengthStep - 1) / kTileLengthStep * kTileLengthStep;
+    if (RioStatus r = bandWriterInit(&st.band, rcb->width, kWriteTileWidth, tileLength)) return r;
+  }
+  return kRioOk;
+}
+
 RioStatus openWriter(RCB* rcb) {
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
   if (rcb->height <= 0) return kRioBadRows;
@@ -54,19 +77,7 @@ RioStatus openWriter(RCB* rcb) {
     case kFormatTiffG3: st->compression = kCompressionGroup3; st->rowsPerStrip = rowsPerStrip; break;
     default: st->compression = kCompressionGroup4; st->tiled = true; break;
   }
-  st->encoder = FaxEncoder{};
-  st->rowBytes = static_cast<int32_t>((int64_t{rcb->width} + 7) / 8);
-  st->row = static_cast<uint32_t*>(
-      rioCalloc(static_cast<size_t>(bitmapWords(rcb->width) + kRowSlack / 4), sizeof(uint32_t)));
-  if (!st->row) return kRioOutOfMemory;
-  if (RioStatus r = linePairAlloc(&st->lines, rcb->width)) return r;
-  if (RioStatus r = offsetTableReserve(&st->table, kOffsetTableGrowth)) return r;
-  if (st->tiled) {
-    const int32_t length = std::min(kMaxWriteTileLength, std::max(rcb->height, 1));
-    const int32_t tileLength = (length + kTileLengthStep - 1) / kTileLengthStep * kTileLengthStep;
-    if (RioStatus r = bandWriterInit(&st->band, rcb->width, kWriteTileWidth, tileLength)) return r;
-  }
-  return kRioOk;
+  return preparePage(rcb, *st);
 }
 
 RioStatus tiffOpen(RCB* rcb) {
@@ -91,6 +102,9 @@ RioStatus tiffReadHeader(RCB* rcb) {
 RioStatus tiffWriteHeader(RCB* rcb) {
   auto* st = rioState<TiffWriteState>(rcb->writerState);
   if (!st || !rcb->outStream) return rioSetError(rcb, kRioInternal);
+  // A later page may differ in size from the one before it.
+  if (rcb->pageWritten > 0)
+    if (RioStatus r = preparePage(rcb, *st)) return rioSetError(rcb, r);
   if (RioStatus r = writeHeader(rcb, *st)) return rioSetError(rcb, r);
   return kRioOk;
 }
@@ -145,6 +159,31 @@ RioStatus tiffFinishWrite(RCB* rcb) {
   return st->finishStatus ? rioSetError(rcb, st->finishStatus) : kRioOk;
 }
 
+// Ends the page written so far; the directory of the next one will be linked from it.
+RioStatus tiffEndPage(RCB* rcb) {
+  auto* st = rioState<TiffWriteState>(rcb->writerState);
+  if (!st || !rcb->outStream || st->finished) return rioSetError(rcb, kRioInternal);
+  if (RioStatus r = finishFile(rcb, *st)) {
+    st->finished = true;
+    st->finishStatus = r;
+    return rioSetError(rcb, r);
+  }
+  st->previousLink = st->directoryOffset + 2 + 12 * int64_t{st->entryCount};
+  return kRioOk;
+}
+
+RioStatus tiffCountPages(RCB* rcb, int32_t* count) {
+  auto* st = rioState<TiffReadState>(rcb->readerState);
+  if (!st || !rcb->inStream) return kRioInternal;
+  return countPages(rcb, *st, count);
+}
+
+RioStatus tiffReadPage(RCB* rcb, int32_t index) {
+  auto* st = rioState<TiffReadState>(rcb->readerState);
+  if (!st || !rcb->inStream) return kRioInternal;
+  return seekPage(rcb, *st, index);
+}
+
 // The result of finishing the file (a failed patch, for one) is the result of closing it. The core
 // releases the state blocks with the RCB, so a second close (reader and writer of different TIFF ids)
 // still reports it.
@@ -160,6 +199,8 @@ extern const FormatDriver kTiffDriver = {
     tiffOpen, tiffReadHeader, tiffWriteHeader, tiffAllocSlines, tiffReadSline, tiffWriteSline,
     rioDriverNotImplemented, rioDriverNotImplemented, rioDriverNothing, tiffFinishWrite, tiffClose,
 };
+
+extern const PageOps kTiffPages = {tiffCountPages, tiffReadPage, tiffEndPage};
 
 // Every TIFF starts with its byte order, "II" or "MM"; the header reader checks the rest.
 RasterFormatId probeTiff(const uint8_t* b, RioStatus*) {

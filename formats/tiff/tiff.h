@@ -1,7 +1,8 @@
 // The TIFF driver's own header, shared by its files: tags, field types and compressions as named
 // constants, the reader's and the writer's state, and what each file offers the others.
 //   tiff.cpp                  driver glue: the operations, the table, recognition, the configured strips
-//   tiff_directory.cpp        parsing the first image file directory and checking the layout
+//   tiff_directory.cpp        parsing an image file directory and checking the layout
+//   tiff_chain.cpp            the directory chain read: pages counted and found
 //   tiff_directory_write.cpp  the written header and directory, the strip or tile tables, the late patches
 //   tiff_image.cpp            image data: rows read through the tile-column reader, strips and tiles written
 #pragma once
@@ -122,15 +123,33 @@ struct TiffReadState {
 
   TileReader tiles;  // one column for strips
 
+  // The directory chain, kept from page to page: the first directory, the current page's and the next
+  // one's offset (0: none), the pages counted (-1: not yet).
+  int64_t firstDirectory = 0;
+  int64_t directory = 0;
+  int64_t nextDirectory = 0;
+  int32_t page = 0;
+  int32_t pageCount = -1;
+
+  // Everything of the page read so far released and set back, the file and the chain kept.
+  void clearPage();
+
   TiffReadState() = default;
   TiffReadState(const TiffReadState&) = delete;
   TiffReadState& operator=(const TiffReadState&) = delete;
   ~TiffReadState();
 };
 
-// tiff_directory.cpp: reads the first directory into the state and the RCB (size, resolution, extra-header
-// block) and checks the strip or tile layout against the page.
+// tiff_directory.cpp: reads the file header and the first directory into the state and the RCB (size,
+// resolution, extra-header block) and checks the strip or tile layout against the page.
 [[nodiscard]] RioStatus readDirectory(RCB* rcb, TiffReadState& st);
+// The same for the directory at `offset` (a later page): the page's own state starts afresh.
+[[nodiscard]] RioStatus readPageDirectory(RCB* rcb, TiffReadState& st, int64_t offset);
+
+// tiff_chain.cpp: the pages of the chain, counted without reading their entries; the reader moved to a page.
+inline constexpr int32_t kMaxPages = 1 << 20;
+[[nodiscard]] RioStatus countPages(RCB* rcb, TiffReadState& st, int32_t* count);
+[[nodiscard]] RioStatus seekPage(RCB* rcb, TiffReadState& st, int32_t index);
 
 // tiff_image.cpp: the tile-column reader over the layout; the next image row into rcb->curSline.
 [[nodiscard]] RioStatus prepareRows(RCB* rcb, TiffReadState& st);
@@ -159,6 +178,11 @@ struct TiffWriteState {
 
   // Entry indexes to patch at the end (-1 when not written).
   int32_t entryImageLength = -1, entryOffsets = -1, entryRowsPerStrip = -1, entryByteCounts = -1;
+  // The chain: the page's directory and its entry count; where the previous page's next-directory offset
+  // lies, patched once this page's directory is written (-1: the first page).
+  int64_t directoryOffset = 0;
+  int32_t entryCount = 0;
+  int64_t previousLink = -1;
   RioStatus finishStatus = 0;
   bool finished = false;
 
@@ -172,6 +196,8 @@ inline constexpr int32_t kWriteTileWidth = 512;
 
 // tiff_directory_write.cpp: the header, the directory and the values behind it (resolutions 0 become 200
 // in the RCB first); after the data, the strip or tile tables and the entries that depend on the data.
+// A later page writes nothing here: its directory follows its data and tables, and the link of the page
+// before it is patched to point to it.
 [[nodiscard]] RioStatus writeHeader(RCB* rcb, TiffWriteState& st);
 [[nodiscard]] RioStatus writeTablesAndPatch(RCB* rcb, TiffWriteState& st);
 

@@ -1,8 +1,9 @@
-// Parsing the first image file directory of a TIFF: byte order, the entries by tag, the layout of strips
+// Parsing an image file directory of a TIFF: byte order, the entries by tag, the layout of strips
 // or tiles checked against the page, and the extra-header block that carries the names to a writer.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "formats/common/byte_io.h"
 #include "formats/tiff/tiff.h"
@@ -369,6 +370,20 @@ RioStatus buildExtraHeader(RCB* rcb, const TiffReadState& st) {
 
 }  // namespace
 
+void TiffReadState::clearPage() {
+  const bool keepBigEndian = bigEndian;
+  const int64_t keepFileSize = fileSize, keepFirst = firstDirectory, keepCurrent = directory;
+  const int32_t keepPage = page, keepCount = pageCount;
+  this->~TiffReadState();
+  new (this) TiffReadState();
+  bigEndian = keepBigEndian;
+  fileSize = keepFileSize;
+  firstDirectory = keepFirst;
+  directory = keepCurrent;
+  page = keepPage;
+  pageCount = keepCount;
+}
+
 RioStatus readDirectory(RCB* rcb, TiffReadState& st) {
   RasterStream* s = rcb->inStream;
   if (int32_t r = streamMakeSeekable(s)) return r;
@@ -383,14 +398,21 @@ RioStatus readDirectory(RCB* rcb, TiffReadState& st) {
   else
     return kRioBadHeader;
   if (get16(head + 2, st.bigEndian) != 42) return kRioBadHeader;
-  const int64_t directory = get32(head + 4, st.bigEndian);
-  if (directory < 8) return kRioBadHeader;  // inside the file header itself
+  st.firstDirectory = get32(head + 4, st.bigEndian);
+  if (st.firstDirectory < 8) return kRioBadHeader;  // inside the file header itself
+  return readPageDirectory(rcb, st, st.firstDirectory);
+}
 
+RioStatus readPageDirectory(RCB* rcb, TiffReadState& st, int64_t directory) {
+  st.directory = directory;
   DirectoryReader reader(rcb, &st);
   uint8_t countBytes[2];
   if (RioStatus r = reader.readAt(directory, countBytes, 2)) return r;
   const int64_t entries = get16(countBytes, st.bigEndian);
   if (entries == 0) return kRioBadHeader;
+  // The next directory's offset follows the entries; a chain cut off there ends with this page.
+  uint8_t link[4];
+  st.nextDirectory = reader.readAt(directory + 2 + entries * 12, link, 4) == kRioOk ? get32(link, st.bigEndian) : 0;
   auto* block = static_cast<uint8_t*>(rioMalloc(static_cast<size_t>(entries * 12)));
   if (!block) return kRioOutOfMemory;
   RioStatus status = reader.readAt(directory + 2, block, entries * 12);

@@ -1,6 +1,7 @@
-// The written TIFF: the header with the maker string, one little-endian directory with the values that do
-// not fit an entry right behind it, and, after the data, the strip or tile tables and the entries that depend
-// on the data, patched in place.
+// The written TIFF: the header with the maker string, the first page's little-endian directory with the
+// values that do not fit an entry right behind it, and, after the data, the strip or tile tables and the
+// entries that depend on the data, patched in place. A later page's directory follows its data and tables,
+// written whole, and the link of the page before it is patched to point to it.
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -17,6 +18,8 @@ constexpr char kMaker[] = "ZEB Corporation";  // 15 characters and the NUL: 16 b
 constexpr uint32_t kMakerOffset = 8;
 constexpr int64_t kDirectoryOffset = 24;
 constexpr uint32_t kUnitInch = 2;
+constexpr uint32_t kSubfilePage = 2;  // NewSubfileType: one page of a document of several
+constexpr int32_t kMaxPageNumber = 0xFFFF;  // PageNumber holds shorts
 
 // Rational form of a resolution: 0/1 for 0; else d = trunc(2147483647 / x), n = trunc(x * d), reduced to
 // (n / d)/1 when d divides n. False for a value beyond 2147483647 or below 0.
@@ -106,22 +109,31 @@ RioStatus padToEven(RasterStream* s) {
   return (streamTell(s) & 1) ? writeAll(s, &zero, 1) : kRioOk;
 }
 
-}  // namespace
-
-RioStatus writeHeader(RCB* rcb, TiffWriteState& st) {
-  RasterStream* s = rcb->outStream;
-  if (!(rcb->xDpi > 0) || !std::isfinite(rcb->xDpi)) rcb->xDpi = 200;
-  if (!(rcb->yDpi > 0) || !std::isfinite(rcb->yDpi)) rcb->yDpi = 200;
-  uint32_t rational[4][2] = {};
-  if (!tiffRational(rcb->xDpi, &rational[0][0], &rational[0][1]) ||
-      !tiffRational(rcb->yDpi, &rational[1][0], &rational[1][1]))
-    return kRioInternal;
-  tiffRational(0, &rational[2][0], &rational[2][1]);
-  tiffRational(0, &rational[3][0], &rational[3][1]);
-  const CarriedNames names = carriedNames(rcb);
-
+// One page's directory as it is written: the entries, and the values behind it that do not fit an entry.
+struct Directory {
   OutEntry entries[24];
   int32_t n = 0;
+  uint32_t rational[4][2] = {};
+  CarriedNames names;
+  int32_t documentEntry = -1, pageEntry = -1;
+  int64_t end = 0;  // the position after the values
+};
+
+// The directory of the page in the RCB at `offset`; the entries that depend on the data are placeholders
+// (their indexes in st). Resolutions of 0 become 200 in the RCB first.
+RioStatus buildDirectory(RCB* rcb, TiffWriteState& st, int64_t offset, Directory* d) {
+  if (!(rcb->xDpi > 0) || !std::isfinite(rcb->xDpi)) rcb->xDpi = 200;
+  if (!(rcb->yDpi > 0) || !std::isfinite(rcb->yDpi)) rcb->yDpi = 200;
+  if (!tiffRational(rcb->xDpi, &d->rational[0][0], &d->rational[0][1]) ||
+      !tiffRational(rcb->yDpi, &d->rational[1][0], &d->rational[1][1]))
+    return kRioInternal;
+  tiffRational(0, &d->rational[2][0], &d->rational[2][1]);
+  tiffRational(0, &d->rational[3][0], &d->rational[3][1]);
+  d->names = carriedNames(rcb);
+  const CarriedNames& names = d->names;
+
+  OutEntry* entries = d->entries;
+  int32_t& n = d->n;
   auto add = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) -> int32_t {
     entries[n] = OutEntry{tag, type, count, value, {}, false};
     return n++;
@@ -135,14 +147,15 @@ RioStatus writeHeader(RCB* rcb, TiffWriteState& st) {
     }
     return i;
   };
-  add(kTagNewSubfileType, kLong, 1, 0);
+  // Pages of a document of several are marked so (NewSubfileType bit 1) and numbered from 0.
+  const bool ofSeveral = rcb->pagesToWrite > 1;
+  add(kTagNewSubfileType, kLong, 1, ofSeveral ? kSubfilePage : 0);
   add(kTagImageWidth, kLong, 1, static_cast<uint32_t>(rcb->width));
   st.entryImageLength = add(kTagImageLength, kLong, 1, static_cast<uint32_t>(std::max(rcb->height, 0)));
   add(kTagBitsPerSample, kShort, 1, 1);
   add(kTagCompression, kShort, 1, static_cast<uint32_t>(st.compression));
   add(kTagPhotometric, kShort, 1, 0);
-  int32_t documentEntry = -1, pageEntry = -1;
-  if (names.documentLength > 0) documentEntry = addText(kTagDocumentName, names.document, names.documentLength);
+  if (names.documentLength > 0) d->documentEntry = addText(kTagDocumentName, names.document, names.documentLength);
   if (!st.tiled) {
     st.entryOffsets = add(kTagStripOffsets, kLong, 1, 0);
     st.entryRowsPerStrip = add(kTagRowsPerStrip, kLong, 1, 0);
@@ -151,15 +164,20 @@ RioStatus writeHeader(RCB* rcb, TiffWriteState& st) {
   int32_t rationalEntry[4];
   rationalEntry[0] = add(kTagXResolution, kRational, 1, 0);
   rationalEntry[1] = add(kTagYResolution, kRational, 1, 0);
-  if (names.pageLength > 0) pageEntry = addText(kTagPageName, names.page, names.pageLength);
+  if (names.pageLength > 0) d->pageEntry = addText(kTagPageName, names.page, names.pageLength);
   rationalEntry[2] = add(kTagXPosition, kRational, 1, 0);
   rationalEntry[3] = add(kTagYPosition, kRational, 1, 0);
   if (st.compression == kCompressionGroup4) add(kTagT6Options, kLong, 1, 0);
   add(kTagResolutionUnit, kShort, 1, kUnitInch);
-  if (names.pageNumber[0] != 0 || names.pageNumber[1] != 0)
+  if (ofSeveral) {
+    const auto page = static_cast<uint32_t>(std::min(rcb->pageWritten, kMaxPageNumber));
+    const auto pages = static_cast<uint32_t>(std::min(rcb->pagesToWrite, kMaxPageNumber));
+    add(kTagPageNumber, kShort, 2, page | (pages << 16));
+  } else if (names.pageNumber[0] != 0 || names.pageNumber[1] != 0) {
     add(kTagPageNumber, kShort, 2,
         (static_cast<uint32_t>(names.pageNumber[0]) & 0xFFFF) |
             (static_cast<uint32_t>(names.pageNumber[1]) << 16));
+  }
   add(kTagArtist, kAscii, sizeof kMaker, kMakerOffset);
   if (st.tiled) {
     add(kTagTileWidth, kLong, 1, kWriteTileWidth);
@@ -169,45 +187,47 @@ RioStatus writeHeader(RCB* rcb, TiffWriteState& st) {
   }
 
   // Values behind the directory: the four rationals, then the long names, each on an even offset.
-  int64_t at = kDirectoryOffset + 2 + 12 * n + 4;
+  int64_t at = offset + 2 + 12 * n + 4;
   for (int i = 0; i < 4; ++i) {
     entries[rationalEntry[i]].value = static_cast<uint32_t>(at);
     at += 8;
   }
-  for (int32_t i : {documentEntry, pageEntry}) {
+  for (int32_t i : {d->documentEntry, d->pageEntry}) {
     if (i < 0 || entries[i].inlineText) continue;
     entries[i].value = static_cast<uint32_t>(at);
     at += entries[i].count + (entries[i].count & 1);
   }
+  d->end = at;
+  if (at > UINT32_MAX) return kRioInternal;  // no 32-bit offset reaches it
+  st.directoryOffset = offset;
+  st.entryCount = n;
+  return kRioOk;
+}
 
-  uint8_t head[kDirectoryOffset] = {'I', 'I', 42, 0, static_cast<uint8_t>(kDirectoryOffset), 0, 0, 0};
-  std::memcpy(head + kMakerOffset, kMaker, sizeof kMaker);
+// The directory and its values at the stream's position (the offset it was built for).
+RioStatus writeDirectory(RasterStream* s, const Directory& d) {
   uint8_t directory[2 + 12 * 24 + 4] = {};
-  putLe16(directory, static_cast<uint32_t>(n));
-  for (int32_t i = 0; i < n; ++i) encodeEntry(entries[i], directory + 2 + 12 * i);
-  if (RioStatus r = writeAll(s, head, sizeof head)) return r;
-  if (RioStatus r = writeAll(s, directory, 2 + 12 * n + 4)) return r;
+  putLe16(directory, static_cast<uint32_t>(d.n));
+  for (int32_t i = 0; i < d.n; ++i) encodeEntry(d.entries[i], directory + 2 + 12 * i);
+  if (RioStatus r = writeAll(s, directory, 2 + 12 * d.n + 4)) return r;
   uint8_t values[32];
   for (int i = 0; i < 4; ++i) {
-    putLe32(values + 8 * i, rational[i][0]);
-    putLe32(values + 8 * i + 4, rational[i][1]);
+    putLe32(values + 8 * i, d.rational[i][0]);
+    putLe32(values + 8 * i + 4, d.rational[i][1]);
   }
   if (RioStatus r = writeAll(s, values, sizeof values)) return r;
   const struct {
     int32_t entry;
     const char* text;
-  } texts[] = {{documentEntry, names.document}, {pageEntry, names.page}};
+  } texts[] = {{d.documentEntry, d.names.document}, {d.pageEntry, d.names.page}};
   for (const auto& t : texts) {
-    if (t.entry < 0 || entries[t.entry].inlineText) continue;
+    if (t.entry < 0 || d.entries[t.entry].inlineText) continue;
     const uint8_t zeros[2] = {0, 0};
-    if (RioStatus r = writeAll(s, t.text, entries[t.entry].count - 1)) return r;
-    if (RioStatus r = writeAll(s, zeros, 1 + (entries[t.entry].count & 1))) return r;
+    if (RioStatus r = writeAll(s, t.text, d.entries[t.entry].count - 1)) return r;
+    if (RioStatus r = writeAll(s, zeros, 1 + (d.entries[t.entry].count & 1))) return r;
   }
-  return streamTell(s) == at ? kRioOk : kRioInternal;
+  return streamTell(s) == d.end ? kRioOk : kRioInternal;
 }
-
-
-namespace {
 
 RioStatus writeTables(RasterStream* s, const OffsetTable& table, OutEntry* offsets, OutEntry* counts) {
   offsets->count = counts->count = static_cast<uint32_t>(table.count);
@@ -227,13 +247,25 @@ RioStatus writeTables(RasterStream* s, const OffsetTable& table, OutEntry* offse
   return kRioOk;
 }
 
-RioStatus patchEntry(RasterStream* s, int32_t index, const OutEntry& e) {
+RioStatus patchEntry(RasterStream* s, const TiffWriteState& st, int32_t index, const OutEntry& e) {
   uint8_t bytes[12];
   encodeEntry(e, bytes);
-  return patchAt(s, kDirectoryOffset + 2 + 12 * int64_t{index}, bytes, 12);
+  return patchAt(s, st.directoryOffset + 2 + 12 * int64_t{index}, bytes, 12);
 }
 
 }  // namespace
+
+RioStatus writeHeader(RCB* rcb, TiffWriteState& st) {
+  // A later page's directory follows its data, once every value is known.
+  if (st.previousLink >= 0) return kRioOk;
+  RasterStream* s = rcb->outStream;
+  Directory d;
+  if (RioStatus r = buildDirectory(rcb, st, kDirectoryOffset, &d)) return r;
+  uint8_t head[kDirectoryOffset] = {'I', 'I', 42, 0, static_cast<uint8_t>(kDirectoryOffset), 0, 0, 0};
+  std::memcpy(head + kMakerOffset, kMaker, sizeof kMaker);
+  if (RioStatus r = writeAll(s, head, sizeof head)) return r;
+  return writeDirectory(s, d);
+}
 
 RioStatus writeTablesAndPatch(RCB* rcb, TiffWriteState& st) {
   RasterStream* s = rcb->outStream;
@@ -244,15 +276,31 @@ RioStatus writeTablesAndPatch(RCB* rcb, TiffWriteState& st) {
   if (rows > UINT32_MAX) return kRioInternal;
   if (rows == 0) return kRioBadRows;  // ImageLength 0 is no page (libtiff refuses it)
   const OutEntry length{kTagImageLength, kLong, 1, static_cast<uint32_t>(rows), {}, false};
-  if (RioStatus r = patchEntry(s, st.entryImageLength, length)) return r;
-  if (RioStatus r = patchEntry(s, st.entryOffsets, offsets)) return r;
-  if (RioStatus r = patchEntry(s, st.entryByteCounts, counts)) return r;
-  if (!st.tiled) {
-    const int64_t perStrip = st.table.count == 1 ? rows : st.rowsPerStrip;
-    const auto value = static_cast<uint32_t>(std::min<int64_t>(perStrip, UINT32_MAX));
-    if (RioStatus r = patchEntry(s, st.entryRowsPerStrip, {kTagRowsPerStrip, kLong, 1, value, {}, false})) return r;
+  const int64_t perStrip = st.table.count == 1 ? rows : st.rowsPerStrip;
+  const OutEntry rowsPerStrip{kTagRowsPerStrip, kLong, 1, static_cast<uint32_t>(std::min<int64_t>(perStrip, UINT32_MAX)),
+                              {}, false};
+  if (st.previousLink < 0) {
+    // The first page's directory stands after the file header: its entries are patched in place.
+    if (RioStatus r = patchEntry(s, st, st.entryImageLength, length)) return r;
+    if (RioStatus r = patchEntry(s, st, st.entryOffsets, offsets)) return r;
+    if (RioStatus r = patchEntry(s, st, st.entryByteCounts, counts)) return r;
+    if (!st.tiled)
+      if (RioStatus r = patchEntry(s, st, st.entryRowsPerStrip, rowsPerStrip)) return r;
+    return kRioOk;
   }
-  return kRioOk;
+  // A later page's directory goes after its tables, on an even offset, whole; the page before links to it.
+  if (RioStatus r = padToEven(s)) return r;
+  Directory d;
+  const int64_t at = streamTell(s);
+  if (RioStatus r = buildDirectory(rcb, st, at, &d)) return r;
+  d.entries[st.entryImageLength] = length;
+  d.entries[st.entryOffsets] = offsets;
+  d.entries[st.entryByteCounts] = counts;
+  if (!st.tiled) d.entries[st.entryRowsPerStrip] = rowsPerStrip;
+  if (RioStatus r = writeDirectory(s, d)) return r;
+  uint8_t link[4];
+  putLe32(link, static_cast<uint32_t>(at));
+  return patchBuffered(s, st.previousLink, link, 4);
 }
 
 }  // namespace vantrel::tiff

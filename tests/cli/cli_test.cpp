@@ -51,6 +51,7 @@ const std::string kUsage =
     "\n        -rot rotation    optional rotation of 90, 180, or 270"
     "\n        -size definition optional output size of A0 - A4, A0L - A4L"
     "\n        -digest          print the page's SHA-256 on standard error"
+    "\n        -page number     optional page to translate (1, 2, ...), or all"
     "\n"
     "\nInput file types are autodetected independent of file extension (except rlc)"
     "\nInput file types recognized are zebrnl, zebg3, zebg4, calsg4, tiffg3, tiffg4, "

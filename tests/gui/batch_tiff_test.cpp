@@ -10,6 +10,7 @@
 
 #include "formats/registry.h"
 #include "gui/batch.h"
+#include "gui/summary.h"
 #include "tests/gui/gui_support.h"
 
 namespace vantrel::gui {
@@ -142,6 +143,63 @@ INSTANTIATE_TEST_SUITE_P(Pages, BatchCopiesTiff,
                                            TiffCase{"Wider32767", 40000, 40, 8},
                                            TiffCase{"Wider65534", 70000, 24, 24}),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// A TIFF of three pages: with All pages on, the TIFF and PDF rows take every page; a row of one page, or
+// All pages off, takes page 1 and the summary says so.
+TEST(BatchMultiPage, AllPagesIntoTiffAndPdfRowsPageOneElsewhere) {
+  ScratchFolder scratch;
+  std::string pages;
+  for (int32_t i = 0; i < 3; ++i) {
+    const std::string pbm = scratch.at("p" + std::to_string(i) + ".pbm");
+    const std::string tif = scratch.at("p" + std::to_string(i) + ".tif");
+    writePbm(pbm, sourcePage(200 + 50 * i, 100 + 10 * i));
+    ASSERT_EQ(std::system(("pnmtotiff -g4 " + pbm + " > " + tif + " 2>/dev/null").c_str()), 0);
+    pages += " " + tif;
+  }
+  const std::string tiff = scratch.at("doc.tif");
+  ASSERT_EQ(std::system(("tiffcp" + pages + " " + tiff).c_str()), 0);
+  std::filesystem::create_directory(scratch.at("out"));
+  const struct {
+    const char* rofName;
+    bool allPages;
+    int32_t pagesWritten;  // 0: the output is not read back (PDF)
+    bool noted;
+  } cases[] = {{"tiffg4", true, 3, false}, {"pdf", true, 0, false}, {"tiffg4", false, 1, true},
+               {"calsg4", true, 1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.rofName) + (c.allPages ? ", All pages" : ""));
+    BatchPlan plan;
+    plan.inputs = {tiff};
+    for (const OutputFormatRow& row : kOutputFormatRows)
+      if (std::string(row.rofName) == c.rofName) plan.row = row;
+    plan.useInputDir = false;
+    plan.outputDir = scratch.at("out") + "/";
+    plan.allPages = c.allPages;
+    FakeBatchUi ui;
+    bool ask = false;
+    const BatchSummary summary = runBatch(plan, ui, {}, &ask);
+    ASSERT_EQ(summary.completed, 1) << summary.files[0].cause;
+    EXPECT_EQ(summary.files[0].note.find("holds 3 pages; page 1 translated") != std::string::npos, c.noted)
+        << summary.files[0].note;
+    if (c.noted) {
+      EXPECT_NE(summaryText(summary).find("page 1 translated"), std::string::npos);
+    }
+    const std::string output = outputPathFor(tiff, false, plan.outputDir, plan.row.extension);
+    for (int32_t page = 0; page < c.pagesWritten; ++page) {
+      testread::ReadOptions options;
+      options.page = page;
+      const testread::PageRecord back = testread::readBack(output, 0, options);
+      ASSERT_EQ(back.open, 0) << "page " << page + 1;
+      EXPECT_EQ(back.width, 200 + 50 * page);
+      EXPECT_EQ(back.lines.size(), static_cast<size_t>(100 + 10 * page));
+    }
+    testread::ReadOptions past;
+    past.page = c.pagesWritten;
+    if (c.pagesWritten > 0) {
+      EXPECT_NE(testread::readBack(output, 0, past).open, 0);
+    }
+  }
+}
 
 }  // namespace
 }  // namespace vantrel::gui

@@ -95,14 +95,16 @@ TEST_F(Dialog, FirstStartShowsTheDefaultsAndQuitWritesAllEightValues) {
   EXPECT_TRUE(c().restart->isHidden());
   EXPECT_TRUE(c().printToDevice->isHidden());
   EXPECT_FALSE(c().stopAtFirstError->isChecked());
+  EXPECT_TRUE(c().allPages->isChecked());
 
   QTest::mouseClick(c().quit, Qt::LeftButton);
   EXPECT_FALSE(dialog_->isVisible());
   QSettings written(QString::fromStdString(scratch_.at("vantrelw.conf")), QSettings::IniFormat);
   EXPECT_EQ(written.childGroups(), QStringList{"Default"});
   written.beginGroup("Default");
-  EXPECT_EQ(written.childKeys().size(), 9);
+  EXPECT_EQ(written.childKeys().size(), 10);
   EXPECT_EQ(written.value("StopAtFirstError").toInt(), 0);
+  EXPECT_EQ(written.value("AllPages").toInt(), 1);
 }
 
 TEST_F(Dialog, ANumberOutOfRangeIsAnsweredCutAndGetsTheFocusBack) {
@@ -404,8 +406,8 @@ TEST(RealBoxes, TheDialogsRangeMessageIsARealBox) {
 TEST(RealBoxes, TheSummaryCopiesAndSavesItsText) {
   ScratchFolder scratch;
   BatchSummary summary;
-  summary.files = {{"/in/a.tif", "/out/a.cg4", FileResult::kTranslated, ""},
-                   {"/in/b.tif", "/out/b.cg4", FileResult::kFailed, "bad header data"}};
+  summary.files = {{"/in/a.tif", "/out/a.cg4", FileResult::kTranslated, "", ""},
+                   {"/in/b.tif", "/out/b.cg4", FileResult::kFailed, "bad header data", ""}};
   summary.seconds = 1.25;
   SummaryDialog dialog(summary, nullptr);
   EXPECT_EQ(dialog.findChild<QLabel*>("headline")->text(),

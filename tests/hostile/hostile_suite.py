@@ -104,6 +104,27 @@ def filenet(width, height, tile, tiles):
     return body + shared
 
 
+def chain(pages, last_link):
+    """A little-endian TIFF of `pages` white 8 x 8 Group 4 pages that share one strip. The last directory
+    links to last_link(directory offsets, file size): 0 ends the chain."""
+    body = bytearray(b"II*\0\0\0\0\0")
+    strip = len(body)
+    body += b"\xff\xff"
+    entries = [(256, 4, 1, 8), (257, 4, 1, 8), (258, 3, 1, 1), (259, 3, 1, 4), (262, 3, 1, 0), (273, 4, 1, strip),
+               (277, 3, 1, 1), (278, 4, 1, 8), (279, 4, 1, 2)]
+    size = 2 + 12 * len(entries) + 4
+    at = [len(body) + size * i for i in range(pages)]
+    end = at[-1] + size
+    body[4:8] = struct.pack("<I", at[0])
+    for i in range(pages):
+        body += struct.pack("<H", len(entries))
+        for tag, kind, count, value in entries:
+            packed = struct.pack("<HI", value, 0)[:4] if kind == 3 else struct.pack("<I", value)
+            body += struct.pack("<HHI", tag, kind, count) + packed
+        body += struct.pack("<I", at[i + 1] if i + 1 < pages else last_link(at, end))
+    return bytes(body)
+
+
 def white_g4_tiff(width, height):
     """A Group 4 TIFF of one strip of white rows: one vertical-mode bit a row."""
     return tiff(width, height, 4, max(height, 1), [0], [b"\xff" * max((height + 7) // 8, 1)])
@@ -119,9 +140,10 @@ def cals_header(pelcnt):
 # ---- recipes ----------------------------------------------------------------------------------------------
 
 class Recipe:
-    def __init__(self, name, data, args, expect, out="out.rnl", env=None):
+    def __init__(self, name, data, args, expect, out="out.rnl", env=None, within=SECONDS):
         self.name, self.data, self.args, self.expect, self.out = name, data, args, expect, out
         self.env = env or {}
+        self.within = within  # processor seconds a plain build may take
 
 
 def recipes(base):
@@ -136,6 +158,22 @@ def recipes(base):
     yield Recipe("native-tall-half-turn", patched(rnl, [(26, 1 << 25), (30, 32)]), ["-rot", "180"], ROWS)
     yield Recipe("native-tall-beyond-the-rows", patched(rnl, [(26, 1 << 25), (30, 32)]), [], ROWS)
     yield Recipe("native-zero-rows", patched(rnl, [(26, 0)]), [], ROWS)
+
+    # Directory chains that loop or leave the file end at the fault, the pages before it translated; a
+    # chain of 65,535 tiny pages is counted and translated whole. Each ends within a second of processor
+    # time, but translating all 65,535 pages, which writes as many (within a few, linear in the pages).
+    chains = [("loop-to-self", chain(3, lambda at, end: at[-1])),
+              ("loop-to-earlier", chain(4, lambda at, end: at[1])),
+              ("past-the-end", chain(3, lambda at, end: end + 1000)),
+              ("65535-pages", chain(65535, lambda at, end: 0))]
+    for label, data in chains:
+        for options, out in (([], "out.tif"), (["-page", "all"], "out.tif"), (["-page", "all"], "out.pdf"),
+                             (["-page", "3"], "out.g4")):
+            within = 4 if label == "65535-pages" and "all" in options else 1
+            yield Recipe("tiff-chain-%s%s-%s" % (label, "".join(options).replace("-", "_"), out), data, options,
+                         "complete", out, within=within)
+    yield Recipe("tiff-chain-loop-past-its-pages", chain(3, lambda at, end: at[0]), ["-page", "4"], "no such page",
+                 "out.tif", within=1)
 
     # Rows and columns: 2^20 of each are read and written, one more is refused unless ZEB_MAXPAGE raises it.
     side = 1 << 20
@@ -261,6 +299,7 @@ def run(vantrel, work, recipe, sanitizer, extension):
         env["ASAN_OPTIONS"] = "hard_rss_limit_mb=%d:allocator_may_return_null=1:exitcode=86" % (MEMORY >> 20)
         env["UBSAN_OPTIONS"] = "halt_on_error=1:print_stacktrace=1:exitcode=86"
     start = time.monotonic()
+    used = resource.getrusage(resource.RUSAGE_CHILDREN)
     try:
         p = subprocess.run([vantrel, inp, out] + recipe.args, cwd=work, env=env, capture_output=True,
                            timeout=SECONDS, preexec_fn=None if sanitizer else limit_child)
@@ -272,6 +311,10 @@ def run(vantrel, work, recipe, sanitizer, extension):
         return "ended by signal %s: %s" % (signal.Signals(-p.returncode).name, text[-300:])
     if p.returncode not in (0, 1):
         return "exit status %d: %s" % (p.returncode, text[-300:])
+    now = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = now.ru_utime + now.ru_stime - used.ru_utime - used.ru_stime
+    if not sanitizer and cpu > recipe.within:
+        return "took %.2f s of processor time, more than %d" % (cpu, recipe.within)
     complete = p.returncode == 1
     if not complete and not out.startswith("/dev/") and os.path.exists(out):
         return "a failed run left its output"

@@ -164,5 +164,61 @@ TEST(RealworldTiff, ReadToLibtiffsPixelsOrRefusedCleanly) {
   }
 }
 
+// The documents of several pages, read page by page as libtiff reads them: each page that tiffsplit cuts
+// out reads to the pixels of the same page read through the chain (mh_2page's second page is 8-bit grey,
+// refused as the one-page grey files are; pal1_multi's third page maps 0 to pure blue, whose grey lies
+// below the dark green's threshold, so its pages are thresholded below both colours).
+TEST(RealworldTiff, EveryPageOfADocumentReadsToLibtiffsPixels) {
+  const fs::path corpus = REALWORLD_DIR;
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "RealworldTiff: no corpus at " << corpus.string();
+  for (const char* tool : {"tiffsplit", "tifftopnm", "ppmtopgm", "pgmtopbm"})
+    ASSERT_TRUE(toolExists(tool)) << tool << " is missing: install libtiff-tools and netpbm";
+  ScratchDir dir("vantrel-realworld-pages");
+  ASSERT_TRUE(dir.ok());
+  const struct {
+    const char* name;
+    int32_t pages;
+    int32_t greyPage;  // from 0; -1: none
+  } documents[] = {{"g4_multi.tif", 3, -1}, {"g3_multipage.tif", 3, -1}, {"mh_2page.tif", 2, 1},
+                   {"pal1_multi.tif", 3, -1}, {"g4_5pages.tif", 5, -1}};
+  for (const auto& d : documents) {
+    SCOPED_TRACE(d.name);
+    const CorpusFile* f = nullptr;
+    for (const CorpusFile& c : kFiles)
+      if (std::string(c.name) == d.name) f = &c;
+    ASSERT_NE(f, nullptr);
+    const fs::path file = corpus / d.name;
+    const fs::path parts = dir.path() / d.name;
+    fs::create_directories(parts);
+    ASSERT_EQ(runShell("cd " + quoted(parts) + " && tiffsplit " + quoted(file) + " part"), 0);
+    const char* suffixes[] = {"aaa", "aab", "aac", "aad", "aae"};
+    for (int32_t page = 0; page < d.pages; ++page) {
+      SCOPED_TRACE("page " + std::to_string(page + 1));
+      testread::ReadOptions options;
+      options.page = page;
+      if (page == d.greyPage) {
+        EXPECT_EQ(testread::readBack(file, 0, options).open, kRioBadHeader);
+        continue;
+      }
+      const fs::path want = parts / "want.pbm";
+      const fs::path part = parts / (std::string("part") + suffixes[page] + ".tif");
+      const std::string reference = f->expect == Expect::kReadDarkGreen
+                                        ? "tifftopnm -quiet " + quoted(part) + " | ppmtopgm | pgmtopbm -threshold -value 0.1"
+                                        : referenceCommand(*f, part);
+      ASSERT_EQ(runShell(reference + " > " + quoted(want)), 0);
+      Bitmap libtiff;
+      ASSERT_TRUE(readPnm(want, &libtiff));
+      const testread::PageRecord r = testread::readBack(file, 0, options);
+      ASSERT_EQ(r.open, 0);
+      EXPECT_EQ(r.end, kRioEndOfPage);
+      EXPECT_EQ(difference(r.bitmap(), libtiff), "equal");
+    }
+    // The page after the last is none.
+    testread::ReadOptions past;
+    past.page = d.pages;
+    EXPECT_NE(testread::readBack(file, 0, past).open, 0);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel

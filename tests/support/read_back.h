@@ -15,6 +15,7 @@
 
 #include "formats/registry.h"
 #include "formats/open.h"
+#include "formats/pages.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
@@ -31,6 +32,7 @@ inline constexpr RioStatus kNoFile = -999;  // the file could not be opened: no 
 
 struct ReadOptions {
   int32_t maxLines = 1 << 20;  // a hostile height must not keep a test going
+  int32_t page = 0;            // the page of the document read, from 0
 };
 
 struct PageRecord {
@@ -89,6 +91,10 @@ inline PageRecord readBack(RasterStream* in, RasterFormatId format, const ReadOp
   PageRecord r;
   RCB* rcb = rioOpenRasterRead(in, format, &r.open);
   if (!rcb) return r;
+  if (options.page > 0 && (r.open = rioReadPage(rcb, options.page)) != 0) {
+    (void)rioCloseRaster(rcb);
+    return r;
+  }
   r.format = rioGetInFormat(rcb);
   r.width = rioGetWidth(rcb);
   r.height = rioGetHeight(rcb);
