@@ -15,7 +15,21 @@ void rioOfferCarriedCode(RCB* writer, const RCB* reader) {
       code.rows != reader->height || code.offset < 0)
     return;
   code.source = reader->inStream;
+  code.origin = &reader->carried;
   writer->carried = code;
+}
+
+void rioNoteCodedRow(RCB* reader, int64_t bitsAhead) {
+  CarriedCode& code = reader->carried;
+  code.codedBits = (streamTell(reader->inStream) - code.offset) * 8 - bitsAhead;
+  code.codedRows = reader->linesRead + 1;
+}
+
+void rioNoteCarriedRow(RCB* writer) {
+  CarriedCode& code = writer->carried;
+  if (!code.origin) return;
+  code.codedBits = code.origin->codedBits;
+  code.codedRows = code.origin->codedRows;
 }
 
 bool rioAcceptCarriedCode(RCB* writer, CarriedCoding coding) {

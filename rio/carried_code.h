@@ -25,6 +25,11 @@ struct CarriedCode {
   int64_t offset = 0;              // where the code starts in the input
   int64_t length = kCarriedToEnd;  // its bytes
   RasterStream* source = nullptr;  // set by the offer: the input the bytes are read from again
+  // How far the reader has decoded: the code's bits from `offset` through the end of row codedRows - 1
+  // (-1 before its first row). A writer notes them from `origin` as it takes each row.
+  int64_t codedBits = -1;
+  int32_t codedRows = 0;
+  const CarriedCode* origin = nullptr;  // set by the offer: the reader's own record while it reads
 };
 
 struct RCB;
@@ -38,6 +43,13 @@ void rioOfferCarriedCode(RCB* writer, const RCB* reader);
 // was offered: yes when the offer is of that coding and the input can be read again from the code's start
 // (a pipe whose start has gone cannot); otherwise the offer is dropped and the writer codes afresh.
 [[nodiscard]] bool rioAcceptCarriedCode(RCB* writer, CarriedCoding coding);
+
+// Reading: row rcb->linesRead has been decoded whole and the decoder stands `bitsAhead` bits before the
+// input's position: the code's rows end there.
+void rioNoteCodedRow(RCB* reader, int64_t bitsAhead);
+
+// Writing, each row while the writer copies the code: how far the reader's code has reached.
+void rioNoteCarriedRow(RCB* writer);
 
 // Copies the carried code to `out` in the order the writer stores (most significant bit first), reading
 // the input again. *written gets the bytes copied. -10 when the input ends inside a stated length.

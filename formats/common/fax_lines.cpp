@@ -1,5 +1,6 @@
 #include "formats/common/fax_lines.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vantrel {
@@ -50,7 +51,10 @@ RioStatus g4ReadSline(RCB* rcb, FaxLineReader* r) {
       g4DecodeOwnLine(&r->decoder, rcb->inStream, lines.width, lines.ref, lines.cur, &values);
   // Decoded whole or not, the line goes out terminated; only a whole line becomes the next reference.
   std::memcpy(rcb->curSline, lines.cur, (static_cast<size_t>(values) + 2) * sizeof(int32_t));
-  if (status == kRioOk) linePairSwap(&lines);
+  if (status == kRioOk) {
+    linePairSwap(&lines);
+    if (rcb->carried.coding == CarriedCoding::kGroup4) rioNoteCodedRow(rcb, r->decoder.bits.count);
+  }
   return record(rcb, status);
 }
 
@@ -63,6 +67,11 @@ RioStatus g3WriteSline(RCB* rcb, FaxLineWriter* w) {
 
 RioStatus g4WriteSline(RCB* rcb, FaxLineWriter* w) {
   if (RioStatus s = checkRcb(rcb, w->lines, false)) return s;
+  if (rcb->linesWritten == 0) w->carrying = g4TakeCarried(rcb);
+  if (w->carrying) {
+    rioNoteCarriedRow(rcb);
+    return kRioOk;
+  }
   LinePair& lines = w->lines;
   linePairTake(&lines, rcb->curSline, listValues(rcb));
   const RioStatus status = g4EncodeOwnLine(&w->encoder, rcb->outStream, lines.width, lines.cur, lines.ref);
@@ -77,7 +86,43 @@ RioStatus g3FinishWrite(RCB* rcb, FaxLineWriter* w) {
 
 RioStatus g4FinishWrite(RCB* rcb, FaxLineWriter* w) {
   if (RioStatus s = checkFinish(rcb)) return s;
+  if (w->carrying)
+    if (RioStatus r = g4PutCarried(rcb, &w->encoder)) return record(rcb, r);
   return record(rcb, g4EncodeFinish(&w->encoder, rcb->outStream));
+}
+
+bool g4TakeCarried(RCB* rcb) {
+  if (!rioAcceptCarriedCode(rcb, CarriedCoding::kGroup4)) return false;
+  if (!rcb->carried.blackIsZero) return true;
+  rcb->carried = CarriedCode{};
+  return false;
+}
+
+RioStatus g4PutCarried(RCB* rcb, FaxEncoder* e) {
+  const CarriedCode& code = rcb->carried;
+  if (code.codedRows != code.rows || code.codedBits < 0) return kRioBadRows;
+  RasterStream* in = code.source;
+  RasterStream* out = rcb->outStream;
+  if (streamSeek(in, code.offset) != 0) return kRioStreamIo;
+  FaxBitWriter& w = e->bits;
+  uint8_t block[16384];
+  int64_t left = code.codedBits;
+  while (left > 0) {
+    const int32_t want = static_cast<int32_t>(std::min<int64_t>((left + 7) / 8, sizeof block));
+    if (streamRead(in, block, want) != want) return kRioUnexpectedEof;
+    if (code.lsbFirst)
+      for (int32_t i = 0; i < want; ++i) block[i] = kBitReverse[block[i]];
+    int32_t i = 0;
+    for (; i + 4 <= want && left >= 32; i += 4, left -= 32)
+      bitsPut(w, out, (uint32_t{block[i]} << 24) | (uint32_t{block[i + 1]} << 16) | (uint32_t{block[i + 2]} << 8) |
+                          block[i + 3], 32);
+    for (; i < want && left > 0; ++i) {
+      const int n = static_cast<int>(std::min<int64_t>(left, 8));
+      bitsPut(w, out, block[i] >> (8 - n), n);
+      left -= n;
+    }
+  }
+  return w.failed ? kRioStreamIo : kRioOk;
 }
 
 }  // namespace vantrel

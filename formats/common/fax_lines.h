@@ -22,6 +22,7 @@ struct FaxLineReader {
 struct FaxLineWriter {
   FaxEncoder encoder;
   LinePair lines;
+  bool carrying = false;  // the page's code is the reader's, copied at the end instead of coded
 };
 
 // Reading: the next line of rcb->inStream into rcb->curSline, at the width the reader's lines were made for.
@@ -33,5 +34,15 @@ struct FaxLineWriter {
 [[nodiscard]] RioStatus g4WriteSline(RCB* rcb, FaxLineWriter* w);
 [[nodiscard]] RioStatus g3FinishWrite(RCB* rcb, FaxLineWriter* w);
 [[nodiscard]] RioStatus g4FinishWrite(RCB* rcb, FaxLineWriter* w);
+
+// Carrying a reader's Group 4 code over (rio/carried_code.h) into a writer that stores the page as one Group 4
+// block. g4WriteSline and g4FinishWrite do all of it; a writer with a coder of its own calls these.
+// Before the first row: whether the writer copies the code instead of coding rows (not a code whose colours
+// are the other way round).
+[[nodiscard]] bool g4TakeCarried(RCB* rcb);
+// At the end of the page: the code through its last row appended to the encoder's pending bits, in the
+// encoder's bit order; the writer then ends the block as it does after coded rows. -15 when the reader's
+// code does not reach the page's last row, -10 when the input ends first.
+[[nodiscard]] RioStatus g4PutCarried(RCB* rcb, FaxEncoder* e);
 
 }  // namespace vantrel

@@ -144,6 +144,7 @@ struct TiffWriteState {
   bool tiled = false;
   int64_t rowsPerStrip = 0;  // configured; INT64_MAX for one strip
   FaxEncoder encoder;
+  bool carrying = false;  // the one strip is the reader's Group 4 code, copied when it closes
   // The row being written, normalised from curSline (which stays as it was: a reader sharing the RCB may
   // own it), and the row above it, the reference of Group 4 strips.
   LinePair lines;

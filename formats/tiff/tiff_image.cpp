@@ -6,6 +6,7 @@
 
 #include "formats/tiff/byte_filters.h"
 #include "formats/common/byte_io.h"
+#include "formats/common/fax_lines.h"
 #include "formats/common/raster_row.h"
 #include "formats/tiff/tiff.h"
 
@@ -103,7 +104,10 @@ RioStatus readRow(RCB* rcb, TiffReadState& st) {
     for (int32_t c = 0; c < st.tilesAcross; ++c)
       if (RioStatus r = startSegment(rcb, st, c, first + c)) return rioSetError(rcb, r);
   }
-  return tileReaderRow(&st.tiles, rcb->inStream, rcb->curSline);
+  const RioStatus status = tileReaderRow(&st.tiles, rcb->inStream, rcb->curSline);
+  if (status == kRioOk && rcb->carried.coding == CarriedCoding::kGroup4)
+    rioNoteCodedRow(rcb, st.tiles.columns[0].decoder.bits.count);
+  return status;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -116,7 +120,8 @@ namespace {
 RioStatus closeStrip(RCB* rcb, TiffWriteState& st) {
   RasterStream* s = rcb->outStream;
   RioStatus r = kRioOk;
-  if (st.compression == kCompressionGroup4)
+  if (st.compression == kCompressionGroup4 && st.carrying) r = g4PutCarried(rcb, &st.encoder);
+  if (r == kRioOk && st.compression == kCompressionGroup4)
     r = g4EncodeFinish(&st.encoder, s);
   else if (st.compression == kCompressionGroup3)
     r = g3EncodeFinish(&st.encoder, s);
@@ -139,6 +144,12 @@ RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
   LinePair& lines = st.lines;
   switch (st.compression) {
     case kCompressionGroup4:
+      // A page in one strip may take the reader's code as it is (formats/common/fax_lines.h).
+      if (rcb->linesWritten == 0) st.carrying = st.rowsPerStrip >= rcb->height && g4TakeCarried(rcb);
+      if (st.carrying) {
+        rioNoteCarriedRow(rcb);
+        break;
+      }
       linePairTake(&lines, rcb->curSline);
       r = g4EncodeOwnLine(&st.encoder, s, lines.width, lines.cur, lines.ref);  // normalised and ended
       break;
