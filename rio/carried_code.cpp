@@ -19,18 +19,17 @@ void rioOfferCarriedCode(RCB* writer, const RCB* reader) {
   writer->carried = code;
 }
 
+void rioCarriedBlock(RCB* reader, int64_t offset) {
+  reader->carried.offset = offset;
+  reader->carried.codedBits = 0;
+}
+
 void rioNoteCodedRow(RCB* reader, int64_t bitsAhead) {
   CarriedCode& code = reader->carried;
   code.codedBits = (streamTell(reader->inStream) - code.offset) * 8 - bitsAhead;
   code.codedRows = reader->linesRead + 1;
 }
 
-void rioNoteCarriedRow(RCB* writer) {
-  CarriedCode& code = writer->carried;
-  if (!code.origin) return;
-  code.codedBits = code.origin->codedBits;
-  code.codedRows = code.origin->codedRows;
-}
 
 bool rioAcceptCarriedCode(RCB* writer, CarriedCoding coding) {
   if (!writer) return false;

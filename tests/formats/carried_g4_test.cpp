@@ -128,17 +128,19 @@ TEST_F(CarriedGroup4, OurOwnCodeCarriesByteForByte) {
       expectLockstep(draw(page, from), from, std::string(page) + " from " + std::to_string(from));
 }
 
-// libtiff's coder, most and least significant bit first, read as one-strip TIFF.
+// libtiff's coder, most and least significant bit first, one strip and strips of a few rows.
 TEST_F(CarriedGroup4, LibtiffCodeCarriesByteForByte) {
   ASSERT_TRUE(testpbm::toolExists("tiffcp")) << "libtiff-tools is missing (scripts/setup.sh installs it)";
   for (const char* page : {"-w 1201 -h 257 -dpi 200 -seed 3", "-w 1000 -h 300 -dpi 300 -scan -seed 9"}) {
     const fs::path plain = draw(page, kFormatTiffUncompressed);
-    for (const char* fill : {"msb2lsb", "lsb2msb"}) {
-      const fs::path tif = fresh("libtiff");
-      ASSERT_EQ(runShell("tiffcp -c g4 -r 1000000 -f " + std::string(fill) + " " + quoted(plain) + " " + quoted(tif)),
-                0);
-      expectLockstep(tif, kFormatTiff, std::string(page) + " " + fill);
-    }
+    for (const char* fill : {"msb2lsb", "lsb2msb"})
+      for (const char* rows : {"1000000", "64", "7", "1"}) {
+        const fs::path tif = fresh("libtiff");
+        ASSERT_EQ(runShell("tiffcp -c g4 -r " + std::string(rows) + " -f " + fill + " " + quoted(plain) + " " +
+                           quoted(tif)),
+                  0);
+        expectLockstep(tif, kFormatTiff, std::string(page) + " " + fill + " strips of " + rows);
+      }
   }
 }
 
