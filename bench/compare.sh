@@ -6,7 +6,8 @@
 #    Image Systems run-length (an input named .rlc) and a fixed-frame scan into native run-length against
 #    reading native run-length;
 # 2. native Group 4 to CALS against libtiff's tiffcp copying the same page as a one-strip Group 4 TIFF
-#    (both decode and re-encode every line in Group 4), with the ratio vantrel / tiffcp; the TIFF to
+#    (tiffcp decodes and re-encodes every line; we decode every line and carry the code over), with the
+#    ratio vantrel / tiffcp; the same in 64-row strips; CALS to one-strip TIFF; the TIFF to
 #    PostScript against the TIFF to CALS, and the PostScript's size against the TIFF's;
 # 3. the one-strip Group 4 TIFF into the tiled repository formats (FileNet IMG, JEDMICS C4, EDMICS B4)
 #    against the same page into CALS (the same Group 4 coding without the tiling), and each of them back
@@ -188,6 +189,19 @@ print_pair "native G4 to CALS vs tiffcp -c g4" "$ours" "$theirs"
 # ---- TIFF input: the same one-strip Group 4 TIFF read by both
 ours=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/page.tif" "$work/out.cal")
 print_pair "one-strip G4 TIFF to CALS vs tiffcp" "$ours" "$theirs"
+
+# The same page in 64-row strips to CALS against tiffcp writing the same strips; CALS to a one-strip TIFF
+# against tiffcp copying the one-strip TIFF (every Group 4 to Group 4 case carries the code over).
+tiffcp -c g4 -r 64 "$work/page.tif" "$work/strips64.tif"
+tiff_to_cals=$ours
+ours=$(measure_command 1 "$work/out.cal" "$build/vantrel" "$work/strips64.tif" "$work/out.cal")
+strips=$(measure_command 0 "$work/copy.tif" tiffcp -c g4 -r 64 "$work/strips64.tif" "$work/copy.tif")
+print_pair "64-row-strip G4 TIFF to CALS vs tiffcp" "$ours" "$strips"
+"$build/vantrel" "$work/page.tif" "$work/page.cal" >/dev/null || true
+ours=$(measure_command 1 "$work/out.tif" "$build/vantrel" "$work/page.cal" "$work/out.tif")
+print_pair "CALS to one-strip G4 TIFF vs tiffcp" "$ours" "$theirs"
+ours=$tiff_to_cals
+rm -f "$work/strips64.tif" "$work/page.cal"
 
 # PostScript of the same TIFF against its CALS (the same Group 4 coding, then ASCII85), and its size.
 cals=$ours

@@ -170,8 +170,7 @@ RioStatus citFinishWrite(RCB* rcb) {
     rcb->headerWritten = true;
     if (RioStatus r = citWriteHeader(rcb)) return r;
   }
-  if (RioStatus r = g4EncodeFinish(&st->g4.encoder, rcb->outStream)) return rioSetError(rcb, r);
-  return kRioOk;
+  return g4FinishWrite(rcb, &st->g4);
 }
 
 RioStatus citClose(RCB* rcb) {

@@ -127,7 +127,7 @@ RioStatus finishFile(RCB* rcb, Dsig4WriteState* st) {
     if (RioStatus r = dsig4WriteHeader(rcb)) return r;
   }
   if (!st->headerDone) return rcb->status != kRioOk ? rcb->status : rioSetError(rcb, kRioStreamIo);
-  if (RioStatus r = g4EncodeFinish(&st->g4.encoder, out)) return rioSetError(rcb, r);
+  if (RioStatus r = g4FinishWrite(rcb, &st->g4)) return r;
   const int64_t end = streamTell(out);
   const int64_t length = end - kHeaderSize;
   if (length < 0) return rioSetError(rcb, kRioInternal);

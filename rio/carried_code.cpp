@@ -15,8 +15,21 @@ void rioOfferCarriedCode(RCB* writer, const RCB* reader) {
       code.rows != reader->height || code.offset < 0)
     return;
   code.source = reader->inStream;
+  code.origin = &reader->carried;
   writer->carried = code;
 }
+
+void rioCarriedBlock(RCB* reader, int64_t offset) {
+  reader->carried.offset = offset;
+  reader->carried.codedBits = 0;
+}
+
+void rioNoteCodedRow(RCB* reader, int64_t bitsAhead) {
+  CarriedCode& code = reader->carried;
+  code.codedBits = (streamTell(reader->inStream) - code.offset) * 8 - bitsAhead;
+  code.codedRows = reader->linesRead + 1;
+}
+
 
 bool rioAcceptCarriedCode(RCB* writer, CarriedCoding coding) {
   if (!writer) return false;

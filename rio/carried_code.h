@@ -12,7 +12,9 @@
 
 namespace vantrel {
 
-enum class CarriedCoding : int32_t { kNone = 0, kGroup4 = 1 };
+// kGroup4: one block from `offset`. kGroup4Strips: blocks of stripRows rows each, every one begun against
+// a white row (TIFF strips); while reading, `offset` is the start of the block being read.
+enum class CarriedCoding : int32_t { kNone = 0, kGroup4 = 1, kGroup4Strips = 2 };
 
 inline constexpr int64_t kCarriedToEnd = -1;  // the code reaches to the end of the input
 
@@ -25,6 +27,12 @@ struct CarriedCode {
   int64_t offset = 0;              // where the code starts in the input
   int64_t length = kCarriedToEnd;  // its bytes
   RasterStream* source = nullptr;  // set by the offer: the input the bytes are read from again
+  int32_t stripRows = 0;           // kGroup4Strips: rows per block
+  // How far the reader has decoded: the bits of the current block from `offset` through the end of row
+  // codedRows - 1 (-1 before the first row). A writer reads them from `origin` as it takes each row.
+  int64_t codedBits = -1;
+  int32_t codedRows = 0;
+  const CarriedCode* origin = nullptr;  // set by the offer: the reader's own record while it reads
 };
 
 struct RCB;
@@ -38,6 +46,13 @@ void rioOfferCarriedCode(RCB* writer, const RCB* reader);
 // was offered: yes when the offer is of that coding and the input can be read again from the code's start
 // (a pipe whose start has gone cannot); otherwise the offer is dropped and the writer codes afresh.
 [[nodiscard]] bool rioAcceptCarriedCode(RCB* writer, CarriedCoding coding);
+
+// Reading: the next row starts a block at `offset` (kGroup4Strips).
+void rioCarriedBlock(RCB* reader, int64_t offset);
+
+// Reading: row rcb->linesRead has been decoded whole and the decoder stands `bitsAhead` bits before the
+// input's position: the code's rows end there.
+void rioNoteCodedRow(RCB* reader, int64_t bitsAhead);
 
 // Copies the carried code to `out` in the order the writer stores (most significant bit first), reading
 // the input again. *written gets the bytes copied. -10 when the input ends inside a stated length.

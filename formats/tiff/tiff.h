@@ -11,6 +11,7 @@
 
 #include "codec/fax.h"
 #include "formats/common/band_writer.h"
+#include "formats/common/fax_lines.h"
 #include "formats/common/line_pair.h"
 #include "formats/common/offset_table.h"
 #include "formats/common/tile_reader.h"
@@ -163,6 +164,7 @@ struct TiffWriteState {
   bool tiled = false;
   int64_t rowsPerStrip = 0;  // configured; INT64_MAX for one strip
   FaxEncoder encoder;
+  G4Carry carry;  // one strip: the reader's Group 4 code copied (formats/common/fax_lines.h)
   // The row being written, normalised from curSline (which stays as it was: a reader sharing the RCB may
   // own it), and the row above it, the reference of Group 4 strips.
   LinePair lines;

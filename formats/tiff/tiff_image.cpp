@@ -62,13 +62,14 @@ RioStatus startSegment(RCB* rcb, TiffReadState& st, int32_t column, int64_t inde
   return tileReaderStart(&st.tiles, rcb->inStream, column, segment);
 }
 
-// The page as one Group 4 strip of the page's width: its code may be carried over unchanged.
+// The page as Group 4 strips of the page's width: its code may be carried over, one strip unchanged.
 void describeCode(RCB* rcb, const TiffReadState& st, bool inverted) {
   rcb->carried = CarriedCode{};
-  if (st.compression != kCompressionGroup4 || st.tiled || st.segmentCount != 1 || st.tileWidth != rcb->width)
+  if (st.compression != kCompressionGroup4 || st.tiled || st.segmentCount < 1 || st.tileWidth != rcb->width)
     return;
   CarriedCode& code = rcb->carried;
-  code.coding = CarriedCoding::kGroup4;
+  code.coding = st.segmentCount == 1 ? CarriedCoding::kGroup4 : CarriedCoding::kGroup4Strips;
+  code.stripRows = st.segmentCount == 1 ? 0 : st.tileLength;
   code.lsbFirst = st.fillReversed;
   code.blackIsZero = inverted;
   code.columns = rcb->width;
@@ -102,8 +103,12 @@ RioStatus readRow(RCB* rcb, TiffReadState& st) {
     if (first + st.tilesAcross > st.segmentCount) return rioSetError(rcb, kRioBadHeader);
     for (int32_t c = 0; c < st.tilesAcross; ++c)
       if (RioStatus r = startSegment(rcb, st, c, first + c)) return rioSetError(rcb, r);
+    if (rcb->carried.coding != CarriedCoding::kNone) rioCarriedBlock(rcb, st.offsets[first]);
   }
-  return tileReaderRow(&st.tiles, rcb->inStream, rcb->curSline);
+  const RioStatus status = tileReaderRow(&st.tiles, rcb->inStream, rcb->curSline);
+  if (status == kRioOk && rcb->carried.coding != CarriedCoding::kNone)
+    rioNoteCodedRow(rcb, st.tiles.columns[0].decoder.bits.count);
+  return status;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -116,7 +121,8 @@ namespace {
 RioStatus closeStrip(RCB* rcb, TiffWriteState& st) {
   RasterStream* s = rcb->outStream;
   RioStatus r = kRioOk;
-  if (st.compression == kCompressionGroup4)
+  if (st.compression == kCompressionGroup4 && st.carry.on) r = g4CarryFinish(rcb, &st.carry, &st.encoder);
+  if (r == kRioOk && st.compression == kCompressionGroup4)
     r = g4EncodeFinish(&st.encoder, s);
   else if (st.compression == kCompressionGroup3)
     r = g3EncodeFinish(&st.encoder, s);
@@ -139,6 +145,12 @@ RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
   LinePair& lines = st.lines;
   switch (st.compression) {
     case kCompressionGroup4:
+      // A page in one strip may take the reader's code as it is (formats/common/fax_lines.h).
+      if (rcb->linesWritten == 0) st.carry.on = st.rowsPerStrip >= rcb->height && g4CarryStart(rcb, &st.carry);
+      if (st.carry.on) {
+        r = g4CarryRow(rcb, &st.carry, &st.encoder, &lines);
+        break;
+      }
       linePairTake(&lines, rcb->curSline);
       r = g4EncodeOwnLine(&st.encoder, s, lines.width, lines.cur, lines.ref);  // normalised and ended
       break;
@@ -162,7 +174,7 @@ RioStatus writeStripRow(RCB* rcb, TiffWriteState& st) {
     default:
       r = kRioInternal;
   }
-  linePairSwap(&lines);
+  if (!st.carry.on) linePairSwap(&lines);  // a carried code keeps its own reference
   if (r != kRioOk) return r;
   if (++st.rowInSegment >= st.rowsPerStrip) return closeStrip(rcb, st);
   return kRioOk;
