@@ -16,13 +16,16 @@ constexpr char kSeparator = '/';
 constexpr char kSkippedByAnswer[] = "output exists, not overwritten";
 constexpr char kSkippedNoPrinter[] = "no printer chosen";
 
-// Keeps a translation's first error, its cause; the progress texts are the console's alone.
+// Keeps a translation's first error, its cause, and the run's words on it; the progress texts are the
+// console's alone.
 class CauseReporter : public Reporter {
  public:
   void report(Severity severity, const std::string& text) override {
     if (severity == Severity::kError && cause.empty()) cause = text;
+    if (severity == Severity::kDetail && detail.empty()) detail = text;
   }
   std::string cause;
+  std::string detail;
 };
 
 // The destination of a print job that could not be made: it takes nothing.
@@ -55,6 +58,7 @@ void translate(const std::vector<std::string>& args, const RunEnvironment& envir
   } else {
     file->result = FileResult::kFailed;
     file->cause = reporter.cause.empty() ? "Incomplete translation" : reporter.cause;
+    if (!reporter.detail.empty()) file->cause += ": " + reporter.detail;
   }
 }
 

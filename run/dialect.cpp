@@ -55,6 +55,7 @@ constexpr MessageText kTexts[] = {
     {Message::kStatus, "%p: %s\n", "%s"},
     {Message::kRefusal, "%p: %s\n", "%s"},
     {Message::kDigest, "%p: page sha256 %s\n", ""},
+    {Message::kDetail, "%p: %s\n", "%s"},
 };
 
 std::string expand(const char* pattern, const char* program, const std::string& argument) {

@@ -36,6 +36,7 @@ enum class Message {
   kStatus,              // a failing RioStatus; the argument is its text
   kRefusal,             // a paper-size refusal; the argument is its text
   kDigest,              // the page digest of a complete run; the argument is its hexadecimal text
+  kDetail,              // what happened, in words: "FILE: what" (console) or "what" (batch)
 };
 
 struct Dialect {

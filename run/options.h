@@ -13,6 +13,9 @@ namespace vantrel {
 inline constexpr int32_t kNoPort = -1;
 inline constexpr int32_t kPortNumbers[] = {0, 1, 3};
 
+// The name that stands for standard input (as the input) or standard output (as the output).
+inline constexpr char kStandardStream[] = "-";
+
 struct RunOptions {
   RasterFormatId inFormat = 0;   // from the input's extension where the dialect keeps it; 0 = recognise
   RasterFormatId outFormat = 0;  // from -rof, else from the output name's extension
@@ -26,6 +29,7 @@ struct RunOptions {
   int32_t rotation = 0;    // -rot: 0, 90, 180 or 270 (console)
   bool inFormatFromExtension = false;  // -ext: keep any format the input's extension names (batch)
   bool digest = false;                 // -digest: report the page digest (console)
+  std::string unknownFormatName;       // the -rof value when it names no format
 };
 
 }  // namespace vantrel

@@ -11,6 +11,7 @@ enum class Severity {
   kProgress,  // what the run is doing ("Generating file: ...", the outcome line, port dots)
   kError,     // why a run was refused or failed
   kResult,    // a result for scripts (the page digest); the console prints it on standard error
+  kDetail,    // which file and what happened to it, in words; the console prints it on standard error
 };
 
 class Reporter {

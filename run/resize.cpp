@@ -162,6 +162,7 @@ RioStatus resizeTranslate(RunInput& source, const TranslateJob& job, RasterStrea
   (void)rioSetXDpi(output.get(), outXDpi);
   (void)rioSetYDpi(output.get(), outYDpi);
   if (in->extraHeader) status = rioSetExtraHeader(output.get(), in->extraHeader, in->extraHeaderLength);
+  rioCarryOrientation(output.get(), in);
 
   LineResampler resampler;
   if (status == 0) status = resampler.init(inWidth, inHeight, outW, outH, sx, sy);

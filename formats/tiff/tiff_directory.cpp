@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "formats/common/byte_io.h"
 #include "formats/tiff/tiff.h"
@@ -189,10 +190,21 @@ RioStatus DirectoryReader::handle(const Entry& e) {
       st.seenLength = true;
       return kRioOk;
     case kTagBitsPerSample:
+      if (e.count > 1) {
+        // One value a sample: a colour image, judged (and described) once every entry is read.
+        uint32_t* values = nullptr;
+        int64_t count = 0;
+        if (RioStatus r = table(e, &values, &count)) return r;
+        st.bitsPerSample = values[0];
+        st.samplesPerPixel = std::max(st.samplesPerPixel, count);
+        rioFree(values);
+        return kRioOk;
+      }
+      [[fallthrough]];
     case kTagSamplesPerPixel:
       if (RioStatus r = scalar(e, &v, false)) return r;
       (e.tag == kTagBitsPerSample ? st.bitsPerSample : st.samplesPerPixel) = v;
-      return v == 1 ? kRioOk : kRioBadHeader;
+      return kRioOk;  // judged with the photometric once every entry is read
     case kTagCompression:
       if (RioStatus r = scalar(e, &v, false)) return r;
       switch (v) {
@@ -206,7 +218,7 @@ RioStatus DirectoryReader::handle(const Entry& e) {
       return kRioOk;
     case kTagPhotometric:
       if (RioStatus r = scalar(e, &v, false)) return r;
-      if (v == 2 || v == 4) return kRioNotImplemented;
+      st.photometricStated = v;
       if (v == 0 || v == 1 || v == kPhotometricPalette) st.photometric = static_cast<int32_t>(v);
       return kRioOk;
     case kTagColorMap:
@@ -227,6 +239,17 @@ RioStatus DirectoryReader::handle(const Entry& e) {
     case kTagDocumentName:
       st.seenDocumentName = true;
       return ascii(e, st.documentName);
+    case kTagImageDescription:
+      st.carriesTexts = true;
+      return ascii(e, st.imageDescription);
+    case kTagOrientation:
+      // Carried to the writer as the RCB's CALS orientation; a value outside 1..8 is left out.
+      if (RioStatus r = scalar(e, &v, false)) return r;
+      if (v >= 1 && v <= 8) {
+        rcb_->rorient[0] = kOrientationRorient[v][0];
+        rcb_->rorient[1] = kOrientationRorient[v][1];
+      }
+      return kRioOk;
     case kTagStripOffsets:
       st.seenStripOffsets = true;
       return table(e, &st.stripOffsets, &st.stripOffsetCount);
@@ -248,6 +271,7 @@ RioStatus DirectoryReader::handle(const Entry& e) {
       if (RioStatus r = scalar(e, &v, false)) return r;
       return v == 1 ? kRioOk : kRioBadHeader;
     case kTagPageName:
+      st.carriesTexts = true;
       return ascii(e, st.pageName);
     case kTagXPosition:
       return rational(e, &st.xPosition, false);
@@ -353,7 +377,7 @@ RioStatus buildExtraHeader(RCB* rcb, const TiffReadState& st) {
   char numbers[2][16];
   std::snprintf(numbers[0], sizeof numbers[0], "%d", st.pageNumber[0]);
   std::snprintf(numbers[1], sizeof numbers[1], "%d", st.pageNumber[1]);
-  const char* parts[] = {"Tiff", st.documentName, st.pageName, numbers[0], numbers[1]};
+  const char* parts[] = {"Tiff", st.documentName, st.pageName, numbers[0], numbers[1], st.imageDescription};
   size_t total = 0;
   for (const char* p : parts) total += std::strlen(p) + 1;
   auto* block = static_cast<uint8_t*>(rioMalloc(total));
@@ -365,6 +389,23 @@ RioStatus buildExtraHeader(RCB* rcb, const TiffReadState& st) {
     at += n;
   }
   return rioAttachExtraHeader(rcb, block, static_cast<int32_t>(total));
+}
+
+// A grey or colour image is refused in words a user acts on: what the file holds and what is read.
+RioStatus checkBilevel(RCB* rcb, const TiffReadState& st) {
+  static constexpr const char* kPhotometricNames[] = {"min-is-white", "min-is-black", "RGB", "palette",
+                                                      "transparency mask", "separated (CMYK)", "YCbCr"};
+  const bool multiBit = st.bitsPerSample != 1 || st.samplesPerPixel != 1;
+  const bool colour = st.photometricStated == 2 || st.photometricStated == 4;
+  if (!multiBit && !colour) return kRioOk;
+  const int64_t p = st.photometricStated;
+  std::string photometric = p < 0 ? "no photometric" : "photometric " + std::to_string(p);
+  if (p >= 0 && p <= 6) photometric += std::string(" (") + kPhotometricNames[p] + ")";
+  const std::string text = "bits per sample " + std::to_string(st.bitsPerSample) + ", samples per pixel " +
+                           std::to_string(st.samplesPerPixel) + ", " + photometric +
+                           ": not a bilevel image; only 1 bit per sample and 1 sample per pixel are read";
+  rioInputDetail(rcb, text);
+  return multiBit ? kRioBadHeader : kRioNotImplemented;
 }
 
 }  // namespace
@@ -406,7 +447,7 @@ RioStatus readDirectory(RCB* rcb, TiffReadState& st) {
   }
   rioFree(block);
   if (status != kRioOk) return status;
-  if (st.nonBilevelTags && (st.bitsPerSample != 1 || st.samplesPerPixel != 1)) return kRioNotImplemented;
+  if (RioStatus r = checkBilevel(rcb, st)) return r;
 
   if (!st.seenWidth || !st.seenLength) return kRioBadHeader;
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
@@ -425,7 +466,7 @@ RioStatus readDirectory(RCB* rcb, TiffReadState& st) {
   st.yPosition *= unitScale;
   if (RioStatus r = finishLayout(rcb, st)) return r;
   if (RioStatus r = prepareRows(rcb, st)) return r;
-  if (st.seenDocumentName) return buildExtraHeader(rcb, st);
+  if (st.seenDocumentName || st.carriesTexts) return buildExtraHeader(rcb, st);
   return kRioOk;
 }
 

@@ -65,13 +65,15 @@ void encodeEntry(const OutEntry& e, uint8_t* p) {
   }
 }
 
-// Names taken from a "Tiff" extra-header block: document name, page name, page numbers.
+// Names taken from a "Tiff" extra-header block: document name, page name, page numbers, description.
 struct CarriedNames {
   const char* document = "";
   int32_t documentLength = 0;
   const char* page = "";
   int32_t pageLength = 0;
   int32_t pageNumber[2] = {0, 0};
+  const char* description = "";
+  int32_t descriptionLength = 0;
 };
 
 CarriedNames carriedNames(const RCB* rcb) {
@@ -79,10 +81,10 @@ CarriedNames carriedNames(const RCB* rcb) {
   if (!rcb->extraHeader || rcb->extraHeaderLength <= 0) return out;
   const auto* p = reinterpret_cast<const char*>(rcb->extraHeader);
   const int64_t n = rcb->extraHeaderLength;
-  const char* part[5] = {"", "", "", "", ""};
-  int32_t length[5] = {};
+  const char* part[6] = {"", "", "", "", "", ""};
+  int32_t length[6] = {};
   int64_t at = 0;
-  for (int i = 0; i < 5 && at < n; ++i) {
+  for (int i = 0; i < 6 && at < n; ++i) {
     const auto len = static_cast<int64_t>(strnlen(p + at, static_cast<size_t>(n - at)));
     part[i] = p + at;
     length[i] = static_cast<int32_t>(std::min<int64_t>(len, kMaxName));
@@ -93,6 +95,8 @@ CarriedNames carriedNames(const RCB* rcb) {
   out.documentLength = length[1];
   out.page = part[2];
   out.pageLength = length[2];
+  out.description = part[5];
+  out.descriptionLength = length[5];
   for (int i = 0; i < 2; ++i) {
     char digits[16] = {};
     std::memcpy(digits, part[3 + i], static_cast<size_t>(std::min(length[3 + i], 15)));
@@ -141,10 +145,16 @@ RioStatus writeHeader(RCB* rcb, TiffWriteState& st) {
   add(kTagBitsPerSample, kShort, 1, 1);
   add(kTagCompression, kShort, 1, static_cast<uint32_t>(st.compression));
   add(kTagPhotometric, kShort, 1, 0);
-  int32_t documentEntry = -1, pageEntry = -1;
+  int32_t documentEntry = -1, pageEntry = -1, descriptionEntry = -1;
   if (names.documentLength > 0) documentEntry = addText(kTagDocumentName, names.document, names.documentLength);
+  if (names.descriptionLength > 0)
+    descriptionEntry = addText(kTagImageDescription, names.description, names.descriptionLength);
+  if (!st.tiled) st.entryOffsets = add(kTagStripOffsets, kLong, 1, 0);
+  // The orientation a reader carried (a TIFF's, or a CALS rorient); the usual one is not stated.
+  for (int32_t v = 2; v <= 8; ++v)
+    if (rcb->rorient[0] == kOrientationRorient[v][0] && rcb->rorient[1] == kOrientationRorient[v][1])
+      add(kTagOrientation, kShort, 1, static_cast<uint32_t>(v));
   if (!st.tiled) {
-    st.entryOffsets = add(kTagStripOffsets, kLong, 1, 0);
     st.entryRowsPerStrip = add(kTagRowsPerStrip, kLong, 1, 0);
     st.entryByteCounts = add(kTagStripByteCounts, kLong, 1, 0);
   }
@@ -174,7 +184,7 @@ RioStatus writeHeader(RCB* rcb, TiffWriteState& st) {
     entries[rationalEntry[i]].value = static_cast<uint32_t>(at);
     at += 8;
   }
-  for (int32_t i : {documentEntry, pageEntry}) {
+  for (int32_t i : {documentEntry, descriptionEntry, pageEntry}) {
     if (i < 0 || entries[i].inlineText) continue;
     entries[i].value = static_cast<uint32_t>(at);
     at += entries[i].count + (entries[i].count & 1);
@@ -196,7 +206,7 @@ RioStatus writeHeader(RCB* rcb, TiffWriteState& st) {
   const struct {
     int32_t entry;
     const char* text;
-  } texts[] = {{documentEntry, names.document}, {pageEntry, names.page}};
+  } texts[] = {{documentEntry, names.document}, {descriptionEntry, names.description}, {pageEntry, names.page}};
   for (const auto& t : texts) {
     if (t.entry < 0 || entries[t.entry].inlineText) continue;
     const uint8_t zeros[2] = {0, 0};

@@ -301,9 +301,14 @@ INSTANTIATE_TEST_SUITE_P(
                 0,
                 {},
                 {"out.mmr"}},
-        // The paper size only matters for an mmr output.
-        CliCase{"SizeA4xForRnl", {"in.rnl", "out.rnl", "-size", "a4x"}, kDone, 1, {"out.rnl"}, {}},
-        CliCase{"SizeA10ForRnl", {"in.rnl", "out.rnl", "-size", "a10"}, kDone, 1, {"out.rnl"}, {}},
+        // The paper size applies to every output: a page of no standard size is refused.
+        CliCase{"SizeA4xForRnl",
+                {"in.rnl", "out.rnl", "-size", "a4x"},
+                generating("out.rnl") + "vantrel: Input file must be a standard size (A0-A4 or A0L - A4L)\n" +
+                    kIncomplete,
+                0,
+                {},
+                {"out.rnl"}},
         // Names.
         CliCase{"SameName", {"in.rnl", "in.rnl"}, kSameNames + kUsage, 0, {}, {}},
         CliCase{"DotSlashOutput", {"in.rnl", "./in.rnl"}, kSameNames + kUsage, 0, {}, {}},
