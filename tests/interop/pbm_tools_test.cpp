@@ -138,7 +138,9 @@ TEST(PbmBroken, RefusedWithTheirCause) {
     SCOPED_TRACE(c.name);
     const testread::PageRecord r = testread::readBackBytes(c.bytes);
     EXPECT_EQ(r.open, c.open);
-    if (c.open == kRioOk) EXPECT_EQ(r.end, c.end);
+    if (c.open == kRioOk) {
+      EXPECT_EQ(r.end, c.end);
+    }
   }
 }
 

@@ -59,7 +59,7 @@ TEST_F(TiffTags, OrientationThroughCalsRorient) {
     const std::string tags = info("back.tif");
     EXPECT_EQ(tags.find("Orientation:") != std::string::npos, c.orientation != 1) << tags;
   }
-  ASSERT_EQ(run("tiffset -s 274 7 in.tif && " + std::string(VANTREL_EXE) + " in.tif out.cg4 && " +
+  ASSERT_EQ(run("tiffset -s 274 7 in.tif; " + std::string(VANTREL_EXE) + " in.tif out.cg4; " +
                 std::string(VANTREL_EXE) + " out.cg4 back.tif; test $? -eq 1"),
             0);
   EXPECT_NE(info("back.tif").find("Orientation: row 0 rhs, col 0 bottom"), std::string::npos);
