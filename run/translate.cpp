@@ -54,9 +54,9 @@ std::string listedFormatNames() {
   return list;
 }
 
-// The system's words on the last failed call.
-std::string systemCause() {
-  return std::strerror(errno);
+// The system's words on the last failed call, or `otherwise` when it left none.
+std::string systemCause(const char* otherwise) {
+  return errno != 0 ? std::strerror(errno) : otherwise;
 }
 
 // Opens the input for reading ("-": standard input, when the front end has one); a directory counts as an
@@ -214,9 +214,10 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
   const RasterFormatId fromExtension = rioFormatFromPath(o.inName.c_str());
   o.inFormat = dialect.keepsInputFormat(fromExtension, o.inFormatFromExtension) ? fromExtension : 0;
 
+  errno = 0;
   job.inFile = openInputFile(o.inName, environment.standardInput);
   if (!job.inFile) {
-    noteCause(job, o.inName, systemCause());
+    noteCause(job, o.inName, systemCause("cannot be read"));
     say(reporter, dialect, Severity::kError, Message::kCannotOpenInput);
     return RunOutcome::kRefused;
   }
@@ -247,9 +248,10 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
       say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
       return RunOutcome::kRefused;
     }
+    errno = 0;
     job.outFile.reset(output->open(toStandardOutput ? "/dev/stdout" : o.outName, environment.standardOutput));
     if (!job.outFile) {
-      noteCause(job, o.outName, systemCause());
+      noteCause(job, o.outName, systemCause("cannot be written: a folder, or a file or folder that may not be written"));
       say(reporter, dialect, Severity::kError, Message::kCannotOpenOutput);
       return RunOutcome::kRefused;
     }

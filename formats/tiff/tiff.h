@@ -99,6 +99,7 @@ struct TiffReadState {
   bool nonBilevelTags = false;  // tags only a grey or colour image needs were seen (and skipped)
   int64_t bitsPerSample = 1;
   int64_t samplesPerPixel = 1;
+  int64_t bitsPerSampleValues = 1;  // BitsPerSample gives one value a sample
   int32_t predictor = 1;
   int32_t t4Options = -1;
   int32_t t6Options = -1;

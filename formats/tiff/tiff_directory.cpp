@@ -196,7 +196,7 @@ RioStatus DirectoryReader::handle(const Entry& e) {
         int64_t count = 0;
         if (RioStatus r = table(e, &values, &count)) return r;
         st.bitsPerSample = values[0];
-        st.samplesPerPixel = std::max(st.samplesPerPixel, count);
+        st.bitsPerSampleValues = count;
         rioFree(values);
         return kRioOk;
       }
@@ -243,9 +243,9 @@ RioStatus DirectoryReader::handle(const Entry& e) {
       st.carriesTexts = true;
       return ascii(e, st.imageDescription);
     case kTagOrientation:
-      // Carried to the writer as the RCB's CALS orientation; a value outside 1..8 is left out.
-      if (RioStatus r = scalar(e, &v, false)) return r;
-      if (v >= 1 && v <= 8) {
+      // Carried to the writer as the RCB's CALS orientation; a value outside 1..8, or of another type than
+      // SHORT or LONG (some writers store a BYTE), is left out: it is no reason to refuse the pixels.
+      if (scalar(e, &v, false) == kRioOk && v >= 1 && v <= 8) {
         rcb_->rorient[0] = kOrientationRorient[v][0];
         rcb_->rorient[1] = kOrientationRorient[v][1];
       }
@@ -377,13 +377,16 @@ RioStatus buildExtraHeader(RCB* rcb, const TiffReadState& st) {
   char numbers[2][16];
   std::snprintf(numbers[0], sizeof numbers[0], "%d", st.pageNumber[0]);
   std::snprintf(numbers[1], sizeof numbers[1], "%d", st.pageNumber[1]);
+  // The description is a sixth part only when there is one, so a block without it stays as it was.
   const char* parts[] = {"Tiff", st.documentName, st.pageName, numbers[0], numbers[1], st.imageDescription};
+  const size_t partCount = st.imageDescription[0] != '\0' ? 6 : 5;
   size_t total = 0;
-  for (const char* p : parts) total += std::strlen(p) + 1;
+  for (size_t i = 0; i < partCount; ++i) total += std::strlen(parts[i]) + 1;
   auto* block = static_cast<uint8_t*>(rioMalloc(total));
   if (!block) return kRioOutOfMemory;
   size_t at = 0;
-  for (const char* p : parts) {
+  for (size_t i = 0; i < partCount; ++i) {
+    const char* p = parts[i];
     const size_t n = std::strlen(p) + 1;
     std::memcpy(block + at, p, n);
     at += n;
@@ -395,14 +398,15 @@ RioStatus buildExtraHeader(RCB* rcb, const TiffReadState& st) {
 RioStatus checkBilevel(RCB* rcb, const TiffReadState& st) {
   static constexpr const char* kPhotometricNames[] = {"min-is-white", "min-is-black", "RGB", "palette",
                                                       "transparency mask", "separated (CMYK)", "YCbCr"};
-  const bool multiBit = st.bitsPerSample != 1 || st.samplesPerPixel != 1;
+  const int64_t samples = std::max(st.samplesPerPixel, st.bitsPerSampleValues);
+  const bool multiBit = st.bitsPerSample != 1 || samples != 1;
   const bool colour = st.photometricStated == 2 || st.photometricStated == 4;
   if (!multiBit && !colour) return kRioOk;
   const int64_t p = st.photometricStated;
   std::string photometric = p < 0 ? "no photometric" : "photometric " + std::to_string(p);
   if (p >= 0 && p <= 6) photometric += std::string(" (") + kPhotometricNames[p] + ")";
   const std::string text = "bits per sample " + std::to_string(st.bitsPerSample) + ", samples per pixel " +
-                           std::to_string(st.samplesPerPixel) + ", " + photometric +
+                           std::to_string(samples) + ", " + photometric +
                            ": not a bilevel image; only 1 bit per sample and 1 sample per pixel are read";
   rioInputDetail(rcb, text);
   return multiBit ? kRioBadHeader : kRioNotImplemented;
