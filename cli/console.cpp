@@ -45,7 +45,8 @@ const std::string& usageText() {
 }
 
 void ConsoleReporter::report(Severity severity, const std::string& text) {
-  if (severity == Severity::kResult || severity == Severity::kNotice) {
+  if (severity == Severity::kResult || severity == Severity::kNotice || severity == Severity::kDetail) {
+    std::fflush(out_);  // the lines before it come first where both handles reach one file
     std::fputs(text.c_str(), results_);
     std::fflush(results_);
     return;
@@ -76,6 +77,7 @@ bool parseQuietly(int argc, const char* const argv[], RunOptions* options) {
 bool outputIsStreamFile(int argc, const char* const argv[], std::FILE* stream) {
   RunOptions options;
   if (!parseQuietly(argc, argv, &options) || options.port != kNoPort) return false;
+  if (options.outName == kStandardStream) return true;
   struct stat byName {}, byStream {};
   if (::stat(options.outName.c_str(), &byName) != 0 || ::fstat(::fileno(stream), &byStream) != 0) return false;
   return byName.st_dev == byStream.st_dev && byName.st_ino == byStream.st_ino;

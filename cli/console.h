@@ -13,8 +13,8 @@ namespace vantrel {
 
 const std::string& usageText();
 
-// Prints each message as it comes; progress dots are flushed at once. Results (the page digest) go to
-// their own handle, standard error, so they never mix with the messages scripts already read.
+// Prints each message as it comes; progress dots are flushed at once. Results (the page digest) and detail
+// lines go to their own handle, standard error, so they never mix with the messages scripts already read.
 class ConsoleReporter : public Reporter {
  public:
   explicit ConsoleReporter(std::FILE* out, std::FILE* results = stderr) : out_(out), results_(results) {}
@@ -34,7 +34,7 @@ RioSettings settingsFromEnvironment();
 // standard error, before any file is opened.
 std::string settingRefusal(int argc, const char* const argv[], const RunEnvironment& environment);
 
-// Whether the output the arguments name is the file behind `stream` (same device and inode), as
+// Whether the output the arguments name is the file behind `stream` (same device and inode), as "-",
 // /dev/stdout or a name of the file standard output was redirected to are for stdout. The console then
 // prints its messages to standard error, so they never mix into the data.
 bool outputIsStreamFile(int argc, const char* const argv[], std::FILE* stream);

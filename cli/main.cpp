@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   vantrel::RunEnvironment environment;
   environment.settings = &settings;
   environment.standardOutput = STDOUT_FILENO;
+  environment.standardInput = STDIN_FILENO;
   environment.tempWatch = {noteTempName, nullptr};
   installEndingHandlers();
   // A reader that goes away is a failed write, reported as such, not a signal that ends the program.

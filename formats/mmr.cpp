@@ -2,6 +2,8 @@
 // numbers), the image coded in Group 4 from offset 36, then a six-byte closing record. The header's
 // length field L counts the coded bytes, so the closing record stands at 36 + L and the file is
 // 36 + L + 6 bytes long. The writer patches L once the image is coded, so its output must be seekable.
+#include <string>
+
 #include "formats/common/seekable_output.h"
 #include "formats/common/byte_io.h"
 #include "formats/common/fax_lines.h"
@@ -131,6 +133,9 @@ RioStatus mmrWriteHeader(RCB* rcb) {
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return rioSetError(rcb, kRioBadColumns);
   if (rcb->height < 0) return rioSetError(rcb, kRioBadRows);
   if (!out->ok || streamSeek(out, 0) != 0) return rioSetError(rcb, kRioStreamIo);
+  if (rcb->xDpi != 200 && rcb->xDpi != 400)
+    rioOutputDetail(rcb, "written as 400 dpi: MMR states 200 or 400 dpi only, and the page is " +
+                             std::to_string(static_cast<int64_t>(rcb->xDpi)) + " dpi (rescale it with -odpi)");
   // clang-format off
   uint8_t h[kHeaderSize] = {
       kRecordMark, kResolutionCode, 0x00, 0x02, 0x00, static_cast<uint8_t>(rcb->xDpi == 200 ? 0 : 1),

@@ -1,6 +1,8 @@
 // Opening and recognition: the registry's drivers joined to a new RCB.
 #include "formats/open.h"
 
+#include <cstdio>
+
 #include "formats/registry.h"
 
 namespace vantrel {
@@ -119,6 +121,14 @@ RasterFormatId rioRecognizeRaster(RCB* rcb, RioStatus* status) {
     rcb->probeUsed = 0;
     int32_t got = streamRead(rcb->inStream, block, 5);
     id = rioRecognizeBytes(block, got, &st);
+    if (id == 0 && st == kRioUnknownFormat) {
+      char text[96];
+      std::snprintf(text, sizeof text, "its first bytes (%02x %02x %02x %02x %02x) are those of no format read here",
+                    block[0], block[1], block[2], block[3], block[4]);
+      rioInputDetail(rcb, text);
+    } else if (id == 0 && got < 5) {
+      rioInputDetail(rcb, "shorter than the 5 bytes that tell its format");
+    }
   }
   if (status) *status = st;
   if (id == 0) rioSetError(rcb, st);

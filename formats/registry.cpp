@@ -55,6 +55,7 @@ const FormatInfo kFormats[kMaxFormatId] = {
     {kFormatEdmicsB4, "EDMICS B4", &kJedmicsDriver, R, W, S, N, P, no},
     {kFormatMmr, "Fuji Xerox MMR", &kMmrDriver, R, W, S, no, P, L},
     {kFormatPdf, "PDF/A-2b (Group 4)", &kPdfDriver, no, W, no, no, no, L},
+    {kFormatPbm, "netpbm PBM", &kPbmDriver, R, W, no, no, P, L},
 };
 
 // Every name that selects a format; the listed ones are the console's (the README's names column).
@@ -91,6 +92,7 @@ const FormatName kNames[] = {
     {"hpg", kFormatHpgl2, true},
     {"mmr", kFormatMmr, true},
     {"pdf", kFormatPdf, true},
+    {"pbm", kFormatPbm, true},
     {"gp4", kFormatCals, false},
     {"mil", kFormatCals, false},
     {"tg4", kFormatCit, false},
@@ -99,9 +101,10 @@ const FormatName kNames[] = {
     {"b4", kFormatEdmicsB4, false},
 };
 
-// Recognition order: the first probe that answers decides.
+// Recognition order: the first probe that answers decides. PBM's magic is two printable characters, so it
+// comes last.
 const FormatProbe kProbes[] = {probeTiff, probeDsig4,   probeCals,       probeNative, probeMmr,
-                               probePcx,  probeFileNet, probeFixedFrame, probeCit};
+                               probePcx,  probeFileNet, probeFixedFrame, probeCit,    probePbm};
 
 }  // namespace
 

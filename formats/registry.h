@@ -24,9 +24,9 @@ struct FormatInfo {
                                // normalised copy): a copy loop may lend it the reader's line of its width
 };
 
-// The driver of an id in 0..35 (0 and unknown ids get the driver that answers -16 everywhere).
+// The driver of an id in 0..36 (0 and unknown ids get the driver that answers -16 everywhere).
 const FormatDriver* rioFormatDriver(RasterFormatId id);
-const FormatInfo& rioFormatInfo(RasterFormatId id);  // id 1..35; any other id gets "no format"
+const FormatInfo& rioFormatInfo(RasterFormatId id);  // id 1..36; any other id gets "no format"
 
 // Lower-cases the name (A-Z only) and looks it up among the names; 0 when no name matches.
 RasterFormatId rioFormatFromName(const char* name);
@@ -74,6 +74,7 @@ extern const FormatDriver kRlcDriver;              // ids 7, 18 and 24
 extern const FormatDriver kPcxDriver;              // id 20
 extern const FormatDriver kFileNetDriver;          // ids 25 and 26
 extern const FormatDriver kJedmicsDriver;          // ids 32 and 33
+extern const FormatDriver kPbmDriver;              // id 36
 
 RasterFormatId probeTiff(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeCals(const uint8_t* bytes, RioStatus* status);
@@ -84,5 +85,6 @@ RasterFormatId probeFixedFrame(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeCit(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probePcx(const uint8_t* bytes, RioStatus* status);
 RasterFormatId probeFileNet(const uint8_t* bytes, RioStatus* status);  // ids 25 and 26
+RasterFormatId probePbm(const uint8_t* bytes, RioStatus* status);
 
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "formats/common/raster_row.h"
 #include "formats/registry.h"
@@ -81,7 +82,13 @@ VersatecState* stateOf(RCB* rcb) {
 RioStatus versatecOpen(RCB* rcb) {
   if (!rcb->writing || rcb->outFormat != kFormatVersatec) return rioSetError(rcb, kRioNotImplemented);
   const uint16_t lineBytes = modelLineBytes(rioSettings(rcb).versatecModel.c_str());
-  if (lineBytes == 0) return rioSetError(rcb, kRioNotImplemented);
+  if (lineBytes == 0) {
+    std::string models;
+    for (const VersatecModel& m : kModels) models += std::string(models.empty() ? "" : ", ") + m.name;
+    rioOutputDetail(rcb, "ZEB_VBF is \"" + rioSettings(rcb).versatecModel + "\": it may be unset or one of " +
+                             models);
+    return rioSetError(rcb, kRioNotImplemented);
+  }
   // Every row is a whole plotter line whatever it holds, so the output budget bounds the rows.
   if (!rioOutputWithinBudget(rcb->height, kRecordHead + lineBytes, kHeaderBytes + kTrailerBytes))
     return rioSetError(rcb, kRioBadRows);

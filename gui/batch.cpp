@@ -18,16 +18,18 @@ constexpr char kSeparator = '/';
 constexpr char kSkippedByAnswer[] = "output exists, not overwritten";
 constexpr char kSkippedNoPrinter[] = "no printer chosen";
 
-// Keeps a translation's first error, its cause, and its first notice; the progress texts are the
-// console's alone.
+// Keeps a translation's first error, its cause, its first notice and the run's words on it; the progress
+// texts are the console's alone.
 class CauseReporter : public Reporter {
  public:
   void report(Severity severity, const std::string& text) override {
     if (severity == Severity::kError && cause.empty()) cause = text;
     if (severity == Severity::kNotice && note.empty()) note = text;
+    if (severity == Severity::kDetail && detail.empty()) detail = text;
   }
   std::string cause;
   std::string note;
+  std::string detail;
 };
 
 // The destination of a print job that could not be made: it takes nothing.
@@ -63,6 +65,7 @@ void translate(const std::vector<std::string>& args, const RunEnvironment& envir
     file->cause = !reporter.cause.empty() ? reporter.cause
                   : !reporter.note.empty() ? reporter.note
                                            : "Incomplete translation";
+    if (!reporter.detail.empty()) file->cause += ": " + reporter.detail;
   }
 }
 

@@ -46,8 +46,9 @@ enum FormatId : RasterFormatId {
   kFormatEdmicsB4 = 33,
   kFormatMmr = 34,
   kFormatPdf = 35,
+  kFormatPbm = 36,
 };
 
-inline constexpr RasterFormatId kMaxFormatId = kFormatPdf;
+inline constexpr RasterFormatId kMaxFormatId = kFormatPbm;
 
 }  // namespace vantrel

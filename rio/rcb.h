@@ -156,6 +156,22 @@ inline void rioSetWarning(RCB* rcb, RioStatus code) {
   if (rcb->warning == 0) rcb->warning = code;
 }
 
+// A reader's or a writer's words on its file, noted on the stream of that side (rio/status.h).
+inline void rioInputDetail(const RCB* rcb, std::string text) {
+  if (rcb && rcb->inStream) rioNoteDetail(rcb->inStream->detail, std::move(text));
+}
+inline void rioOutputDetail(const RCB* rcb, std::string text) {
+  if (rcb && rcb->outStream) rioNoteDetail(rcb->outStream->detail, std::move(text));
+}
+
+// The orientation a reader stated (CALS rorient, or a TIFF's Orientation as its CALS pair) handed to a
+// writer; a reader that stated none leaves the writer's as it is.
+inline void rioCarryOrientation(RCB* to, const RCB* from) {
+  if (from->rorient[1] == 0) return;
+  to->rorient[0] = from->rorient[0];
+  to->rorient[1] = from->rorient[1];
+}
+
 // Driver operations shared by the formats: a slot a format does not implement (answering -16, or also
 // recording it as the RCB's error), and one with nothing to do.
 RioStatus rioDriverNotImplemented(RCB* rcb);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 namespace vantrel {
 
@@ -45,6 +47,16 @@ constexpr RioStatus rioFromStreamResult(int32_t code) {
 const char* rioStatusText(RioStatus code);         // the core's texts
 const char* rioConsoleStatusText(RioStatus code);  // the console translator's texts
 const char* rioGuiStatusText(RioStatus code);      // the batch translator's texts
+
+// Words on what went wrong with a file, or on what a writer changed in it, for the front end to show beside
+// the status ("bits per sample 8 ..."): the first note wins. A stream carries one to the drivers that read
+// or write through it; the front end owns it.
+struct RioDetail {
+  std::string text;
+};
+inline void rioNoteDetail(RioDetail* detail, std::string text) {
+  if (detail && detail->text.empty()) detail->text = std::move(text);
+}
 
 // Hands "prefix: text" (or the text alone) and a line end to the thread's diagnostics sink.
 void rioPrintStatus(const char* prefix, RioStatus code);

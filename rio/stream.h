@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "rio/settings.h"
+#include "rio/status.h"
 
 namespace vantrel {
 
@@ -59,6 +60,7 @@ struct RasterStream {
   int64_t taken = 0;       // bytes taken from the underlying file so far (judges a pipe for spooling)
   uint8_t* block = nullptr;  // the allocation behind base (one buffer, or all windows)
   const RioSettings* settings = nullptr;  // owned by the opener, outlives the stream; nullptr: all unset
+  RioDetail* detail = nullptr;            // where its drivers note what went wrong; nullptr: nobody asks
 };
 
 // `settings` travel with the stream to every RCB opened on it (nullptr: all unset); the caller keeps them

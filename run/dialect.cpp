@@ -60,6 +60,7 @@ constexpr MessageText kTexts[] = {
     {Message::kNoSuchPage, "%p: no such page: %s\n", "No such page: %s"},
     {Message::kAllPagesRefused, "%p: -page all needs an output that holds several pages (TIFF or PDF)\n",
      "All pages needs an output that holds several pages (TIFF or PDF)"},
+    {Message::kDetail, "%p: %s\n", "%s"},
 };
 
 std::string expand(const char* pattern, const char* program, const std::string& argument) {

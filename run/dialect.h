@@ -39,6 +39,7 @@ enum class Message {
   kFirstPageOnly,       // a document of several pages, page 1 translated; the argument: "FILE holds N pages"
   kNoSuchPage,          // -page past the last page; the argument: "FILE holds N pages"
   kAllPagesRefused,     // -page all for an output of one page
+  kDetail,              // what happened, in words: "FILE: what" (console) or "what" (batch)
 };
 
 struct Dialect {

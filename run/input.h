@@ -49,13 +49,19 @@ class RunInput {
   // unwatched.
   void watch(RunWatch* watch);
   // Closes the RCB (the reader's close); the picture stays until the run ends.
-  void closeReader() { rcb_.reset(); }
+  void closeReader() {
+    if (rcb_) readFailed_ = !endedWell();
+    rcb_.reset();
+  }
+  // Whether the reader had failed when it was closed (the input, not the output, is the run's cause).
+  bool readFailed() const { return readFailed_; }
 
  private:
   RcbPtr rcb_;
   TPicturePtr picture_;
   TurnedRows turned_;     // a quarter turn's rows, over picture_
   bool turning_ = false;
+  bool readFailed_ = false;
   RunWatch* watch_ = nullptr;
   int32_t pages_ = 0;  // counted by the turned import; 0: ask the reader
   // What a turned page was opened with, for the pages after it.

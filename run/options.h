@@ -15,6 +15,8 @@ inline constexpr int32_t kPortNumbers[] = {0, 1, 3};
 
 // -page all: every page of the input into one output.
 inline constexpr int32_t kAllPages = -1;
+// The name that stands for standard input (as the input) or standard output (as the output).
+inline constexpr char kStandardStream[] = "-";
 
 struct RunOptions {
   RasterFormatId inFormat = 0;   // from the input's extension where the dialect keeps it; 0 = recognise
@@ -30,6 +32,7 @@ struct RunOptions {
   bool inFormatFromExtension = false;  // -ext: keep any format the input's extension names (batch)
   bool digest = false;                 // -digest: report the page digest (console)
   int32_t page = 0;                    // -page: the page from 1, or kAllPages; 0 = not given
+  std::string unknownFormatName;       // the -rof value when it names no format
 };
 
 }  // namespace vantrel

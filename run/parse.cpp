@@ -59,15 +59,17 @@ class Parser {
     int names = 0;
     for (int i = 0; i < argc; ++i) {
       const char* arg = argv[i];
-      if (arg[0] == '-') {
+      // "-" alone is a name: standard input or output.
+      if (arg[0] == '-' && arg[1] != '\0') {
         const std::string name = asciiLower(arg);
         const OptionName* option = findOption(dialect_, name);
-        if (!option) return fail(Message::kUnrecognized);
+        if (!option) return fail(Message::kUnrecognized, {}, std::string(arg) + ": no such option; the options are" + optionList());
         const char* value = nullptr;
         if (option->takesValue) {
           if (i + 1 >= argc) {
-            if (option->option == Option::kRof) return fail(Message::kNeedsFormat, name);
-            return fail(Message::kNeedsResolution, name);
+            const std::string detail = name + ": the option needs a value";
+            if (option->option == Option::kRof) return fail(Message::kNeedsFormat, name, detail);
+            return fail(Message::kNeedsResolution, name, detail);
           }
           value = argv[++i];
         }
@@ -79,22 +81,36 @@ class Parser {
       } else if (names == 1) {
         if (ParseResult r = takeOutputName(arg); r != ParseResult::kOk) return r;
       } else {
-        return fail(Message::kTooManyNames);
+        return fail(Message::kTooManyNames, {},
+                    std::string(arg) + ": a third name; give one input and one output (or a port)");
       }
       ++names;
     }
     if (names == 2) return ParseResult::kOk;
     // The batch translator always names both files; a vector without them cannot open its input.
-    return fail(Message::kCannotOpenInput);
+    return fail(Message::kCannotOpenInput, {},
+                names == 0 ? "no input named: give an input and an output (\"-\" for standard input or output)"
+                           : options_->inName + ": no output named: give an output after the input");
   }
 
  private:
   bool console() const { return dialect_.kind == DialectKind::kConsole; }
 
-  // The console answers every problem with its usage text (the messages it reports itself come first);
-  // the batch translator reports the problem.
-  ParseResult fail(Message message, const std::string& argument = {}) {
-    if (console()) return ParseResult::kUsage;
+  // The options this dialect has, each after a space.
+  std::string optionList() const {
+    std::string list;
+    for (const OptionName& o : kOptions)
+      if (findOption(dialect_, o.name) == &o) list += std::string(" ") + o.name;
+    return list;
+  }
+
+  // The console answers every problem with its usage text, after `detail` on what was wrong (the messages
+  // it reports itself come first); the batch translator reports the problem.
+  ParseResult fail(Message message, const std::string& argument = {}, const std::string& detail = {}) {
+    if (console()) {
+      if (!detail.empty()) reporter_.report(Severity::kDetail, dialect_.text(Message::kDetail, detail));
+      return ParseResult::kUsage;
+    }
     reporter_.report(Severity::kError, dialect_.text(message, argument));
     return ParseResult::kRefused;
   }
@@ -103,13 +119,16 @@ class Parser {
     switch (option) {
       case Option::kRof:
         options_->outFormat = rioFormatFromName(value);
+        if (options_->outFormat == kFormatNone) options_->unknownFormatName = value;
         return ParseResult::kOk;
       case Option::kDpi:
       case Option::kXDpi:
       case Option::kYDpi:
       case Option::kODpi: {
         std::optional<double> dpi = parseResolution(value);
-        if (!dpi) return fail(Message::kResolutionRange, name);
+        if (!dpi)
+          return fail(Message::kResolutionRange, name,
+                      name + " " + value + ": the resolution must be a number from 50 to 10000");
         if (option == Option::kDpi) options_->inDpi = *dpi;
         if (option == Option::kXDpi || option == Option::kODpi) options_->outXDpi = *dpi;
         if (option == Option::kYDpi || option == Option::kODpi) options_->outYDpi = *dpi;
@@ -117,13 +136,15 @@ class Parser {
       }
       case Option::kRot: {
         std::optional<int32_t> rotation = parseRotation(value);
-        if (!rotation) return fail(Message::kUnrecognized);
+        if (!rotation)
+          return fail(Message::kUnrecognized, {}, name + " " + value + ": the rotation must be 0, 90, 180 or 270");
         options_->rotation = *rotation;
         return ParseResult::kOk;
       }
       case Option::kSize: {
         std::optional<int32_t> size = parseSizeCode(value);
-        if (!size) return fail(Message::kUnrecognized);
+        if (!size)
+          return fail(Message::kUnrecognized, {}, name + " " + value + ": the size must be A0 to A4 or A0L to A4L");
         options_->sizeCode = *size;
         return ParseResult::kOk;
       }
@@ -140,16 +161,17 @@ class Parser {
         return ParseResult::kOk;
       }
     }
-    return fail(Message::kUnrecognized);
+    return fail(Message::kUnrecognized, {}, name + ": no such option");
   }
 
   // The second name: the output file or, on the console, a port.
   ParseResult takeOutputName(const char* name) {
-    // Names compare exactly, case included (IN.TIF and in.tif differ).
-    if (options_->inName == name) return refuseSameName();
+    // Names compare exactly, case included (IN.TIF and in.tif differ); "-" in and out are two streams.
+    const bool streams = options_->inName == kStandardStream && std::string_view(name) == kStandardStream;
+    if (options_->inName == name && !streams) return refuseSameName();
     const int32_t port = dialect_.ports ? portFromName(name) : kNoPort;
     if (port == kNoPort) {
-      if (dialect_.sameFile(options_->inName, name)) return refuseSameName();
+      if (!streams && dialect_.sameFile(options_->inName, name)) return refuseSameName();
       options_->outName = name;
       return ParseResult::kOk;
     }
@@ -157,6 +179,10 @@ class Parser {
     options_->outName = asciiLower(name);
     if (!rioFormatInfo(options_->outFormat).toPort) {
       reporter_.report(Severity::kError, dialect_.text(Message::kPortRefused));
+      if (console())
+        reporter_.report(Severity::kDetail,
+                         dialect_.text(Message::kDetail, options_->outName +
+                                                             ": a page-printer language goes to a file, not to a printer port"));
       return ParseResult::kUsage;
     }
     return ParseResult::kOk;
@@ -164,7 +190,10 @@ class Parser {
 
   ParseResult refuseSameName() {
     reporter_.report(Severity::kError, dialect_.text(Message::kDifferentNames));
-    return console() ? ParseResult::kUsage : ParseResult::kRefused;
+    if (!console()) return ParseResult::kRefused;
+    reporter_.report(Severity::kDetail,
+                     dialect_.text(Message::kDetail, options_->inName + ": is the input; name another output"));
+    return ParseResult::kUsage;
   }
 
   const Dialect& dialect_;

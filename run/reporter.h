@@ -13,6 +13,7 @@ enum class Severity {
   kResult,    // a result for scripts (the page digest); the console prints it on standard error
   kNotice,    // a note on what the run takes of the input (a document of several pages), or why it
               // refuses a page; the console prints it on standard error
+  kDetail,    // which file and what happened to it, in words; the console prints it on standard error
 };
 
 class Reporter {

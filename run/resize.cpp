@@ -181,6 +181,7 @@ RioStatus resizePage(RunInput& source, const TranslateJob& job, RasterStream* ou
   (void)rioSetYDpi(output.get(), outYDpi);
   if (in->extraHeader) status = rioSetExtraHeader(output.get(), in->extraHeader, in->extraHeaderLength);
   if (status == 0 && !in->extraHeader) status = rioSetExtraHeader(output.get(), nullptr, 0);
+  rioCarryOrientation(output.get(), in);
 
   LineResampler resampler;
   if (status == 0) status = resampler.init(inWidth, inHeight, outW, outH, sx, sy);

@@ -1,8 +1,11 @@
 #include "run/translate.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,24 +30,68 @@ void sayStatus(Reporter& reporter, const Dialect& dialect, RioStatus status) {
   say(reporter, dialect, Severity::kError, Message::kStatus, dialect.statusText(status));
 }
 
-// Opens the input for reading; a directory counts as an input that cannot be opened.
-FilePtr openInputFile(const std::string& name) {
-  FilePtr file(std::fopen(name.c_str(), "rb"));
+// The status reported as a run's cause, kept for its detail line.
+void sayCause(Reporter& reporter, const Dialect& dialect, TranslateJob& job, RioStatus status, bool input) {
+  sayStatus(reporter, dialect, status);
+  if (job.failure == 0) {
+    job.failure = status;
+    job.inputCaused = input;
+  }
+}
+
+// The run's own words on a refusal (the first wins).
+void noteCause(TranslateJob& job, const std::string& file, std::string text) {
+  if (!job.causeText.empty()) return;
+  job.causeFile = file;
+  job.causeText = std::move(text);
+}
+
+// The console's format names, each after a space.
+std::string listedFormatNames() {
+  int count = 0;
+  const FormatName* names = rioFormatNames(&count);
+  std::string list;
+  for (int i = 0; i < count; ++i)
+    if (names[i].listed && rioFormatInfo(names[i].id).writes) list += std::string(" ") + names[i].name;
+  return list;
+}
+
+// The system's words on the last failed call, or `otherwise` when it left none.
+std::string systemCause(const char* otherwise) {
+  return errno != 0 ? std::strerror(errno) : otherwise;
+}
+
+// Opens the input for reading ("-": standard input, when the front end has one); a directory counts as an
+// input that cannot be opened.
+FilePtr openInputFile(const std::string& name, int standardInput) {
+  FilePtr file;
+  if (name == kStandardStream && standardInput >= 0) {
+    const int copy = ::dup(standardInput);
+    if (copy >= 0 && !(file = FilePtr(::fdopen(copy, "rb")))) ::close(copy);
+  } else {
+    file.reset(std::fopen(name.c_str(), "rb"));
+  }
   if (!file) return nullptr;
   struct stat st {};
-  if (::fstat(::fileno(file.get()), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
+  if (::fstat(::fileno(file.get()), &st) != 0) return nullptr;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return nullptr;
+  }
   return file;
 }
 
 // Resolution of the input: -dpi wins; an input that knows neither resolution gets 200 dpi. When only one
 // of them is known, both stay as they are.
-void applyInputResolution(RCB* in, double inDpi) {
+void applyInputResolution(RCB* in, TranslateJob& job) {
+  const double inDpi = job.options.inDpi;
   if (inDpi != 0) {
     (void)rioSetXDpi(in, inDpi);
     (void)rioSetYDpi(in, inDpi);
   } else if (rioGetXDpi(in) == 0 && rioGetYDpi(in) == 0) {
     (void)rioSetXDpi(in, 200);
     (void)rioSetYDpi(in, 200);
+    job.resolutionNote = "states no resolution: taken as 200 dpi (-dpi gives another)";
   }
 }
 
@@ -105,7 +152,7 @@ RioStatus copyPage(RunInput& in, TranslateJob& job, RasterStream* outStream, Rcb
     output.reset(
         rioOpenRasterWrite(outStream, rioGetWidth(input), rioGetHeight(input), job.options.outFormat, &status));
     if (!output) {
-      sayStatus(reporter, dialect, status);
+      sayCause(reporter, dialect, job, status, false);
       *reported = true;
       return status;
     }
@@ -115,8 +162,10 @@ RioStatus copyPage(RunInput& in, TranslateJob& job, RasterStream* outStream, Rcb
   }
   (void)rioSetXDpi(output.get(), rioGetXDpi(input));
   (void)rioSetYDpi(output.get(), rioGetYDpi(input));
-  // Header data a reader hands on (a CALS input's identification records, for one) reach the writer.
+  // Header data a reader hands on (a CALS input's identification records and orientation, a TIFF's names)
+  // reach the writer.
   status = rioSetExtraHeader(output.get(), input->extraHeader, input->extraHeader ? input->extraHeaderLength : 0);
+  rioCarryOrientation(output.get(), input);
   // Nothing on this path changes the pixels: a writer may copy the reader's code as it is.
   rioOfferCarriedCode(output.get(), input);
 
@@ -158,7 +207,7 @@ RioStatus translatePages(RunInput& in, TranslateJob& job, RasterStream* outStrea
       if (status == 0) status = inputFailure(in.readPage(page));
       if (status == 0) status = pageStatus(in.rcb());
       if (status != 0) break;
-      applyInputResolution(in.rcb(), job.options.inDpi);
+      applyInputResolution(in.rcb(), job);
     }
     status = resizing ? resizePage(in, job, outStream, output, dialect, digest, range.count())
                       : copyPage(in, job, outStream, output, range.count(), dialect, reporter, reported, digest);
@@ -176,7 +225,8 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
   RioStatus status = 0;
   RcbPtr rcb(rioOpenRasterReadWrite(inStream, job.options.inFormat, outStream, job.options.outFormat, &status));
   if (!rcb) {
-    sayStatus(reporter, dialect, status);
+    // A failed open names no side: the reader's note, if it made one, says it was the input.
+    sayCause(reporter, dialect, job, status, !job.inDetail.text.empty() || job.outDetail.text.empty());
     *reported = true;
     return status;
   }
@@ -187,7 +237,7 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
   if (status == 0 && range.first > 0) status = inputFailure(rioReadPage(rcb.get(), range.first));
   if (status == 0) status = pageStatus(rcb.get());
   if (status != 0) {
-    if (status != kRunNoSuchPage) sayStatus(reporter, dialect, status);
+    if (status != kRunNoSuchPage) sayCause(reporter, dialect, job, status, true);
     *reported = true;
     return closeOutput(rcb.release(), status);
   }
@@ -199,7 +249,7 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
       if (status == 0) status = pageStatus(rcb.get());
       if (status != 0) break;
     }
-    applyInputResolution(rcb.get(), job.options.inDpi);
+    applyInputResolution(rcb.get(), job);
     if (watch != nullptr) watch->startPage(rcb->height);
     rioOfferCarriedCode(rcb.get(), rcb.get());
     while (rioReadRasterSline(rcb.get()) != nullptr) {
@@ -213,7 +263,10 @@ RioStatus copyThroughOneRcb(RasterStream* inStream, TranslateJob& job, RasterStr
     }
     const bool endedWell =
         rcb->status == 0 || (rcb->status == kRioEndOfPage && rcb->linesRead >= rcb->height);
-    if (status == 0 && !endedWell) status = inputFailure(rcb->status);
+    if (status == 0 && !endedWell) {
+      status = inputFailure(rcb->status);
+      job.inputCaused = true;
+    }
     if (page == range.last) break;
   }
   return closeOutput(rcb.release(), status);
@@ -239,16 +292,27 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
   const RasterFormatId fromExtension = rioFormatFromPath(o.inName.c_str());
   o.inFormat = dialect.keepsInputFormat(fromExtension, o.inFormatFromExtension) ? fromExtension : 0;
 
-  job.inFile = openInputFile(o.inName);
+  errno = 0;
+  job.inFile = openInputFile(o.inName, environment.standardInput);
   if (!job.inFile) {
+    noteCause(job, o.inName, systemCause("cannot be read"));
     say(reporter, dialect, Severity::kError, Message::kCannotOpenInput);
     return RunOutcome::kRefused;
   }
-  if (o.outFormat == kFormatNone) o.outFormat = rioFormatFromPath(o.outName.c_str());
+  const bool toStandardOutput = o.outName == kStandardStream && environment.standardOutput >= 0;
+  if (o.outFormat == kFormatNone && !toStandardOutput) o.outFormat = rioFormatFromPath(o.outName.c_str());
   // Every page into one output needs an output that holds several, known before anything is written.
   if (o.page == kAllPages && o.outFormat != kFormatNone && !rioWritesPages(o.outFormat)) {
     say(reporter, dialect, Severity::kNotice, Message::kAllPagesRefused);
     return RunOutcome::kRefused;
+  }
+  if (o.outFormat == kFormatNone) {
+    if (!o.unknownFormatName.empty())
+      noteCause(job, "-rof " + o.unknownFormatName, "no such format; the formats are" + listedFormatNames());
+    else
+      noteCause(job, o.outName,
+                toStandardOutput ? "standard output has no extension: name the format with -rof"
+                                 : "the extension names no output format: name one with -rof");
   }
 
   if (environment.output.write != nullptr) {
@@ -263,8 +327,14 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
       say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
       return RunOutcome::kRefused;
     }
-    job.outFile.reset(output->open(o.outName, environment.standardOutput));
+    if (toStandardOutput && o.outFormat == kFormatNone) {
+      say(reporter, dialect, Severity::kError, Message::kInvalidOutputFormat);
+      return RunOutcome::kRefused;
+    }
+    errno = 0;
+    job.outFile.reset(output->open(toStandardOutput ? "/dev/stdout" : o.outName, environment.standardOutput));
     if (!job.outFile) {
+      noteCause(job, o.outName, systemCause("cannot be written: a folder, or a file or folder that may not be written"));
       say(reporter, dialect, Severity::kError, Message::kCannotOpenOutput);
       return RunOutcome::kRefused;
     }
@@ -279,6 +349,7 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
       return RunOutcome::kRefused;
     }
     if (!rioFormatInfo(o.outFormat).toPort) {
+      noteCause(job, o.outName, "a page-printer language goes to a file, not to a printer port");
       say(reporter, dialect, Severity::kError, Message::kPortRefused);
       return RunOutcome::kRefused;
     }
@@ -290,11 +361,39 @@ RunOutcome translateJob(const Dialect& dialect, TranslateJob& job, Reporter& rep
     // The translation is complete only when every byte is in the file and the file is in place.
     const bool closed = output->close(job.outFile.release(), ok);
     if (ok && !closed) {
+      noteCause(job, o.outName, "the file could not be written in full or put in place");
       say(reporter, dialect, Severity::kError, Message::kUnableToComplete);
       ok = false;
     }
   }
   return ok ? RunOutcome::kComplete : RunOutcome::kFailed;
+}
+
+// One detail line: the file and what happened to it.
+void sayDetail(Reporter& reporter, const Dialect& dialect, const std::string& file, const std::string& text) {
+  const bool console = dialect.kind == DialectKind::kConsole;
+  reporter.report(Severity::kDetail, dialect.text(Message::kDetail, console ? file + ": " + text : text));
+}
+
+// After the outcome line: a failure's cause in one line (the run's own words, else the reader's or the
+// writer's, else the status on the file it concerns); a complete run's notes, one line each.
+void reportDetails(const Dialect& dialect, TranslateJob& job, RunOutcome outcome, Reporter& reporter) {
+  const RunOptions& o = job.options;
+  if (outcome == RunOutcome::kComplete) {
+    if (!job.resolutionNote.empty()) sayDetail(reporter, dialect, o.inName, job.resolutionNote);
+    if (!job.inDetail.text.empty()) sayDetail(reporter, dialect, o.inName, job.inDetail.text);
+    if (!job.outDetail.text.empty()) sayDetail(reporter, dialect, o.outName, job.outDetail.text);
+  } else if (!job.causeText.empty()) {
+    sayDetail(reporter, dialect, job.causeFile, job.causeText);
+  } else if (!job.inDetail.text.empty() && (job.inputCaused || job.outDetail.text.empty())) {
+    sayDetail(reporter, dialect, o.inName, job.inDetail.text);
+  } else if (!job.outDetail.text.empty()) {
+    sayDetail(reporter, dialect, o.outName, job.outDetail.text);
+  } else if (job.failure != 0 && dialect.kind == DialectKind::kConsole) {
+    // The batch translator's message names the file already; the console's log line needs it.
+    const char* side = job.inputCaused ? "reading: " : "writing: ";
+    sayDetail(reporter, dialect, job.inputCaused ? o.inName : o.outName, side + std::string(dialect.statusText(job.failure)));
+  }
 }
 
 }  // namespace
@@ -308,6 +407,8 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
     say(reporter, dialect, Severity::kError, Message::kOutOfMemory);
     return false;
   }
+  inStream->detail = &job.inDetail;
+  outStream->detail = &job.outDetail;
   // Outlives the output stream, whose close may still send bytes to the port.
   PortJob portJob;
   RioStatus status = 0;
@@ -360,17 +461,18 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
     if (status == kRunNoSuchPage) {
       reported = true;  // choosePages has said so
     } else if (status != 0) {
-      sayStatus(reporter, dialect, inputFailure(status));
+      sayCause(reporter, dialect, job, inputFailure(status), true);
       reported = true;
     } else {
-      applyInputResolution(in.rcb(), o.inDpi);
+      applyInputResolution(in.rcb(), job);
       in.watch(environment.watch);
-      if (dialect.geometryOptions && o.outFormat == kFormatMmr && !checkPaperSize(in.rcb(), job, dialect, reporter)) {
+      if (dialect.geometryOptions && !checkPaperSize(in.rcb(), job, dialect, reporter)) {
         reported = true;  // the check has reported its refusal
       } else {
         status = translatePages(in, job, outStream.get(), range, job.scale != 0 || resampling, dialect, reporter,
                                 &reported, digesting, &digests);
       }
+      if (in.readFailed()) job.inputCaused = true;
     }
   }
 
@@ -380,17 +482,20 @@ bool runTranslation(const Dialect& dialect, TranslateJob& job, Reporter& reporte
     complete = sink.finish(sink.context, complete && !reported && status == 0) && complete;
   if (reported) return false;
   if (complete) {
-    if (status != 0) sayStatus(reporter, dialect, status);
+    if (status != 0) sayCause(reporter, dialect, job, status, job.inputCaused);
     if (status == 0)
       for (const std::string& d : digests) say(reporter, dialect, Severity::kResult, Message::kDigest, d);
     return status == 0;
   }
-  if (sink.write != nullptr)
-    sayStatus(reporter, dialect, kRioStreamIo);  // the destination lost bytes or refused the job
-  else if (o.port == kNoPort)
+  if (sink.write != nullptr) {
+    sayCause(reporter, dialect, job, kRioStreamIo, false);  // the destination lost bytes or refused the job
+  } else if (o.port == kNoPort) {
+    noteCause(job, o.outName, "the file could not be written in full");
     say(reporter, dialect, Severity::kError, Message::kUnableToComplete);
-  else
+  } else {
+    noteCause(job, o.outName, "the printer did not take every byte");
     reportPortFailure(reporter, dialect, portJob.status);
+  }
   return false;
 }
 
@@ -415,6 +520,7 @@ RunOutcome runTranslationEntry(const Dialect& dialect, int argc, const char* con
   job.inFile.reset();
   // An output still open was refused before the run (no format): what was there before stays.
   if (job.outFile) (void)output.close(job.outFile.release(), false);
+  reportDetails(dialect, job, outcome, reporter);
   return outcome;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "rio/port.h"
 #include "rio/settings.h"
@@ -40,6 +41,7 @@ struct RunEnvironment {
   // A descriptor (the console's standard output) whose file, when it is named as the output, is written in
   // place through it and never replaced or deleted; -1: none.
   int standardOutput = -1;
+  int standardInput = -1;  // the console's standard input, read when the input is named "-"; -1: none
   TempNameWatch tempWatch{};  // told the names the run's temporary output file takes (run/output_file.h)
   RunWatch* watch = nullptr;  // rows counted and a stop request honoured between lines; none: unwatched
 };
@@ -66,6 +68,15 @@ struct TranslateJob {
   FilePtr inFile;
   FilePtr outFile;  // none for a port
   double scale = 0;  // set by the paper-size conversion; 0 = none
+  // Words on the files beside the messages (the front end shows them as detail lines): what the reader and
+  // the writer noted, the run's own cause, and the status reported as the cause of a failure.
+  RioDetail inDetail;
+  RioDetail outDetail;
+  std::string causeFile;
+  std::string causeText;
+  std::string resolutionNote;  // the input stated no resolution and was taken as 200 dpi
+  RioStatus failure = 0;
+  bool inputCaused = false;  // the failure is the input's (its reader's, or the file's)
 };
 
 // The translation over a job whose input is open and whose output file is open (or which writes to a

@@ -23,7 +23,7 @@
 # convert-report.sh; a DST that holds another job's journal is refused.
 # Exit status 0 when every file of the share was translated, 1 when any failed (their messages go to
 # standard error), 2 for a bad call.
-# Environment: VANTREL, the program to run (default: vantrel on the PATH).
+# Environment: VANTREL, the program to run (default: vantrel on the PATH, else the checkout's build/vantrel).
 set -uo pipefail
 
 if [ $# -ne 6 ]; then
@@ -35,7 +35,20 @@ case "$format" in "" | *[!a-z0-9]*) echo "convert-share: not a format name: $for
 case "$index$shares" in *[!0-9]*) echo "convert-share: INDEX and SHARES are numbers" >&2; exit 2 ;; esac
 [ "$shares" -gt 0 ] && [ "$index" -lt "$shares" ] || { echo "convert-share: INDEX must be below SHARES" >&2; exit 2; }
 [ -r "$list" ] || { echo "convert-share: cannot read $list" >&2; exit 2; }
-vantrel="${VANTREL:-vantrel}"
+# The program: $VANTREL, else vantrel on the PATH, else the build beside this checkout's scripts.
+vantrel="${VANTREL:-}"
+if [ -z "$vantrel" ]; then
+  checkout="$(cd "$(dirname "$0")/.." && pwd)"
+  if command -v vantrel >/dev/null; then
+    vantrel=vantrel
+  elif [ -x "$checkout/build/vantrel" ]; then
+    vantrel="$checkout/build/vantrel"
+  else
+    echo "convert-share: vantrel is neither on the PATH nor built in $checkout/build: point VANTREL at it" \
+      "(VANTREL=/path/to/vantrel $(basename "$0") ...)" >&2
+    exit 2
+  fi
+fi
 
 # The job's description: the same list, source and format for every share that writes into DST.
 journals="$dst/.vantrel-journal"
@@ -82,12 +95,13 @@ digest_of() {  # the digest vantrel printed into the file $1, "-" when none
     case "$line" in "vantrel: page sha256 "*) REPLY="${line#vantrel: page sha256 }" ;; esac
   done <"$1"
 }
-cause_of() {  # the last line of the file $1 that says why vantrel failed, tabs made spaces
-  local line
+cause_of() {  # the last line of the file $1 that says why vantrel failed, tabs made spaces; the detail
+  local line   # lines naming the input $2 or the output $3 are left out, so the cause is the status line
   REPLY=""
   while IFS= read -r line; do
     case "$line" in
       "" | "Generating file: "* | "vantrel: Incomplete translation." | "vantrel: page sha256 "*) ;;
+      "vantrel: $2: "* | "vantrel: $3: "*) ;;
       *) REPLY="${line//$'\t'/ }" ;;
     esac
   done <"$1"
@@ -140,7 +154,7 @@ while IFS= read -r name; do
     printf '%s\tdone\t-\t%s\t%s\t%s\t%s\n' "$key" "$REPLY" "$cpu" "$in_digest" "$out_digest" >>"$journal"
   else
     [ ! -e "$out" ] || rm -f "$out"  # an output of an earlier run that was cut off before its line
-    cause_of "$scratch/messages"
+    cause_of "$scratch/messages" "$src/$name" "$out"
     cause="$REPLY"
     [ "$code" -gt 128 ] && cause="killed by signal $((code - 128))"
     [ -n "$cause" ] || cause="exit status $code"

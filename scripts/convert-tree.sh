@@ -18,7 +18,8 @@
 # go to standard error and its job log line shows exit status 1. The exit status is parallel's: 0 when
 # every file was translated, else the number of failed files (at most 101).
 #
-# Environment: VANTREL, the program to run (default: vantrel on the PATH of each host).
+# Environment: VANTREL, the program to run (default: vantrel on the PATH, else the checkout's build/vantrel;
+# on other hosts, vantrel on their PATH).
 # With --sshlogin/--sshloginfile the jobs run on those hosts: SRC and DST must then be the same paths on
 # every host (a shared file system) and vantrel must be installed there; the job log stays here.
 set -euo pipefail
@@ -59,7 +60,23 @@ src="$(cd "$src" && pwd)"
 dst="$(cd "$dst" && pwd)"
 [ "$src" != "$dst" ] || { echo "convert-tree: DST must be another folder than SRC" >&2; exit 2; }
 joblog="${CONVERT_TREE_JOBLOG:-$dst/.convert-tree.joblog}"
-vantrel="${VANTREL:-vantrel}"
+# The program: $VANTREL, else vantrel on the PATH, else the build beside this checkout's scripts. Jobs on
+# other hosts find vantrel on their own PATH.
+vantrel="${VANTREL:-}"
+remote=no
+for arg in "$@"; do case "$arg" in -S | --sshlogin* | --slf | --sshloginfile*) remote=yes ;; esac; done
+if [ -z "$vantrel" ]; then
+  checkout="$(cd "$(dirname "$0")/.." && pwd)"
+  if [ $remote = yes ] || command -v vantrel >/dev/null; then
+    vantrel=vantrel
+  elif [ -x "$checkout/build/vantrel" ]; then
+    vantrel="$checkout/build/vantrel"
+  else
+    echo "convert-tree: vantrel is neither on the PATH nor built in $checkout/build: point VANTREL at it" \
+      "(VANTREL=/path/to/vantrel $(basename "$0") ...)" >&2
+    exit 2
+  fi
+fi
 case "$vantrel" in /*) ;; */*) vantrel="$PWD/$vantrel" ;; esac  # a relative path works from any folder
 
 # One job per file. parallel quotes {} (the path under SRC), {.} (without its extension) and {//} (its

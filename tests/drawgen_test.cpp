@@ -249,8 +249,8 @@ TEST_F(DrawgenTest, EveryWrittenFormatCarriesThePbmPixels) {
     EXPECT_EQ(page.width, reference.width);
     EXPECT_EQ(page.height, reference.height);
     // MMR stores only 200 dpi or 400 dpi: anything but exactly 200 reads back as 400. Image Systems
-    // run-length stores no resolution.
-    const double dpi = id == 34 ? 400 : id == kFormatRlc ? 0 : 100;
+    // run-length and PBM store no resolution.
+    const double dpi = id == 34 ? 400 : id == kFormatRlc || id == kFormatPbm ? 0 : 100;
     EXPECT_DOUBLE_EQ(page.xDpi, dpi);
     EXPECT_DOUBLE_EQ(page.yDpi, dpi);
     ASSERT_EQ(page.lines.size(), reference.rows.size());

@@ -32,7 +32,9 @@ enum Tag : uint16_t {
   kTagCellLength = 265,
   kTagFillOrder = 266,
   kTagDocumentName = 269,
+  kTagImageDescription = 270,
   kTagStripOffsets = 273,
+  kTagOrientation = 274,
   kTagSamplesPerPixel = 277,
   kTagRowsPerStrip = 278,
   kTagStripByteCounts = 279,
@@ -78,6 +80,11 @@ inline constexpr int32_t kUnitCentimetre = 3;
 
 inline constexpr int32_t kMaxName = 4096;  // longest document or page name kept
 
+// Orientation (1..8) as the CALS pair (rotation of the pel path, direction of the line progression), which
+// the RCB carries from a reader to a writer; index 0 is unused.
+inline constexpr int32_t kOrientationRorient[9][2] = {{0, 0},    {0, 270},  {180, 90}, {180, 270}, {0, 90},
+                                                      {270, 90}, {270, 270}, {90, 90}, {90, 270}};
+
 // ---------------------------------------------------------------------------------------------------------
 // Reading.
 
@@ -89,10 +96,12 @@ struct TiffReadState {
   int32_t unit = 2;
   int64_t rowsPerStrip = -1;
   int32_t photometric = 0;
+  int64_t photometricStated = -1;  // the tag's value as the file gives it; -1 when absent
   bool paletteZeroDarker = false;  // photometric 3: colour-map entry 0 is the darker one, so 0 bits are black
   bool nonBilevelTags = false;  // tags only a grey or colour image needs were seen (and skipped)
   int64_t bitsPerSample = 1;
   int64_t samplesPerPixel = 1;
+  int64_t bitsPerSampleValues = 1;  // BitsPerSample gives one value a sample
   int32_t predictor = 1;
   int32_t t4Options = -1;
   int32_t t6Options = -1;
@@ -105,7 +114,9 @@ struct TiffReadState {
        seenTileByteCounts = false, seenDocumentName = false;
   char documentName[kMaxName + 1] = {};
   char pageName[kMaxName + 1] = {};
+  char imageDescription[kMaxName + 1] = {};
   int32_t pageNumber[2] = {0, 0};
+  bool carriesTexts = false;  // a name, the description or a page number is there for a writer
 
   // The tables as read, and the pair the layout uses (strips or tiles, tiles in row-major order).
   int64_t stripOffsetCount = 0, stripCountCount = 0, tileOffsetCount = 0, tileCountCount = 0;

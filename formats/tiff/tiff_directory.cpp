@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "formats/common/byte_io.h"
 #include "formats/tiff/tiff.h"
@@ -190,10 +191,21 @@ RioStatus DirectoryReader::handle(const Entry& e) {
       st.seenLength = true;
       return kRioOk;
     case kTagBitsPerSample:
+      if (e.count > 1) {
+        // One value a sample: a colour image, judged (and described) once every entry is read.
+        uint32_t* values = nullptr;
+        int64_t count = 0;
+        if (RioStatus r = table(e, &values, &count)) return r;
+        st.bitsPerSample = values[0];
+        st.bitsPerSampleValues = count;
+        rioFree(values);
+        return kRioOk;
+      }
+      [[fallthrough]];
     case kTagSamplesPerPixel:
       if (RioStatus r = scalar(e, &v, false)) return r;
       (e.tag == kTagBitsPerSample ? st.bitsPerSample : st.samplesPerPixel) = v;
-      return v == 1 ? kRioOk : kRioBadHeader;
+      return kRioOk;  // judged with the photometric once every entry is read
     case kTagCompression:
       if (RioStatus r = scalar(e, &v, false)) return r;
       switch (v) {
@@ -207,7 +219,7 @@ RioStatus DirectoryReader::handle(const Entry& e) {
       return kRioOk;
     case kTagPhotometric:
       if (RioStatus r = scalar(e, &v, false)) return r;
-      if (v == 2 || v == 4) return kRioNotImplemented;
+      st.photometricStated = v;
       if (v == 0 || v == 1 || v == kPhotometricPalette) st.photometric = static_cast<int32_t>(v);
       return kRioOk;
     case kTagColorMap:
@@ -228,6 +240,17 @@ RioStatus DirectoryReader::handle(const Entry& e) {
     case kTagDocumentName:
       st.seenDocumentName = true;
       return ascii(e, st.documentName);
+    case kTagImageDescription:
+      st.carriesTexts = true;
+      return ascii(e, st.imageDescription);
+    case kTagOrientation:
+      // Carried to the writer as the RCB's CALS orientation; a value outside 1..8, or of another type than
+      // SHORT or LONG (some writers store a BYTE), is left out: it is no reason to refuse the pixels.
+      if (scalar(e, &v, false) == kRioOk && v >= 1 && v <= 8) {
+        rcb_->rorient[0] = kOrientationRorient[v][0];
+        rcb_->rorient[1] = kOrientationRorient[v][1];
+      }
+      return kRioOk;
     case kTagStripOffsets:
       st.seenStripOffsets = true;
       return table(e, &st.stripOffsets, &st.stripOffsetCount);
@@ -249,6 +272,7 @@ RioStatus DirectoryReader::handle(const Entry& e) {
       if (RioStatus r = scalar(e, &v, false)) return r;
       return v == 1 ? kRioOk : kRioBadHeader;
     case kTagPageName:
+      st.carriesTexts = true;
       return ascii(e, st.pageName);
     case kTagXPosition:
       return rational(e, &st.xPosition, false);
@@ -354,18 +378,39 @@ RioStatus buildExtraHeader(RCB* rcb, const TiffReadState& st) {
   char numbers[2][16];
   std::snprintf(numbers[0], sizeof numbers[0], "%d", st.pageNumber[0]);
   std::snprintf(numbers[1], sizeof numbers[1], "%d", st.pageNumber[1]);
-  const char* parts[] = {"Tiff", st.documentName, st.pageName, numbers[0], numbers[1]};
+  // The description is a sixth part only when there is one, so a block without it stays as it was.
+  const char* parts[] = {"Tiff", st.documentName, st.pageName, numbers[0], numbers[1], st.imageDescription};
+  const size_t partCount = st.imageDescription[0] != '\0' ? 6 : 5;
   size_t total = 0;
-  for (const char* p : parts) total += std::strlen(p) + 1;
+  for (size_t i = 0; i < partCount; ++i) total += std::strlen(parts[i]) + 1;
   auto* block = static_cast<uint8_t*>(rioMalloc(total));
   if (!block) return kRioOutOfMemory;
   size_t at = 0;
-  for (const char* p : parts) {
+  for (size_t i = 0; i < partCount; ++i) {
+    const char* p = parts[i];
     const size_t n = std::strlen(p) + 1;
     std::memcpy(block + at, p, n);
     at += n;
   }
   return rioAttachExtraHeader(rcb, block, static_cast<int32_t>(total));
+}
+
+// A grey or colour image is refused in words a user acts on: what the file holds and what is read.
+RioStatus checkBilevel(RCB* rcb, const TiffReadState& st) {
+  static constexpr const char* kPhotometricNames[] = {"min-is-white", "min-is-black", "RGB", "palette",
+                                                      "transparency mask", "separated (CMYK)", "YCbCr"};
+  const int64_t samples = std::max(st.samplesPerPixel, st.bitsPerSampleValues);
+  const bool multiBit = st.bitsPerSample != 1 || samples != 1;
+  const bool colour = st.photometricStated == 2 || st.photometricStated == 4;
+  if (!multiBit && !colour) return kRioOk;
+  const int64_t p = st.photometricStated;
+  std::string photometric = p < 0 ? "no photometric" : "photometric " + std::to_string(p);
+  if (p >= 0 && p <= 6) photometric += std::string(" (") + kPhotometricNames[p] + ")";
+  const std::string text = "bits per sample " + std::to_string(st.bitsPerSample) + ", samples per pixel " +
+                           std::to_string(samples) + ", " + photometric +
+                           ": not a bilevel image; only 1 bit per sample and 1 sample per pixel are read";
+  rioInputDetail(rcb, text);
+  return multiBit ? kRioBadHeader : kRioNotImplemented;
 }
 
 }  // namespace
@@ -428,7 +473,7 @@ RioStatus readPageDirectory(RCB* rcb, TiffReadState& st, int64_t directory) {
   }
   rioFree(block);
   if (status != kRioOk) return status;
-  if (st.nonBilevelTags && (st.bitsPerSample != 1 || st.samplesPerPixel != 1)) return kRioNotImplemented;
+  if (RioStatus r = checkBilevel(rcb, st)) return r;
 
   if (!st.seenWidth || !st.seenLength) return kRioBadHeader;
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
@@ -447,7 +492,7 @@ RioStatus readPageDirectory(RCB* rcb, TiffReadState& st, int64_t directory) {
   st.yPosition *= unitScale;
   if (RioStatus r = finishLayout(rcb, st)) return r;
   if (RioStatus r = prepareRows(rcb, st)) return r;
-  if (st.seenDocumentName) return buildExtraHeader(rcb, st);
+  if (st.seenDocumentName || st.carriesTexts) return buildExtraHeader(rcb, st);
   return kRioOk;
 }
 

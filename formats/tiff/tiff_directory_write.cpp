@@ -68,13 +68,15 @@ void encodeEntry(const OutEntry& e, uint8_t* p) {
   }
 }
 
-// Names taken from a "Tiff" extra-header block: document name, page name, page numbers.
+// Names taken from a "Tiff" extra-header block: document name, page name, page numbers, description.
 struct CarriedNames {
   const char* document = "";
   int32_t documentLength = 0;
   const char* page = "";
   int32_t pageLength = 0;
   int32_t pageNumber[2] = {0, 0};
+  const char* description = "";
+  int32_t descriptionLength = 0;
 };
 
 CarriedNames carriedNames(const RCB* rcb) {
@@ -82,10 +84,10 @@ CarriedNames carriedNames(const RCB* rcb) {
   if (!rcb->extraHeader || rcb->extraHeaderLength <= 0) return out;
   const auto* p = reinterpret_cast<const char*>(rcb->extraHeader);
   const int64_t n = rcb->extraHeaderLength;
-  const char* part[5] = {"", "", "", "", ""};
-  int32_t length[5] = {};
+  const char* part[6] = {"", "", "", "", "", ""};
+  int32_t length[6] = {};
   int64_t at = 0;
-  for (int i = 0; i < 5 && at < n; ++i) {
+  for (int i = 0; i < 6 && at < n; ++i) {
     const auto len = static_cast<int64_t>(strnlen(p + at, static_cast<size_t>(n - at)));
     part[i] = p + at;
     length[i] = static_cast<int32_t>(std::min<int64_t>(len, kMaxName));
@@ -96,6 +98,8 @@ CarriedNames carriedNames(const RCB* rcb) {
   out.documentLength = length[1];
   out.page = part[2];
   out.pageLength = length[2];
+  out.description = part[5];
+  out.descriptionLength = length[5];
   for (int i = 0; i < 2; ++i) {
     char digits[16] = {};
     std::memcpy(digits, part[3 + i], static_cast<size_t>(std::min(length[3 + i], 15)));
@@ -115,7 +119,7 @@ struct Directory {
   int32_t n = 0;
   uint32_t rational[4][2] = {};
   CarriedNames names;
-  int32_t documentEntry = -1, pageEntry = -1;
+  int32_t documentEntry = -1, descriptionEntry = -1, pageEntry = -1;
   int64_t end = 0;  // the position after the values
 };
 
@@ -156,8 +160,14 @@ RioStatus buildDirectory(RCB* rcb, TiffWriteState& st, int64_t offset, Directory
   add(kTagCompression, kShort, 1, static_cast<uint32_t>(st.compression));
   add(kTagPhotometric, kShort, 1, 0);
   if (names.documentLength > 0) d->documentEntry = addText(kTagDocumentName, names.document, names.documentLength);
+  if (names.descriptionLength > 0)
+    d->descriptionEntry = addText(kTagImageDescription, names.description, names.descriptionLength);
+  if (!st.tiled) st.entryOffsets = add(kTagStripOffsets, kLong, 1, 0);
+  // The orientation a reader carried (a TIFF's, or a CALS rorient); the usual one is not stated.
+  for (int32_t v = 2; v <= 8; ++v)
+    if (rcb->rorient[0] == kOrientationRorient[v][0] && rcb->rorient[1] == kOrientationRorient[v][1])
+      add(kTagOrientation, kShort, 1, static_cast<uint32_t>(v));
   if (!st.tiled) {
-    st.entryOffsets = add(kTagStripOffsets, kLong, 1, 0);
     st.entryRowsPerStrip = add(kTagRowsPerStrip, kLong, 1, 0);
     st.entryByteCounts = add(kTagStripByteCounts, kLong, 1, 0);
   }
@@ -192,7 +202,7 @@ RioStatus buildDirectory(RCB* rcb, TiffWriteState& st, int64_t offset, Directory
     entries[rationalEntry[i]].value = static_cast<uint32_t>(at);
     at += 8;
   }
-  for (int32_t i : {d->documentEntry, d->pageEntry}) {
+  for (int32_t i : {d->documentEntry, d->descriptionEntry, d->pageEntry}) {
     if (i < 0 || entries[i].inlineText) continue;
     entries[i].value = static_cast<uint32_t>(at);
     at += entries[i].count + (entries[i].count & 1);
@@ -219,7 +229,9 @@ RioStatus writeDirectory(RasterStream* s, const Directory& d) {
   const struct {
     int32_t entry;
     const char* text;
-  } texts[] = {{d.documentEntry, d.names.document}, {d.pageEntry, d.names.page}};
+  } texts[] = {{d.documentEntry, d.names.document},
+               {d.descriptionEntry, d.names.description},
+               {d.pageEntry, d.names.page}};
   for (const auto& t : texts) {
     if (t.entry < 0 || d.entries[t.entry].inlineText) continue;
     const uint8_t zeros[2] = {0, 0};

@@ -32,14 +32,16 @@ class OutputFileRun : public ::testing::Test {
 
   // The exit status of a bash command run in the folder.
   int sh(const std::string& command) { return testshell::runIn(dir_, command); }
-  int vantrel(const std::string& args) { return sh(std::string(VANTREL_EXE) + " " + args + " >msg 2>&1"); }
+  // The message lines on standard output; the detail lines go to standard error.
+  int vantrel(const std::string& args) { return sh(std::string(VANTREL_EXE) + " " + args + " >msg 2>detail"); }
 
   // Every name in the folder besides the ones the test made: a temporary file left behind shows here.
   std::string strayFiles(std::initializer_list<const char*> known) {
     std::string stray;
     for (const auto& e : fs::directory_iterator(dir_)) {
       const std::string name = e.path().filename().string();
-      bool listed = name == "in.rnl" || name == "bad.rnl" || name == "text.txt" || name == "msg";
+      bool listed = name == "in.rnl" || name == "bad.rnl" || name == "text.txt" || name == "msg" ||
+                    name == "detail";
       for (const char* k : known) listed = listed || name == k;
       if (!listed) stray += name + " ";
     }
@@ -168,13 +170,16 @@ TEST_F(OutputFileRun, InputSpoolThatCannotBeMadeIsTheInputsFailure) {
   ASSERT_EQ(sh(std::string(DRAWGEN_EXE) + " -w 300 -h 200 -f tif in.tif"), 0);
   EXPECT_EQ(sh("cat in.tif | TMPDIR=/nonexistent " + std::string(VANTREL_EXE) + " /dev/stdin out.rnl >msg 2>&1"), 0);
   EXPECT_EQ(load(dir_ / "msg"),
-            "Generating file: out.rnl\nvantrel: unexpected input Stream EOF\nvantrel: Incomplete translation.\n");
+            "Generating file: out.rnl\nvantrel: unexpected input Stream EOF\nvantrel: Incomplete translation.\n"
+            "vantrel: /dev/stdin: reading: unexpected input Stream EOF\n");
 }
 
 TEST_F(OutputFileRun, FolderOrUnwritableFileIsNotAnOutput) {
   fs::create_directory(dir_ / "folder.pcl");
   EXPECT_EQ(vantrel("in.rnl folder.pcl"), 0);
   EXPECT_EQ(load(dir_ / "msg"), "vantrel: Cannot open output file.\n");
+  EXPECT_EQ(load(dir_ / "detail"),
+            "vantrel: folder.pcl: cannot be written: a folder, or a file or folder that may not be written\n");
   if (::geteuid() == 0) return;  // the superuser may write any file
   save(dir_ / "locked.pcl", kOld);
   fs::permissions(dir_ / "locked.pcl", fs::perms(0444));
@@ -198,7 +203,7 @@ TEST_F(OutputFileRun, FailedDeviceWritesStopTheRunAndDeleteNothing) {
 
   ASSERT_EQ(sh("mkfifo fifo"), 0);
   EXPECT_EQ(sh("head -c 100 fifo >/dev/null & " + std::string(VANTREL_EXE) +
-               " big.rnl fifo -rof pcl >msg 2>&1; s=$?; wait; exit $s"),
+               " big.rnl fifo -rof pcl >msg 2>detail; s=$?; wait; exit $s"),
             0);
   EXPECT_EQ(load(dir_ / "msg"), "Generating file: fifo\n" + kLostWrite);
   EXPECT_TRUE(fs::is_fifo(dir_ / "fifo"));
@@ -211,7 +216,7 @@ TEST_F(OutputFileRun, SpoolThatCannotBeMadeIsALostWrite) {
             0);
   EXPECT_EQ(load(dir_ / "msg"),
             "Generating file: /dev/stdout\nvantrel: unable to complete writing file\n"
-            "vantrel: Incomplete translation.\n");
+            "vantrel: Incomplete translation.\nvantrel: /dev/stdout: writing: unable to complete writing file\n");
 }
 
 }  // namespace

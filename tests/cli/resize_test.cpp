@@ -291,14 +291,15 @@ INSTANTIATE_TEST_SUITE_P(Factors, ResizeBottom,
                                            BottomCase{3, 60, 1}, BottomCase{10, 248, 12},
                                            BottomCase{10, 200, 10}));
 
-TEST_F(ResizeRun, SizeIsIgnoredForOutputsOtherThanMmr) {
+// -size applies to every output: a page of no sheet size is refused for a run-length output too.
+TEST_F(ResizeRun, SizeAppliesToOutputsOtherThanMmr) {
   const Page in = distinctLines(10, 100, 200);  // far from any sheet size
   writePage(dir_ / "in.rnl", kFormatRunLength, in);
   TranslateJob job;
   job.options.outFormat = kFormatRunLength;
   job.options.sizeCode = 5;
-  ASSERT_TRUE(translate(dir_ / "in.rnl", "out.rnl", std::move(job))) << messages_;
-  EXPECT_EQ(readBack(dir_ / "out.rnl").lines, in.lines);
+  EXPECT_FALSE(translate(dir_ / "in.rnl", "out.rnl", std::move(job)));
+  EXPECT_EQ(messages_, std::string("vantrel: ") + kNotStandard + "\n");
 }
 
 TEST_F(ResizeRun, MmrOutputOfANonStandardPageIsRefused) {

@@ -53,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MagicCase{B({0x08, 0x00, 0, 0, 0}), 31, 0},         //
                       MagicCase{B({0x08, 0x09, 0, 0, 0}), 31, 0},         //
                       MagicCase{B({0x08, 0x01, 0, 0, 0}), 0, -2},         //
-                      MagicCase{B({'P', '4', '\n', '1', ' '}), 0, -2},    // PBM is not an input format
+                      MagicCase{B({'P', '4', '\n', '1', ' '}), 36, 0},    // PBM, after every other probe
+                      MagicCase{B({'P', '4', '1', ' ', '1'}), 0, -2},     // no white space after the magic
                       MagicCase{B({'I', 'I', 42, 0}), 0, -8},             // four bytes
                       MagicCase{B({}), 0, -8}));
 

@@ -191,7 +191,7 @@ TEST_F(Batch, AFailedFileIsReportedRemovedAndTheRunGoesOn) {
   EXPECT_EQ(s.translated, 3);
   EXPECT_EQ(s.completed, 1);
   EXPECT_EQ(causes(s), (std::vector<std::string>{scratch_.at("junk.tif") + ": bad header data",
-                                                 scratch_.at("missing.rnl") + ": Cannot open input file"}));
+                                                 scratch_.at("missing.rnl") + ": Cannot open input file: No such file or directory"}));
   EXPECT_FALSE(std::filesystem::exists(scratch_.at("junk.cg4")));
   EXPECT_TRUE(std::filesystem::exists(scratch_.at("good.cg4")));
 }

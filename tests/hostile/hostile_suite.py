@@ -243,6 +243,15 @@ def recipes(base):
     yield Recipe("tiff-rows-per-strip-beyond-the-strips", tiff(16, 64, 1, 1000, [0, 1, 2, 3], [quarter] * 4),
                  [], "complete")
     yield Recipe("tiff-strips-beyond-the-rows", tiff(16, 4, 1, 1, [0] * 5, [bytes(2)]), [], "bad header data")
+    # PBM: header numbers are bounded before the budgets see them; a comment may run to the end of the file.
+    yield Recipe("pbm-million-squared", b"P4\n1000000 1000000\n" + bytes(1000), [], ROWS)
+    yield Recipe("pbm-columns-past-the-budget", b"P4\n%d 1\n" % (side + 1) + bytes(1000), [], COLUMNS, "out.g4")
+    yield Recipe("pbm-rows-at-the-budget", b"P4\n8 %d\n" % side + bytes(side), [], "complete")
+    yield Recipe("pbm-number-beyond-int32", b"P4\n99999999999999999999 1\n" + bytes(8), [], "bad header data")
+    yield Recipe("pbm-endless-comment", b"P1\n#" + b"x" * 10000000, [], "unexpected input Stream EOF")
+    yield Recipe("pbm-plain-endless-white-space", b"P1\n64 64\n" + b" " * 10000000, [],
+                 "unexpected input Stream EOF")
+    yield Recipe("pbm-plain-bad-pixel", b"P1\n4 1\n0102", [], "undecipherable or illegal raster data")
     # Read failures are the input's: a 1-byte file, a cut run-length file.
     yield Recipe("one-byte-input", b"\x01", [], "unexpected input Stream EOF")
     yield Recipe("rlc-cut-in-a-row", b"\0\2\0\x08\0\0\0\1\0\1", [], "unexpected input Stream EOF")
@@ -336,7 +345,7 @@ def main():
     try:
         base = {}
         for fmt in ("rnl", "g3", "g4", "cg4", "tif", "tiffg3", "tiffu", "tiled", "opt", "pcx", "mmr", "cit",
-                    "rlc", "13"):
+                    "rlc", "13", "pbm"):
             path = os.path.join(work, "base." + fmt)
             subprocess.run([drawgen, "-w", "300", "-h", "200", "-dpi", "200", "-f", fmt, path], check=True)
             with open(path, "rb") as f:
