@@ -3,6 +3,7 @@
 // kMaxPages ends the count at the fault, the pages before it readable. Moving to a page follows the links
 // from the page read last, or from the first one when the page lies before it.
 #include <algorithm>
+#include <string>
 
 #include "formats/common/byte_io.h"
 #include "formats/tiff/tiff.h"
@@ -69,7 +70,11 @@ RioStatus countPages(RCB* rcb, TiffReadState& st, int32_t* count) {
   if (st.pageCount < 0) {
     bool fault = false;
     st.pageCount = std::max(walkChain(rcb->inStream, st, st.firstDirectory, &fault), 1);
-    if (fault) rioSetWarning(rcb, kRioReducedImage);
+    if (fault) {
+      rioSetWarning(rcb, kRioReducedImage);
+      rioInputDetail(rcb, "the chain of pages breaks after page " + std::to_string(st.pageCount) +
+                              " (a loop, or a link outside the file); the pages before it are read");
+    }
   }
   *count = st.pageCount;
   return kRioOk;

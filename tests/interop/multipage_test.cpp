@@ -131,6 +131,27 @@ TEST_P(MultiPage, OnePageChosenOrThePageCountSaid) {
   EXPECT_FALSE(fs::exists(at("all.ps")));
 }
 
+// The last page linked back to the first: every page is still read, once, and the loop is named.
+TEST_P(MultiPage, ALoopingChainKeepsItsPagesAndIsNamed) {
+  std::vector<uint8_t> bytes = readBytes(at("multi.tif"));
+  const bool big = bytes[0] == 'M';
+  auto get = [&](size_t offset, int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i)
+      v |= static_cast<uint32_t>(bytes.at(offset + i)) << 8 * (big ? n - 1 - i : i);
+    return v;
+  };
+  const uint32_t first = get(4, 4);
+  size_t link = 0;
+  for (uint32_t ifd = first; ifd != 0; ifd = get(link, 4)) link = ifd + 2 + 12 * get(ifd, 2);
+  for (int i = 0; i < 4; ++i) bytes.at(link + i) = static_cast<uint8_t>(first >> 8 * (big ? 3 - i : i));
+  ASSERT_TRUE(writeBytes(at("multi.tif"), bytes));
+  std::string errors;
+  ASSERT_EQ(translate("looped.tif", "-page all", &errors), 1);
+  EXPECT_NE(errors.find("the chain of pages breaks after page 6"), std::string::npos) << errors;
+  EXPECT_EQ(libtiffPages("looped.tif").size(), pages_.size());
+}
+
 INSTANTIATE_TEST_SUITE_P(ByteOrders, MultiPage, ::testing::Values("-B", "-L"),
                          [](const auto& info) { return std::string(info.param[1] == 'B' ? "BigEndian" : "LittleEndian"); });
 
