@@ -156,7 +156,9 @@ class Parser {
         return ParseResult::kOk;
       case Option::kPage: {
         std::optional<int32_t> page = parsePage(value);
-        if (!page) return fail(Message::kUnrecognized);
+        if (!page)
+          return fail(Message::kUnrecognized, {},
+                      name + " " + value + ": the page must be a number from 1, or \"all\"");
         options_->page = *page;
         return ParseResult::kOk;
       }

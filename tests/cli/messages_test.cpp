@@ -68,7 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"UnknownOption", kV + " in.rnl out.cg4 -foo", kUsageStart,
                     "vantrel: -foo: no such option; the options are -rof -dpi -xdpi -ydpi -odpi -rot -size "
-                    "-digest\n"},
+                    "-digest -page\n"},
+        FailureCase{"Page", kV + " in.rnl out.cg4 -page 0", kUsageStart,
+                    "vantrel: -page 0: the page must be a number from 1, or \"all\"\n"},
         FailureCase{"Rotation", kV + " in.rnl out.cg4 -rot 45", kUsageStart,
                     "vantrel: -rot 45: the rotation must be 0, 90, 180 or 270\n"},
         FailureCase{"Resolution", kV + " in.rnl out.cg4 -dpi 30", kUsageStart,

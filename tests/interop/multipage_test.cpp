@@ -112,14 +112,14 @@ TEST_P(MultiPage, OnePageChosenOrThePageCountSaid) {
   std::string errors;
   for (int32_t page : {2, 6}) {
     const std::string out = "page" + std::to_string(page) + ".tif";
-    ASSERT_EQ(translate(out, "-page " + std::to_string(page), &errors), 1);
+    ASSERT_EQ(translate(out, "-dpi 200 -page " + std::to_string(page), &errors), 1);
     EXPECT_EQ(errors, "");
     const std::vector<Bitmap> got = libtiffPages(out);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(difference(got[0], pages_[page - 1]), "equal");
   }
   // Without -page: page 1, and one line on standard error.
-  ASSERT_EQ(translate("first.tif", "", &errors), 1);
+  ASSERT_EQ(translate("first.tif", "-dpi 200", &errors), 1);
   EXPECT_EQ(errors, "vantrel: " + at("multi.tif").string() +
                         " holds 6 pages; page 1 translated (-page all takes every page into TIFF or PDF)\n");
   // A page past the last, and every page into an output of one page: refused, nothing left behind.
