@@ -14,10 +14,11 @@ RCB* failOpen(RCB* rcb, RioStatus code, RioStatus* status) {
   return nullptr;
 }
 
-// Every reader's page within the budgets.
+// Every reader's page within the budgets; a page of no rows or no columns is refused, as nothing can
+// be written of it.
 RioStatus checkReadSize(const RCB* rcb) {
   if (rcb->width <= 0 || rcb->width > kMaxLineWidth) return kRioBadColumns;
-  if (rcb->height < 0) return kRioBadRows;
+  if (rcb->height <= 0) return kRioBadRows;
   return rioCheckPageBudget(rcb->width, rcb->height, rcb->settings);
 }
 

@@ -116,5 +116,28 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{"RunLengthWidth", kFormatRunLength, 32768, 4, kRioBadColumns, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+std::vector<RasterFormatId> readAndWrittenIds() {
+  std::vector<RasterFormatId> ids;
+  for (RasterFormatId id : writtenIds())
+    if (rioFormatInfo(id).reads) ids.push_back(id);
+  return ids;
+}
+
+class NoRows : public testfiles::FileTest, public ::testing::WithParamInterface<RasterFormatId> {};
+
+// A file stating a page of no rows is never read as a page: it has nothing to translate.
+TEST_P(NoRows, ReaderRefusesThePage) {
+  const RasterFormatId id = GetParam();
+  const auto path = fresh();
+  const testfiles::DriverWrite w = testfiles::writeWithDriver(path, id, 64, 0, {},
+                                                              [](RCB* rcb) { rcb->xDpi = rcb->yDpi = 200; });
+  if (w.open != 0 || w.bytes.empty()) return;
+  const testread::PageRecord r = testread::readBack(path, id);
+  EXPECT_EQ(r.open, kRioBadRows);
+  EXPECT_TRUE(r.lines.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryReader, NoRows, ::testing::ValuesIn(readAndWrittenIds()));
+
 }  // namespace
 }  // namespace vantrel
