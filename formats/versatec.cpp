@@ -99,6 +99,12 @@ RioStatus versatecOpen(RCB* rcb) {
     if (!st->record) return rioSetError(rcb, kRioOutOfMemory);
   }
   st->lineBytes = lineBytes;
+  // The plotter prints L bytes a row, as it would cut a wider page: the stream keeps to that, and the
+  // run is told what is left out.
+  if (rcb->width > int32_t{lineBytes} * 8)
+    rioOutputDetail(rcb, "the page is " + std::to_string(rcb->width) + " pixels wide and the plotter's line " +
+                             std::to_string(int32_t{lineBytes} * 8) +
+                             ": each row is cut at the line (ZEB_VBF names the plotter model)");
   putBe16(st->record, kDataBlock);
   putBe16(st->record + 2, static_cast<uint16_t>(lineBytes + 2));
   putBe16(st->record + 4, lineBytes);

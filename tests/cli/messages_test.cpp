@@ -129,6 +129,18 @@ TEST_F(ConsoleFolder, ChangedResolutionIsNamed) {
   EXPECT_EQ(load(dir_ / "err.txt"), "vantrel: in.pbm: states no resolution: taken as 200 dpi (-dpi gives another)\n");
 }
 
+// A page wider than the plotter's line is plotted as the plotter would (each row cut), and the run says so.
+TEST_F(ConsoleFolder, CutPlotterRowsAreNamed) {
+  ASSERT_EQ(run(std::string(DRAWGEN_EXE) + " -w 3000 -h 20 -f rnl wide.rnl 2>/dev/null"), 0);
+  EXPECT_EQ(run("ZEB_VBF=V8810A " + kV + " wide.rnl out.vbf >out.txt 2>err.txt"), 1);
+  EXPECT_EQ(load(dir_ / "out.txt"), generating("out.vbf") + "vantrel: Translation is complete.\n");
+  EXPECT_EQ(load(dir_ / "err.txt"),
+            "vantrel: out.vbf: the page is 3000 pixels wide and the plotter's line 2112: each row is cut at the "
+            "line (ZEB_VBF names the plotter model)\n");
+  EXPECT_EQ(run("ZEB_VBF=V8810A " + kV + " in.rnl narrow.vbf >/dev/null 2>err.txt"), 1);
+  EXPECT_EQ(load(dir_ / "err.txt"), "") << "a page within the line is not remarked on";
+}
+
 // A file from a pipe, the output into a pipe: the same bytes as the file path run, no message in the data.
 TEST_F(ConsoleFolder, StandardInputAndOutput) {
   ASSERT_EQ(run(kV + " in.tif file.cg4 >/dev/null"), 1);
