@@ -4,7 +4,7 @@
 # (-page 1) and against tiffcp copying the same file (libtiff decodes and codes every strip again). For each:
 # the CPU time (user + system, median of R runs, default 3), the wall time of that run, the peak resident
 # memory and the CPU time as a multiple of tiffcp's. Pages stream one after the other, so the memory stays
-# that of one page and the time grows linearly with the pages.
+# that of one page and the time grows linearly with the pages, turned pages (-rot 90) included.
 #   bench/multipage.sh [runs] [build dir] [pages ...]   (pages default: 500 2000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,7 +47,8 @@ for pages in "${counts[@]}"; do
   for job in "tiffcp:tiffcp $work/doc.tif $work/copy.tif" \
              "one page to TIFF:$build/vantrel $work/doc.tif $work/one.tif -page 1" \
              "every page to TIFF:$build/vantrel $work/doc.tif $work/all.tif -page all" \
-             "every page to PDF:$build/vantrel $work/doc.tif $work/all.pdf -page all"; do
+             "every page to PDF:$build/vantrel $work/doc.tif $work/all.pdf -page all" \
+             "every page turned to TIFF:$build/vantrel $work/doc.tif $work/all.tif -page all -rot 90"; do
     IFS=: read -r name command <<<"$job"
     # shellcheck disable=SC2086 # the command's words
     read -r cpu real kib < <(measure $command)

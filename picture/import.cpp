@@ -86,6 +86,52 @@ bool reportProgress(RastProgressFn progress, int32_t total, int32_t done, const 
   return false;
 }
 
+// The reader's page, line by line, into a picture within the bounds. A page the bounds refuse gives no
+// picture and the refusal; a picture that could not be made, none and no refusal.
+struct PageRows {
+  TPicturePtr picture;
+  bool stopped = false;
+  bool writeFailed = false;
+  RioStatus refusal = 0;
+};
+
+PageRows readPageRows(RCB* rcb, RastProgressFn progress, const ImportLimits& bounds, const char* routine) {
+  PageRows page;
+  const int64_t tiles = bitmapWords(rioGetWidth(rcb)) * bitmapWords(rioGetHeight(rcb));
+  const int64_t spare = tiles * bounds.spareBytesPerTile;
+  if (bounds.acceptPage) {
+    if (RioStatus r = bounds.acceptPage(rioGetWidth(rcb), rioGetHeight(rcb), bounds.context)) {
+      page.refusal = r;
+      return page;
+    }
+  }
+  const auto overBudget = [&](int64_t bytes) {
+    return bounds.maxBytes > 0 && bytes + spare > bounds.maxBytes;
+  };
+  if (overBudget(tiles * static_cast<int64_t>(sizeof(TileEntry)))) {
+    page.refusal = kRioOutOfMemory;
+    return page;
+  }
+  page.picture.reset(AllocTPicture(rioGetHeight(rcb), rioGetWidth(rcb)));
+  if (!page.picture) return page;
+  page.picture->columnDpi = static_cast<float>(rioGetXDpi(rcb));
+  page.picture->rowDpi = static_cast<float>(rioGetYDpi(rcb));
+  for (int32_t row = 0; rioReadRasterSline(rcb) != nullptr; ++row) {
+    // The budget counts what the picture holds, so a page of mixed tiles stops as out of memory.
+    if (!WriteRunsTPicture(page.picture.get(), row, rcb->curSline, 1) ||
+        overBudget(TPictureStorageBytes(page.picture.get()))) {
+      page.writeFailed = true;
+      break;
+    }
+    rioSwapSlines(rcb);
+    if (!reportProgress(progress, rcb->height, row + 1, routine)) {
+      page.stopped = true;
+      break;
+    }
+  }
+  return page;
+}
+
 }  // namespace
 
 TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn progress,
@@ -115,48 +161,29 @@ TPicture* ImportTPicture(std::FILE* file, RasterFormatId format, RastProgressFn 
       return nullptr;
     }
   }
-  const int64_t tiles = bitmapWords(rioGetWidth(rcb)) * bitmapWords(rioGetHeight(rcb));
-  const int64_t spare = tiles * bounds.spareBytesPerTile;
-  auto refuse = [&](RioStatus status) {
-    if (readStatus) *readStatus = status;
+  PageRows page = readPageRows(rcb, progress, bounds, kRoutine);
+  if (page.refusal != 0) {
+    if (readStatus) *readStatus = page.refusal;
     if (outFormat) *outFormat = rcb->inFormat;
-    rastSetError(rastErrorFromStatus(status), kRoutine);
+    rastSetError(rastErrorFromStatus(page.refusal), kRoutine);
     return nullptr;  // src closes the RCB and the stream
-  };
-  if (bounds.acceptPage) {
-    if (RioStatus r = bounds.acceptPage(rioGetWidth(rcb), rioGetHeight(rcb), bounds.context))
-      return refuse(r);
   }
-  const auto overBudget = [&](int64_t bytes) {
-    return bounds.maxBytes > 0 && bytes + spare > bounds.maxBytes;
-  };
-  if (overBudget(tiles * static_cast<int64_t>(sizeof(TileEntry)))) return refuse(kRioOutOfMemory);
+  if (readStatus) *readStatus = !page.picture || page.writeFailed ? kRioOutOfMemory : rcb->status;
+  const bool stopped = page.stopped || !page.picture;
+  return finishImport(&src, std::move(page.picture), stopped, page.writeFailed, outFormat, outHeader, kRoutine);
+}
 
-  TPicturePtr picture(AllocTPicture(rioGetHeight(rcb), rioGetWidth(rcb)));
-  if (!picture) {
-    if (readStatus) *readStatus = kRioOutOfMemory;
-    return finishImport(&src, nullptr, true, false, outFormat, outHeader, kRoutine);
-  }
-  picture->columnDpi = static_cast<float>(rioGetXDpi(rcb));
-  picture->rowDpi = static_cast<float>(rioGetYDpi(rcb));
-
-  bool stopped = false;
-  bool writeFailed = false;
-  for (int32_t row = 0; rioReadRasterSline(rcb) != nullptr; ++row) {
-    // The budget counts what the picture holds, so a page of mixed tiles stops as out of memory.
-    if (!WriteRunsTPicture(picture.get(), row, rcb->curSline, 1) ||
-        overBudget(TPictureStorageBytes(picture.get()))) {
-      writeFailed = true;
-      break;
-    }
-    rioSwapSlines(rcb);
-    if (!reportProgress(progress, rcb->height, row + 1, kRoutine)) {
-      stopped = true;
-      break;
-    }
-  }
-  if (readStatus) *readStatus = writeFailed ? kRioOutOfMemory : rcb->status;
-  return finishImport(&src, std::move(picture), stopped, writeFailed, outFormat, outHeader, kRoutine);
+TPicture* ImportPageTPicture(RCB* rcb, RioStatus* readStatus, const ImportLimits* limits) {
+  static constexpr const char* kRoutine = "ImportPageTPicture";
+  rastClearLastError();
+  PageRows page = readPageRows(rcb, nullptr, limits ? *limits : ImportLimits{}, kRoutine);
+  const RioStatus status = page.refusal != 0                          ? page.refusal
+                           : !page.picture || page.writeFailed ? kRioOutOfMemory
+                                                                : rcb->status;
+  if (readStatus) *readStatus = status;
+  if (status != 0 && status != kRioEndOfPage) setMappedError(status, kRoutine);
+  if (page.refusal != 0 || rastErrorFromStatus(status) == kRastOutOfMemory) return nullptr;
+  return page.picture.release();
 }
 
 TPicture* ImportScaleTPicture(std::FILE* file, RasterFormatId format, RastProgressFn progress,

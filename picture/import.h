@@ -56,6 +56,11 @@ struct ImportLimits {
                                        RioStatus* readStatus = nullptr, const RioSettings* settings = nullptr,
                                        const ImportLimits* limits = nullptr);
 
+// As ImportTPicture, from a reader the caller opened and put on its page (rioReadPage): the page's lines
+// are read into the picture and the reader stays the caller's, for its next page. The bounds' page and
+// pageCount are not used.
+[[nodiscard]] TPicture* ImportPageTPicture(RCB* rcb, RioStatus* readStatus, const ImportLimits* limits);
+
 // As ImportTPicture, scaled to targetRowDpi rows and targetColumnDpi columns per inch: lines are merged
 // (black wins) or repeated with a fixed-point accumulator, runs scaled as run lists. An input that knows
 // neither resolution is copied at its own size; the picture carries the targets either way. A rotation is

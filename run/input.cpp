@@ -32,11 +32,34 @@ RioStatus RunInput::openReader(RasterStream* stream, RasterFormatId format) {
 RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t degrees, double dpi,
                                const RioSettings* settings, RasterFormatId* formatRead, int64_t budget,
                                int32_t page) {
-  turnedSource_ = {file, format, degrees, dpi, settings, budget};
+  turned_ = {degrees, dpi, budget};
   pages_ = 0;
   rcb_.reset();
   picture_.reset();
   turning_ = false;
+  // The document's reader stays open for the pages after this one, so a page further on is reached from
+  // the one before it, never by walking the document again.
+  source_.reset();
+  sourceStream_.reset(streamOpen(file, "r", settings));
+  if (!sourceStream_) return kRioOutOfMemory;
+  RioStatus status = 0;
+  source_.reset(rioOpenRasterRead(sourceStream_.get(), format, &status));
+  if (!source_) return status != 0 ? status : kRioOutOfMemory;
+  if (formatRead) *formatRead = source_->inFormat;
+  if (RioStatus r = rioCountPages(source_.get(), &pages_)) return r;
+  if (page >= pages_) return kRunNoSuchPage;
+  if (page > 0) {
+    if (RioStatus r = rioReadPage(source_.get(), page)) return r;
+  }
+  return turnPage();
+}
+
+RioStatus RunInput::turnPage() {
+  rcb_.reset();
+  picture_.reset();
+  turning_ = false;
+  const int32_t degrees = turned_.degrees;
+  const double dpi = turned_.dpi;
   // A quarter turn makes the input's height the width of the lines served; a half turn keeps the width.
   // The budget keeps an entry's room per tile for the turn's own storage (a quarter turn's band of rows
   // takes less on any page wider than a thousand pixels).
@@ -47,24 +70,21 @@ RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t d
     return turnedWidth > kMaxLineWidth ? kRioBadColumns : kRioOk;
   };
   limits.context = &quarter;
-  limits.maxBytes = budget > 0 ? budget : kDefaultPictureBudget;
+  limits.maxBytes = turned_.budget > 0 ? turned_.budget : kDefaultPictureBudget;
   limits.spareBytesPerTile = static_cast<int64_t>(sizeof(TileEntry));
-  limits.page = page;
-  limits.pageCount = &pages_;
-  RastHeaderBlock header;
   RioStatus readStatus = 0;
-  picture_.reset(ImportTPicture(file, format, nullptr, formatRead, &header, &readStatus, settings, &limits));
+  picture_.reset(ImportPageTPicture(source_.get(), &readStatus, &limits));
+  // An import that ended with an error (undecipherable data, a page that ended early) is never turned.
+  if (!picture_ || rastGetLastError() != kRastNoError) {
+    picture_.reset();
+    return readStatus != 0 && readStatus != kRioEndOfPage ? readStatus : kRioOutOfMemory;
+  }
   // Header data the reader hands on travel with the served lines, as on the plain path.
   struct HeaderFree {
     void operator()(uint8_t* block) const { rioFree(block); }
   };
-  std::unique_ptr<uint8_t, HeaderFree> headerBlock(header.data);
-  // An import that ended with an error (undecipherable data, a page that ended early) is never turned.
-  if (!picture_ || rastGetLastError() != kRastNoError) {
-    picture_.reset();
-    if (pages_ > 0 && page >= pages_) return kRunNoSuchPage;
-    return readStatus != 0 && readStatus != kRioEndOfPage ? readStatus : kRioOutOfMemory;
-  }
+  int32_t headerLength = 0;
+  std::unique_ptr<uint8_t, HeaderFree> headerBlock(rioDetachExtraHeader(source_.get(), &headerLength));
 
   RcbPtr rcb(rioNew<RCB>());
   if (!rcb) return kRioOutOfMemory;
@@ -72,12 +92,12 @@ RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t d
   if (quarter) {
     // A quarter turn is served row by row from the picture's tiles, turned a tile column at a time.
     const bool clockwise = (degrees % 360 + 360) % 360 == 270;
-    if (!turned_.open(picture_.get(), clockwise)) return kRioOutOfMemory;
+    if (!turnedRows_.open(picture_.get(), clockwise)) return kRioOutOfMemory;
     turning_ = true;
     rcb->xDpi = dpi > 0 ? dpi : rastGetImageRowDPI(picture);
     rcb->yDpi = dpi > 0 ? dpi : rastGetImageColumnDPI(picture);
-    rcb->width = turned_.width();
-    rcb->height = turned_.height();
+    rcb->width = turnedRows_.width();
+    rcb->height = turnedRows_.height();
   } else {
     const double angle = degrees * kRadiansPerDegree;
     if (angle != 0) {
@@ -96,15 +116,14 @@ RioStatus RunInput::openTurned(std::FILE* file, RasterFormatId format, int32_t d
   if (rcb->width < 1 || rcb->width > kMaxLineWidth) return kRioBadColumns;
   if (RioStatus r = rioAllocSlinePair(rcb.get())) return r;
   if (headerBlock) {
-    const int32_t length = header.length;
-    if (RioStatus r = rioAttachExtraHeader(rcb.get(), headerBlock.release(), length)) return r;
+    if (RioStatus r = rioAttachExtraHeader(rcb.get(), headerBlock.release(), headerLength)) return r;
   }
   rcb_ = std::move(rcb);
   return kRioOk;
 }
 
 RioStatus RunInput::countPages(int32_t* count) {
-  if (turnedSource_.file != nullptr) {
+  if (source_) {
     *count = std::max(pages_, 1);
     return kRioOk;
   }
@@ -112,15 +131,14 @@ RioStatus RunInput::countPages(int32_t* count) {
 }
 
 RioStatus RunInput::readPage(int32_t index) {
-  if (turnedSource_.file != nullptr) {
-    const TurnedSource& t = turnedSource_;
-    std::rewind(t.file);
-    RasterFormatId formatRead = 0;
-    RioStatus status = openTurned(t.file, t.format, t.degrees, t.dpi, t.settings, &formatRead, t.budget, index);
-    if (status == kRioOk && watch_ != nullptr) watch_->startPage(rcb_->height);
-    return status;
+  RioStatus status = kRioOk;
+  if (source_) {
+    if (index >= pages_) return kRunNoSuchPage;
+    status = rioReadPage(source_.get(), index);
+    if (status == kRioOk) status = turnPage();
+  } else {
+    status = rioReadPage(rcb_.get(), index);
   }
-  RioStatus status = rioReadPage(rcb_.get(), index);
   if (status == kRioOk && watch_ != nullptr) watch_->startPage(rcb_->height);
   return status;
 }
@@ -139,11 +157,11 @@ bool RunInput::next() {
   const TPicture* picture = picture_.get();
   if (!picture) return rioReadRasterSline(in) != nullptr;
   // The RCB's line buffers are made for its width: never take more columns or rows than both have.
-  const int32_t rows = std::min(in->height, turning_ ? turned_.height() : picture->height);
-  const int32_t columns = std::min(in->width, turning_ ? turned_.width() : picture->width);
+  const int32_t rows = std::min(in->height, turning_ ? turnedRows_.height() : picture->height);
+  const int32_t columns = std::min(in->width, turning_ ? turnedRows_.width() : picture->width);
   if (in->linesRead >= rows || in->curSline == nullptr) return false;
   if (turning_) {
-    (void)turned_.row(in->linesRead, in->curSline);
+    (void)turnedRows_.row(in->linesRead, in->curSline);
   } else if (columns > 0) {
     (void)ExtractRunsTPicture(picture, in->linesRead, in->curSline, 0, columns - 1);
   } else {

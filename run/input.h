@@ -57,22 +57,25 @@ class RunInput {
   bool readFailed() const { return readFailed_; }
 
  private:
+  // The picture of the turned source's current page, turned, behind a bare RCB.
+  [[nodiscard]] RioStatus turnPage();
+
   RcbPtr rcb_;
   TPicturePtr picture_;
-  TurnedRows turned_;     // a quarter turn's rows, over picture_
+  TurnedRows turnedRows_;  // a quarter turn's rows, over picture_
   bool turning_ = false;
   bool readFailed_ = false;
   RunWatch* watch_ = nullptr;
-  int32_t pages_ = 0;  // counted by the turned import; 0: ask the reader
-  // What a turned page was opened with, for the pages after it.
-  struct TurnedSource {
-    std::FILE* file = nullptr;
-    RasterFormatId format = 0;
+  int32_t pages_ = 0;  // counted by the turned source
+  // Turning: the document's reader, kept for the pages after the first (the stream outlives the RCB), and
+  // how each page is turned.
+  StreamPtr sourceStream_;
+  RcbPtr source_;
+  struct Turn {
     int32_t degrees = 0;
     double dpi = 0;
-    const RioSettings* settings = nullptr;
     int64_t budget = 0;
-  } turnedSource_;
+  } turned_;
 };
 
 }  // namespace vantrel

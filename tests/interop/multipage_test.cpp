@@ -94,6 +94,21 @@ TEST_P(MultiPage, EveryPageIntoEachTiffWriter) {
   }
 }
 
+// Turned, every page is read from the one before it and turned as netpbm turns it (a quarter turn
+// counter-clockwise).
+TEST_P(MultiPage, EveryPageTurned) {
+  ASSERT_EQ(translate("turned.tif", "-page all -rot 90"), 1);
+  const std::vector<Bitmap> got = libtiffPages("turned.tif");
+  ASSERT_EQ(got.size(), pages_.size());
+  for (int32_t i = 0; i < kPageCount; ++i) {
+    const std::string page = "page" + std::to_string(i);
+    ASSERT_EQ(runShell("pamflip -r90 " + quoted(at(page + ".pbm")) + " > " + quoted(at(page + "-r90.pbm"))), 0);
+    Bitmap turned;
+    ASSERT_TRUE(readPnm(at(page + "-r90.pbm"), &turned));
+    EXPECT_EQ(difference(got[static_cast<size_t>(i)], turned), "equal") << "page " << i + 1;
+  }
+}
+
 TEST_P(MultiPage, EveryPageIntoPdf) {
   ASSERT_EQ(translate("all.pdf", "-page all"), 1);
   // The pages have no resolution of their own: they are taken as 200 dpi.
