@@ -47,6 +47,7 @@ RioStatus rioReadPage(RCB* in, int32_t index) {
   if (RioStatus r = ops->readPage(in, index)) return rioSetError(in, r);
   in->pageRead = index;
   if (in->width <= 0 || in->width > kMaxLineWidth) return rioSetError(in, kRioBadColumns);
+  if (in->height <= 0) return rioSetError(in, kRioBadRows);
   if (RioStatus r = rioCheckPageBudget(in->width, in->height, in->settings)) return rioSetError(in, r);
   if (RioStatus r = remakeLines(in)) return rioSetError(in, r);
   return kRioOk;

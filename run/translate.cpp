@@ -204,9 +204,13 @@ RioStatus translatePages(RunInput& in, TranslateJob& job, RasterStream* outStrea
   for (int32_t page = range.first; status == 0; ++page) {
     if (page > range.first) {
       status = rioEndWrittenPage(output.get());
-      if (status == 0) status = inputFailure(in.readPage(page));
-      if (status == 0) status = pageStatus(in.rcb());
       if (status != 0) break;
+      status = inputFailure(in.readPage(page));
+      if (status == 0) status = pageStatus(in.rcb());
+      if (status != 0) {
+        job.inputCaused = true;  // the next page could not be had
+        break;
+      }
       applyInputResolution(in.rcb(), job);
     }
     status = resizing ? resizePage(in, job, outStream, output, dialect, digest, range.count())

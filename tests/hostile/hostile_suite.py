@@ -172,6 +172,12 @@ def recipes(base):
             within = 4 if label == "65535-pages" and "all" in options else 1
             yield Recipe("tiff-chain-%s%s-%s" % (label, "".join(options).replace("-", "_"), out), data, options,
                          "complete", out, within=within)
+    # A later page of no rows (its ImageLength 0, the 4-byte field of the second directory's second entry) is
+    # refused when it is reached, plainly or turned.
+    no_rows = patched(chain(3, lambda at, end: 0), [(10 + 114 + 2 + 12 + 8, 0)])
+    for options in (["-page", "2"], ["-page", "all"], ["-page", "all", "-rot", "90"]):
+        yield Recipe("tiff-chain-page-of-no-rows%s" % "".join(options).replace("-", "_"), no_rows, options, ROWS,
+                     "out.tif", within=1)
     yield Recipe("tiff-chain-loop-past-its-pages", chain(3, lambda at, end: at[0]), ["-page", "4"], "no such page",
                  "out.tif", within=1)
 
