@@ -21,6 +21,7 @@ RioStatus remakeLines(RCB* rcb) {
 const PageOps* rioPageOps(const FormatDriver* driver) {
   if (driver == &kTiffDriver) return &kTiffPages;
   if (driver == &kPdfDriver) return &kPdfPages;
+  if (driver == &kPostScriptDriver) return &kPostScriptPages;
   return nullptr;
 }
 

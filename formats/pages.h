@@ -1,5 +1,5 @@
 // Documents of several pages. A reader whose files may hold several pages (TIFF's directory chain) and a
-// writer whose output may (multi-page TIFF, PDF) implement PageOps; every other format is a document of
+// writer whose output may (multi-page TIFF, PDF, PostScript) implement PageOps; every other format is a document of
 // one page. Pages stream one after the other: a reader moves to a page and reads its header, a writer ends
 // the page it has written and takes the next one's size, so nothing grows with the page count.
 #pragma once
@@ -23,6 +23,7 @@ struct PageOps {
 
 extern const PageOps kTiffPages;  // reads and writes
 extern const PageOps kPdfPages;   // writes
+extern const PageOps kPostScriptPages;  // writes
 
 // The page operations of a driver; nullptr for a one-page format.
 const PageOps* rioPageOps(const FormatDriver* driver);

@@ -1,7 +1,8 @@
 // PostScript writer (id 9): a print-ready Level 2 program that follows the document structuring
 // conventions. Each page is one imagemask of the page's Group 4 code, ASCII85-encoded so the file stays
 // 7-bit text, one image pixel per device pixel at the image's resolution (200 dpi when unknown), on a
-// page of the image's size.
+// page of the image's size. A document of several pages has one such page each, on its own size; its
+// bounding box, the largest page's, goes in the trailer.
 //
 // Nothing is held: each line is coded as it comes into a small stream whose sink ASCII85-encodes every
 // buffer of code into the output. The program reads the data through
@@ -16,12 +17,12 @@
 #include "codec/fax.h"
 #include "formats/common/line_pair.h"
 #include "formats/common/raster_row.h"
+#include "formats/pages.h"
 #include "formats/registry.h"
 
 namespace vantrel {
 namespace {
 
-constexpr int32_t kPages = 1;                // the pages of the document
 constexpr int32_t kDataLineLength = 75;      // characters of ASCII85 data per line
 constexpr double kPointsPerInch = 72;
 constexpr double kLowestDpi = 1;             // resolutions outside these are unknown here
@@ -168,6 +169,8 @@ struct PostScriptState {
   RasterStream* out = nullptr;    // the RCB's output, where the text goes
   RasterStream* coded = nullptr;  // takes the Group 4 code; its sink is the ASCII85 writer
   bool imageOpen = false;         // the page's image data have begun and not yet ended
+  double boxWidth = 0;            // points: the largest page's, for a document of several pages
+  double boxHeight = 0;
   ~PostScriptState() {
     if (!coded) return;
     coded->cur = coded->base;  // a page given up sends nothing more
@@ -227,7 +230,13 @@ constexpr char kProlog[] =
     "coded closefile source flushfile end } bind def\n"
     "%%EndProlog\n";
 
-// The document's comments, the three comment lines callers read (rows x cols, x y, xe ye) and the prolog.
+// The pages the document will hold: the count the caller gave, at least 1.
+int32_t documentPages(const RCB* rcb) {
+  return std::max(rcb->pagesToWrite, 1);
+}
+
+// The document's comments, the three comment lines callers read (rows x cols, x y, xe ye: the first
+// page's) and the prolog. With several pages, the bounding box waits for the trailer.
 bool writeDocumentHead(RCB* rcb, const PageSize& page) {
   char buffer[1024];
   LineBuilder head(buffer, sizeof buffer);
@@ -239,12 +248,18 @@ bool writeDocumentHead(RCB* rcb, const PageSize& page) {
         .number(static_cast<int64_t>(std::ceil(page.height)))
         .text("\n");
   };
+  const int32_t pages = documentPages(rcb);
   head.text("%!PS-Adobe-3.0\n%%Creator: ZEB Gridwright\n");
-  box("%%BoundingBox:", false);
-  box("%%HiResBoundingBox:", true);
+  if (pages > 1) {
+    head.text("%%BoundingBox: (atend)\n%%HiResBoundingBox: (atend)\n");
+  } else {
+    box("%%BoundingBox:", false);
+    box("%%HiResBoundingBox:", true);
+  }
   head.text("%%LanguageLevel: 2\n%%DocumentData: Clean7Bit\n");
-  head.text("%%DocumentMedia: Drawing ").real(page.width).text(" ").real(page.height).text(" 0 () ()\n");
-  head.text("%%Pages: ").number(kPages).text("\n%%EndComments\n");
+  if (pages == 1)
+    head.text("%%DocumentMedia: Drawing ").real(page.width).text(" ").real(page.height).text(" 0 () ()\n");
+  head.text("%%Pages: ").number(pages).text("\n%%EndComments\n");
   head.text("%% ").number(rcb->height).text(" ").number(rcb->width).text(" rows x cols\n");
   head.text("%% ").number(dpiInteger(rcb->xDpi)).text(" ").number(dpiInteger(rcb->yDpi)).text(" x y\n");
   head.text("%% ").number(rcb->xExtent).text(" ").number(rcb->yExtent).text(" xe ye\n");
@@ -271,11 +286,20 @@ bool writePageHead(RCB* rcb, const PageSize& page, int32_t number) {
   return put(rcb, head);
 }
 
+// The document's head before the first page; each page's head, its code starting on a white line.
 RioStatus postscriptWriteHeader(RCB* rcb) {
   PostScriptState* st = stateOf(rcb);
   if (!st) return rioSetError(rcb, kRioInternal);
   const PageSize page = pageSize(rcb);
-  if (!writeDocumentHead(rcb, page) || !writePageHead(rcb, page, 1)) return rioSetError(rcb, kRioStreamIo);
+  const bool first = rcb->pageWritten == 0;
+  if (!first) {
+    if (RioStatus r = linePairAlloc(&st->lines, std::max(rcb->width, 0))) return rioSetError(rcb, r);
+    faxEncoderRestart(&st->encoder);
+  }
+  st->boxWidth = std::max(st->boxWidth, page.width);
+  st->boxHeight = std::max(st->boxHeight, page.height);
+  if ((first && !writeDocumentHead(rcb, page)) || !writePageHead(rcb, page, rcb->pageWritten + 1))
+    return rioSetError(rcb, kRioStreamIo);
   st->imageOpen = rcb->width > 0 && rcb->height > 0;
   return kRioOk;
 }
@@ -302,14 +326,8 @@ RioStatus postscriptWriteSline(RCB* rcb) {
 }
 
 // White lines up to the declared height (a page that ended early, recorded as a warning), the end of the
-// code and of its text, then the end of the page and of the document.
-RioStatus postscriptFinishWrite(RCB* rcb) {
-  PostScriptState* st = stateOf(rcb);
-  if (!st) return rioSetError(rcb, kRioInternal);
-  if (!rcb->headerWritten) {
-    rcb->headerWritten = true;
-    if (RioStatus r = postscriptWriteHeader(rcb)) return r;
-  }
+// code and of its text, then the end of the page.
+bool finishPage(RCB* rcb, PostScriptState* st) {
   bool ok = true;
   if (st->imageOpen) {
     st->imageOpen = false;
@@ -323,8 +341,43 @@ RioStatus postscriptFinishWrite(RCB* rcb) {
     ok = ok && g4EncodeFinish(&st->encoder, st->coded) == kRioOk && streamFlush(st->coded) &&
          st->text.finish(st->out);
   }
-  ok = ok && put(rcb, "restore\nshowpage\n%%PageTrailer\n%%Trailer\n%%EOF\n");
+  return ok && put(rcb, "restore\nshowpage\n%%PageTrailer\n");
+}
+
+// The last page's end, then the document's: with several pages, the bounding box of the largest.
+RioStatus postscriptFinishWrite(RCB* rcb) {
+  PostScriptState* st = stateOf(rcb);
+  if (!st) return rioSetError(rcb, kRioInternal);
+  if (!rcb->headerWritten) {
+    rcb->headerWritten = true;
+    if (RioStatus r = postscriptWriteHeader(rcb)) return r;
+  }
+  bool ok = finishPage(rcb, st) && put(rcb, "%%Trailer\n");
+  if (ok && documentPages(rcb) > 1) {
+    char buffer[256];
+    LineBuilder tail(buffer, sizeof buffer);
+    tail.text("%%BoundingBox: 0 0 ")
+        .number(static_cast<int64_t>(std::ceil(st->boxWidth)))
+        .text(" ")
+        .number(static_cast<int64_t>(std::ceil(st->boxHeight)))
+        .text("\n%%HiResBoundingBox: 0 0 ")
+        .real(st->boxWidth)
+        .text(" ")
+        .real(st->boxHeight)
+        .text("\n");
+    ok = put(rcb, tail);
+  }
+  ok = ok && put(rcb, "%%EOF\n");
   return ok ? kRioOk : rioSetError(rcb, kRioStreamIo);
+}
+
+// Ends a page of a document of several; the next line starts the next page. A page that received no
+// line is refused, not made a blank page.
+RioStatus postscriptEndPage(RCB* rcb) {
+  PostScriptState* st = stateOf(rcb);
+  if (!st) return rioSetError(rcb, kRioInternal);
+  if (!rcb->headerWritten) return rioSetError(rcb, rcb->status != kRioOk ? rcb->status : kRioBadRows);
+  return finishPage(rcb, st) ? kRioOk : rioSetError(rcb, kRioStreamIo);
 }
 
 RioStatus postscriptClose(RCB* rcb) {
@@ -333,6 +386,8 @@ RioStatus postscriptClose(RCB* rcb) {
 }
 
 }  // namespace
+
+extern const PageOps kPostScriptPages = {nullptr, nullptr, postscriptEndPage};
 
 extern const FormatDriver kPostScriptDriver = {
     postscriptOpen, rioDriverRefuses, postscriptWriteHeader, postscriptAllocSlines, rioDriverRefuses,

@@ -133,7 +133,7 @@ void MainDialog::buildControls() {
   c_.y = new QLineEdit(this);
   c_.stopAtFirstError = new QCheckBox("&Stop at the first error", this);
   c_.allPages = new QCheckBox("All &pages", this);
-  c_.allPages->setToolTip("Every page of a document into a TIFF or PDF output; other outputs take page 1");
+  c_.allPages->setToolTip("Every page of a document into a TIFF, PDF or PostScript output; other outputs take page 1");
   c_.translate->setDefault(true);
   for (QLineEdit* edit : {c_.dpi, c_.x, c_.y}) edit->setMaximumWidth(70);
 

@@ -21,7 +21,7 @@ bool loadStopAtFirstError(QSettings& store);
 void saveStopAtFirstError(QSettings& store, bool stop);
 // "ImportFile/RasterExt": the filter the Add Files dialog shows first, counted from 1; read, never written.
 int firstFileFilter(QSettings& store);
-// "Default/AllPages": 1 translates every page of a document into a TIFF or PDF output; missing: 1.
+// "Default/AllPages": 1 translates every page of a document into a TIFF, PDF or PostScript output; missing: 1.
 bool loadAllPages(QSettings& store);
 void saveAllPages(QSettings& store, bool all);
 

@@ -55,11 +55,11 @@ constexpr MessageText kTexts[] = {
     {Message::kStatus, "%p: %s\n", "%s"},
     {Message::kRefusal, "%p: %s\n", "%s"},
     {Message::kDigest, "%p: page sha256 %s\n", ""},
-    {Message::kFirstPageOnly, "%p: %s; page 1 translated (-page all takes every page into TIFF or PDF)\n",
+    {Message::kFirstPageOnly, "%p: %s; page 1 translated (-page all takes every page into TIFF, PDF or PostScript)\n",
      "%s; page 1 translated (only TIFF and PDF outputs take every page)"},
     {Message::kNoSuchPage, "%p: no such page: %s\n", "No such page: %s"},
-    {Message::kAllPagesRefused, "%p: -page all needs an output that holds several pages (TIFF or PDF)\n",
-     "All pages needs an output that holds several pages (TIFF or PDF)"},
+    {Message::kAllPagesRefused, "%p: -page all needs an output that holds several pages (TIFF, PDF or PostScript)\n",
+     "All pages needs an output that holds several pages (TIFF, PDF or PostScript)"},
     {Message::kDetail, "%p: %s\n", "%s"},
 };
 

@@ -109,18 +109,27 @@ TEST_P(MultiPage, EveryPageTurned) {
   }
 }
 
-TEST_P(MultiPage, EveryPageIntoPdf) {
-  ASSERT_EQ(translate("all.pdf", "-page all"), 1);
-  // The pages have no resolution of their own: they are taken as 200 dpi.
-  ASSERT_EQ(runShell("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pbmraw -r200 -sOutputFile=" +
-                     quoted(at("gs-%d.pbm")) + " " + quoted(at("all.pdf")) + " 2>/dev/null"),
-            0);
-  for (int32_t i = 0; i < kPageCount; ++i) {
-    Bitmap page;
-    ASSERT_TRUE(readPbm(at("gs-" + std::to_string(i + 1) + ".pbm"), &page)) << "page " << i + 1;
-    EXPECT_EQ(difference(page, pages_[i]), "equal") << "page " << i + 1;
+// Ghostscript draws every page of a PDF or PostScript document on its own size.
+TEST_P(MultiPage, EveryPageIntoPdfAndPostScript) {
+  for (const std::string out : {"all.pdf", "all.ps"}) {
+    SCOPED_TRACE(out);
+    ASSERT_EQ(translate(out, "-page all"), 1);
+    // The pages have no resolution of their own: they are taken as 200 dpi.
+    const std::string pages = "gs-" + out + "-%d.pbm";
+    ASSERT_EQ(runShell("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pbmraw -r200 -sOutputFile=" + quoted(at(pages)) +
+                       " " + quoted(at(out)) + " 2>/dev/null"),
+              0);
+    const auto page = [&](int32_t n) { return at("gs-" + out + "-" + std::to_string(n) + ".pbm"); };
+    for (int32_t i = 0; i < kPageCount; ++i) {
+      Bitmap drawn;
+      ASSERT_TRUE(readPbm(page(i + 1), &drawn)) << "page " << i + 1;
+      EXPECT_EQ(difference(drawn, pages_[i]), "equal") << "page " << i + 1;
+    }
+    EXPECT_FALSE(fs::exists(page(kPageCount + 1)));
   }
-  EXPECT_FALSE(fs::exists(at("gs-" + std::to_string(kPageCount + 1) + ".pbm")));
+  // The document's structure comments count the pages; its bounding box, the largest page's, is at the end.
+  const std::string ps = capture("grep -a -e '^%%Pages:' -e '^%%BoundingBox:' " + quoted(at("all.ps")));
+  EXPECT_EQ(ps, "%%BoundingBox: (atend)\n%%Pages: 6\n%%BoundingBox: 0 0 231 108\n");
 }
 
 TEST_P(MultiPage, OnePageChosenOrThePageCountSaid) {
@@ -136,14 +145,14 @@ TEST_P(MultiPage, OnePageChosenOrThePageCountSaid) {
   // Without -page: page 1, and one line on standard error.
   ASSERT_EQ(translate("first.tif", "-dpi 200", &errors), 1);
   EXPECT_EQ(errors, "vantrel: " + at("multi.tif").string() +
-                        " holds 6 pages; page 1 translated (-page all takes every page into TIFF or PDF)\n");
+                        " holds 6 pages; page 1 translated (-page all takes every page into TIFF, PDF or PostScript)\n");
   // A page past the last, and every page into an output of one page: refused, nothing left behind.
   EXPECT_EQ(translate("seventh.tif", "-page 7", &errors), 0);
   EXPECT_EQ(errors, "vantrel: no such page: " + at("multi.tif").string() + " holds 6 pages\n");
   EXPECT_FALSE(fs::exists(at("seventh.tif")));
-  EXPECT_EQ(translate("all.ps", "-page all", &errors), 0);
+  EXPECT_EQ(translate("all.cg4", "-page all", &errors), 0);
   EXPECT_NE(errors.find("-page all needs an output that holds several pages"), std::string::npos) << errors;
-  EXPECT_FALSE(fs::exists(at("all.ps")));
+  EXPECT_FALSE(fs::exists(at("all.cg4")));
 }
 
 // The last page linked back to the first: every page is still read, once, and the loop is named.
