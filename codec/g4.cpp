@@ -2,6 +2,8 @@
 // serves the Group 3 two-dimensional decoder too.
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 
 #include "codec/fax.h"
@@ -26,9 +28,55 @@ RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, con
   int32_t a0 = line.a0;
   int32_t n = line.n;
   int32_t ri = 0;
+  const int64_t outValues = slineValues(width);  // the room `out` has
   RioStatus status = kRioOk;
   while (a0 < width) {
     r.ensure(16);  // a mode code has at most 10 bits
+    // V0 codes (a single 1 bit each), taken together: the first puts a1 on b1, and each one after it on the
+    // reference's next changing element, which is then b1 (right of a0, of the colour it needs).
+    if (const int ones = r.leadingOnes(); ones > 0) {
+      int32_t b1 = 0, b2 = 0;
+      const int32_t i = findB1B2(b, a0, n & 1, ri, b1, b2);
+      // Up to eight at once without a branch per code: eight values copied, as many kept as there are
+      // codes, unless a value at or past the width (an end marker too) ends the line first.
+      const int32_t* from = b.eight(i);
+      if (from && n + 8 <= outValues) {
+        std::memcpy(out + n, from, 8 * sizeof(int32_t));
+        uint32_t past = 0;
+        for (int j = 0; j < 8; ++j)
+          past |= uint32_t{static_cast<uint32_t>(from[j]) >= static_cast<uint32_t>(width)} << j;
+        const int k = std::min(ones, 8);
+        const int end = std::countr_zero(past | 0x100u);
+        if (end < k) [[unlikely]] {
+          n += end;
+          if (n & 1) out[n++] = width;
+          a0 = width;
+          r.consume(end + 1);
+          ri = i + end + 1;
+          continue;
+        }
+        n += k;
+        a0 = out[n - 1];
+        r.consume(k);
+        ri = i + k;
+        continue;
+      }
+      int k = 0;
+      for (;;) {
+        const int32_t a1 = b[i + k];
+        ++k;
+        if (a1 >= width) {
+          if (n & 1) out[n++] = width;
+          a0 = width;
+          break;
+        }
+        out[n++] = a0 = a1;
+        if (k == ones) break;
+      }
+      r.consume(k);
+      ri = i + k;
+      continue;
+    }
     const uint32_t code = kG4ModeLookup[r.peek(kG4ModeBits)];
     const int length = static_cast<int>(code & 15);
     const int action = static_cast<int>(code >> 4);
@@ -212,7 +260,20 @@ RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Lin
     const uint32_t vertical = static_cast<uint32_t>(a1) - static_cast<uint32_t>(b1) + 3;  // 0-6: vertical
     uint32_t code = 0;
     int length = 0;
-    if (b2 < a1) {
+    if (a1 == b1) {
+      // V0 codes in a row, one 1 bit each: after a1 on b1, the next b1 is the reference's next changing
+      // element, so the run goes on while the lines agree element by element (up to the width).
+      int32_t k = 1;
+      for (int32_t x = a1; x < width && k < 32; ++k) {
+        x = a[ci + k];
+        if (x != b[i + k]) break;
+      }
+      a0 = a[ci + k - 1];
+      ci += k;
+      ri = i + k;
+      code = static_cast<uint32_t>((uint64_t{1} << k) - 1);
+      length = k;
+    } else if (b2 < a1) {
       code = kPass.bits;
       length = kPass.length;
       a0 = b2;

@@ -240,6 +240,47 @@ TEST(FaxCorpusDigests, EveryStoredDigestHolds) {
   EXPECT_GT(compared, stored.size() * 9 / 10) << "most stored files are still in the corpora";
 }
 
+// Long rows of V0 codes (more than a bit word holds, and ending at or just short of the width): a line of
+// many runs under an identical line, through both decoders and both encoders.
+TEST(FaxCorpusDigests, LongRowsOfV0CodesDecodeAsCoded) {
+  for (const int32_t width : {400, 401, 402}) {
+    std::vector<int32_t> line;
+    for (int32_t x = 1; x + 1 <= width && line.size() < 190; x += 2) line.insert(line.end(), {x, x + 1});
+    if (width == 401) line.back() = width;  // the last run ends at the edge
+    line.resize(line.size() + kFaxOwnLineEnds, kSlineEnd);
+    const std::vector<int32_t> white(kFaxOwnLineEnds, kSlineEnd);
+    for (const bool own : {false, true}) {
+      std::vector<uint8_t> coded;
+      RasterStream* out = streamOpen(nullptr, "w");
+      ASSERT_EQ(streamSetWriteCallback(out, appendBytes, &coded), 1);
+      FaxEncoder e{};
+      const int32_t* refs[] = {white.data(), line.data(), line.data()};
+      for (const int32_t* ref : refs)
+        ASSERT_EQ(own ? g4EncodeOwnLine(&e, out, width, line.data(), ref)
+                      : g4EncodeLine(&e, out, width, line.data(), ref),
+                  kRioOk);
+      ASSERT_EQ(g4EncodeFinish(&e, out), kRioOk);
+      streamClose(out);
+      std::FILE* f = fmemopen(coded.data(), coded.size(), "rb");
+      RasterStream* in = streamOpen(f, "r");
+      FaxDecoder d{};
+      const size_t room = static_cast<size_t>(slineValues(width)) + kFaxOwnLineSpare;
+      std::vector<int32_t> a(room, kSlineEnd), b(room, kSlineEnd);
+      for (int row = 0; row < 3; ++row) {
+        int32_t values = 0;
+        ASSERT_EQ(own ? g4DecodeOwnLine(&d, in, width, b.data(), a.data(), &values)
+                      : g4DecodeLine(&d, in, width, b.data(), a.data()),
+                  kRioOk);
+        EXPECT_TRUE(std::equal(line.begin(), line.end() - kFaxOwnLineEnds + 2, a.begin()))
+            << "width " << width << " row " << row << (own ? " own" : "");
+        std::swap(a, b);
+      }
+      streamClose(in);
+      std::fclose(f);
+    }
+  }
+}
+
 TEST(FaxCorpusDigests, DISABLED_WriteDigests) {
   std::ofstream out(kDigests);
   char hex[17];
