@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codec/fax.h"
 #include "codec/fax_2d.h"
@@ -21,8 +24,31 @@ using fax_detail::OwnLine;
 // a1 - b1 of each vertical mode, indexed by its action.
 constexpr int kVerticalDelta[kG4VL3 + 1] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3};
 
+// Copies eight values and returns a mask of those at or past `width` (as unsigned: end markers too).
+inline uint32_t copyEight(const int32_t* from, int32_t* to, int32_t width) {
+#if defined(__SSE2__)
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to), low);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4), high);
+  // x >= width unsigned is x ^ bias > (width - 1) ^ bias signed (width >= 1 here).
+  const __m128i bias = _mm_set1_epi32(INT32_MIN);
+  const __m128i last = _mm_set1_epi32((width - 1) ^ INT32_MIN);
+  const __m128i pastLow = _mm_cmpgt_epi32(_mm_xor_si128(low, bias), last);
+  const __m128i pastHigh = _mm_cmpgt_epi32(_mm_xor_si128(high, bias), last);
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(pastLow)) |
+                               (_mm_movemask_ps(_mm_castsi128_ps(pastHigh)) << 4));
+#else
+  std::memcpy(to, from, 8 * sizeof(int32_t));
+  uint32_t past = 0;
+  for (int j = 0; j < 8; ++j)
+    past |= uint32_t{static_cast<uint32_t>(from[j]) >= static_cast<uint32_t>(width)} << j;
+  return past;
+#endif
+}
+
 template <class Line>
-RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, const Line& b, int32_t* out,
+RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, const Line b, int32_t* out,
                       fax_detail::ModeLine& line) {
   fax_detail::LocalBits r(reader, in);
   int32_t a0 = line.a0;
@@ -41,10 +67,7 @@ RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, con
       // codes, unless a value at or past the width (an end marker too) ends the line first.
       const int32_t* from = b.eight(i);
       if (from && n + 8 <= outValues) {
-        std::memcpy(out + n, from, 8 * sizeof(int32_t));
-        uint32_t past = 0;
-        for (int j = 0; j < 8; ++j)
-          past |= uint32_t{static_cast<uint32_t>(from[j]) >= static_cast<uint32_t>(width)} << j;
+        const uint32_t past = copyEight(from, out + n, width);
         const int k = std::min(ones, 8);
         const int end = std::countr_zero(past | 0x100u);
         if (end < k) [[unlikely]] {
@@ -242,7 +265,7 @@ constexpr std::array<FaxCode, 7> kVerticalCodes = [] {
 // The coding of one line. The writer's word, its count and the buffer position stay in locals; they go
 // back to the writer and the stream only around the rare writes through them.
 template <class Line>
-RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Line& a, const Line& b) {
+RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Line a, const Line b) {
   constexpr FaxCode kPass = kModeEncode[kG4Pass];
   constexpr FaxCode kHorizontal = kModeEncode[kG4Horizontal];
   FaxBitWriter& w = e->bits;
