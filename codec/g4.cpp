@@ -58,9 +58,10 @@ RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, con
   RioStatus status = kRioOk;
   while (a0 < width) {
     r.ensure(16);  // a mode code has at most 10 bits
-    // V0 codes (a single 1 bit each), taken together: the first puts a1 on b1, and each one after it on the
-    // reference's next changing element, which is then b1 (right of a0, of the colour it needs).
-    if (const int ones = r.leadingOnes(); ones > 0) {
+    // Two or more V0 codes (a single 1 bit each; one alone takes the look-up below), taken together: the
+    // first puts a1 on b1, and each one after it on the reference's next changing element, which is then
+    // b1 (right of a0, of the colour it needs).
+    if (const int ones = r.leadingOnes(); ones > 1) {
       int32_t b1 = 0, b2 = 0;
       const int32_t i = findB1B2(b, a0, n & 1, ri, b1, b2);
       // Up to eight at once without a branch per code: eight values copied, as many kept as there are
