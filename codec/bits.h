@@ -11,6 +11,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -54,14 +55,24 @@ inline void bitsRefillBytes(FaxBitReader& r, RasterStream* s) {
   }
 }
 
+// Eight bytes at p, the first in the most significant position; with `reverse`, each byte bit-reversed.
+inline uint64_t bitsLoad8(const uint8_t* p, bool reverse) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  if (reverse) {
+    word = ((word >> 1) & 0x5555555555555555ull) | ((word & 0x5555555555555555ull) << 1);
+    word = ((word >> 2) & 0x3333333333333333ull) | ((word & 0x3333333333333333ull) << 2);
+    word = ((word >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((word & 0x0F0F0F0F0F0F0F0Full) << 4);
+  }
+  return word;
+}
+
 // Tops the word up with whole bytes to more than 56 valid bits, unless the input runs out first.
 inline void bitsRefill(FaxBitReader& r, RasterStream* s) {
-  // Eight buffered bytes in order: one load takes the (64 - count) / 8 bytes that fit.
-  if (!r.lsbFirst && !r.exhausted && r.count <= 56 && s->end - s->cur >= 8 &&
-      (!r.limited || r.bytesLeft >= 8)) {
-    const uint8_t* p = s->cur;
-    uint64_t word = 0;
-    for (int i = 0; i < 8; ++i) word = (word << 8) | p[i];
+  // Eight buffered bytes: one load takes the (64 - count) / 8 bytes that fit.
+  if (!r.exhausted && r.count <= 56 && s->end - s->cur >= 8 && (!r.limited || r.bytesLeft >= 8)) {
+    uint64_t word = bitsLoad8(s->cur, r.lsbFirst);
     const int32_t n = (64 - r.count) >> 3;
     const int32_t count = r.count + 8 * n;
     word >>= r.count;

@@ -13,6 +13,7 @@
 
 #include "codec/bits.h"
 #include "codec/fax_tables.h"
+#include "rio/sline.h"
 #include "rio/status.h"
 #include "rio/stream.h"
 
@@ -24,6 +25,8 @@ struct Changes {
   int32_t n;
   int32_t width;
   int32_t operator[](int32_t i) const { return i < n ? v[i] : width; }
+  // Where eight values from i on may be read as they are: nullptr past the checked values.
+  const int32_t* eight(int32_t i) const { return i + 8 <= n ? v + i : nullptr; }
   // The index of the first element right of a0, searching from `i`.
   int32_t rightOf(int32_t a0, int32_t i) const {
     while ((*this)[i] <= a0) ++i;
@@ -37,6 +40,9 @@ struct OwnLine {
   const int32_t* v;
   int32_t width;
   int32_t operator[](int32_t i) const { return v[i] < 0 ? width : v[i]; }
+  // Where eight values from i on may be read as they are (within the buffer; past the end markers they
+  // mean nothing), or nullptr.
+  const int32_t* eight(int32_t i) const { return i + 8 <= slineValues(width) ? v + i : nullptr; }
   int32_t rightOf(int32_t a0, int32_t i) const {
     // Unsigned, the end markers are above every position; a0 + 1 >= 0.
     while (static_cast<uint32_t>(v[i]) < static_cast<uint32_t>(a0 + 1)) ++i;
@@ -70,11 +76,9 @@ class LocalBits {
 
   void ensure(int32_t need) {
     if (count_ >= need) return;
-    // Eight buffered bytes in order (bitsRefill's first case) are taken here, without the call.
-    if (!r_.lsbFirst && !r_.exhausted && in_->end - in_->cur >= 8 && (!r_.limited || r_.bytesLeft >= 8)) {
-      uint64_t word;
-      std::memcpy(&word, in_->cur, sizeof word);
-      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    // Eight buffered bytes (bitsRefill's first case) are taken here, without the call.
+    if (!r_.exhausted && in_->end - in_->cur >= 8 && (!r_.limited || r_.bytesLeft >= 8)) {
+      uint64_t word = bitsLoad8(in_->cur, r_.lsbFirst);
       const int32_t taken = (64 - count_) >> 3;
       const int32_t filled = count_ + 8 * taken;
       word >>= count_;
@@ -93,6 +97,9 @@ class LocalBits {
   }
   int32_t count() const { return count_; }
   uint32_t peek(int n) const { return static_cast<uint32_t>(bits_ >> (64 - n)); }
+  // The number of 1 bits in a row at the front, at most 63 so that they can be consumed at once (never
+  // more than count(): the bits past it are zero).
+  int leadingOnes() const { return std::countl_one(bits_ & ~uint64_t{1}); }
   void consume(int n) {  // n < 64
     bits_ <<= n;
     count_ -= n;

@@ -2,7 +2,12 @@
 // serves the Group 3 two-dimensional decoder too.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "codec/fax.h"
 #include "codec/fax_2d.h"
@@ -19,16 +24,83 @@ using fax_detail::OwnLine;
 // a1 - b1 of each vertical mode, indexed by its action.
 constexpr int kVerticalDelta[kG4VL3 + 1] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3};
 
+// Copies eight values and returns a mask of those at or past `width` (as unsigned: end markers too).
+inline uint32_t copyEight(const int32_t* from, int32_t* to, int32_t width) {
+#if defined(__SSE2__)
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to), low);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4), high);
+  // x >= width unsigned is x ^ bias > (width - 1) ^ bias signed (width >= 1 here).
+  const __m128i bias = _mm_set1_epi32(INT32_MIN);
+  const __m128i last = _mm_set1_epi32((width - 1) ^ INT32_MIN);
+  const __m128i pastLow = _mm_cmpgt_epi32(_mm_xor_si128(low, bias), last);
+  const __m128i pastHigh = _mm_cmpgt_epi32(_mm_xor_si128(high, bias), last);
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(pastLow)) |
+                               (_mm_movemask_ps(_mm_castsi128_ps(pastHigh)) << 4));
+#else
+  std::memcpy(to, from, 8 * sizeof(int32_t));
+  uint32_t past = 0;
+  for (int j = 0; j < 8; ++j)
+    past |= uint32_t{static_cast<uint32_t>(from[j]) >= static_cast<uint32_t>(width)} << j;
+  return past;
+#endif
+}
+
 template <class Line>
-RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, const Line& b, int32_t* out,
+RioStatus decodeModes(FaxBitReader& reader, RasterStream* in, int32_t width, const Line b, int32_t* out,
                       fax_detail::ModeLine& line) {
   fax_detail::LocalBits r(reader, in);
   int32_t a0 = line.a0;
   int32_t n = line.n;
   int32_t ri = 0;
+  const int64_t outValues = slineValues(width);  // the room `out` has
   RioStatus status = kRioOk;
   while (a0 < width) {
     r.ensure(16);  // a mode code has at most 10 bits
+    // Two or more V0 codes (a single 1 bit each; one alone takes the look-up below), taken together: the
+    // first puts a1 on b1, and each one after it on the reference's next changing element, which is then
+    // b1 (right of a0, of the colour it needs).
+    if (const int ones = r.leadingOnes(); ones > 1) {
+      int32_t b1 = 0, b2 = 0;
+      const int32_t i = findB1B2(b, a0, n & 1, ri, b1, b2);
+      // Up to eight at once without a branch per code: eight values copied, as many kept as there are
+      // codes, unless a value at or past the width (an end marker too) ends the line first.
+      const int32_t* from = b.eight(i);
+      if (from && n + 8 <= outValues) {
+        const uint32_t past = copyEight(from, out + n, width);
+        const int k = std::min(ones, 8);
+        const int end = std::countr_zero(past | 0x100u);
+        if (end < k) [[unlikely]] {
+          n += end;
+          if (n & 1) out[n++] = width;
+          a0 = width;
+          r.consume(end + 1);
+          ri = i + end + 1;
+          continue;
+        }
+        n += k;
+        a0 = out[n - 1];
+        r.consume(k);
+        ri = i + k;
+        continue;
+      }
+      int k = 0;
+      for (;;) {
+        const int32_t a1 = b[i + k];
+        ++k;
+        if (a1 >= width) {
+          if (n & 1) out[n++] = width;
+          a0 = width;
+          break;
+        }
+        out[n++] = a0 = a1;
+        if (k == ones) break;
+      }
+      r.consume(k);
+      ri = i + k;
+      continue;
+    }
     const uint32_t code = kG4ModeLookup[r.peek(kG4ModeBits)];
     const int length = static_cast<int>(code & 15);
     const int action = static_cast<int>(code >> 4);
@@ -194,7 +266,7 @@ constexpr std::array<FaxCode, 7> kVerticalCodes = [] {
 // The coding of one line. The writer's word, its count and the buffer position stay in locals; they go
 // back to the writer and the stream only around the rare writes through them.
 template <class Line>
-RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Line& a, const Line& b) {
+RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Line a, const Line b) {
   constexpr FaxCode kPass = kModeEncode[kG4Pass];
   constexpr FaxCode kHorizontal = kModeEncode[kG4Horizontal];
   FaxBitWriter& w = e->bits;
@@ -212,7 +284,20 @@ RioStatus encodeModes(FaxEncoder* e, RasterStream* out, int32_t width, const Lin
     const uint32_t vertical = static_cast<uint32_t>(a1) - static_cast<uint32_t>(b1) + 3;  // 0-6: vertical
     uint32_t code = 0;
     int length = 0;
-    if (b2 < a1) {
+    if (a1 == b1) {
+      // V0 codes in a row, one 1 bit each: after a1 on b1, the next b1 is the reference's next changing
+      // element, so the run goes on while the lines agree element by element (up to the width).
+      int32_t k = 1;
+      for (int32_t x = a1; x < width && k < 32; ++k) {
+        x = a[ci + k];
+        if (x != b[i + k]) break;
+      }
+      a0 = a[ci + k - 1];
+      ci += k;
+      ri = i + k;
+      code = static_cast<uint32_t>((uint64_t{1} << k) - 1);
+      length = k;
+    } else if (b2 < a1) {
       code = kPass.bits;
       length = kPass.length;
       a0 = b2;
