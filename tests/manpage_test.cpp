@@ -9,15 +9,13 @@
 #include <vector>
 
 #include "formats/registry.h"
+#include "tests/support/source_text.h"
 
 namespace vantrel {
 namespace {
 
 std::string manPage(const std::string& name) {
-  std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/man/" + name);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return testsupport::sourceText("man/" + name);
 }
 
 std::vector<std::string> split(const std::string& s, char separator) {

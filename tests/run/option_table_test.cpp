@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,16 +11,10 @@
 #include "cli/console.h"
 #include "run/parse.h"
 #include "tests/support/recording_reporter.h"
+#include "tests/support/source_text.h"
 
 namespace vantrel {
 namespace {
-
-std::string sourceFile(const std::string& name) {
-  std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/" + name);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 bool parses(const Dialect& dialect, const OptionSpec& option, const std::string& value) {
   const std::vector<const char*> argv = {"in.rnl", "out.rnl", option.name, value.c_str()};
@@ -62,12 +55,14 @@ TEST_P(RangedOption, IsWhatTheParsersTakeAndTheTextsSay) {
   }
   const std::string usageLine = lineWith(usageText(), "        " + std::string(o.name) + " ");
   EXPECT_NE(usageLine.find("(" + range + ")"), std::string::npos) << "usage text: " << usageLine;
-  const std::string readmeRow = lineWith(sourceFile("README.md"), "`" + std::string(o.name) + "`", "| ");
+  const std::string readmeRow =
+      lineWith(testsupport::sourceText("README.md"), "`" + std::string(o.name) + "`", "| ");
   EXPECT_NE(readmeRow.find("| " + range + " |"), std::string::npos) << "README: " << readmeRow;
   if (o.defaultValue != 0) {
     EXPECT_NE(readmeRow.find(std::to_string(o.defaultValue) + " dpi"), std::string::npos) << readmeRow;
   }
-  const std::string manEntry = paragraph(sourceFile("man/vantrel.1"), ".BI \\" + std::string(o.name), ".TP");
+  const std::string manEntry =
+      paragraph(testsupport::sourceText("man/vantrel.1"), ".BI \\" + std::string(o.name), ".TP");
   EXPECT_NE(manEntry.find(range), std::string::npos) << "vantrel.1: " << manEntry;
 }
 
