@@ -22,12 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "bench/rng.h"
+#include "tests/support/rng.h"
 #include "codec/deflate.h"
 #include "codec/fax.h"
 #include "codec/lzw.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/tiff_layout.h"
 
 namespace vantrel {
@@ -290,11 +291,12 @@ const CodedPage& drawgenPage(const std::string& tiffcpCoding) {
   auto [it, made] = pages.try_emplace(tiffcpCoding);
   CodedPage& page = it->second;
   if (!made) return page;
-  std::string dir = (std::filesystem::temp_directory_path() / "vantrel-bench-XXXXXX").string();
-  if (!mkdtemp(dir.data())) {
+  const testsupport::ScratchDir scratch("vantrel-bench");
+  if (!scratch.ok()) {
     page.error = "no scratch folder";
     return page;
   }
+  const std::string dir = scratch.path().string();
   const std::string pbm = dir + "/a0.pbm", plain = dir + "/a0.tif", coded = dir + "/coded.tif";
   const std::string command = std::string(DRAWGEN_EXE) + " '" + pbm + "' && pnmtotiff '" + pbm + "' > '" +
                               plain + "' 2>/dev/null && tiffcp -r 1000000 -c " + tiffcpCoding + " '" + plain +
@@ -311,8 +313,6 @@ const CodedPage& drawgenPage(const std::string& tiffcpCoding) {
       page.strip.assign(file.begin() + page.layout.offsets[0],
                         file.begin() + page.layout.offsets[0] + page.layout.byteCounts[0]);
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return page;
 }
 

@@ -29,7 +29,7 @@
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/status.h"
-#include "bench/rng.h"
+#include "tests/support/rng.h"
 #include "rio/stream.h"
 
 namespace vantrel {

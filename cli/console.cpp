@@ -2,14 +2,59 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "formats/pcl_mode.h"
 #include "formats/registry.h"
 #include "run/dialect.h"
+#include "run/option_table.h"
 #include "run/parse.h"
 
 namespace vantrel {
+
+namespace {
+
+// The usage text's -rof list: the names with a usage slot, in slot order, wrapped before a name that would
+// pass the 79th column.
+std::string rofListLines() {
+  constexpr size_t kWidth = 79;
+  int count = 0;
+  const FormatName* names = rioFormatNames(&count);
+  std::vector<const FormatName*> listed;
+  for (int i = 0; i < count; ++i)
+    if (names[i].usageSlot > 0) listed.push_back(&names[i]);
+  std::sort(listed.begin(), listed.end(),
+            [](const FormatName* a, const FormatName* b) { return a->usageSlot < b->usageSlot; });
+  std::string text, line = " [-rof {";
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const std::string piece = (i == 0 ? "" : "|") + std::string(listed[i]->name);
+    if (i > 0 && line.size() + piece.size() > kWidth) {
+      text += "\n" + line;
+      line = "        ";
+    }
+    line += piece;
+  }
+  return text + "\n" + line + "}]";
+}
+
+// The option lines of the usage text: each console option that has one, its name and value word in a
+// column of 17.
+std::string optionLines() {
+  constexpr size_t kColumn = 17;
+  std::string text;
+  for (const OptionSpec& o : kOptionTable) {
+    if (!o.help || !dialectHasOption(kConsoleDialect, o)) continue;
+    std::string head = std::string(o.name) + (*o.valueWord ? " " : "") + o.valueWord;
+    head.append(head.size() < kColumn ? kColumn - head.size() : 1, ' ');
+    text += "\n        " + head + o.help;
+    if (o.range.max > 0) text += " (" + rangeText(o.range) + ")";
+  }
+  return text;
+}
+
+}  // namespace
 
 const std::string& usageText() {
   static const std::string text =
@@ -18,23 +63,12 @@ const std::string& usageText() {
           "VANTREL v5.0b107\n"
           "\nusage:"
           " ") +
-      kConsoleDialect.programName +
-      " infilename {outfilename|lpt1|lpt2|lpt3}"
-      "\n [-rof {calsg4|zebg3|zebg4|tiffg4|tiffg3|tiffu|tiled|rnl|rlc|jdl|crf|rtl|pcl"
-      "\n        |vbf|ps|opt|pcx|rle|nkk|grphtec|hpg}]"
+      kConsoleDialect.programName + " infilename {outfilename|lpt1|lpt2|lpt3}" + rofListLines() +
       "\n [-dpi input resolution]"
       "\n"
       "\n where: infilename       is the raster input filename"
-      "\n        outfilename      is the raster output filename"
-      "\n        -rof format      optionally specifies the output file format type"
-      "\n        -dpi resolution  optional input resolution (50 to 10000)"
-      "\n        -xdpi resolution optional output x resolution (50 to 10000)"
-      "\n        -ydpi resolution optional output y resolution (50 to 10000)"
-      "\n        -odpi resolution optional output x and y resolution (50 to 10000)"
-      "\n        -rot rotation    optional rotation of 90, 180, or 270"
-      "\n        -size definition optional output size of A0 - A4, A0L - A4L"
-      "\n        -digest          print the page's SHA-256 on standard error"
-      "\n        -page number     optional page to translate (1, 2, ...), or all"
+      "\n        outfilename      is the raster output filename" +
+      optionLines() +
       "\n"
       "\nInput file types are autodetected independent of file extension (except rlc)"
       "\nInput file types recognized are zebrnl, zebg3, zebg4, calsg4, tiffg3, tiffg4, "

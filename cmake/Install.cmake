@@ -23,7 +23,7 @@ set(VANTREL_PUBLIC_HEADERS
   rio/sline.h rio/status.h rio/stream.h
   formats/open.h formats/registry.h
   picture/bitmap_string.h picture/rast_error.h picture/tpicture.h picture/turned_rows.h
-  run/dialect.h run/input.h run/options.h run/output_file.h run/parse.h run/reporter.h run/translate.h
+  run/dialect.h run/input.h run/option_table.h run/options.h run/output_file.h run/parse.h run/reporter.h run/translate.h
   run/watch.h)
 foreach(header ${VANTREL_PUBLIC_HEADERS})
   get_filename_component(folder ${header} DIRECTORY)

@@ -41,25 +41,8 @@ RioStatus faxEncoderFlush(FaxEncoder* e, RasterStream* out) {
   return e->bits.failed ? kRioStreamIo : kRioOk;
 }
 
-// Writing `out` never overtakes reading `runs` (n <= i), so both may be one buffer.
 int32_t faxNormalizeLine(const int32_t* runs, int32_t* out, int32_t width, int64_t maxValues) {
-  int32_t n = 0;
-  int32_t lastEnd = -1;
-  for (int64_t i = 0; i + 1 < maxValues && runs[i] != kSlineEnd; i += 2) {
-    const int32_t start = std::max(runs[i], 0);
-    const int32_t end = std::min(runs[i + 1], width);
-    if (start >= width) break;
-    if (end <= start) continue;
-    if (n > 0 && start <= lastEnd) {
-      if (end > lastEnd) out[n - 1] = lastEnd = end;
-      continue;
-    }
-    out[n] = start;
-    out[n + 1] = lastEnd = end;
-    n += 2;
-  }
-  out[n] = out[n + 1] = kSlineEnd;
-  return n;
+  return rioNormalizeRuns(runs, out, SlineRule::kClip, width, maxValues);
 }
 
 int32_t faxReferenceLength(const int32_t* ref, int32_t width) {

@@ -11,17 +11,44 @@
 
 namespace vantrel {
 
+// One name that selects a format after -rof and as a file extension.
+struct FormatNameSpec {
+  const char* text = nullptr;  // lower case; null ends the entry's names
+  int usageSlot = 0;           // its place in the usage text's -rof list (1, 2, ...); 0: not listed there
+  bool listed = true;          // one of the console's names (the README's names column); else the GUI's
+};
+
+// A row of the batch translator's output format list. The position is kept in its settings: a row is
+// never renumbered, new rows come after the last.
+struct BatchRowSpec {
+  int position = -1;  // -1: no row
+  const char* text = nullptr;
+  const char* extension = nullptr;  // the default extension of the row's output files
+  const char* name = nullptr;       // the -rof name the row passes (one of the entry's names)
+};
+
+// A filter of the batch translator's Add Files dialog, after its "All types" filter.
+struct DialogFilterSpec {
+  int position = -1;  // -1: no filter
+  const char* label = nullptr;
+  const char* patterns = nullptr;  // ';'-separated
+};
+
 struct FormatInfo {
-  RasterFormatId id;
-  const char* title;           // what the README's format table calls it
-  const FormatDriver* driver;  // never null; ids without a built driver answer -16 in every slot
-  bool reads;                  // the driver reads this format today
-  bool writes;                 // the driver writes this format today
-  bool seekableOutput;         // the writer goes back over what it wrote (a port output is spooled)
-  bool byNameOnly;             // no magic: read only when the caller names the format
-  bool toPort;                 // may be sent to a printer port (the page-printer languages may not)
-  bool lentLine;               // the writer only reads curSline, while it writes the line (it codes a
-                               // normalised copy): a copy loop may lend it the reader's line of its width
+  RasterFormatId id = 0;
+  const char* title = nullptr;           // what the README's format table calls it
+  const FormatDriver* driver = nullptr;  // never null; ids without a built driver answer -16 in every slot
+  bool reads = false;                    // the driver reads this format today
+  bool writes = false;                   // the driver writes this format today
+  bool seekableOutput = false;  // the writer goes back over what it wrote (a port output is spooled)
+  bool byNameOnly = false;      // no magic: read only when the caller names the format
+  bool toPort = false;          // may be sent to a printer port (the page-printer languages may not)
+  bool lentLine = false;        // the writer only reads curSline, while it writes the line (it codes a
+                                // normalised copy): a copy loop may lend it the reader's line of its width
+  FormatNameSpec names[5] = {};  // the console's names first, in the order the documentation lists them
+  BatchRowSpec rows[2] = {};
+  bool device = false;  // the batch translator may send its output to a printer
+  DialogFilterSpec filter = {};
 };
 
 // The driver of an id in 0..36 (0 and unknown ids get the driver that answers -16 everywhere).
@@ -36,9 +63,10 @@ RasterFormatId rioFormatFromPath(const char* path);
 struct FormatName {
   const char* name;
   RasterFormatId id;
-  bool listed;  // one of the console's names (the README's names column); the others are the GUI's
+  bool listed;    // one of the console's names (the README's names column); the others are the GUI's
+  int usageSlot;  // its place in the usage text's -rof list; 0: not there
 };
-// The names in table order (for usage checks, documentation and tests).
+// The names of every entry: the listed ones in id order, then the others in id order.
 const FormatName* rioFormatNames(int* count);
 
 // A recognition probe looks at the first five bytes of an input. It answers the format id when they are

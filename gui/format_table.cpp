@@ -3,45 +3,46 @@
 #include <cctype>
 #include <string_view>
 
+#include "formats/registry.h"
+
 namespace vantrel::gui {
 
-const OutputFormatRow kOutputFormatRows[kFormatRowCount] = {
-    {"CALS G4 (MIL-STD-1840A)", "cg4", "calsg4", false},
-    {"ZEB Uncompressed RNL", "rnl", "rnl", false},
-    {"CCITT G3-ZEB Header", "g3", "zebg3", false},
-    {"CCITT G4-ZEB Header", "g4", "zebg4", false},
-    {"FileNET Group IV Tiled", "img", "img", false},
-    {"PC Paint Format", "pcx", "pcx", false},
-    {"Image Systems Runlength", "rlc", "rlc", false},
-    {"CCITT G3-TIFF", "tif", "tiffg3", false},
-    {"CCITT G4-TIFF", "tif", "tiffg4", false},
-    {"TIFF Uncompressed", "tif", "tiffu", false},
-    {"TIFF Version 6 tiled", "tif", "tiled", false},
-    {"Adobe PostScript", "ps", "ps", true},
-    {"CalComp Raster Format", "crf", "crf", true},
-    {"GraphTEC RLC", "rlc", "grphtec", false},
-    {"HP PCL", "pcl", "pcl", true},
-    {"HP RTL", "rtl", "rtl", true},
-    {"HP GL/2", "hpg", "hpg", true},
-    {"Japan Digital Labs 4000E", "jd4", "jd4", true},
-    {"Japan Digital Labs", "jdl", "jdl", true},
-    {"Oce Graphics/NKK (Japan)", "oce", "nkk", false},
-    {"Optigraphics TIFF", "opt", "opt", false},
-    {"Raster Graphics", "rle", "rle", false},
-    {"Versatec Block Format", "vbf", "vbf", true},
-    {"JEDMICSTiled G4 Format", "c4", "c4", true},
-    {"Boeing EDMICS G4 Format", "b4", "b4", true},
-    {"Intergraph CIT Format", "cit", "cit", true},
-    {"Fuji/Xerox MMr Format", "mmr", "mmr", true},
-    {"PDF/A (Group 4)", "pdf", "pdf", false},
-};
+const std::vector<OutputFormatRow>& outputFormatRows() {
+  static const std::vector<OutputFormatRow> rows = [] {
+    std::vector<OutputFormatRow> all;
+    for (RasterFormatId id = 1; id <= kMaxFormatId; ++id) {
+      const FormatInfo& info = rioFormatInfo(id);
+      for (const BatchRowSpec& row : info.rows) {
+        if (row.position < 0) continue;
+        if (all.size() <= static_cast<size_t>(row.position)) all.resize(row.position + 1);
+        all[row.position] = {row.text, row.extension, row.name, info.device};
+      }
+    }
+    return all;
+  }();
+  return rows;
+}
 
-const char kAddFilesFilterText[] =
-    "All types(*.*)|*.*|CALS G4 file(*.CG4;*.GP4;*.CAL;*.MIL;*.NKK)|*.CG4;*.GP4;*.CAL;*.MIL;*.NKK|"
-    "Jedmics Tiled G4(*.C4)|*.C4|TIFF Formats(*.TIF)|*.TIF|CCITT G4-ZEB(*.G4)|*.G4|CCITT G3-ZEB(*.G3)|*.G3|"
-    "ZEB runlgth file(*.RNL)|*.RNL|Image Sys runlgth(*.RLC)|*.RLC|FileNET Group IV Tiled (*.img)|*.IMG|"
-    "PC Paint format(*.PCX)|*.pcx|Boeing Edmics(*.B4)|*.B4|Intergraph CIT(*.CIT)|*.CIT|"
-    "Fuji/Xerox MMR(*.MMR)|*.MMR||";
+int formatRowCount() {
+  return static_cast<int>(outputFormatRows().size());
+}
+
+const std::string& addFilesFilterText() {
+  static const std::string text = [] {
+    std::vector<const DialogFilterSpec*> filters;
+    for (RasterFormatId id = 1; id <= kMaxFormatId; ++id) {
+      const DialogFilterSpec& filter = rioFormatInfo(id).filter;
+      if (filter.position < 0) continue;
+      if (filters.size() <= static_cast<size_t>(filter.position)) filters.resize(filter.position + 1);
+      filters[filter.position] = &filter;
+    }
+    std::string all = "All types(*.*)|*.*|";
+    for (const DialogFilterSpec* f : filters)
+      if (f) all += std::string(f->label) + "|" + f->patterns + "|";
+    return all + "|";
+  }();
+  return text;
+}
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The batch translator's output formats, in the order its format list shows them, and the filters of its
-// Add Files dialog.
+// Add Files dialog, both drawn from the format registry's entries.
 #pragma once
 
 #include <string>
@@ -14,8 +14,9 @@ struct OutputFormatRow {
   bool device;            // the format can be sent to a printer
 };
 
-inline constexpr int kFormatRowCount = 28;
-extern const OutputFormatRow kOutputFormatRows[kFormatRowCount];
+// The rows in their positions (built once, read-only afterwards).
+const std::vector<OutputFormatRow>& outputFormatRows();
+int formatRowCount();
 
 // One filter of the Add Files dialog: what it is called and the patterns it matches.
 struct FileFilter {
@@ -23,8 +24,9 @@ struct FileFilter {
   std::vector<std::string> patterns;
 };
 
-// The filter list in its stored form: label and patterns alternate, separated by "|", ended by "||".
-extern const char kAddFilesFilterText[];
+// The filter list in its stored form: label and patterns alternate, separated by "|", ended by "||";
+// "All types" comes first.
+const std::string& addFilesFilterText();
 
 std::vector<FileFilter> parseFilterText(const char* text);
 // A pattern that matches in either case: "*.CG4" becomes "*.[cC][gG]4".

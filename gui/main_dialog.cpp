@@ -33,7 +33,7 @@ bool leavesTheEdit(const QFocusEvent* event) {
 constexpr int kRowsIntervalMs = 100;
 
 QString noPrinterQuestion(int row) {
-  const QString name = kOutputFormatRows[row].displayName;
+  const QString name = outputFormatRows()[row].displayName;
   return "No printer is available to print " + name + ". Write " + name + " files instead?";
 }
 
@@ -54,7 +54,7 @@ MainDialog::MainDialog(QSettings& store, UiServices& services, PrintJobFactory p
   c_.x->setText(QString::fromStdString(presenter_.numberText(NumberField::kXResolution)));
   c_.y->setText(QString::fromStdString(presenter_.numberText(NumberField::kYResolution)));
   c_.outputDir->setText(QString::fromStdString(s.outputDir));
-  for (const OutputFormatRow& row : kOutputFormatRows) c_.format->addItem(row.displayName);
+  for (const OutputFormatRow& row : outputFormatRows()) c_.format->addItem(row.displayName);
   c_.format->setCurrentIndex(presenter_.formatRow());
   c_.useOrigDpi->setChecked(s.useOrigDpi);
   c_.useOrigRes->setChecked(s.useOrigRes);
@@ -207,7 +207,7 @@ void MainDialog::refreshList() {
 }
 
 void MainDialog::formatChosen(int row, bool starting) {
-  const bool device = row >= 0 && row < kFormatRowCount && kOutputFormatRows[row].device;
+  const bool device = row >= 0 && row < formatRowCount() && outputFormatRows()[row].device;
   if (device && !services_.printerAvailable()) {
     // No printer dialog with nothing to choose: one question, and files only when the user says so.
     if (!starting && !services_.confirm(kWindowTitle, noPrinterQuestion(row))) {
@@ -227,7 +227,8 @@ void MainDialog::formatChosen(int row, bool starting) {
 }
 
 void MainDialog::addFiles() {
-  const QStringList chosen = services_.chooseFiles(parseFilterText(kAddFilesFilterText), firstFilter_);
+  const QStringList chosen =
+      services_.chooseFiles(parseFilterText(addFilesFilterText().c_str()), firstFilter_);
   std::vector<std::string> paths;
   for (const QString& path : chosen) paths.push_back(path.toStdString());
   presenter_.addFiles(paths);
@@ -336,7 +337,7 @@ void MainDialog::leaveNumber(QLineEdit* edit) {
   const NumberCheck check = presenter_.leaveNumber(fieldOf(c_, edit), edit->text().toStdString());
   if (!check.outOfRange) return;
   checking_ = true;
-  services_.showMessage(BoxIcon::kInformation, kWindowTitle, kDpiRangeMessage);
+  services_.showMessage(BoxIcon::kInformation, kWindowTitle, QString::fromStdString(dpiRangeMessage()));
   edit->setText(QString::fromStdString(check.text));
   focusBack(edit);
   checking_ = false;

@@ -7,6 +7,10 @@
 
 namespace vantrel::gui {
 
+std::string dpiRangeMessage() {
+  return "DPI must be between " + std::to_string(kMinDpi) + " and " + std::to_string(kMaxDpi);
+}
+
 int decimalValue(const std::string& text) {
   long long value = 0;
   for (const char c : text) {
@@ -21,7 +25,7 @@ Presenter::Presenter(const DialogSettings& settings)
       dpiText_(std::to_string(settings.dpi)),
       xText_(std::to_string(settings.xResolution)),
       yText_(std::to_string(settings.yResolution)) {
-  if (settings_.outputFormat < 0 || settings_.outputFormat >= kFormatRowCount) settings_.outputFormat = 0;
+  if (settings_.outputFormat < 0 || settings_.outputFormat >= formatRowCount()) settings_.outputFormat = 0;
 }
 
 DialogSettings Presenter::settings() const {
@@ -52,9 +56,9 @@ ControlStates Presenter::controls() const {
 }
 
 bool Presenter::selectFormat(int row) {
-  if (row < 0 || row >= kFormatRowCount) return false;
+  if (row < 0 || row >= formatRowCount()) return false;
   settings_.outputFormat = row;
-  if (kOutputFormatRows[row].device) return true;
+  if (outputFormatRows()[row].device) return true;
   // A hidden box cannot be unchecked by the user, so hiding it also ends printing.
   printerName_.clear();
   printToDevice_ = false;
@@ -135,7 +139,7 @@ void Presenter::removeFiles(std::vector<int> rows) {
 BatchPlan Presenter::startRun() {
   BatchPlan plan;
   plan.inputs = files_;
-  plan.row = kOutputFormatRows[settings_.outputFormat];
+  plan.row = outputFormatRows()[settings_.outputFormat];
   plan.useInputDir = settings_.useInputDir;
   plan.outputDir = settings_.outputDir;
   plan.printToDevice = controls().printBoxChecked;

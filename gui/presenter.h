@@ -8,17 +8,20 @@
 #include <vector>
 
 #include "gui/batch.h"
+#include "run/option_table.h"
 
 namespace vantrel::gui {
 
 inline constexpr char kWindowTitle[] = "ZEBVANTREL V5.0";
-inline constexpr char kDpiRangeMessage[] = "DPI must be between 50 and 10000";
 inline constexpr char kInvalidPathMessage[] = "Invalid path name";
 inline constexpr char kAccessDeniedMessage[] = "Access path denied";
 inline constexpr char kDirectoryTestName[] = "--------.___";
-inline constexpr int kMinDpi = 50;
-inline constexpr int kMaxDpi = 10000;
-inline constexpr int kDefaultDpi = 200;
+// The number fields take the resolution options' range; their default is -dpi's.
+inline constexpr int kMinDpi = kResolutionRange.min;
+inline constexpr int kMaxDpi = kResolutionRange.max;
+inline constexpr int kDefaultDpi = optionSpec(OptionId::kDpi).defaultValue;
+// "DPI must be between 50 and 10000"
+std::string dpiRangeMessage();
 
 // The eight values the program keeps between runs.
 struct DialogSettings {

@@ -254,11 +254,6 @@ TPicture* ImportScaleTPicture(std::FILE* file, RasterFormatId format, RastProgre
   return finishImport(&src, std::move(picture), stopped, writeFailed, outFormat, outHeader, kRoutine);
 }
 
-TPicture* ImportRotateTPicture(std::FILE*, RasterFormatId, RastProgressFn, RasterFormatId*, RastHeaderBlock*) {
-  rastSetError(kRastNotSupported, "ImportRotateTPicture");
-  return nullptr;
-}
-
 TPicture* rastImportImage(std::FILE* file, RasterFormatId format, RastProgressFn progress,
                           RasterFormatId* outFormat, RastHeaderBlock* outHeader) {
   rastClearLastError();

@@ -69,10 +69,6 @@ struct ImportLimits {
                                             RasterFormatId* outFormat, RastHeaderBlock* outHeader, int rotate,
                                             double targetRowDpi, double targetColumnDpi);
 
-// Always none with error 10.
-[[nodiscard]] TPicture* ImportRotateTPicture(std::FILE* file, RasterFormatId format, RastProgressFn progress,
-                                             RasterFormatId* outFormat, RastHeaderBlock* outHeader);
-
 // Toolkit entry points: error 6 without a file.
 [[nodiscard]] TPicture* rastImportImage(std::FILE* file, RasterFormatId format, RastProgressFn progress,
                                         RasterFormatId* outFormat, RastHeaderBlock* outHeader);

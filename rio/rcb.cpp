@@ -202,7 +202,6 @@ RioStatus setField(RCB* rcb, T RCB::*field, T value) {
 int32_t rioGetWidth(const RCB* rcb) { return getField(rcb, &RCB::width); }
 RioStatus rioSetWidth(RCB* rcb, int32_t width) { return setField(rcb, &RCB::width, width); }
 int32_t rioGetHeight(const RCB* rcb) { return getField(rcb, &RCB::height); }
-RioStatus rioSetHeight(RCB* rcb, int32_t height) { return setField(rcb, &RCB::height, height); }
 RasterFormatId rioGetInFormat(const RCB* rcb) { return getField(rcb, &RCB::inFormat); }
 double rioGetXDpi(const RCB* rcb) { return getField(rcb, &RCB::xDpi); }
 RioStatus rioSetXDpi(RCB* rcb, double dpi) { return setField(rcb, &RCB::xDpi, dpi); }
@@ -210,19 +209,10 @@ double rioGetYDpi(const RCB* rcb) { return getField(rcb, &RCB::yDpi); }
 RioStatus rioSetYDpi(RCB* rcb, double dpi) { return setField(rcb, &RCB::yDpi, dpi); }
 RioStatus rioGetStatus(const RCB* rcb) { return getField(rcb, &RCB::status); }
 RioStatus rioGetWarning(const RCB* rcb) { return getField(rcb, &RCB::warning); }
-RioStatus rioClearStatus(RCB* rcb) {
-  if (!rcb) return kRioNoRcb;
-  rcb->status = 0;
-  rcb->warning = 0;
-  return kRioOk;
-}
 Sline rioGetCurSline(const RCB* rcb) { return rcb ? rcb->curSline : nullptr; }
 
 const uint8_t* rioGetExtraHeader(const RCB* rcb) { return rcb ? rcb->extraHeader : nullptr; }
 int32_t rioGetExtraHeaderLength(const RCB* rcb) { return getField(rcb, &RCB::extraHeaderLength); }
-RioStatus rioSetExtraHeaderLength(RCB* rcb, int32_t length) {
-  return setField(rcb, &RCB::extraHeaderLength, length);
-}
 RioStatus rioAttachExtraHeader(RCB* rcb, uint8_t* block, int32_t length) {
   if (!rcb) return kRioNoRcb;
   if (rcb->extraHeader != block) rioFree(rcb->extraHeader);
@@ -260,26 +250,12 @@ void rioGetMakerTag(const RCB* rcb, char out[5]) {
     std::memcpy(out, "    ", 4);
   out[4] = '\0';
 }
-RioStatus rioSetMakerTag(RCB* rcb, const char tag[4]) {
-  if (!rcb) return kRioNoRcb;
-  std::memcpy(rcb->makerTag, tag, 4);
-  return kRioOk;
-}
 
 int32_t rioGetAttribute(const RCB* rcb) { return getField(rcb, &RCB::attribute); }
-RioStatus rioSetAttribute(RCB* rcb, int32_t value) { return setField(rcb, &RCB::attribute, value); }
 int32_t rioGetXExtent(const RCB* rcb) { return getField(rcb, &RCB::xExtent); }
-RioStatus rioSetXExtent(RCB* rcb, int32_t value) { return setField(rcb, &RCB::xExtent, value); }
 int32_t rioGetYExtent(const RCB* rcb) { return getField(rcb, &RCB::yExtent); }
-RioStatus rioSetYExtent(RCB* rcb, int32_t value) { return setField(rcb, &RCB::yExtent, value); }
 int32_t rioGetRorient(const RCB* rcb, int index) {
   return rcb && (index == 0 || index == 1) ? rcb->rorient[index] : 0;
-}
-RioStatus rioSetRorient(RCB* rcb, int index, int32_t value) {
-  if (!rcb) return kRioNoRcb;
-  if (index != 0 && index != 1) return kRioBadParameter;
-  rcb->rorient[index] = value;
-  return kRioOk;
 }
 
 RioStatus rioSetCalsText(RCB* rcb, CalsText which, const char* text) {

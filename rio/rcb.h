@@ -198,7 +198,6 @@ T* rioState(const StateBlock& block) {
 int32_t rioGetWidth(const RCB* rcb);
 RioStatus rioSetWidth(RCB* rcb, int32_t width);
 int32_t rioGetHeight(const RCB* rcb);
-RioStatus rioSetHeight(RCB* rcb, int32_t height);
 RasterFormatId rioGetInFormat(const RCB* rcb);
 double rioGetXDpi(const RCB* rcb);
 RioStatus rioSetXDpi(RCB* rcb, double dpi);
@@ -206,11 +205,9 @@ double rioGetYDpi(const RCB* rcb);
 RioStatus rioSetYDpi(RCB* rcb, double dpi);
 RioStatus rioGetStatus(const RCB* rcb);
 RioStatus rioGetWarning(const RCB* rcb);
-RioStatus rioClearStatus(RCB* rcb);
 Sline rioGetCurSline(const RCB* rcb);
 const uint8_t* rioGetExtraHeader(const RCB* rcb);
 int32_t rioGetExtraHeaderLength(const RCB* rcb);
-RioStatus rioSetExtraHeaderLength(RCB* rcb, int32_t length);
 // Takes ownership of a block allocated with rioMalloc, releasing the previous one.
 RioStatus rioAttachExtraHeader(RCB* rcb, uint8_t* block, int32_t length);
 // Hands the block to the caller (who then frees it with rioFree); the RCB is left without one.
@@ -218,15 +215,10 @@ uint8_t* rioDetachExtraHeader(RCB* rcb, int32_t* length);
 // Stores a copy, replacing and releasing the previous one; -3 when memory runs out.
 RioStatus rioSetExtraHeader(RCB* rcb, const uint8_t* data, int32_t length);
 void rioGetMakerTag(const RCB* rcb, char out[5]);  // four spaces for a null RCB
-RioStatus rioSetMakerTag(RCB* rcb, const char tag[4]);
 int32_t rioGetAttribute(const RCB* rcb);
-RioStatus rioSetAttribute(RCB* rcb, int32_t value);
 int32_t rioGetXExtent(const RCB* rcb);
-RioStatus rioSetXExtent(RCB* rcb, int32_t value);
 int32_t rioGetYExtent(const RCB* rcb);
-RioStatus rioSetYExtent(RCB* rcb, int32_t value);
 int32_t rioGetRorient(const RCB* rcb, int index);
-RioStatus rioSetRorient(RCB* rcb, int index, int32_t value);
 RioStatus rioSetCalsText(RCB* rcb, CalsText which, const char* text);
 const char* rioGetCalsText(const RCB* rcb, CalsText which);  // "NONE" when empty
 

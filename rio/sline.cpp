@@ -106,14 +106,32 @@ int32_t* appendJoined(const int32_t* dst, int32_t* out, int32_t s, int32_t e) {
 
 }  // namespace
 
-void rioNormalizeSline(const int32_t* src, int32_t* dst) {
-  int32_t* out = dst;
-  for (; !rioSlineEnd(src); src += 2) {
-    int32_t s = src[0];
-    int32_t e = std::max(src[1], s + 1);  // an empty run keeps one pixel of black
-    out = appendJoined(dst, out, s, e);
+// Writing dst never overtakes reading src (n <= i), so both may be one buffer.
+int32_t rioNormalizeRuns(const int32_t* src, int32_t* dst, SlineRule rule, int32_t width, int64_t maxValues) {
+  const bool clip = rule == SlineRule::kClip;
+  int32_t n = 0;
+  for (int64_t i = 0; i + 1 < maxValues; i += 2) {
+    int32_t s = src[i];
+    if (s == kSlineEnd && (clip || src[i + 1] == kSlineEnd)) break;
+    int32_t e = src[i + 1];
+    if (clip) {
+      s = std::max(s, 0);
+      e = std::min(e, width);
+      if (s >= width) break;
+      if (e <= s) continue;
+    } else {
+      e = std::max(e, s + 1);  // an empty run keeps one pixel of black
+    }
+    if (n > 0 && s <= dst[n - 1]) {
+      if (e > dst[n - 1]) dst[n - 1] = e;
+      continue;
+    }
+    dst[n] = s;
+    dst[n + 1] = e;
+    n += 2;
   }
-  out[0] = out[1] = kSlineEnd;
+  dst[n] = dst[n + 1] = kSlineEnd;
+  return n;
 }
 
 void rioMergeSline(const int32_t* a, const int32_t* b, int32_t* dst) {

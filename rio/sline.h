@@ -30,8 +30,20 @@ void rioShiftSline(int32_t* runs, int32_t dx);
 // in 64 bits, and a boundary that would leave the int32 range stops at INT32_MAX (INT32_MIN below 0).
 void rioScaleSlineFixed(int32_t* runs, uint64_t factor);
 void rioScaleSlineClip(const int32_t* src, int32_t* dst, double scale, double shift, int32_t limit);
+// How rioNormalizeRuns treats a run before joining it. kClip (the coders'): starts below 0 become 0, ends
+// are cut to the width, the list ends at the first run starting at or beyond the width or at a start of
+// kSlineEnd, and runs left empty are dropped. kWiden: runs stay where they are (the width is not used) and
+// an empty run is widened to one pixel, so no black is lost.
+enum class SlineRule { kClip, kWiden };
+// Normalises a run list into dst (which may be src itself): each run treated by the rule, then a run
+// starting at or before the previous end joins it. At most maxValues int32 of src are read (a list without
+// a terminator within its buffer ends there). Returns the number of int32 values before the terminator.
+int32_t rioNormalizeRuns(const int32_t* src, int32_t* dst, SlineRule rule, int32_t width = INT32_MAX,
+                         int64_t maxValues = INT64_MAX);
 // Joins runs that overlap or touch; an empty run is widened to one pixel first, so no black is lost.
-void rioNormalizeSline(const int32_t* src, int32_t* dst);
+inline void rioNormalizeSline(const int32_t* src, int32_t* dst) {
+  (void)rioNormalizeRuns(src, dst, SlineRule::kWiden);
+}
 // dst := the union of a and b (each increasing): runs that overlap or touch are joined, empty runs dropped.
 // dst must not be a or b and needs room for the line both lie in. Cost: the runs of both, not the width.
 void rioMergeSline(const int32_t* a, const int32_t* b, int32_t* dst);

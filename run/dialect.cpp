@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "run/option_table.h"
+
 namespace vantrel {
 
 const Dialect kConsoleDialect = {DialectKind::kConsole,
@@ -26,7 +28,7 @@ namespace {
 
 struct MessageText {
   Message message;
-  const char* console;  // "%p" is the program name, "%s" the argument
+  const char* console;  // "%p" is the program name, "%s" the argument, "%r" the resolution options' range
   const char* batch;
 };
 
@@ -39,7 +41,7 @@ constexpr MessageText kTexts[] = {
     {Message::kUnrecognized, "", "Unrecognized argument"},
     {Message::kNeedsFormat, "", "%s option requires a format name"},
     {Message::kNeedsResolution, "", "%s option requires a resolution"},
-    {Message::kResolutionRange, "", "%s option requires a resolution from 50 to 10000"},
+    {Message::kResolutionRange, "", "%s option requires a resolution from %r"},
     {Message::kCannotOpenInput, "%p: Cannot open input file.\n", "Cannot open input file"},
     {Message::kInvalidOutputFormat, "%p: Invalid output format type.\n", "Invalid output format type"},
     {Message::kCannotOpenOutput, "%p: Cannot open output file.\n", "Cannot open output file"},
@@ -71,6 +73,9 @@ std::string expand(const char* pattern, const char* program, const std::string& 
       ++p;
     } else if (p[0] == '%' && p[1] == 's') {
       out += argument;
+      ++p;
+    } else if (p[0] == '%' && p[1] == 'r') {
+      out += rangeText(kResolutionRange);
       ++p;
     } else {
       out += *p;

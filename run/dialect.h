@@ -20,7 +20,7 @@ enum class Message {
   kUnrecognized,        // an unknown option (batch)
   kNeedsFormat,         // -rof without a value (batch); the argument is the option
   kNeedsResolution,     // a resolution option without a value (batch); the argument is the option
-  kResolutionRange,     // a resolution outside 50..10000 (batch); the argument is the option
+  kResolutionRange,     // a resolution outside kResolutionRange (batch); the argument is the option
   kCannotOpenInput,
   kInvalidOutputFormat,
   kCannotOpenOutput,

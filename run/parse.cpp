@@ -24,29 +24,9 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-enum class Option { kRof, kDpi, kXDpi, kYDpi, kODpi, kRot, kSize, kExt, kDigest, kPage };
-
-struct OptionName {
-  const char* name;
-  Option option;
-  bool takesValue;
-};
-
-constexpr OptionName kOptions[] = {
-    {"-rof", Option::kRof, true},   {"-dpi", Option::kDpi, true},   {"-xdpi", Option::kXDpi, true},
-    {"-ydpi", Option::kYDpi, true}, {"-odpi", Option::kODpi, true}, {"-rot", Option::kRot, true},
-    {"-size", Option::kSize, true}, {"-ext", Option::kExt, false},   {"-digest", Option::kDigest, false},
-    {"-page", Option::kPage, true},
-};
-
-const OptionName* findOption(const Dialect& dialect, const std::string& name) {
-  for (const OptionName& o : kOptions) {
-    if (name != o.name) continue;
-    if ((o.option == Option::kRot || o.option == Option::kSize) && !dialect.geometryOptions) return nullptr;
-    if (o.option == Option::kExt && !dialect.extOption) return nullptr;
-    if (o.option == Option::kDigest && dialect.kind != DialectKind::kConsole) return nullptr;
-    return &o;
-  }
+const OptionSpec* findOption(const Dialect& dialect, const std::string& name) {
+  for (const OptionSpec& o : kOptionTable)
+    if (name == o.name) return dialectHasOption(dialect, o) ? &o : nullptr;
   return nullptr;
 }
 
@@ -62,18 +42,18 @@ class Parser {
       // "-" alone is a name: standard input or output.
       if (arg[0] == '-' && arg[1] != '\0') {
         const std::string name = asciiLower(arg);
-        const OptionName* option = findOption(dialect_, name);
+        const OptionSpec* option = findOption(dialect_, name);
         if (!option) return fail(Message::kUnrecognized, {}, std::string(arg) + ": no such option; the options are" + optionList());
         const char* value = nullptr;
         if (option->takesValue) {
           if (i + 1 >= argc) {
             const std::string detail = name + ": the option needs a value";
-            if (option->option == Option::kRof) return fail(Message::kNeedsFormat, name, detail);
+            if (option->id == OptionId::kRof) return fail(Message::kNeedsFormat, name, detail);
             return fail(Message::kNeedsResolution, name, detail);
           }
           value = argv[++i];
         }
-        if (ParseResult r = apply(option->option, name, value); r != ParseResult::kOk) return r;
+        if (ParseResult r = apply(option->id, name, value); r != ParseResult::kOk) return r;
         continue;
       }
       if (names == 0) {
@@ -99,7 +79,7 @@ class Parser {
   // The options this dialect has, each after a space.
   std::string optionList() const {
     std::string list;
-    for (const OptionName& o : kOptions)
+    for (const OptionSpec& o : kOptionTable)
       if (findOption(dialect_, o.name) == &o) list += std::string(" ") + o.name;
     return list;
   }
@@ -115,46 +95,47 @@ class Parser {
     return ParseResult::kRefused;
   }
 
-  ParseResult apply(Option option, const std::string& name, const char* value) {
+  ParseResult apply(OptionId option, const std::string& name, const char* value) {
     switch (option) {
-      case Option::kRof:
+      case OptionId::kRof:
         options_->outFormat = rioFormatFromName(value);
         if (options_->outFormat == kFormatNone) options_->unknownFormatName = value;
         return ParseResult::kOk;
-      case Option::kDpi:
-      case Option::kXDpi:
-      case Option::kYDpi:
-      case Option::kODpi: {
+      case OptionId::kDpi:
+      case OptionId::kXDpi:
+      case OptionId::kYDpi:
+      case OptionId::kODpi: {
         std::optional<double> dpi = parseResolution(value);
         if (!dpi)
           return fail(Message::kResolutionRange, name,
-                      name + " " + value + ": the resolution must be a number from 50 to 10000");
-        if (option == Option::kDpi) options_->inDpi = *dpi;
-        if (option == Option::kXDpi || option == Option::kODpi) options_->outXDpi = *dpi;
-        if (option == Option::kYDpi || option == Option::kODpi) options_->outYDpi = *dpi;
+                      name + " " + value + ": the resolution must be a number from " +
+                          rangeText(optionSpec(option).range));
+        if (option == OptionId::kDpi) options_->inDpi = *dpi;
+        if (option == OptionId::kXDpi || option == OptionId::kODpi) options_->outXDpi = *dpi;
+        if (option == OptionId::kYDpi || option == OptionId::kODpi) options_->outYDpi = *dpi;
         return ParseResult::kOk;
       }
-      case Option::kRot: {
+      case OptionId::kRot: {
         std::optional<int32_t> rotation = parseRotation(value);
         if (!rotation)
           return fail(Message::kUnrecognized, {}, name + " " + value + ": the rotation must be 0, 90, 180 or 270");
         options_->rotation = *rotation;
         return ParseResult::kOk;
       }
-      case Option::kSize: {
+      case OptionId::kSize: {
         std::optional<int32_t> size = parseSizeCode(value);
         if (!size)
           return fail(Message::kUnrecognized, {}, name + " " + value + ": the size must be A0 to A4 or A0L to A4L");
         options_->sizeCode = *size;
         return ParseResult::kOk;
       }
-      case Option::kExt:
+      case OptionId::kExt:
         options_->inFormatFromExtension = true;
         return ParseResult::kOk;
-      case Option::kDigest:
+      case OptionId::kDigest:
         options_->digest = true;
         return ParseResult::kOk;
-      case Option::kPage: {
+      case OptionId::kPage: {
         std::optional<int32_t> page = parsePage(value);
         if (!page)
           return fail(Message::kUnrecognized, {},
@@ -205,6 +186,20 @@ class Parser {
 
 }  // namespace
 
+bool dialectHasOption(const Dialect& dialect, const OptionSpec& option) {
+  switch (option.scope) {
+    case OptionScope::kBoth:
+      return true;
+    case OptionScope::kConsole:
+      return dialect.kind == DialectKind::kConsole;
+    case OptionScope::kGeometry:
+      return dialect.geometryOptions;
+    case OptionScope::kExtension:
+      return dialect.extOption;
+  }
+  return false;
+}
+
 ParseResult parseArguments(const Dialect& dialect, int argc, const char* const argv[], RunOptions* options,
                            Reporter& reporter) {
   return Parser(dialect, options, reporter).run(argc, argv);
@@ -248,7 +243,7 @@ std::optional<double> parseLeadingNumber(std::string_view text) {
 
 std::optional<double> parseResolution(std::string_view text) {
   std::optional<double> v = parseLeadingNumber(text);
-  if (!v || !std::isfinite(*v) || *v < 50 || *v > 10000) return std::nullopt;
+  if (!v || !std::isfinite(*v) || *v < kResolutionRange.min || *v > kResolutionRange.max) return std::nullopt;
   return v;
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "run/dialect.h"
+#include "run/option_table.h"
 #include "run/options.h"
 #include "run/reporter.h"
 
@@ -22,11 +23,14 @@ enum class ParseResult {
 [[nodiscard]] ParseResult parseArguments(const Dialect& dialect, int argc, const char* const argv[],
                                          RunOptions* options, Reporter& reporter);
 
+// Whether the dialect has the option (run/option_table.h).
+bool dialectHasOption(const Dialect& dialect, const OptionSpec& option);
+
 // strtod-style reading of the longest numeric prefix, independent of the locale: leading white space, an
 // optional sign, decimal or hexadecimal digits with exponent, "inf", "infinity", "nan". None when no
 // number starts the text.
 std::optional<double> parseLeadingNumber(std::string_view text);
-// Resolution option values: a finite number from 50 to 10000.
+// Resolution option values: a finite number within kResolutionRange (run/option_table.h).
 std::optional<double> parseResolution(std::string_view text);
 // -rot: truncated to an integer, one of 0, 90, 180, 270.
 std::optional<int32_t> parseRotation(std::string_view text);

@@ -9,6 +9,7 @@
 #include "rio/resample.h"
 #include "rio/sline.h"
 #include "rio/status.h"
+#include "run/option_table.h"
 #include "run/page_digest.h"
 #include "run/translate.h"
 
@@ -16,7 +17,7 @@ namespace vantrel {
 namespace {
 
 constexpr double kMmPerInch = 25.4;
-constexpr double kAssumedDpi = 200;  // an axis whose resolution is unknown
+constexpr double kAssumedDpi = kDefaultResolution;  // an axis whose resolution is unknown
 
 // Long side of sheet A(k) for k = 0..5; sheet A(k) is entry k+1 by entry k.
 constexpr int32_t kPaperMm[] = {1189, 841, 594, 420, 297, 210};

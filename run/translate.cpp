@@ -13,6 +13,7 @@
 #include "formats/pages.h"
 #include "formats/registry.h"
 #include "rio/sline.h"
+#include "run/option_table.h"
 #include "run/output_file.h"
 #include "run/page_digest.h"
 #include "run/parse.h"
@@ -81,17 +82,18 @@ FilePtr openInputFile(const std::string& name, int standardInput) {
   return file;
 }
 
-// Resolution of the input: -dpi wins; an input that knows neither resolution gets 200 dpi. When only one
-// of them is known, both stay as they are.
+// Resolution of the input: -dpi wins; an input that knows neither resolution gets -dpi's default. When
+// only one of them is known, both stay as they are.
 void applyInputResolution(RCB* in, TranslateJob& job) {
   const double inDpi = job.options.inDpi;
   if (inDpi != 0) {
     (void)rioSetXDpi(in, inDpi);
     (void)rioSetYDpi(in, inDpi);
   } else if (rioGetXDpi(in) == 0 && rioGetYDpi(in) == 0) {
-    (void)rioSetXDpi(in, 200);
-    (void)rioSetYDpi(in, 200);
-    job.resolutionNote = "states no resolution: taken as 200 dpi (-dpi gives another)";
+    (void)rioSetXDpi(in, kDefaultResolution);
+    (void)rioSetYDpi(in, kDefaultResolution);
+    job.resolutionNote =
+        "states no resolution: taken as " + std::to_string(kDefaultResolution) + " dpi (-dpi gives another)";
   }
 }
 

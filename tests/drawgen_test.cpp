@@ -19,6 +19,7 @@
 #include "rio/stream.h"
 #include "tests/support/pbm.h"
 #include "tests/support/read_back.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel {
 namespace {
@@ -100,13 +101,8 @@ bool parsePbm(const std::string& data, Page* page) {
 class DrawgenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "drawgen_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+    ASSERT_TRUE(scratch_.ok());
+    dir_ = scratch_.path();
   }
 
   fs::path path(const std::string& name) const { return dir_ / name; }
@@ -126,6 +122,7 @@ class DrawgenTest : public ::testing::Test {
     return page;
   }
 
+  testsupport::ScratchDir scratch_{"drawgen_test"};
   fs::path dir_;
 };
 

@@ -26,6 +26,7 @@
 #include "rio/rcb.h"
 #include "rio/stream.h"
 #include "tests/support/read_back.h"
+#include "tests/support/scratch_dir.h"
 
 extern char** environ;
 
@@ -186,16 +187,13 @@ RunResult runProgram(const std::string& exe, const std::vector<std::string>& arg
 class CliProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vantrel-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    ASSERT_TRUE(scratch_.ok());
+    root_ = scratch_.path();
     work_ = root_ / "work";
     fs::create_directory(work_);
     input_ = smallImage().bytes();
     writeFile(work_ / "in.rnl", input_);
   }
-  void TearDown() override { fs::remove_all(root_); }
-
   RunResult run(const std::vector<std::string>& args) {
     RunResult r = runProgram(VANTREL_EXE, args, work_, root_ / "stderr.txt");
     // Standard error holds detail lines alone, never the messages scripts read.
@@ -216,6 +214,7 @@ class CliProgram : public ::testing::Test {
     return names;
   }
 
+  testsupport::ScratchDir scratch_{"vantrel-cli"};
   fs::path root_;
   fs::path work_;
   std::vector<uint8_t> input_;

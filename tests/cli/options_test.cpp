@@ -17,6 +17,7 @@
 #include "cli/console.h"
 #include "formats/registry.h"
 #include "tests/support/recording_reporter.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel {
 namespace {
@@ -404,14 +405,13 @@ TEST(BatchCommandLine, TakesTheOutputNameAsGivenAndCaseMatters) {
 class CliSameFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vantrel-options-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(scratch_.ok());
+    dir_ = scratch_.path();
     std::ofstream(dir_ / "in.rnl") << "input";
     std::ofstream(dir_ / "other.rnl") << "other";
   }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string path(const char* name) const { return (dir_ / name).string(); }
+  testsupport::ScratchDir scratch_{"vantrel-options"};
   fs::path dir_;
 };
 

@@ -23,6 +23,7 @@
 #include "tests/support/read_back.h"
 #include "tests/support/recording_reporter.h"
 #include "tests/support/run_pages.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel {
 namespace {
@@ -105,14 +106,12 @@ INSTANTIATE_TEST_SUITE_P(
 class ResizeRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vantrel-resize-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(scratch_.ok());
+    dir_ = scratch_.path();
     baseline_ = rioBytesInUse();
   }
   void TearDown() override {
     EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
-    fs::remove_all(dir_);
   }
 
   // Runs the translation of `input` into `out` with the job's options; the messages go to messages_.
@@ -150,6 +149,7 @@ class ResizeRun : public ::testing::Test {
     return st;
   }
 
+  testsupport::ScratchDir scratch_{"vantrel-resize"};
   fs::path dir_;
   std::string messages_;
   int64_t baseline_ = 0;

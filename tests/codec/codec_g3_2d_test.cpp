@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/rng.h"
+#include "tests/support/rng.h"
 #include "codec/fax.h"
 #include "formats/common/line_pair.h"
 #include "tests/support/fax_lines.h"

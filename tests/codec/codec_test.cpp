@@ -14,7 +14,7 @@
 #include "formats/common/line_pair.h"
 #include "rio/rcb.h"
 #include "rio/sline.h"
-#include "bench/rng.h"
+#include "tests/support/rng.h"
 #include "rio/stream.h"
 #include "tests/support/fax_lines.h"
 

@@ -21,6 +21,7 @@
 #include "rio/rcb.h"
 #include "tests/support/device_decoders.h"
 #include "tests/support/device_page.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel {
 namespace {
@@ -134,9 +135,9 @@ INSTANTIATE_TEST_SUITE_P(Headers, Hpgl2HeaderTest, ::testing::ValuesIn(kHeaders)
 // The pen width uses a decimal point under a process locale whose decimal separator is a comma. The
 // locale is made here: only its numeric category, compiled into a scratch folder.
 TEST_F(Hpgl2Test, PenWidthIgnoresTheProcessLocale) {
-  char pattern[] = "/tmp/hpgl2-locale-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
+  const testsupport::ScratchDir scratch("hpgl2-locale");
+  ASSERT_TRUE(scratch.ok());
+  const std::filesystem::path& dir = scratch.path();
   std::ofstream(dir / "comma.src") << "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"\"\n"
                                       "grouping -1\nEND LC_NUMERIC\n";
   std::string command = "localedef -c -i " + (dir / "comma.src").string() + " -f ANSI_X3.4-1968 " +
@@ -159,7 +160,6 @@ TEST_F(Hpgl2Test, PenWidthIgnoresTheProcessLocale) {
   } else {
     unsetenv("LOCPATH");
   }
-  std::filesystem::remove_all(dir);
   ASSERT_TRUE(switched) << "the comma locale could not be made (localedef)";
   ASSERT_STREQ(probe, "0,50");  // the locale is really in force
   EXPECT_NE(bytes.find("PW0.13SP1"), std::string::npos);
@@ -314,14 +314,10 @@ class Hpgl2InteropTest : public Hpgl2Test {
  protected:
   void SetUp() override {
     Hpgl2Test::SetUp();
-    char pattern[] = "/tmp/hpgl2-interop-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(scratch_.ok());
+    dir_ = scratch_.path();
   }
-  void TearDown() override {
-    std::filesystem::remove_all(dir_);
-    Hpgl2Test::TearDown();
-  }
+  testsupport::ScratchDir scratch_{"hpgl2-interop"};
   std::filesystem::path dir_;
 };
 

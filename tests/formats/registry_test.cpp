@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +28,35 @@ TEST(Registry, ThirtyNineNamesOfWhichThirtyThreeAreTheConsoles) {
   }
   EXPECT_EQ(listed, 33);
   EXPECT_EQ(count, 39);
+}
+
+// The batch translator's rows and Add Files filters and the usage text's -rof list each take their places
+// once and without gaps, and a row passes a name of its own format.
+TEST(Registry, RowsFiltersAndUsageSlotsArePlacedOnce) {
+  std::map<int, RasterFormatId> rows, filters, slots;
+  for (RasterFormatId id = 1; id <= kMaxFormatId; ++id) {
+    const FormatInfo& info = rioFormatInfo(id);
+    SCOPED_TRACE(info.title);
+    for (const BatchRowSpec& row : info.rows) {
+      if (row.position < 0) continue;
+      EXPECT_TRUE(rows.emplace(row.position, id).second) << "row " << row.position;
+      EXPECT_EQ(rioFormatFromName(row.name), id) << row.name;
+      EXPECT_TRUE(info.writes) << "a row for a format no driver writes";
+    }
+    if (info.filter.position >= 0) {
+      EXPECT_TRUE(filters.emplace(info.filter.position, id).second) << "filter " << info.filter.position;
+      EXPECT_TRUE(info.reads) << "a filter for a format no driver reads";
+    }
+    for (const FormatNameSpec& name : info.names) {
+      if (name.text && name.usageSlot > 0) {
+        EXPECT_TRUE(slots.emplace(name.usageSlot, id).second) << name.text;
+      }
+    }
+  }
+  EXPECT_EQ(rows.rbegin()->first, static_cast<int>(rows.size()) - 1);
+  EXPECT_EQ(filters.rbegin()->first, static_cast<int>(filters.size()) - 1);
+  EXPECT_EQ(slots.begin()->first, 1);
+  EXPECT_EQ(slots.rbegin()->first, static_cast<int>(slots.size()));
 }
 
 struct PathCase {

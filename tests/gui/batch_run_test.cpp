@@ -27,7 +27,7 @@ constexpr int kCalsRow = 0;
 BatchPlan calsPlan(std::vector<std::string> inputs, const std::string& outputDir) {
   BatchPlan plan;
   plan.inputs = std::move(inputs);
-  plan.row = kOutputFormatRows[kCalsRow];
+  plan.row = outputFormatRows()[kCalsRow];
   plan.useInputDir = false;
   plan.outputDir = outputDir;
   return plan;

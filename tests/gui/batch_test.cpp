@@ -23,7 +23,7 @@ using testread::readBack;
 using testruns::writePage;
 
 const OutputFormatRow& row(const char* rofName) {
-  for (const OutputFormatRow& r : kOutputFormatRows)
+  for (const OutputFormatRow& r : outputFormatRows())
     if (std::string(r.rofName) == rofName) return r;
   throw std::invalid_argument(rofName);
 }

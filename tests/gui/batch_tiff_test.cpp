@@ -100,7 +100,7 @@ TEST_P(BatchCopiesTiff, IntoEveryReadableFormatOfTheList) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command << " (libtiff-tools and netpbm come from setup.sh)";
 
   int formats = 0;
-  for (const OutputFormatRow& row : kOutputFormatRows) {
+  for (const OutputFormatRow& row : outputFormatRows()) {
     const FormatInfo& info = rioFormatInfo(rioFormatFromName(row.rofName));
     if (!info.reads || !info.writes) continue;
     SCOPED_TRACE(row.displayName);
@@ -170,7 +170,7 @@ TEST(BatchMultiPage, AllPagesIntoTiffAndPdfRowsPageOneElsewhere) {
     SCOPED_TRACE(std::string(c.rofName) + (c.allPages ? ", All pages" : ""));
     BatchPlan plan;
     plan.inputs = {tiff};
-    for (const OutputFormatRow& row : kOutputFormatRows)
+    for (const OutputFormatRow& row : outputFormatRows())
       if (std::string(row.rofName) == c.rofName) plan.row = row;
     plan.useInputDir = false;
     plan.outputDir = scratch.at("out") + "/";

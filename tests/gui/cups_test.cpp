@@ -31,7 +31,7 @@ std::string load(const std::string& path) {
 }
 
 const OutputFormatRow& row(const char* rofName) {
-  for (const OutputFormatRow& r : kOutputFormatRows)
+  for (const OutputFormatRow& r : outputFormatRows())
     if (std::string(r.rofName) == rofName) return r;
   throw std::invalid_argument(rofName);
 }

@@ -25,6 +25,7 @@
 #include "gui/ui_services.h"
 #include "tests/support/read_back.h"
 #include "tests/support/run_pages.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel::gui::testing {
 
@@ -32,20 +33,15 @@ namespace fs = std::filesystem;
 
 class ScratchFolder {
  public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "vantrelw-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp";
-    dir_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+  ScratchFolder() : scratch_("vantrelw"), dir_(scratch_.path()) {
+    if (!scratch_.ok()) ADD_FAILURE() << "no scratch folder";
   }
   std::string at(const std::string& name) const { return (dir_ / name).string(); }
   std::string slash() const { return dir_.string() + "/"; }
   const fs::path& path() const { return dir_; }
 
  private:
+  testsupport::ScratchDir scratch_;
   fs::path dir_;
 };
 

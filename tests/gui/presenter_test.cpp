@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Presenter, AStoredRowOutsideTheListSelectsTheFirst) {
   DialogSettings settings;
-  settings.outputFormat = kFormatRowCount;
+  settings.outputFormat = formatRowCount();
   EXPECT_EQ(Presenter(settings).formatRow(), 0);
 }
 

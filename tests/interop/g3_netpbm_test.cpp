@@ -15,6 +15,7 @@
 #include "codec/fax.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel {
 namespace {
@@ -149,17 +150,13 @@ class G3Netpbm : public ::testing::TestWithParam<int32_t> {
     for (const char* tool : {"pbmtog3", "g3topbm"})
       ASSERT_EQ(std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()), 0)
           << tool << " is missing: install netpbm";
-    std::string pattern = (fs::temp_directory_path() / "vantrel-g3-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
+    ASSERT_TRUE(scratch_.ok());
+    dir_ = scratch_.path();
   }
   int run(const std::string& command) { return std::system(command.c_str()); }
   std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
+  testsupport::ScratchDir scratch_{"vantrel-g3"};
   fs::path dir_;
 };
 

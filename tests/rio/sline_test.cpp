@@ -72,6 +72,16 @@ TEST(NormalizeSline, WidensEmptyRunsBeforeMerging) {
   EXPECT_EQ(toVector(d.data()), L({1, 3, 6, 9}));
 }
 
+// One routine, two rules: the same list clipped for a coder and widened for the resampler, in place.
+TEST(NormalizeRuns, TheRuleDecidesEmptyRunsAndTheWidth) {
+  const auto in = L({-2, 1, 3, 3, 5, 7, 6, 12, 14, 15});
+  auto clipped = in, widened = in;
+  EXPECT_EQ(rioNormalizeRuns(clipped.data(), clipped.data(), SlineRule::kClip, 10), 4);
+  EXPECT_EQ(toVector(clipped.data()), L({0, 1, 5, 10}));
+  EXPECT_EQ(rioNormalizeRuns(widened.data(), widened.data(), SlineRule::kWiden), 8);
+  EXPECT_EQ(std::vector<int32_t>(widened.begin(), widened.begin() + 10), L({-2, 1, 3, 4, 5, 12, 14, 15}));
+}
+
 TEST(AppendSline, JoinsATileWhoseFirstRunStartsWhereTheLineEnds) {
   std::vector<int32_t> line(32, 0);
   line[0] = line[1] = -1;

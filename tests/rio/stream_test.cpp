@@ -16,6 +16,7 @@
 
 #include "rio/alloc.h"
 #include "rio/status.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel {
 namespace {
@@ -53,9 +54,8 @@ Bytes readN(RasterStream* s, int32_t n) {
 class StreamTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "vantrel-stream-XXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
+    ASSERT_TRUE(scratch_.ok());
+    dir_ = scratch_.path();
     spoolDir_ = dir_ / "spool";
     fs::create_directory(spoolDir_);
     settings_.tempDir = spoolDir_.string();
@@ -63,8 +63,6 @@ class StreamTest : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_EQ(rioBytesInUse(), inUse_) << "stream memory not released";
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   std::string path(const char* name) const { return (dir_ / name).string(); }
@@ -95,6 +93,7 @@ class StreamTest : public ::testing::Test {
     return static_cast<size_t>(std::distance(fs::directory_iterator(spoolDir_), fs::directory_iterator()));
   }
 
+  testsupport::ScratchDir scratch_{"vantrel-stream"};
   fs::path dir_;
   fs::path spoolDir_;
   RioSettings settings_;

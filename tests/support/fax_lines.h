@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/rng.h"
+#include "tests/support/rng.h"
 #include "codec/fax.h"
 #include "rio/sline.h"
 #include "rio/stream.h"

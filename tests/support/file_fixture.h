@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "rio/sline.h"
 #include "rio/stream.h"
 #include "tests/support/read_back.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel::testfiles {
 
@@ -107,13 +109,12 @@ class FileTest : public ::testing::Test {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "-" + info->name();
     std::replace(name.begin(), name.end(), '/', '_');
-    std::string pattern = (fs::temp_directory_path() / ("vantrel-" + name + "-XXXXXX")).string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr) << pattern;
-    dir_ = pattern;
+    scratch_ = std::make_unique<testsupport::ScratchDir>("vantrel-" + name);
+    ASSERT_TRUE(scratch_->ok()) << name;
+    dir_ = scratch_->path();
   }
   void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
+    scratch_.reset();
     EXPECT_EQ(rioBytesInUse(), baseline_) << "accounted memory leaked";
   }
 
@@ -126,6 +127,7 @@ class FileTest : public ::testing::Test {
   }
   static Bytes load(const fs::path& p) { return loadBytes(p); }
 
+  std::unique_ptr<testsupport::ScratchDir> scratch_;
   fs::path dir_;
   int files_ = 0;
   int64_t baseline_ = 0;

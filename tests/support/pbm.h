@@ -23,6 +23,7 @@
 #include "rio/rcb.h"
 #include "rio/sline.h"
 #include "rio/stream.h"
+#include "tests/support/scratch_dir.h"
 
 namespace vantrel::testpbm {
 
@@ -233,26 +234,7 @@ inline bool toolExists(const std::string& tool) {
   return runShell("command -v " + tool + " >/dev/null 2>&1") == 0;
 }
 
-// A unique folder under the system's temporary directory, removed with everything in it.
-class ScratchDir {
- public:
-  explicit ScratchDir(const std::string& prefix) {
-    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  bool ok() const { return !path_.empty(); }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testsupport::ScratchDir;
 
 // ---- pages through the library
 
