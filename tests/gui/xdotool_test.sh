@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# vantrelw from outside, as a user drives it: under Xvfb, keys and focus sent by xdotool. Adds 20 A0
-# drawings through the Add Files dialog, translates them (resampled to 2000 dpi, so that the run lasts
-# seconds), presses Cancel in the progress window, waits for the summary and quits. Then: fewer than 20
-# outputs, each a complete page that vantrel reads, nothing else in the output folder, and the settings
-# written back.
+# vantrelw from outside, as a user drives it: under Xvfb, keys and focus sent by xdotool. Adds 120 A0
+# drawings (four drawn, copied) through the Add Files dialog, translates them (resampled to 2000 dpi; the
+# count makes the run last seconds, as one file takes a tenth of one), presses Cancel in the progress window,
+# waits for the summary and quits. Then: fewer than 120 outputs, each a complete page that vantrel reads,
+# nothing else in the output folder, and the settings written back.
 # Skipped (exit 77) when Xvfb or xdotool is missing.
 # Usage: xdotool_test.sh VANTRELW DRAWGEN VANTREL
 set -euo pipefail
@@ -31,7 +31,9 @@ fail() {
 }
 
 mkdir -p "$work/in" "$work/out" "$work/config/ZEB"
-for seed in $(seq 20); do "$drawgen" -p a0 -dpi 100 -f tif -seed "$seed" "$work/in/a0-$seed.tif"; done
+files=120
+for seed in 1 2 3 4; do "$drawgen" -p a0 -dpi 100 -scan -f tif -seed "$seed" "$work/in/a0-$seed.tif"; done
+for n in $(seq 5 "$files"); do cp "$work/in/a0-$((n % 4 + 1)).tif" "$work/in/a0-$n.tif"; done
 cat >"$work/config/ZEB/vantrelw.conf" <<CONF
 [Default]
 OutputFormat=0
@@ -70,7 +72,7 @@ focus 'ZEBVANTREL V5.0'
 xdotool key alt+a
 focus 'Add Files'
 names=""
-for seed in $(seq 20); do names+="\"a0-$seed.tif\" "; done
+for n in $(seq "$files"); do names+="\"a0-$n.tif\" "; done
 xdotool type --delay 5 "$work/in/"
 xdotool key Return
 sleep 0.5
@@ -93,7 +95,7 @@ app=""
 outputs=("$work"/out/*)
 [ -e "${outputs[0]}" ] || outputs=()
 count=${#outputs[@]}
-[ "$count" -lt 20 ] || fail "all 20 files were translated: Cancel did not stop the run"
+[ "$count" -lt "$files" ] || fail "all $files files were translated: Cancel did not stop the run"
 for output in "${outputs[@]}"; do
   case "$output" in *.cg4) ;; *) fail "unexpected file $output" ;; esac
   # vantrel's exit status is 1 when the translation is complete.
@@ -102,4 +104,4 @@ for output in "${outputs[@]}"; do
   [ "$status" -eq 1 ] || fail "$output is not a complete page"
 done
 grep -q '^StopAtFirstError=0' "$work/config/ZEB/vantrelw.conf" || fail "settings not written back"
-echo "vantrelw black-box run: cancelled after $count of 20 files"
+echo "vantrelw black-box run: cancelled after $count of $files files"
