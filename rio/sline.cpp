@@ -107,14 +107,19 @@ int32_t* appendJoined(const int32_t* dst, int32_t* out, int32_t s, int32_t e) {
 }  // namespace
 
 // Writing dst never overtakes reading src (n <= i), so both may be one buffer.
-int32_t rioNormalizeRuns(const int32_t* src, int32_t* dst, SlineRule rule, int32_t width, int64_t maxValues) {
-  const bool clip = rule == SlineRule::kClip;
+namespace {
+
+// The rule is a template argument, so each loop has its own branches only; the last end stays in a
+// register, since dst may be src itself.
+template <bool kClipRuns>
+int32_t normalizeRuns(const int32_t* src, int32_t* dst, int32_t width, int64_t maxValues) {
   int32_t n = 0;
+  int32_t lastEnd = 0;
   for (int64_t i = 0; i + 1 < maxValues; i += 2) {
     int32_t s = src[i];
-    if (s == kSlineEnd && (clip || src[i + 1] == kSlineEnd)) break;
+    if (s == kSlineEnd && (kClipRuns || src[i + 1] == kSlineEnd)) break;
     int32_t e = src[i + 1];
-    if (clip) {
+    if constexpr (kClipRuns) {
       s = std::max(s, 0);
       e = std::min(e, width);
       if (s >= width) break;
@@ -122,16 +127,23 @@ int32_t rioNormalizeRuns(const int32_t* src, int32_t* dst, SlineRule rule, int32
     } else {
       e = std::max(e, s + 1);  // an empty run keeps one pixel of black
     }
-    if (n > 0 && s <= dst[n - 1]) {
-      if (e > dst[n - 1]) dst[n - 1] = e;
+    if (n > 0 && s <= lastEnd) {
+      if (e > lastEnd) dst[n - 1] = lastEnd = e;
       continue;
     }
     dst[n] = s;
-    dst[n + 1] = e;
+    dst[n + 1] = lastEnd = e;
     n += 2;
   }
   dst[n] = dst[n + 1] = kSlineEnd;
   return n;
+}
+
+}  // namespace
+
+int32_t rioNormalizeRuns(const int32_t* src, int32_t* dst, SlineRule rule, int32_t width, int64_t maxValues) {
+  return rule == SlineRule::kClip ? normalizeRuns<true>(src, dst, width, maxValues)
+                                  : normalizeRuns<false>(src, dst, width, maxValues);
 }
 
 void rioMergeSline(const int32_t* a, const int32_t* b, int32_t* dst) {
