@@ -213,8 +213,8 @@ RasterFormatId rioFormatFromName(const char* name) {
     lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
   }
   for (const FormatInfo& f : kFormats)
-    for (const FormatNameSpec& spec : f.names)
-      if (spec.text && std::strcmp(spec.text, lower) == 0) return f.id;
+    for (const FormatNameSpec& name : f.names)
+      if (name.text && std::strcmp(name.text, lower) == 0) return f.id;
   return 0;
 }
 

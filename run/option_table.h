@@ -58,8 +58,8 @@ inline constexpr OptionSpec kOptionTable[] = {
 
 constexpr bool optionTableInIdOrder() {
   int i = 0;
-  for (const OptionSpec& spec : kOptionTable)
-    if (static_cast<int>(spec.id) != i++) return false;
+  for (const OptionSpec& option : kOptionTable)
+    if (static_cast<int>(option.id) != i++) return false;
   return true;
 }
 static_assert(optionTableInIdOrder(), "kOptionTable is indexed by OptionId");

@@ -75,10 +75,10 @@ TEST(ManPage, BatchFormatTableNamesKnownFormats) {
     SCOPED_TRACE("row " + std::to_string(i));
     ASSERT_EQ(row.size(), 7u);
     EXPECT_EQ(row[0], std::to_string(i));
-    const auto& [id, spec] = registryRows[static_cast<int>(i)];
-    EXPECT_EQ(row[1], spec.text ? spec.text : "");
-    EXPECT_EQ(row[2], spec.extension ? spec.extension : "");
-    EXPECT_EQ(row[3], spec.name ? spec.name : "");
+    const auto& [id, entry] = registryRows[static_cast<int>(i)];
+    EXPECT_EQ(row[1], entry.text ? entry.text : "");
+    EXPECT_EQ(row[2], entry.extension ? entry.extension : "");
+    EXPECT_EQ(row[3], entry.name ? entry.name : "");
     EXPECT_EQ(row[4], std::to_string(id)) << "the id the name " << row[3] << " selects";
     const FormatInfo& info = rioFormatInfo(id);
     EXPECT_EQ(row[5], yesNo(info.reads));
